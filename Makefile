@@ -1,0 +1,59 @@
+# Front door: make demo, make test. Everything else builds on these targets.
+PACKAGES := cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev \
+            nlohmann-json3-dev libpng-dev libfreetype-dev fonts-dejavu-core libclang-rt-14-dev \
+            pkg-config
+GENERATOR = $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
+JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
+CTEST := ctest --output-on-failure -j$(JOBS) --timeout 300
+
+.PHONY: deps configure build test test-asan test-tsan bench fuzz demo clean
+
+deps:
+	@missing=""; for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:$$missing"; \
+	  SUDO=""; [ "$$(id -u)" -ne 0 ] && SUDO=sudo; \
+	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq $$missing; \
+	fi
+
+configure: deps
+	cmake -S . -B build $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: configure
+	cmake --build build -j$(JOBS)
+
+test: build
+	cd build && $(CTEST)
+
+test-asan: deps
+	cmake -S . -B build-asan $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DLOOMWORK_SANITIZE=address
+	cmake --build build-asan -j$(JOBS)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 $(CTEST)
+
+test-tsan: deps
+	cmake -S . -B build-tsan $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DLOOMWORK_SANITIZE=thread
+	cmake --build build-tsan -j$(JOBS)
+	cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" $(CTEST)
+
+bench: deps
+	cmake -S . -B build-bench $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DLOOMWORK_BENCH=ON -DLOOMWORK_TESTS=OFF
+	cmake --build build-bench -j$(JOBS)
+	@for b in build-bench/bin/bench_*; do echo "== $$b"; $$b; done
+
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S fuzz -B build-fuzz $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build-fuzz -j$(JOBS)
+	@for f in build-fuzz/fuzz_*; do \
+	  name=$$(basename $$f); mkdir -p build-fuzz/corpus/$$name; \
+	  echo "== $$name for $(FUZZ_SECONDS) s"; \
+	  $$f -max_total_time=$(FUZZ_SECONDS) -timeout=10 build-fuzz/corpus/$$name fuzz/corpus/$${name#fuzz_} || exit 1; \
+	done
+
+demo: build
+	./examples/run-demo.sh build
+
+clean:
+	rm -rf build build-asan build-tsan build-bench build-fuzz

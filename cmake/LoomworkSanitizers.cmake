@@ -1,0 +1,11 @@
+# LOOMWORK_SANITIZE selects one instrumented build: "address" (ASan + UBSan) or "thread" (TSan).
+set(LOOMWORK_SANITIZE "" CACHE STRING "address, thread or empty")
+if(LOOMWORK_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+elseif(LOOMWORK_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT LOOMWORK_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "LOOMWORK_SANITIZE must be address, thread or empty")
+endif()

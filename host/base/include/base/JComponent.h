@@ -1,0 +1,31 @@
+#pragma once
+// Diagnostic lines. debug() writes "NAME: text" for the object whose operation is running on this
+// thread (the host marks it with a Scope); tests and the host may take the lines themselves.
+#include <functional>
+#include <string>
+
+class JObject;
+class JString;
+
+class JComponent {
+public:
+  static void debug(const JString& text);
+  static void debug(const char* text);
+
+  using Sink = std::function<void(const std::string& name, const std::string& text)>;
+  // Replaces where lines go (nullptr restores standard error); returns the previous sink.
+  static Sink setSink(Sink sink);
+
+  // Marks the object whose code runs on this thread while the scope lives.
+  class Scope {
+  public:
+    explicit Scope(const JObject* current);
+    ~Scope();
+    Scope(const Scope&) = delete;
+    Scope& operator=(const Scope&) = delete;
+
+  private:
+    const JObject* previous_;
+  };
+  static const JObject* current();
+};

@@ -1,0 +1,47 @@
+#include "base/JComponent.h"
+
+#include <cstdio>
+#include <mutex>
+
+#include "base/JObject.h"
+#include "base/JString.h"
+
+namespace {
+std::mutex& sinkMutex() {
+  static std::mutex m;
+  return m;
+}
+JComponent::Sink& sink() {
+  static JComponent::Sink s;
+  return s;
+}
+thread_local const JObject* tlCurrent = nullptr;
+}  // namespace
+
+JComponent::Scope::Scope(const JObject* current) : previous_(tlCurrent) { tlCurrent = current; }
+JComponent::Scope::~Scope() { tlCurrent = previous_; }
+
+const JObject* JComponent::current() { return tlCurrent; }
+
+JComponent::Sink JComponent::setSink(Sink s) {
+  std::lock_guard<std::mutex> g(sinkMutex());
+  Sink old = std::move(sink());
+  sink() = std::move(s);
+  return old;
+}
+
+void JComponent::debug(const char* text) {
+  std::string name = tlCurrent ? tlCurrent->debugName() : std::string("loomwork");
+  std::string line = text ? text : "";
+  // A line is one line: a trailing line end from printf-style formatting is dropped.
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  std::lock_guard<std::mutex> g(sinkMutex());
+  if (sink()) {
+    sink()(name, line);
+  } else {
+    std::fprintf(stderr, "%s: %s\n", name.c_str(), line.c_str());
+    std::fflush(stderr);
+  }
+}
+
+void JComponent::debug(const JString& text) { debug(text.c_str()); }

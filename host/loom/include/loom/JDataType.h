@@ -1,0 +1,62 @@
+#pragma once
+// The values that travel along wires. A receiver wraps a local of its own in one of these and
+// hands it to JLinkObj::access; the sender's access fills it in.
+#include "base/JBlock.h"
+#include "base/JString.h"
+#include "gfxkit/JColor.h"
+
+class JDataType {
+public:
+  virtual ~JDataType() = default;
+  virtual int type() const = 0;
+};
+
+class JIntegerData : public JDataType {
+public:
+  static constexpr int id = 1;
+  explicit JIntegerData(int& v) : v_(v) {}
+  int type() const override { return id; }
+  operator int&() const { return v_; }
+  int& value() const { return v_; }
+  const JIntegerData& operator=(int v) const { v_ = v; return *this; }
+
+private:
+  int& v_;
+};
+
+class JStringData : public JDataType {
+public:
+  static constexpr int id = 2;
+  static const JColor color;  // the colour in which the host shows text data
+  explicit JStringData(JString& s) : s_(s) {}
+  int type() const override { return id; }
+  operator JString&() const { return s_; }
+  JString& value() const { return s_; }
+  const JStringData& operator=(const JString& s) const { s_ = s; return *this; }
+
+private:
+  JString& s_;
+};
+
+// Byte blocks. JBlockData is the same wire type as JBytesData: either wraps a JBlock.
+class JBytesData : public JDataType {
+public:
+  static constexpr int id = 3;
+  explicit JBytesData(JBlock& b) : b_(b) {}
+  int type() const override { return id; }
+  operator JBlock&() const { return b_; }
+  JBlock& value() const { return b_; }
+  const JBytesData& operator=(const JBlock& b) const { b_ = b; return *this; }
+
+private:
+  JBlock& b_;
+};
+
+class JBlockData : public JBytesData {
+public:
+  static constexpr int id = JBytesData::id;
+  explicit JBlockData(JBlock& b) : JBytesData(b) {}
+};
+
+// The name of a wire type, for messages and listings ("integer", "text", "bytes").
+const char* dataTypeName(int typeId);

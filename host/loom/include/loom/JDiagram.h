@@ -1,0 +1,120 @@
+#pragma once
+// A diagram: modules with ids and places, the links between them, their files, and the host
+// thread that delivers values.
+//
+// Delivery. broadcast(n) on the host thread delivers at once, depth first: for each link on
+// output n, in the order the links were made, the receiver's engine runs before broadcast
+// returns. broadcast(n) from any other thread reads the output's value at once, on that thread,
+// and queues the delivery; the host thread later delivers exactly that value, keeping the order
+// of each thread's broadcasts. Delivery deeper than kMaxDepth is dropped with a debug line.
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "loom/JModuleObj.h"
+#include "loom/JWireValue.h"
+
+// A diagram that cannot be loaded or a link that cannot be made; what() is one line.
+class JDiagramError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+class JDiagram {
+public:
+  static constexpr int kMaxDepth = 128;
+
+  JDiagram();
+  ~JDiagram();  // closes nothing: the owner closes modules first (closeAll)
+  JDiagram(const JDiagram&) = delete;
+  JDiagram& operator=(const JDiagram&) = delete;
+
+  // --- modules and links ---
+  // Takes ownership. An empty id gets a fresh one; a duplicate id throws JDiagramError.
+  JModuleObj* add(JModuleObj* module, const std::string& id = "", const JRect& rect = JRect(0, 0, 80, 60));
+  JModuleObj* create(const std::string& className, const std::string& id, const JRect& rect);
+  void remove(JModuleObj* module);  // unlinks and destroys (after close())
+  JModuleObj* find(const std::string& id) const;
+  const std::vector<JModuleObj*>& modules() const { return order_; }
+  // Checks port ranges, data types, inputAllowed and outputAllowed; throws JDiagramError.
+  JLinkObj* link(JModuleObj* from, int output, JModuleObj* to, int input);
+  void unlink(JLinkObj* link);
+  const std::vector<std::unique_ptr<JLinkObj>>& links() const { return links_; }
+
+  // --- files ---
+  // Throws JDiagramError "NAME: error: WHAT".
+  static std::unique_ptr<JDiagram> loadFile(const std::string& path);
+  static std::unique_ptr<JDiagram> loadText(const std::string& text, const std::string& name);
+  std::string saveText();
+  void saveFile(const std::string& path);  // throws JDiagramError
+  // The folder relative paths in this diagram are taken from ("" for the current folder).
+  const std::string& folder() const { return folder_; }
+  void setFolder(const std::string& f) { folder_ = f; }
+  std::string resolvePath(const std::string& path) const;
+
+  // --- life cycle ---
+  void startupAll();  // startup() on every module, in order of placement
+  void closeAll();    // close() on every module, in order of placement
+
+  // --- the host thread ---
+  void bindHostThread();  // the calling thread becomes the host thread
+  bool onHostThread() const { return std::this_thread::get_id() == hostThread_; }
+  // Work for the host thread: now, or at a host-clock time.
+  void post(std::function<void()> task);
+  void postAt(long long atMs, std::function<void()> task);
+  // Runs everything that is due now; returns how many items ran.
+  int runPending();
+  // Runs the host loop until `done` says so or the host clock passes deadlineMs (-1: no
+  // deadline). Returns true when `done` ended it.
+  bool run(const std::function<bool()>& done, long long deadlineMs);
+  bool nothingQueued() const;       // no queued delivery or task due now
+  bool nothingScheduled() const;    // no timed task left either
+  void wake();                      // interrupts a waiting run() so it looks again
+
+  // Called for every broadcast on the host thread before its deliveries (also for queued ones).
+  using Observer = std::function<void(JModuleObj& module, int output, const JWireValue& value)>;
+  void setObserver(Observer o) { observer_ = std::move(o); }
+
+  // Used by JModuleObj::broadcast.
+  void broadcastFrom(JModuleObj& module, int output);
+
+private:
+  struct Queued {
+    JModuleObj* module;
+    int output;
+    JWireValue value;
+    std::function<void()> task;
+  };
+  struct Timed {
+    long long at;
+    unsigned long long seq;
+    std::function<void()> task;
+  };
+  void deliver(JModuleObj& module, int output, const JWireValue* captured);
+  std::unique_ptr<Queued> popReady();
+  std::string freshId(const std::string& base) const;
+
+  std::vector<JModuleObj*> order_;
+  std::map<std::string, std::unique_ptr<JModuleObj>> byId_;
+  std::vector<std::unique_ptr<JLinkObj>> links_;
+  std::string folder_;
+
+  std::thread::id hostThread_;
+  int depth_ = 0;
+  Observer observer_;
+
+  mutable std::mutex qMutex_;
+  std::condition_variable qCond_;
+  std::deque<Queued> queue_;
+  std::vector<Timed> timed_;
+  unsigned long long timedSeq_ = 0;
+  bool woken_ = false;
+};

@@ -1,0 +1,157 @@
+#pragma once
+// The module base classes: what the host offers every module and what a module overrides.
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "base/JArray.h"
+#include "base/JComponent.h"
+#include "base/JString.h"
+#include "gfxkit/JGraphics.h"
+#include "loom/JDataType.h"
+#include "loom/JProperty.h"
+
+class JDiagram;
+class JModuleObj;
+class JWireValue;
+
+// A wire from output `fromPort` of one module to input `toPort` of another.
+class JLinkObj {
+public:
+  JLinkObj(JModuleObj* from, int fromPort, JModuleObj* to, int toPort)
+      : from(from), fromPort(fromPort), to(to), toPort(toPort) {}
+  // Fills data with the upstream output's value (the value captured when the broadcast came from
+  // another thread).
+  void access(const JDataType& data);
+
+  JModuleObj* from;
+  int fromPort;
+  JModuleObj* to;
+  int toPort;
+
+private:
+  friend class JDiagram;
+  const JWireValue* captured_ = nullptr;
+};
+
+// The links attached to one port.
+class JLinkSet {
+public:
+  int size() const { return static_cast<int>(links_.size()); }
+  int count() const { return size(); }
+  bool isEmpty() const { return links_.empty(); }
+  JLinkObj* operator[](int i) const { return links_[static_cast<size_t>(i)]; }
+  std::vector<JLinkObj*>::const_iterator begin() const { return links_.begin(); }
+  std::vector<JLinkObj*>::const_iterator end() const { return links_.end(); }
+
+private:
+  friend class JDiagram;
+  friend class JModuleObj;
+  std::vector<JLinkObj*> links_;
+};
+
+// Anything placed on the canvas.
+class JViewObj : public JObject {
+public:
+  const char* className() const override { return "JViewObj"; }
+  JObject* clone() const override { return new JViewObj(*this); }
+
+  JRect rect;  // where the diagram places it, in canvas pixels
+};
+
+class JModuleObj : public JViewObj {
+public:
+  // Width of the module frame, and of the inner margin modules leave around their drawings.
+  static constexpr int depth = 3;
+  static constexpr int depth2 = 8;
+
+  JModuleObj();
+  JModuleObj(const JModuleObj& o);             // settings only: no links, no diagram, no id
+  JModuleObj& operator=(const JModuleObj& o);  // likewise
+
+  // --- the host's table of operations, in order, with the host's defaults ---
+  void writeContent(JOutputStream& os) override;
+  void readContent(JDictionary& dict) override;
+  ~JModuleObj() override;
+  const char* className() const override { return "JModuleObj"; }
+  JObject* clone() const override { return new JModuleObj(*this); }
+  virtual void startup();
+  virtual void reset();
+  virtual void close();
+  // The whole face at the module's place: the host's frame in the module colour with draw()
+  // inside it.
+  virtual void paint(JGraphics& g, double dx, double dy, JRegion& region, double scale);
+  virtual JArray getProperties();
+  virtual bool updateProperty(JProperty& p);
+  virtual JString inputTag(int n);
+  virtual JString outputTag(int n);
+  virtual int inputType(int n);
+  virtual int outputType(int n);
+  virtual void draw(JGraphics& g, int x, int y, int w, int h);
+  virtual void access(int n, JLinkObj& link, const JDataType& data);
+  virtual bool inputAllowed(int n);
+  virtual bool outputAllowed(int n);
+  virtual JFRect inputArea(int n);
+  virtual JFRect outputArea(int n);
+  virtual int inputFace(int n);
+  virtual int outputFace(int n);
+  virtual JFPoint inputPoint(int n, JLinkObj& link);
+  virtual JFPoint outputPoint(int n, JLinkObj& link);
+  virtual void engine(int n, JLinkObj& link);
+
+  // --- what the host offers ---
+  // Tells every link on output n that its value changed (see JDiagram for delivery).
+  virtual void broadcast(int n);
+  virtual void repaint();
+  const JLinkSet& inputSet(int n) const;
+  const JLinkSet& outputSet(int n) const;
+
+  // Port geometry in the module's own pixels (origin at its top-left corner): the rectangle of
+  // port n of a group of `count` ports starting at index `first`, spread over the fraction
+  // [start, start + length) of the side, `thickness` pixels deep.
+  JFRect leftArea(int n, int first, int count, double start, double length, double thickness);
+  JFRect rightArea(int n, int first, int count, double start, double length, double thickness);
+  JFRect topArea(int n, int first, int count, double start, double length, double thickness);
+  JFRect bottomArea(int n, int first, int count, double start, double length, double thickness);
+  JFPoint leftPoint(int n, JLinkObj& link, int first, int count, double start, double length);
+  JFPoint rightPoint(int n, JLinkObj& link, int first, int count, double start, double length);
+  JFPoint topPoint(int n, JLinkObj& link, int first, int count, double start, double length);
+  JFPoint bottomPoint(int n, JLinkObj& link, int first, int count, double start, double length);
+
+  // The module's place on screen for an offset and zoom, and the part inside its frame.
+  JRect getExtent(double dx, double dy, double scale) const;
+  JRect getIExtent(double dx, double dy, double scale) const;
+  // A label centred in r.
+  void drawText(JGraphics& g, const JString& text, const JRect& r);
+
+  std::string debugName() const override;
+  const std::string& id() const { return id_; }
+  JDiagram* diagram() const { return diagram_; }
+  int repaintCount() const { return repaints_.load(); }
+
+  int inputCount = 0;
+  int outputCount = 0;
+  JColor color;  // the module colour the host frames it in
+
+private:
+  friend class JDiagram;
+  JLinkSet& inputSlot(int n);
+  JLinkSet& outputSlot(int n);
+
+  JDiagram* diagram_ = nullptr;
+  std::string id_;
+  std::vector<JLinkSet> inputs_;
+  std::vector<JLinkSet> outputs_;
+  std::atomic<int> repaints_{0};
+};
+
+// The usual base of a module: one integer output `value`, handed out by access.
+class JAddObj : public JModuleObj {
+public:
+  JAddObj() { inputCount = 1; outputCount = 1; }
+  const char* className() const override { return "JAddObj"; }
+  JObject* clone() const override { return new JAddObj(*this); }
+  void access(int n, JLinkObj& link, const JDataType& data) override;
+
+  int value = 0;
+};

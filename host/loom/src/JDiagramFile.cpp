@@ -1,0 +1,228 @@
+// Diagram files: UTF-8 JSON with the modules (id, class, rect, content) and the links.
+#include <fstream>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "base/JComponent.h"
+#include "loom/JDiagram.h"
+
+using Json = nlohmann::ordered_json;
+
+namespace {
+
+Json toJson(const JNode& n) {
+  switch (n.kind()) {
+    case JNode::Integer: return Json(n.asInteger());
+    case JNode::Text: return Json(n.asText());
+    case JNode::List: {
+      Json a = Json::array();
+      for (const auto& i : n.items()) a.push_back(toJson(i));
+      return a;
+    }
+    case JNode::Map: {
+      Json o = Json::object();
+      for (const auto& e : n.entries()) o[e.first] = toJson(e.second);
+      return o;
+    }
+    default: return Json();
+  }
+}
+
+// Numbers that are not integers in range, booleans and nulls have no place in module content;
+// they become null, which every reader treats as a value of another kind.
+JNode fromJson(const Json& j) {
+  if (j.is_number_integer()) {
+    if (j.is_number_unsigned() && j.get<unsigned long long>() > static_cast<unsigned long long>(
+                                                                    std::numeric_limits<long long>::max()))
+      return JNode();
+    return JNode::integer(j.get<long long>());
+  }
+  if (j.is_string()) return JNode::text(j.get<std::string>());
+  if (j.is_array()) {
+    JNode l = JNode::list();
+    for (const auto& i : j) l.push(fromJson(i));
+    return l;
+  }
+  if (j.is_object()) {
+    JNode m = JNode::map();
+    for (auto it = j.begin(); it != j.end(); ++it) m.set(it.key(), fromJson(it.value()));
+    return m;
+  }
+  return JNode();
+}
+
+void lineAndColumn(const std::string& text, size_t byte, size_t& line, size_t& column) {
+  line = 1;
+  column = 1;
+  if (byte > 0) --byte;  // the parser counts the offending character as read
+  for (size_t i = 0; i < byte && i < text.size(); ++i) {
+    if (text[i] == '\n') {
+      ++line;
+      column = 1;
+    } else {
+      ++column;
+    }
+  }
+}
+
+// "id:port" with a decimal port.
+bool splitEnd(const std::string& end, std::string& id, int& port) {
+  auto colon = end.rfind(':');
+  if (colon == std::string::npos || colon == 0 || colon + 1 >= end.size()) return false;
+  id = end.substr(0, colon);
+  long long v = 0;
+  for (size_t i = colon + 1; i < end.size(); ++i) {
+    if (end[i] < '0' || end[i] > '9') return false;
+    v = v * 10 + (end[i] - '0');
+    if (v > 1000000) return false;
+  }
+  port = static_cast<int>(v);
+  return true;
+}
+
+bool smallInt(const Json& j, int& out) {
+  if (!j.is_number_integer()) return false;
+  long long v = j.get<long long>();
+  if (v < -1000000000LL || v > 1000000000LL) return false;
+  out = static_cast<int>(v);
+  return true;
+}
+
+}  // namespace
+
+std::unique_ptr<JDiagram> JDiagram::loadText(const std::string& text, const std::string& name) {
+  auto fail = [&name](const std::string& what) -> JDiagramError { return JDiagramError(name + ": error: " + what); };
+  Json doc;
+  try {
+    doc = Json::parse(text);
+  } catch (const Json::parse_error& e) {
+    size_t line, column;
+    lineAndColumn(text, e.byte, line, column);
+    std::string why = e.what();
+    auto colon = why.find(": ");
+    if (colon != std::string::npos) why = why.substr(colon + 2);
+    throw fail("line " + std::to_string(line) + ", column " + std::to_string(column) + ": " + why);
+  }
+  if (!doc.is_object()) throw fail("a diagram is a JSON object");
+  auto version = doc.find("loomwork");
+  if (version == doc.end() || !version->is_number_integer() || version->get<long long>() != 1)
+    throw fail("\"loomwork\": 1 is missing (not a diagram file of this version)");
+
+  auto diagram = std::make_unique<JDiagram>();
+  auto modules = doc.find("modules");
+  if (modules != doc.end()) {
+    if (!modules->is_array()) throw fail("\"modules\" is not a list");
+    size_t index = 0;
+    for (const Json& m : *modules) {
+      std::string where = "module " + std::to_string(index++);
+      if (!m.is_object()) throw fail(where + " is not an object");
+      auto id = m.find("id");
+      if (id == m.end() || !id->is_string() || id->get<std::string>().empty())
+        throw fail(where + " has no \"id\" text");
+      where = "module \"" + id->get<std::string>() + "\"";
+      if (diagram->find(id->get<std::string>())) throw fail(where + " is there twice");
+      auto cls = m.find("class");
+      if (cls == m.end() || !cls->is_string()) throw fail(where + " has no \"class\" text");
+      JRect rect(0, 0, 80, 60);
+      auto r = m.find("rect");
+      if (r != m.end()) {
+        int v[4];
+        if (!r->is_array() || r->size() != 4 || !smallInt((*r)[0], v[0]) || !smallInt((*r)[1], v[1]) ||
+            !smallInt((*r)[2], v[2]) || !smallInt((*r)[3], v[3]) || v[2] < 0 || v[3] < 0 || v[2] > 100000 ||
+            v[3] > 100000)
+          throw fail(where + ": \"rect\" is not [x, y, width, height]");
+        rect = JRect(v[0], v[1], v[2], v[3]);
+      }
+      JModuleObj* mod = nullptr;
+      try {
+        mod = diagram->create(cls->get<std::string>(), id->get<std::string>(), rect);
+      } catch (const JDiagramError& e) {
+        throw fail(where + ": " + e.what());
+      }
+      auto content = m.find("content");
+      if (content != m.end()) {
+        if (!content->is_object()) throw fail(where + ": \"content\" is not an object");
+        JDictionary dict(fromJson(*content));
+        JComponent::Scope scope(mod);
+        mod->readContent(dict);
+      }
+    }
+  }
+  auto links = doc.find("links");
+  if (links != doc.end()) {
+    if (!links->is_array()) throw fail("\"links\" is not a list");
+    size_t index = 0;
+    for (const Json& l : *links) {
+      std::string where = "link " + std::to_string(index++);
+      if (!l.is_object()) throw fail(where + " is not an object");
+      auto from = l.find("from");
+      auto to = l.find("to");
+      if (from == l.end() || to == l.end() || !from->is_string() || !to->is_string())
+        throw fail(where + " needs \"from\" and \"to\" texts");
+      where = "link " + from->get<std::string>() + " -> " + to->get<std::string>();
+      std::string fromId, toId;
+      int fromPort = 0, toPort = 0;
+      if (!splitEnd(from->get<std::string>(), fromId, fromPort) || !splitEnd(to->get<std::string>(), toId, toPort))
+        throw fail(where + ": ends are written \"id:port\"");
+      JModuleObj* a = diagram->find(fromId);
+      JModuleObj* b = diagram->find(toId);
+      if (!a) throw fail(where + ": unknown module id \"" + fromId + "\"");
+      if (!b) throw fail(where + ": unknown module id \"" + toId + "\"");
+      try {
+        diagram->link(a, fromPort, b, toPort);
+      } catch (const JDiagramError& e) {
+        throw fail(where + ": " + e.what());
+      }
+    }
+  }
+  return diagram;
+}
+
+std::unique_ptr<JDiagram> JDiagram::loadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw JDiagramError(path + ": error: cannot read the file");
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  if (in.bad()) throw JDiagramError(path + ": error: cannot read the file");
+  auto d = loadText(ss.str(), path);
+  auto slash = path.rfind('/');
+  d->setFolder(slash == std::string::npos ? std::string() : path.substr(0, slash == 0 ? 1 : slash));
+  return d;
+}
+
+std::string JDiagram::saveText() {
+  Json doc = Json::object();
+  doc["loomwork"] = 1;
+  Json mods = Json::array();
+  for (JModuleObj* m : order_) {
+    Json e = Json::object();
+    e["id"] = m->id();
+    e["class"] = m->className();
+    e["rect"] = Json::array({m->rect.x, m->rect.y, m->rect.width, m->rect.height});
+    JOutputStream os;
+    {
+      JComponent::Scope scope(m);
+      m->writeContent(os);
+    }
+    e["content"] = toJson(os.node());
+    mods.push_back(std::move(e));
+  }
+  doc["modules"] = std::move(mods);
+  Json ls = Json::array();
+  for (const auto& l : links_) {
+    ls.push_back(Json{{"from", l->from->id() + ":" + std::to_string(l->fromPort)},
+                      {"to", l->to->id() + ":" + std::to_string(l->toPort)}});
+  }
+  doc["links"] = std::move(ls);
+  return doc.dump(2) + "\n";
+}
+
+void JDiagram::saveFile(const std::string& path) {
+  std::string text = saveText();
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) throw JDiagramError(path + ": error: cannot write the file");
+  out << text;
+  out.flush();
+  if (!out) throw JDiagramError(path + ": error: cannot write the file");
+}

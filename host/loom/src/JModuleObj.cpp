@@ -1,0 +1,154 @@
+#include "loom/JModuleObj.h"
+
+#include "loom/JDiagram.h"
+#include "loom/JWireValue.h"
+
+void JLinkObj::access(const JDataType& data) {
+  if (captured_) {
+    captured_->fill(data);
+    return;
+  }
+  if (from) from->access(fromPort, *this, data);
+}
+
+JModuleObj::JModuleObj() : color(210, 210, 200) {}
+
+JModuleObj::JModuleObj(const JModuleObj& o)
+    : JViewObj(o), inputCount(o.inputCount), outputCount(o.outputCount), color(o.color) {}
+
+JModuleObj& JModuleObj::operator=(const JModuleObj& o) {
+  if (this != &o) {
+    JViewObj::operator=(o);
+    inputCount = o.inputCount;
+    outputCount = o.outputCount;
+    color = o.color;
+  }
+  return *this;
+}
+
+JModuleObj::~JModuleObj() = default;
+
+void JModuleObj::writeContent(JOutputStream& os) { JViewObj::writeContent(os); }
+void JModuleObj::readContent(JDictionary& dict) { JViewObj::readContent(dict); }
+void JModuleObj::startup() {}
+void JModuleObj::reset() {}
+void JModuleObj::close() {}
+
+void JModuleObj::paint(JGraphics& g, double dx, double dy, JRegion& region, double scale) {
+  JRect outer = getExtent(dx, dy, scale);
+  g.setClip(region);
+  g.setJColor(color);
+  g.fill3DJRect(outer, true, depth);
+  JRect inner = getIExtent(dx, dy, scale);
+  JRegion innerClip(region);
+  innerClip.intersect(inner);
+  g.setClip(innerClip);
+  g.setJColor(JColor::black);
+  draw(g, inner.x, inner.y, inner.width, inner.height);
+  g.setClip(region);
+}
+
+JArray JModuleObj::getProperties() { return JArray(); }
+bool JModuleObj::updateProperty(JProperty&) { return false; }
+JString JModuleObj::inputTag(int n) { return JString("in ") + JInteger::toJString(n); }
+JString JModuleObj::outputTag(int n) { return JString("out ") + JInteger::toJString(n); }
+int JModuleObj::inputType(int) { return JIntegerData::id; }
+int JModuleObj::outputType(int) { return JIntegerData::id; }
+void JModuleObj::draw(JGraphics& g, int x, int y, int w, int h) {
+  drawText(g, JString(className()), JRect(x, y, w, h));
+}
+void JModuleObj::access(int, JLinkObj&, const JDataType&) {}
+bool JModuleObj::inputAllowed(int) { return true; }
+bool JModuleObj::outputAllowed(int) { return true; }
+JFRect JModuleObj::inputArea(int n) { return leftArea(n, 0, inputCount, 0.1, 0.8, 6); }
+JFRect JModuleObj::outputArea(int n) { return rightArea(n, 0, outputCount, 0.1, 0.8, 6); }
+int JModuleObj::inputFace(int) { return 0; }
+int JModuleObj::outputFace(int) { return 2; }
+JFPoint JModuleObj::inputPoint(int n, JLinkObj& link) { return leftPoint(n, link, 0, inputCount, 0.1, 0.8); }
+JFPoint JModuleObj::outputPoint(int n, JLinkObj& link) { return rightPoint(n, link, 0, outputCount, 0.1, 0.8); }
+void JModuleObj::engine(int, JLinkObj&) {}
+
+void JModuleObj::broadcast(int n) {
+  if (diagram_ && n >= 0 && n < outputCount) diagram_->broadcastFrom(*this, n);
+}
+
+void JModuleObj::repaint() { repaints_.fetch_add(1, std::memory_order_relaxed); }
+
+namespace {
+const JLinkSet& emptySet() {
+  static const JLinkSet empty;
+  return empty;
+}
+// Position of port n within its group, as a fraction of the side.
+double slotStart(int n, int first, int count, double start, double length) {
+  return count > 0 ? start + length * (n - first) / count : start;
+}
+double slotLength(int count, double length) { return count > 0 ? length / count : length; }
+}  // namespace
+
+const JLinkSet& JModuleObj::inputSet(int n) const {
+  return (n >= 0 && n < static_cast<int>(inputs_.size())) ? inputs_[static_cast<size_t>(n)] : emptySet();
+}
+const JLinkSet& JModuleObj::outputSet(int n) const {
+  return (n >= 0 && n < static_cast<int>(outputs_.size())) ? outputs_[static_cast<size_t>(n)] : emptySet();
+}
+JLinkSet& JModuleObj::inputSlot(int n) {
+  if (static_cast<int>(inputs_.size()) <= n) inputs_.resize(static_cast<size_t>(n) + 1);
+  return inputs_[static_cast<size_t>(n)];
+}
+JLinkSet& JModuleObj::outputSlot(int n) {
+  if (static_cast<int>(outputs_.size()) <= n) outputs_.resize(static_cast<size_t>(n) + 1);
+  return outputs_[static_cast<size_t>(n)];
+}
+
+JFRect JModuleObj::leftArea(int n, int first, int count, double start, double length, double thickness) {
+  double h = rect.height;
+  return JFRect(0, h * slotStart(n, first, count, start, length), thickness, h * slotLength(count, length));
+}
+JFRect JModuleObj::rightArea(int n, int first, int count, double start, double length, double thickness) {
+  double w = rect.width, h = rect.height;
+  return JFRect(w - thickness, h * slotStart(n, first, count, start, length), thickness,
+                h * slotLength(count, length));
+}
+JFRect JModuleObj::topArea(int n, int first, int count, double start, double length, double thickness) {
+  double w = rect.width;
+  return JFRect(w * slotStart(n, first, count, start, length), 0, w * slotLength(count, length), thickness);
+}
+JFRect JModuleObj::bottomArea(int n, int first, int count, double start, double length, double thickness) {
+  double w = rect.width, h = rect.height;
+  return JFRect(w * slotStart(n, first, count, start, length), h - thickness, w * slotLength(count, length),
+                thickness);
+}
+JFPoint JModuleObj::leftPoint(int n, JLinkObj&, int first, int count, double start, double length) {
+  double h = rect.height;
+  return JFPoint(0, h * (slotStart(n, first, count, start, length) + slotLength(count, length) / 2));
+}
+JFPoint JModuleObj::rightPoint(int n, JLinkObj&, int first, int count, double start, double length) {
+  double h = rect.height;
+  return JFPoint(rect.width, h * (slotStart(n, first, count, start, length) + slotLength(count, length) / 2));
+}
+JFPoint JModuleObj::topPoint(int n, JLinkObj&, int first, int count, double start, double length) {
+  double w = rect.width;
+  return JFPoint(w * (slotStart(n, first, count, start, length) + slotLength(count, length) / 2), 0);
+}
+JFPoint JModuleObj::bottomPoint(int n, JLinkObj&, int first, int count, double start, double length) {
+  double w = rect.width;
+  return JFPoint(w * (slotStart(n, first, count, start, length) + slotLength(count, length) / 2), rect.height);
+}
+
+JRect JModuleObj::getExtent(double dx, double dy, double scale) const {
+  auto r = [](double v) { return static_cast<int>(v < 0 ? v - 0.5 : v + 0.5); };
+  return JRect(r(dx + rect.x * scale), r(dy + rect.y * scale), r(rect.width * scale), r(rect.height * scale));
+}
+
+JRect JModuleObj::getIExtent(double dx, double dy, double scale) const {
+  return getExtent(dx, dy, scale).shrink(depth);
+}
+
+void JModuleObj::drawText(JGraphics& g, const JString& text, const JRect& r) { g.drawText(text.str(), r); }
+
+std::string JModuleObj::debugName() const { return id_.empty() ? std::string(className()) : id_; }
+
+void JAddObj::access(int n, JLinkObj&, const JDataType& data) {
+  if (n == 0 && data.type() == JIntegerData::id) static_cast<const JIntegerData&>(data) = value;
+}
