@@ -54,6 +54,8 @@ void JDiagram::remove(JModuleObj* module) {
     std::lock_guard<std::mutex> g(qMutex_);
     queue_.erase(std::remove_if(queue_.begin(), queue_.end(), [&](const Queued& q) { return q.module == module; }),
                  queue_.end());
+    timed_.erase(std::remove_if(timed_.begin(), timed_.end(), [&](const Timed& t) { return t.owner == module; }),
+                 timed_.end());
   }
   order_.erase(std::remove(order_.begin(), order_.end(), module), order_.end());
   byId_.erase(module->id_);
@@ -71,7 +73,7 @@ JLinkObj* JDiagram::link(JModuleObj* from, int output, JModuleObj* to, int input
     throw JDiagramError(port(to, "input", input) + " does not exist (it has " + std::to_string(to->inputCount) +
                         " inputs)");
   int outType = from->outputType(output), inType = to->inputType(input);
-  if (outType != inType)
+  if (outType != inType && inType != kAnyDataType)
     throw JDiagramError(port(from, "output", output) + " carries " + dataTypeName(outType) + " but " +
                         port(to, "input", input) + " takes " + dataTypeName(inType));
   if (!to->inputAllowed(input)) throw JDiagramError(port(to, "input", input) + " takes no further link");
@@ -153,18 +155,18 @@ void JDiagram::deliver(JModuleObj& module, int output, const JWireValue* capture
 
 void JDiagram::bindHostThread() { hostThread_ = std::this_thread::get_id(); }
 
-void JDiagram::post(std::function<void()> task) {
+void JDiagram::post(std::function<void()> task, JModuleObj* owner) {
   {
     std::lock_guard<std::mutex> g(qMutex_);
-    queue_.push_back(Queued{nullptr, 0, JWireValue(), std::move(task)});
+    queue_.push_back(Queued{owner, 0, JWireValue(), std::move(task)});
   }
   qCond_.notify_one();
 }
 
-void JDiagram::postAt(long long atMs, std::function<void()> task) {
+void JDiagram::postAt(long long atMs, std::function<void()> task, JModuleObj* owner) {
   {
     std::lock_guard<std::mutex> g(qMutex_);
-    timed_.push_back(Timed{atMs, timedSeq_++, std::move(task)});
+    timed_.push_back(Timed{atMs, timedSeq_++, std::move(task), owner});
   }
   qCond_.notify_one();
 }

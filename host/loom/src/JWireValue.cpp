@@ -11,6 +11,7 @@ const char* dataTypeName(int typeId) {
     case JIntegerData::id: return "integer";
     case JStringData::id: return "text";
     case JBytesData::id: return "bytes";
+    case kAnyDataType: return "any";
     default: return "unknown";
   }
 }

@@ -58,5 +58,9 @@ public:
   explicit JBlockData(JBlock& b) : JBytesData(b) {}
 };
 
+// An input type that takes a wire of any type (the host's own monitors); the receiver asks the
+// link's sender which type it sends.
+constexpr int kAnyDataType = 0;
+
 // The name of a wire type, for messages and listings ("integer", "text", "bytes").
 const char* dataTypeName(int typeId);

@@ -67,9 +67,10 @@ public:
   // --- the host thread ---
   void bindHostThread();  // the calling thread becomes the host thread
   bool onHostThread() const { return std::this_thread::get_id() == hostThread_; }
-  // Work for the host thread: now, or at a host-clock time.
-  void post(std::function<void()> task);
-  void postAt(long long atMs, std::function<void()> task);
+  // Work for the host thread: now, or at a host-clock time. Work of an owner module is dropped
+  // when that module is removed.
+  void post(std::function<void()> task, JModuleObj* owner = nullptr);
+  void postAt(long long atMs, std::function<void()> task, JModuleObj* owner = nullptr);
   // Runs everything that is due now; returns how many items ran.
   int runPending();
   // Runs the host loop until `done` says so or the host clock passes deadlineMs (-1: no
@@ -88,7 +89,7 @@ public:
 
 private:
   struct Queued {
-    JModuleObj* module;
+    JModuleObj* module;  // the sender of a delivery, or the owner of a task
     int output;
     JWireValue value;
     std::function<void()> task;
@@ -97,6 +98,7 @@ private:
     long long at;
     unsigned long long seq;
     std::function<void()> task;
+    JModuleObj* owner;
   };
   void deliver(JModuleObj& module, int output, const JWireValue* captured);
   std::unique_ptr<Queued> popReady();

@@ -1,0 +1,65 @@
+#include "Monitor.h"
+
+#include "HostOutput.h"
+#include "modules/ModuleSkeleton.h"
+
+Monitor::Monitor() {
+  outputCount = 0;
+  setInputs(1);
+}
+
+void Monitor::setInputs(int n) {
+  inputCount = n < 1 ? 1 : (n > kMaxInputs ? kMaxInputs : n);
+  last_.resize(static_cast<size_t>(inputCount));
+}
+
+void Monitor::writeContent(JOutputStream& os) {
+  JModuleObj::writeContent(os);
+  putInteger(os, "inputs", inputCount);
+}
+
+void Monitor::readContent(JDictionary& dict) {
+  JModuleObj::readContent(dict);
+  setInputs(getInteger(dict, "inputs", 1));
+}
+
+JArray Monitor::getProperties() {
+  JArray a;
+  a.append(new JIntegerProperty("inputs", inputCount, 1, kMaxInputs));
+  return a;
+}
+
+bool Monitor::updateProperty(JProperty& p) {
+  if (p.getName() != "inputs") return false;
+  setInputs(static_cast<JIntegerProperty&>(p).value);
+  return true;
+}
+
+JString Monitor::inputTag(int n) { return JString("in ") + JInteger::toJString(n); }
+int Monitor::inputType(int) { return kAnyDataType; }
+bool Monitor::inputAllowed(int n) { return oneLinkPerInput(*this, n); }
+
+void Monitor::engine(int n, JLinkObj& link) {
+  if (n < 0 || n >= inputCount || !link.from) return;
+  JWireValue v;
+  switch (link.from->outputType(link.fromPort)) {
+    case JStringData::id: v = JWireValue::ofText(readText(link)); break;
+    case JBytesData::id: v = JWireValue::ofBytes(readBytes(link)); break;
+    default: v = JWireValue::ofInteger(readInteger(link)); break;
+  }
+  hostPrintLine("M " + id() + "." + std::to_string(n) + " " + v.format());
+  last_[static_cast<size_t>(n)] = std::move(v);
+  repaint();
+}
+
+void Monitor::draw(JGraphics& g, int x, int y, int w, int h) {
+  int rows = inputCount + 1;
+  int rh = h / rows;
+  drawText(g, "Monitor", JRect(x, y, w, rh));
+  for (int i = 0; i < inputCount; ++i) {
+    const JWireValue& v = last_[static_cast<size_t>(i)];
+    std::string text = v.type() ? v.format() : "-";
+    if (text.size() > 24) text = text.substr(0, 21) + "...";
+    drawText(g, JString(text), JRect(x, y + rh * (i + 1), w, rh));
+  }
+}

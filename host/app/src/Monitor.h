@@ -1,0 +1,29 @@
+#pragma once
+// Prints every value that reaches one of its inputs as "M ID.INPUT VALUE". Inputs take any type.
+#include <vector>
+
+#include "loom/JModuleObj.h"
+#include "loom/JWireValue.h"
+
+class Monitor : public JModuleObj {
+public:
+  static constexpr int kMaxInputs = 16;
+  Monitor();
+  const char* className() const override { return "Monitor"; }
+  JObject* clone() const override { return new Monitor(*this); }
+  void writeContent(JOutputStream& os) override;
+  void readContent(JDictionary& dict) override;
+  JArray getProperties() override;
+  bool updateProperty(JProperty& p) override;
+  JString inputTag(int n) override;
+  int inputType(int n) override;
+  void draw(JGraphics& g, int x, int y, int w, int h) override;
+  bool inputAllowed(int n) override;
+  void engine(int n, JLinkObj& link) override;
+
+  const std::vector<JWireValue>& last() const { return last_; }
+
+private:
+  void setInputs(int n);
+  std::vector<JWireValue> last_;
+};

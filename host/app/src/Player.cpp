@@ -1,0 +1,118 @@
+#include "Player.h"
+
+#include <fstream>
+#include <sstream>
+
+#include "base/JClock.h"
+#include "loom/JDiagram.h"
+#include "modules/ModuleSkeleton.h"
+
+Player::Player() {
+  inputCount = 0;
+  applyOutputs();
+}
+
+void Player::applyOutputs() {
+  std::string error;
+  std::vector<int> types;
+  if (parseOutputTypes(outputs.str(), types, error)) types_ = types;
+  outputCount = static_cast<int>(types_.size());
+  values_.assign(types_.size(), JWireValue());
+  for (size_t i = 0; i < types_.size(); ++i) {
+    if (types_[i] == JStringData::id) values_[i] = JWireValue::ofText(JString());
+    else if (types_[i] == JBytesData::id) values_[i] = JWireValue::ofBytes(JBlock());
+    else values_[i] = JWireValue::ofInteger(0);
+  }
+}
+
+void Player::writeContent(JOutputStream& os) {
+  JModuleObj::writeContent(os);
+  putString(os, "file", file);
+  putString(os, "outputs", outputs);
+}
+
+void Player::readContent(JDictionary& dict) {
+  JModuleObj::readContent(dict);
+  file = getString(dict, "file");
+  outputs = getString(dict, "outputs", "i");
+  applyOutputs();
+}
+
+JArray Player::getProperties() {
+  JArray a;
+  a.append(new JStringProperty("file", file));
+  a.append(new JStringProperty("outputs", outputs));
+  return a;
+}
+
+bool Player::updateProperty(JProperty& p) {
+  if (p.getName() == "file") {
+    file = static_cast<JStringProperty&>(p).value;
+    return true;
+  }
+  if (p.getName() == "outputs") {
+    outputs = static_cast<JStringProperty&>(p).value;
+    applyOutputs();
+    return true;
+  }
+  return false;
+}
+
+JString Player::outputTag(int n) { return JString("out ") + JInteger::toJString(n); }
+int Player::outputType(int n) { return (n >= 0 && n < outputCount) ? types_[static_cast<size_t>(n)] : JIntegerData::id; }
+
+void Player::access(int n, JLinkObj&, const JDataType& data) {
+  if (n >= 0 && n < outputCount) values_[static_cast<size_t>(n)].fill(data);
+}
+
+void Player::draw(JGraphics& g, int x, int y, int w, int h) { drawText(g, "Player", JRect(x, y, w, h)); }
+
+bool Player::load(std::string& error) {
+  std::vector<int> types;
+  if (!parseOutputTypes(outputs.str(), types, error)) {
+    error = id() + ": error: outputs: " + error;
+    return false;
+  }
+  std::string path = diagram() ? diagram()->resolvePath(file.str()) : file.str();
+  if (file.isEmpty()) {
+    error = id() + ": error: no file to play";
+    return false;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = path + ": error: cannot read the file";
+    return false;
+  }
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  if (!parsePlayerText(ss.str(), types, events_, error)) {
+    error = path + ": error: " + error;
+    return false;
+  }
+  next_ = 0;
+  return true;
+}
+
+void Player::startup() {
+  if (!diagram() || events_.empty()) return;
+  running_ = true;
+  start_ = JClock::millis();
+  diagram()->postAt(start_ + events_[0].timeMs, [this] { playDue(); }, this);
+}
+
+// Plays every event that is due, then waits for the next one.
+void Player::playDue() {
+  if (!running_) return;
+  long long now = JClock::millis();
+  while (next_ < events_.size() && start_ + events_[next_].timeMs <= now) {
+    const PlayerEvent& e = events_[next_++];
+    values_[static_cast<size_t>(e.output)] = e.value;
+    broadcast(e.output);
+    if (!running_) return;
+  }
+  if (next_ < events_.size()) diagram()->postAt(start_ + events_[next_].timeMs, [this] { playDue(); }, this);
+}
+
+void Player::close() {
+  running_ = false;
+}

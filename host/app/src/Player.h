@@ -1,0 +1,41 @@
+#pragma once
+// Plays recorded values onto its outputs at their times, counted from the start of the run.
+#include <vector>
+
+#include "PlayerFile.h"
+#include "loom/JModuleObj.h"
+
+class Player : public JModuleObj {
+public:
+  Player();
+  const char* className() const override { return "Player"; }
+  JObject* clone() const override { return new Player(*this); }
+  void writeContent(JOutputStream& os) override;
+  void readContent(JDictionary& dict) override;
+  void startup() override;
+  void close() override;
+  JArray getProperties() override;
+  bool updateProperty(JProperty& p) override;
+  JString outputTag(int n) override;
+  int outputType(int n) override;
+  void access(int n, JLinkObj& link, const JDataType& data) override;
+  void draw(JGraphics& g, int x, int y, int w, int h) override;
+
+  // Reads and checks the file; false with "FILE: error: line N: what" in error.
+  bool load(std::string& error);
+  bool finished() const { return next_ >= events_.size(); }
+
+  JString file;
+  JString outputs = "i";
+
+private:
+  void applyOutputs();
+  void playDue();
+
+  std::vector<int> types_{JIntegerData::id};
+  std::vector<JWireValue> values_;
+  std::vector<PlayerEvent> events_;
+  size_t next_ = 0;
+  long long start_ = 0;
+  bool running_ = false;
+};

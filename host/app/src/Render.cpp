@@ -1,0 +1,48 @@
+#include "Render.h"
+
+#include <algorithm>
+
+namespace {
+constexpr int kMargin = 10;
+
+JFPoint absolute(const JModuleObj& m, const JFPoint& p) { return JFPoint(m.rect.x + p.x, m.rect.y + p.y); }
+}  // namespace
+
+JCanvas renderDiagram(JDiagram& d) {
+  int w = 1, h = 1;
+  for (JModuleObj* m : d.modules()) {
+    w = std::max(w, m->rect.x + m->rect.width + kMargin);
+    h = std::max(h, m->rect.y + m->rect.height + kMargin);
+  }
+  w = std::min(w, 16384);
+  h = std::min(h, 16384);
+  JCanvas canvas(w, h, JColor(245, 245, 240));
+  JGraphics g(canvas);
+  JRegion all(JRect(0, 0, w, h));
+  for (JModuleObj* m : d.modules()) {
+    JComponent::Scope scope(m);
+    JRegion clip(all);
+    clip.intersect(m->getExtent(0, 0, 1.0));
+    m->paint(g, 0, 0, clip, 1.0);
+    g.setClip(all);
+    // Ports: small dark boxes where the module puts them.
+    g.setJColor(JColor::darkGray);
+    for (int i = 0; i < m->inputCount; ++i) {
+      JFRect a = m->inputArea(i);
+      g.fillRect(m->rect.x + static_cast<int>(a.x), m->rect.y + static_cast<int>(a.y),
+                 std::max(1, static_cast<int>(a.width)), std::max(1, static_cast<int>(a.height)));
+    }
+    for (int i = 0; i < m->outputCount; ++i) {
+      JFRect a = m->outputArea(i);
+      g.fillRect(m->rect.x + static_cast<int>(a.x), m->rect.y + static_cast<int>(a.y),
+                 std::max(1, static_cast<int>(a.width)), std::max(1, static_cast<int>(a.height)));
+    }
+  }
+  g.setJColor(JColor(40, 40, 160));
+  for (const auto& l : d.links()) {
+    JFPoint a = absolute(*l->from, l->from->outputPoint(l->fromPort, *l));
+    JFPoint b = absolute(*l->to, l->to->inputPoint(l->toPort, *l));
+    g.drawLine(static_cast<int>(a.x), static_cast<int>(a.y), static_cast<int>(b.x), static_cast<int>(b.y));
+  }
+  return canvas;
+}

@@ -1,0 +1,181 @@
+#include "SerialPort.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "modules/ModuleSkeleton.h"
+
+namespace {
+struct BaudRate {
+  int rate;
+  speed_t code;
+};
+const BaudRate kRates[] = {{50, B50},         {75, B75},         {110, B110},       {134, B134},
+                           {150, B150},       {200, B200},       {300, B300},       {600, B600},
+                           {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
+                           {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
+                           {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600}};
+
+bool speedOf(int rate, speed_t& code) {
+  for (const auto& r : kRates)
+    if (r.rate == rate) {
+      code = r.code;
+      return true;
+    }
+  return false;
+}
+
+constexpr int kReadChunk = 4096;
+constexpr int kWriteWaitMs = 2000;
+}  // namespace
+
+SerialPort::SerialPort() {
+  inputCount = 1;
+  outputCount = 1;
+}
+
+SerialPort::SerialPort(const SerialPort& o) : JModuleObj(o), device(o.device), baud(o.baud) {}
+
+SerialPort::~SerialPort() { close(); }
+
+void SerialPort::writeContent(JOutputStream& os) {
+  JModuleObj::writeContent(os);
+  putString(os, "device", device);
+  putInteger(os, "baud", baud);
+}
+
+void SerialPort::readContent(JDictionary& dict) {
+  JModuleObj::readContent(dict);
+  device = getString(dict, "device");
+  baud = getInteger(dict, "baud", 9600);
+}
+
+JArray SerialPort::getProperties() {
+  JArray a;
+  a.append(new JStringProperty("device", device));
+  a.append(new JIntegerProperty("baud", baud, 50, 921600));
+  return a;
+}
+
+bool SerialPort::updateProperty(JProperty& p) {
+  if (p.getName() == "device") {
+    device = static_cast<JStringProperty&>(p).value;
+  } else if (p.getName() == "baud") {
+    baud = static_cast<JIntegerProperty&>(p).value;
+  } else {
+    return false;
+  }
+  if (isOpen()) {  // a changed setting takes effect at once
+    close();
+    startup();
+  }
+  return true;
+}
+
+bool SerialPort::inputAllowed(int n) { return oneLinkPerInput(*this, n); }
+
+bool SerialPort::open() {
+  speed_t speed;
+  if (!speedOf(baud, speed)) {
+    JComponent::debug((std::string("baud rate ") + std::to_string(baud) + " is not supported").c_str());
+    return false;
+  }
+  int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    JComponent::debug((std::string("cannot open ") + device.str() + ": " + std::strerror(errno)).c_str());
+    return false;
+  }
+  termios t{};
+  if (tcgetattr(fd, &t) == 0) {
+    cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    cfsetispeed(&t, speed);
+    cfsetospeed(&t, speed);
+    if (tcsetattr(fd, TCSANOW, &t) != 0)
+      JComponent::debug((std::string("cannot set ") + device.str() + " to raw mode: " + std::strerror(errno)).c_str());
+  }
+  fd_.store(fd);
+  return true;
+}
+
+void SerialPort::startup() {
+  if (isOpen() || device.isEmpty() || !open()) return;
+  running_.store(true);
+  reader_ = JThread(this);
+  reader_.start();
+  reader_.setPriority(JThread::TNORM_PRIORITY + 1);
+}
+
+void SerialPort::close() {
+  running_.store(false);
+  reader_.setPriority(JThread::TNORM_PRIORITY);
+  reader_.waitFor();
+  int fd = fd_.exchange(-1);
+  if (fd >= 0) ::close(fd);
+}
+
+// The reader: waits for bytes in short rounds so that close() is seen quickly.
+void SerialPort::run() {
+  uint8_t buf[kReadChunk];
+  while (running_.load()) {
+    int fd = fd_.load();
+    pollfd p{fd, POLLIN, 0};
+    int r = ::poll(&p, 1, 50);
+    if (r <= 0) continue;
+    if (p.revents & (POLLERR | POLLNVAL)) {
+      JComponent::debug("device reported an error; reading stops");
+      return;
+    }
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n > 0) {
+      {
+        JCriticalSection::Lock g(lock_);
+        received_ = JBlock(buf, static_cast<int>(n));
+      }
+      broadcast(0);
+    } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+      JThread::sleep(50);  // hung up (the far side of a pseudo-terminal closed): wait for it to return
+    }
+  }
+}
+
+void SerialPort::access(int n, JLinkObj&, const JDataType& data) {
+  if (n != 0 || data.type() != JBytesData::id) return;
+  JCriticalSection::Lock g(lock_);
+  static_cast<const JBytesData&>(data) = received_;
+}
+
+void SerialPort::engine(int n, JLinkObj& link) {
+  if (n != 0) return;
+  JBlock b = readBytes(link);
+  int fd = fd_.load();
+  if (fd < 0) return;
+  int done = 0;
+  while (done < b.size()) {
+    ssize_t w = ::write(fd, b.data() + done, static_cast<size_t>(b.size() - done));
+    if (w > 0) {
+      done += static_cast<int>(w);
+      continue;
+    }
+    if (w < 0 && (errno == EAGAIN || errno == EINTR)) {
+      pollfd p{fd, POLLOUT, 0};
+      if (::poll(&p, 1, kWriteWaitMs) > 0) continue;
+    }
+    JComponent::debug((std::string("write to ") + device.str() + " failed: " +
+                       (w < 0 ? std::strerror(errno) : "device does not take bytes"))
+                          .c_str());
+    return;
+  }
+}
+
+void SerialPort::draw(JGraphics& g, int x, int y, int w, int h) {
+  drawText(g, "Serial", JRect(x, y, w, h / 2));
+  drawText(g, device.isEmpty() ? JString("-") : device, JRect(x, y + h / 2, w, h / 2));
+}

@@ -1,0 +1,53 @@
+#include "Timer.h"
+
+#include "base/JClock.h"
+#include "loom/JDiagram.h"
+
+namespace {
+constexpr int kMinPeriod = 1;
+constexpr int kMaxPeriod = 3600000;
+}
+
+void Timer::writeContent(JOutputStream& os) {
+  JAddObj::writeContent(os);
+  putInteger(os, "periodMs", periodMs);
+}
+
+void Timer::readContent(JDictionary& dict) {
+  JAddObj::readContent(dict);
+  int p = getInteger(dict, "periodMs", 100);
+  periodMs = p < kMinPeriod ? kMinPeriod : (p > kMaxPeriod ? kMaxPeriod : p);
+}
+
+JArray Timer::getProperties() {
+  JArray a;
+  a.append(new JIntegerProperty("periodMs", periodMs, kMinPeriod, kMaxPeriod));
+  return a;
+}
+
+bool Timer::updateProperty(JProperty& p) {
+  if (p.getName() != "periodMs") return false;
+  periodMs = static_cast<JIntegerProperty&>(p).value;
+  return true;
+}
+
+void Timer::startup() {
+  if (!diagram()) return;
+  running_ = true;
+  value = 0;
+  start_ = JClock::millis();
+  diagram()->postAt(start_ + periodMs, [this] { tick(); }, this);
+}
+
+// Ticks keep to the start time, so a late tick does not delay the later ones.
+void Timer::tick() {
+  if (!running_) return;
+  ++value;
+  broadcast(0);
+  if (running_) diagram()->postAt(start_ + static_cast<long long>(periodMs) * (value + 1), [this] { tick(); }, this);
+}
+
+void Timer::draw(JGraphics& g, int x, int y, int w, int h) {
+  drawText(g, "Timer", JRect(x, y, w, h / 2));
+  drawText(g, JInteger::toJString(periodMs) + " ms", JRect(x, y + h / 2, w, h / 2));
+}

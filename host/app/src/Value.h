@@ -1,0 +1,26 @@
+#pragma once
+// Sends one value once, when the run starts.
+#include "loom/JModuleObj.h"
+#include "loom/JWireValue.h"
+
+class Value : public JModuleObj {
+public:
+  Value();
+  const char* className() const override { return "Value"; }
+  JObject* clone() const override { return new Value(*this); }
+  void writeContent(JOutputStream& os) override;
+  void readContent(JDictionary& dict) override;
+  void startup() override;
+  JArray getProperties() override;
+  bool updateProperty(JProperty& p) override;
+  JString outputTag(int) override { return "value"; }
+  int outputType(int) override;
+  void access(int n, JLinkObj& link, const JDataType& data) override;
+  void draw(JGraphics& g, int x, int y, int w, int h) override;
+
+  // Checks value against type; false with the reason.
+  bool check(std::string& error) const;
+
+  JString value = "0";
+  JString type = "i";  // i, s or b
+};
