@@ -1,0 +1,186 @@
+// JGraphics::drawText: FreeType rendering with a process-wide cache of loaded font faces.
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
+#include <algorithm>
+#include <climits>
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "gfxkit/JGraphics.h"
+
+namespace {
+constexpr int kMinPixelSize = 6;
+constexpr int kMaxPixelSize = 256;
+
+// Every FreeType call goes through here, under mu: neither the library nor a face may be used
+// from two threads at once. Destroyed at exit, freeing all FreeType resources.
+class FontCache {
+public:
+  std::mutex mu;
+
+  ~FontCache() {
+    for (auto& f : faces_) FT_Done_Face(f.second);
+    if (lib_) FT_Done_FreeType(lib_);
+  }
+
+  // The face for a font file, loaded on first use; nullptr when it cannot be loaded (not cached,
+  // so a file that appears later is picked up). Caller holds mu.
+  FT_Face face(const std::string& path) {
+    auto it = faces_.find(path);
+    if (it != faces_.end()) return it->second;
+    if (!lib_ && FT_Init_FreeType(&lib_) != 0) {
+      lib_ = nullptr;
+      return nullptr;
+    }
+    FT_Face f = nullptr;
+    if (FT_New_Face(lib_, path.c_str(), 0, &f) != 0) return nullptr;
+    if (!FT_IS_SCALABLE(f) || FT_Select_Charmap(f, FT_ENCODING_UNICODE) != 0) {
+      FT_Done_Face(f);
+      return nullptr;
+    }
+    faces_.emplace(path, f);
+    return f;
+  }
+
+private:
+  FT_Library lib_ = nullptr;
+  std::map<std::string, FT_Face> faces_;
+};
+
+FontCache& fontCache() {
+  static FontCache cache;
+  return cache;
+}
+
+// UTF-8 to code points; a malformed byte becomes U+FFFD.
+std::vector<char32_t> decodeUtf8(const std::string& s) {
+  std::vector<char32_t> out;
+  size_t i = 0;
+  while (i < s.size()) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    char32_t cp = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
+    bool ok = len > 0 && i + static_cast<size_t>(len) <= s.size();
+    for (int k = 1; ok && k < len; ++k) {
+      const unsigned char cc = static_cast<unsigned char>(s[i + static_cast<size_t>(k)]);
+      if ((cc & 0xC0) != 0x80) ok = false;
+      cp = (cp << 6) | (cc & 0x3F);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are malformed too.
+    static const char32_t kMinForLen[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (ok && (cp < kMinForLen[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) ok = false;
+    if (ok) {
+      out.push_back(cp);
+      i += static_cast<size_t>(len);
+    } else {
+      out.push_back(0xFFFD);
+      ++i;
+    }
+  }
+  return out;
+}
+
+// The advance width of the glyphs at a pixel size, in 26.6 units (hinted advances plus
+// kerning); -1 when the size cannot be set.
+long long measure(FT_Face face, const std::vector<FT_UInt>& glyphs, int px) {
+  if (FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(px)) != 0) return -1;
+  long long pen = 0;
+  FT_UInt prev = 0;
+  for (FT_UInt g : glyphs) {
+    FT_Vector kern{0, 0};
+    if (prev && FT_HAS_KERNING(face) && FT_Get_Kerning(face, prev, g, FT_KERNING_DEFAULT, &kern) == 0)
+      pen += kern.x;
+    if (FT_Load_Glyph(face, g, FT_LOAD_DEFAULT) == 0) pen += face->glyph->advance.x;
+    prev = g;
+  }
+  return pen;
+}
+
+// Coverage 0..255 of bitmap pixel (col, row), for the grey and monochrome formats.
+int coverage(const FT_Bitmap& bm, unsigned col, unsigned row) {
+  const int pitch = bm.pitch;
+  const unsigned char* line = pitch >= 0 ? bm.buffer + static_cast<long>(row) * pitch
+                                         : bm.buffer + static_cast<long>(bm.rows - 1 - row) * -pitch;
+  if (bm.pixel_mode == FT_PIXEL_MODE_MONO) return (line[col >> 3] & (0x80 >> (col & 7))) ? 255 : 0;
+  const int levels = bm.num_grays > 1 ? bm.num_grays - 1 : 255;
+  return std::min(255, line[col] * 255 / levels);
+}
+
+long long floorDiv64(long long v) { return v >= 0 ? v / 64 : -((-v + 63) / 64); }
+}  // namespace
+
+bool JGraphics::drawText(const std::string& text, const JRect& r) {
+  FontCache& cache = fontCache();
+  std::lock_guard<std::mutex> lock(cache.mu);
+  FT_Face face = cache.face(fontPath_.empty() ? defaultFontPath() : fontPath_);
+  if (!face) return false;
+
+  JRegion area = clip_;
+  area.intersect(r);
+  if (text.empty() || area.isEmpty()) return true;
+
+  std::vector<FT_UInt> glyphs;
+  for (char32_t cp : decodeUtf8(text)) glyphs.push_back(FT_Get_Char_Index(face, cp));
+
+  // Pixel size: 80% of the height, then the largest size not above it whose width fits.
+  const int start = std::clamp(static_cast<int>(r.height * 0.8), kMinPixelSize, kMaxPixelSize);
+  const long long limit = static_cast<long long>(r.width) * 64;
+  int px = start;
+  long long width = measure(face, glyphs, px);
+  if (width < 0) return false;
+  if (width > limit) {
+    // Advances scale nearly linearly; estimate, then correct by single steps.
+    px = static_cast<int>(std::clamp<long long>(px * limit / width, kMinPixelSize, px - 1));
+    width = measure(face, glyphs, px);
+    while (px > kMinPixelSize && width > limit) width = measure(face, glyphs, --px);
+    while (px < start - 1) {
+      const long long w = measure(face, glyphs, px + 1);
+      if (w < 0 || w > limit) break;
+      width = w;
+      ++px;
+    }
+    if (measure(face, glyphs, px) < 0) return false;  // leaves the face at size px
+  }
+
+  // Centre the advance box horizontally and the font's line box (ascender to descender)
+  // vertically; all in 26.6 units.
+  const FT_Size_Metrics& m = face->size->metrics;
+  const long long lineHeight = static_cast<long long>(m.ascender) - m.descender;
+  const long long baseline =
+      static_cast<long long>(r.y) * 64 + (static_cast<long long>(r.height) * 64 - lineHeight) / 2 + m.ascender;
+  const long long baselineY = floorDiv64(baseline + 32);
+  long long pen = static_cast<long long>(r.x) * 64 + (limit - width) / 2;
+
+  const JColor ink = color_;
+  FT_UInt prev = 0;
+  for (FT_UInt g : glyphs) {
+    FT_Vector kern{0, 0};
+    if (prev && FT_HAS_KERNING(face) && FT_Get_Kerning(face, prev, g, FT_KERNING_DEFAULT, &kern) == 0)
+      pen += kern.x;
+    prev = g;
+    if (FT_Load_Glyph(face, g, FT_LOAD_DEFAULT | FT_LOAD_RENDER) != 0) continue;
+    const FT_GlyphSlot slot = face->glyph;
+    const FT_Bitmap& bm = slot->bitmap;
+    const long long originX = floorDiv64(pen + 32);
+    pen += slot->advance.x;
+    if (bm.pixel_mode != FT_PIXEL_MODE_GRAY && bm.pixel_mode != FT_PIXEL_MODE_MONO) continue;
+    if (bm.width == 0 || bm.rows == 0 || !bm.buffer) continue;
+    const long long gx = originX + slot->bitmap_left, gy = baselineY - slot->bitmap_top;
+    if (gx < INT_MIN || gx > INT_MAX || gy < INT_MIN || gy > INT_MAX) continue;
+    const JRect box(static_cast<int>(gx), static_cast<int>(gy), static_cast<int>(bm.width),
+                    static_cast<int>(bm.rows));
+    for (const JRect& c : area.rects()) {
+      const JRect part = box.intersection(c);
+      for (int y = part.y; y < part.y + part.height; ++y)
+        for (int x = part.x; x < part.x + part.width; ++x) {
+          const int cov = coverage(bm, static_cast<unsigned>(x - box.x), static_cast<unsigned>(y - box.y));
+          if (cov == 0) continue;
+          canvas_.setPixel(x, y, JColor(ink.getRed(), ink.getGreen(), ink.getBlue(),
+                                        (ink.getAlpha() * cov + 127) / 255));
+        }
+    }
+  }
+  return true;
+}
