@@ -15,7 +15,8 @@ JComponent::Sink& sink() {
   static JComponent::Sink s;
   return s;
 }
-thread_local const JObject* tlCurrent = nullptr;
+// Set around every delivery: the initial-exec model keeps it one instruction away.
+thread_local const JObject* tlCurrent __attribute__((tls_model("initial-exec"))) = nullptr;
 }  // namespace
 
 JComponent::Scope::Scope(const JObject* current) : previous_(tlCurrent) { tlCurrent = current; }

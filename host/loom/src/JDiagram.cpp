@@ -117,11 +117,13 @@ void JDiagram::closeAll() {
 void JDiagram::broadcastFrom(JModuleObj& module, int output) {
   if (!onHostThread()) {
     Queued q{&module, output, JWireValue::capture(module, output), nullptr};
+    bool wakeHost;
     {
       std::lock_guard<std::mutex> g(qMutex_);
       queue_.push_back(std::move(q));
+      wakeHost = hostWaiting_;
     }
-    qCond_.notify_one();
+    if (wakeHost) qCond_.notify_one();
     return;
   }
   if (observer_) observer_(module, output, JWireValue::capture(module, output));
@@ -171,33 +173,39 @@ void JDiagram::postAt(long long atMs, std::function<void()> task, JModuleObj* ow
   qCond_.notify_one();
 }
 
-std::unique_ptr<JDiagram::Queued> JDiagram::popReady() {
+// Takes everything queued so far in one step (one lock for a whole batch), then the timed task
+// that is due first.
+bool JDiagram::takeReady(std::deque<Queued>& batch) {
   std::lock_guard<std::mutex> g(qMutex_);
   if (!queue_.empty()) {
-    auto q = std::make_unique<Queued>(std::move(queue_.front()));
-    queue_.pop_front();
-    return q;
+    batch.swap(queue_);
+    return true;
   }
-  if (timed_.empty()) return nullptr;
+  if (timed_.empty()) return false;
   long long now = JClock::millis();
   auto due = std::min_element(timed_.begin(), timed_.end(), [](const Timed& a, const Timed& b) {
     return a.at != b.at ? a.at < b.at : a.seq < b.seq;
   });
-  if (due->at > now) return nullptr;
-  auto q = std::make_unique<Queued>(Queued{nullptr, 0, JWireValue(), std::move(due->task)});
+  if (due->at > now) return false;
+  batch.push_back(Queued{due->owner, 0, JWireValue(), std::move(due->task)});
   timed_.erase(due);
-  return q;
+  return true;
 }
 
 int JDiagram::runPending() {
   int ran = 0;
-  while (auto q = popReady()) {
-    ++ran;
-    if (q->task) {
-      q->task();
-    } else {
-      if (observer_) observer_(*q->module, q->output, q->value);
-      deliver(*q->module, q->output, &q->value);
+  std::deque<Queued> batch;
+  while (takeReady(batch)) {
+    while (!batch.empty()) {
+      Queued q = std::move(batch.front());
+      batch.pop_front();
+      ++ran;
+      if (q.task) {
+        q.task();
+      } else {
+        if (observer_) observer_(*q.module, q.output, q.value);
+        deliver(*q.module, q.output, &q.value);
+      }
     }
   }
   return ran;
@@ -242,7 +250,9 @@ bool JDiagram::run(const std::function<bool()>& done, long long deadlineMs) {
     // The host clock may be a manual one that moves without notice: look again at least every
     // 10 ms.
     long long wait = wakeAt < 0 ? 10 : std::min<long long>(std::max<long long>(wakeAt - now, 0), 10);
+    hostWaiting_ = true;
     qCond_.wait_for(lk, std::chrono::milliseconds(wait));
+    hostWaiting_ = false;
     woken_ = false;
   }
 }

@@ -3,13 +3,7 @@
 #include "loom/JDiagram.h"
 #include "loom/JWireValue.h"
 
-void JLinkObj::access(const JDataType& data) {
-  if (captured_) {
-    captured_->fill(data);
-    return;
-  }
-  if (from) from->access(fromPort, *this, data);
-}
+void JLinkObj::fillCaptured(const JDataType& data) const { captured_->fill(data); }
 
 JModuleObj::JModuleObj() : color(210, 210, 200) {}
 

@@ -53,12 +53,6 @@ void getFlags(const JDictionary& dict, const char* prefix, bool* values, int cou
   for (int i = 0; i < count; ++i) values[i] = JObject::getInteger(dict, keyOf(prefix, i).c_str(), 0) != 0;
 }
 
-int readInteger(JLinkObj& link) {
-  int v = 0;
-  link.access(JIntegerData(v));
-  return v;
-}
-
 JString readText(JLinkObj& link) {
   JString s;
   link.access(JStringData(s));

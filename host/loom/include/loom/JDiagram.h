@@ -101,7 +101,7 @@ private:
     JModuleObj* owner;
   };
   void deliver(JModuleObj& module, int output, const JWireValue* captured);
-  std::unique_ptr<Queued> popReady();
+  bool takeReady(std::deque<Queued>& batch);
   std::string freshId(const std::string& base) const;
 
   std::vector<JModuleObj*> order_;
@@ -119,4 +119,5 @@ private:
   std::vector<Timed> timed_;
   unsigned long long timedSeq_ = 0;
   bool woken_ = false;
+  bool hostWaiting_ = false;
 };

@@ -22,7 +22,7 @@ public:
       : from(from), fromPort(fromPort), to(to), toPort(toPort) {}
   // Fills data with the upstream output's value (the value captured when the broadcast came from
   // another thread).
-  void access(const JDataType& data);
+  inline void access(const JDataType& data);
 
   JModuleObj* from;
   int fromPort;
@@ -31,6 +31,7 @@ public:
 
 private:
   friend class JDiagram;
+  void fillCaptured(const JDataType& data) const;
   const JWireValue* captured_ = nullptr;
 };
 
@@ -155,3 +156,12 @@ public:
 
   int value = 0;
 };
+
+// Inline: every value read on a wire passes here.
+inline void JLinkObj::access(const JDataType& data) {
+  if (captured_) {
+    fillCaptured(data);
+    return;
+  }
+  if (from) from->access(fromPort, *this, data);
+}

@@ -61,7 +61,11 @@ void getObjects(const JDictionary& dict, const char* prefix, T* values, int coun
 }
 
 // A module value read from an input: the receiver's side of a wire.
-int readInteger(JLinkObj& link);
+inline int readInteger(JLinkObj& link) {
+  int v = 0;
+  link.access(JIntegerData(v));
+  return v;
+}
 JString readText(JLinkObj& link);
 JBlock readBytes(JLinkObj& link);
 
