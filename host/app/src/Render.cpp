@@ -6,6 +6,19 @@ namespace {
 constexpr int kMargin = 10;
 
 JFPoint absolute(const JModuleObj& m, const JFPoint& p) { return JFPoint(m.rect.x + p.x, m.rect.y + p.y); }
+
+void drawPort(JGraphics& g, const JModuleObj& m, const JFRect& a) {
+  int x = m.rect.x + static_cast<int>(a.x), y = m.rect.y + static_cast<int>(a.y);
+  int w = std::max(1, static_cast<int>(a.width)), h = std::max(1, static_cast<int>(a.height));
+  if (w > h && w > 2) {  // along a top or bottom side
+    ++x;
+    w -= 2;
+  } else if (h > 2) {
+    ++y;
+    h -= 2;
+  }
+  g.fillRect(x, y, w, h);
+}
 }  // namespace
 
 JCanvas renderDiagram(JDiagram& d) {
@@ -25,18 +38,10 @@ JCanvas renderDiagram(JDiagram& d) {
     clip.intersect(m->getExtent(0, 0, 1.0));
     m->paint(g, 0, 0, clip, 1.0);
     g.setClip(all);
-    // Ports: small dark boxes where the module puts them.
+    // Ports: small dark boxes where the module puts them, a pixel apart.
     g.setJColor(JColor::darkGray);
-    for (int i = 0; i < m->inputCount; ++i) {
-      JFRect a = m->inputArea(i);
-      g.fillRect(m->rect.x + static_cast<int>(a.x), m->rect.y + static_cast<int>(a.y),
-                 std::max(1, static_cast<int>(a.width)), std::max(1, static_cast<int>(a.height)));
-    }
-    for (int i = 0; i < m->outputCount; ++i) {
-      JFRect a = m->outputArea(i);
-      g.fillRect(m->rect.x + static_cast<int>(a.x), m->rect.y + static_cast<int>(a.y),
-                 std::max(1, static_cast<int>(a.width)), std::max(1, static_cast<int>(a.height)));
-    }
+    for (int i = 0; i < m->inputCount; ++i) drawPort(g, *m, m->inputArea(i));
+    for (int i = 0; i < m->outputCount; ++i) drawPort(g, *m, m->outputArea(i));
   }
   g.setJColor(JColor(40, 40, 160));
   for (const auto& l : d.links()) {
