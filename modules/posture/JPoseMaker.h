@@ -1,0 +1,59 @@
+#pragma once
+// JPoseMaker ("sCrt"): decides when the user holds still. It smooths the posture recognizer's
+// motion sum, learns its range, and holds its output at 65535 while the smoothed motion lies
+// below a threshold placed within that range, at 0 otherwise. Wired to the recognizer's
+// "create pattern" input, a posture held still is learned without a manual trigger.
+#include "modules/ModuleSkeleton.h"
+
+class JPoseMaker : public JAddObj {
+public:
+  enum { kAutoCreateSignal = 0, kEnabled = 1, kEasyToHardPercent = 2 };
+
+  JPoseMaker() {
+    inputCount = 3;
+    outputCount = 1;
+  }
+
+  // --- host operations ---
+  void writeContent(JOutputStream& os) override;
+  void readContent(JDictionary& dict) override;
+  const char* className() const override { return "JPoseMaker"; }
+  JObject* clone() const override { return new JPoseMaker(*this); }
+  JArray getProperties() override;
+  bool updateProperty(JProperty& p) override;
+  JString inputTag(int n) override;
+  JString outputTag(int n) override;
+  void draw(JGraphics& g, int x, int y, int w, int h) override;
+  bool inputAllowed(int n) override { return oneLinkPerInput(*this, n); }
+  JFRect inputArea(int n) override { return inputLayout().area(*this, n); }
+  JFRect outputArea(int n) override { return outputLayout().area(*this, n); }
+  int inputFace(int n) override { return inputLayout().face(n); }
+  int outputFace(int n) override { return outputLayout().face(n); }
+  JFPoint inputPoint(int n, JLinkObj& link) override { return inputLayout().point(*this, n, link); }
+  JFPoint outputPoint(int n, JLinkObj& link) override { return outputLayout().point(*this, n, link); }
+  void engine(int n, JLinkObj& link) override;
+
+  // --- own operations ---
+  void startCalibration();
+  void endCalibration();
+  void calibrateValue(int v);
+  void autoCalibrateOn();
+  void autoCalibrateOff();
+  void debugInfo();
+
+  static const JPortLayout& inputLayout();
+  static const JPortLayout& outputLayout();
+
+  // --- fields ---
+  int acceleration = 0;
+  int enabled = 0;
+  int easyToHardPercent = 0;
+  int calibrateCounter = 0;
+  int minValue = 0;
+  int maxValue = 0;
+  bool minMaxSet = false;
+  bool calibrating = false;
+  bool accelerationExceedsThreshold = false;
+  int erange = 0;
+  int smoothedAcceleration = 0;
+};

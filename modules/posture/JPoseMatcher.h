@@ -1,0 +1,147 @@
+#pragma once
+// JPoseMatcher ("sPattern"): recognises static postures from up to ten sensor channels. Each
+// channel drives a band column; on every timer tick the columns are compared with up to ten
+// stored patterns, and the matched patterns, the recognised one and the motion sum go out.
+#include <atomic>
+
+#include "BandSet.h"
+#include "JPatternFull.h"
+#include "modules/ModuleSkeleton.h"
+
+// Ten band columns whose copies chain their own bands, never the source's.
+class BandColumns {
+public:
+  static constexpr int kCount = 10;
+  BandColumns() = default;
+  BandColumns(const BandColumns& o) { *this = o; }
+  BandColumns& operator=(const BandColumns& o);
+  BandSet& operator[](int k) { return sets_[k]; }
+  const BandSet& operator[](int k) const { return sets_[k]; }
+
+private:
+  BandSet sets_[kCount];
+};
+
+class JPoseMatcher : public JAddObj {
+public:
+  static constexpr int kChannels = 10;
+  static constexpr int kPatterns = 10;
+  static constexpr int kLevels = 16;
+
+  // Inputs.
+  enum {
+    kTimer = 10,
+    kCalibrator = 11,
+    kRowCount = 12,
+    kAdvanceTickCount = 13,
+    kDecayTickCount = 14,
+    kPercentPropagation = 15,
+    kAccuracyPercent = 16,
+    kSelectPattern = 17,
+    kMarkPattern = 18,
+    kDisplayPattern = 19,
+    kCreatePattern = 20,
+    kResetAllPatterns = 21,
+  };
+  // Outputs past the ten pattern flags.
+  enum { kRecognizedPattern = 10, kAutoCreateSignal = 11 };
+
+  JPoseMatcher();
+  JPoseMatcher(const JPoseMatcher&) = default;
+  JPoseMatcher& operator=(const JPoseMatcher&) = default;
+
+  // --- host operations ---
+  void writeContent(JOutputStream& os) override;
+  void readContent(JDictionary& dict) override;
+  ~JPoseMatcher() override = default;
+  const char* className() const override { return "JPoseMatcher"; }
+  JObject* clone() const override;
+  void startup() override;
+  void paint(JGraphics& g, double dx, double dy, JRegion& region, double scale) override;
+  JArray getProperties() override;
+  bool updateProperty(JProperty& p) override;
+  JString inputTag(int n) override;
+  JString outputTag(int n) override;
+  void draw(JGraphics& g, int x, int y, int w, int h) override;
+  void access(int n, JLinkObj& link, const JDataType& data) override;
+  bool inputAllowed(int n) override { return oneLinkPerInput(*this, n); }
+  JFRect inputArea(int n) override { return inputLayout().area(*this, n); }
+  JFRect outputArea(int n) override { return outputLayout().area(*this, n); }
+  int inputFace(int n) override { return inputLayout().face(n); }
+  int outputFace(int n) override { return outputLayout().face(n); }
+  JFPoint inputPoint(int n, JLinkObj& link) override { return inputLayout().point(*this, n, link); }
+  JFPoint outputPoint(int n, JLinkObj& link) override { return outputLayout().point(*this, n, link); }
+  void engine(int n, JLinkObj& link) override;
+
+  // --- own operations ---
+  void Init();
+  void startCalibration();
+  void endCalibration();
+  void updateCalibration();
+  void storeValue(int channel, int value);
+  void updateBands();
+  void activateRows();
+  void updatePropagationWidth();
+  void updateErrorThreshold();
+  int getDistanceTo(JPatternFull& pattern, DeltaTracker& tracker);
+  void cycleSelectedPattern();
+  void cycleDisplayedPattern();
+  void createSelectedPattern();
+  void adaptSelectedPattern();
+  void clearSelectedPattern(int k);
+  void InterpolateColors();
+
+  static const JPortLayout& inputLayout();
+  static const JPortLayout& outputLayout();
+  // Paints of the live view by every instance; a full clear every 101 paints.
+  static std::atomic<int> paintCounter;
+
+  // --- fields ---
+  BandColumns bandSets;
+  JColor colors[kLevels];
+  bool derivedColor[kLevels];
+  int lastEditedColor = -1;
+  int channelMin[kChannels];
+  int channelMax[kChannels];
+  int channelStep[kChannels];
+  bool calibrated = false;
+  bool calibrating = false;
+  bool channelCalibrated[kChannels];
+  int position[kChannels];
+  int liveValue[kChannels];
+  int olderValue[kChannels];
+  int previousValue[kChannels];
+  int delta[kChannels];
+  int autoCreateSignal = 0;
+  int currentRow[kChannels];
+  int activeCount = 0;
+  int numberRows = 16;
+  int numberColors = 16;
+  int ticksNeededToAdvance = 1;
+  int ticksNeededToDecay = 1;
+  int percentPropagationWidth = 100;
+  int propagationWidth = 0;
+  int tickCounter = 0;
+  JPatternFull patterns[kPatterns];
+  DeltaTracker trackers[kPatterns];
+  int matchDistance[kPatterns];
+  bool matched[kPatterns];
+  int recognizedPattern = 0;
+  int maxDistance = 0;
+  int errorThreshold = 0;
+  int accuracyPercent = 80;
+  bool adaptationEnabled = true;
+  int adaptationSpeed = 30;
+  bool displayingPattern = false;
+  int displayedPattern = -1;
+  int selectedPattern = 0;
+
+private:
+  void tick();
+  void displayStep();
+  void createStep();
+  // The current row of every column, read once and compared with every pattern.
+  void readRows(int* rows) const;
+  int distanceFromRows(const int* rows, const JPatternFull& pattern, DeltaTracker& tracker) const;
+  void debugLine(const char* format, ...);
+};
