@@ -1,5 +1,6 @@
 #include "Player.h"
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -78,8 +79,9 @@ bool Player::load(std::string& error) {
     error = id() + ": error: no file to play";
     return false;
   }
+  std::error_code ec;
   std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  if (!in || std::filesystem::is_directory(path, ec)) {  // a folder would play as an empty file
     error = path + ": error: cannot read the file";
     return false;
   }

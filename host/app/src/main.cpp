@@ -129,6 +129,19 @@ void applySetting(JDiagram& d, const std::string& setting) {
     JString error;
     if (!p->parseValue(JString(text), error)) fail(id + "." + name + ": " + error.str());
     if (!m->updateProperty(*p)) fail(id + "." + name + ": the module did not accept the value");
+    // A setting that takes a port away or changes its type would strand a wire, and a saved
+    // diagram with it could not be loaded again.
+    for (const auto& l : d.links()) {
+      if (l->from != m && l->to != m) continue;
+      bool fits = l->fromPort < l->from->outputCount && l->toPort < l->to->inputCount;
+      if (fits) {
+        int out = l->from->outputType(l->fromPort), in = l->to->inputType(l->toPort);
+        fits = out == in || in == kAnyDataType;
+      }
+      if (!fits)
+        fail(id + "." + name + ": " + text + " leaves no matching port for the link " + l->from->id() + ":" +
+             std::to_string(l->fromPort) + " -> " + l->to->id() + ":" + std::to_string(l->toPort));
+    }
     return;
   }
   fail("module \"" + id + "\" (" + m->className() + ") has no property \"" + name + "\"");

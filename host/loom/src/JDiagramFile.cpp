@@ -1,4 +1,5 @@
 // Diagram files: UTF-8 JSON with the modules (id, class, rect, content) and the links.
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <nlohmann/json.hpp>
@@ -31,7 +32,12 @@ Json toJson(const JNode& n) {
 
 // Numbers that are not integers in range, booleans and nulls have no place in module content;
 // they become null, which every reader treats as a value of another kind.
-JNode fromJson(const Json& j) {
+// Content is a few levels deep (a colour, a list); a deeper one would only exhaust the stack.
+constexpr int kMaxContentDepth = 64;
+
+JNode fromJson(const Json& j, int depth = 0) {
+  if (depth > kMaxContentDepth && (j.is_array() || j.is_object()))
+    throw JDiagramError("\"content\" is nested deeper than " + std::to_string(kMaxContentDepth) + " levels");
   if (j.is_number_integer()) {
     if (j.is_number_unsigned() && j.get<unsigned long long>() > static_cast<unsigned long long>(
                                                                     std::numeric_limits<long long>::max()))
@@ -41,12 +47,12 @@ JNode fromJson(const Json& j) {
   if (j.is_string()) return JNode::text(j.get<std::string>());
   if (j.is_array()) {
     JNode l = JNode::list();
-    for (const auto& i : j) l.push(fromJson(i));
+    for (const auto& i : j) l.push(fromJson(i, depth + 1));
     return l;
   }
   if (j.is_object()) {
     JNode m = JNode::map();
-    for (auto it = j.begin(); it != j.end(); ++it) m.set(it.key(), fromJson(it.value()));
+    for (auto it = j.begin(); it != j.end(); ++it) m.set(it.key(), fromJson(it.value(), depth + 1));
     return m;
   }
   return JNode();
@@ -103,6 +109,19 @@ std::unique_ptr<JDiagram> JDiagram::loadText(const std::string& text, const std:
     auto colon = why.find(": ");
     if (colon != std::string::npos) why = why.substr(colon + 2);
     throw fail("line " + std::to_string(line) + ", column " + std::to_string(column) + ": " + why);
+  } catch (const Json::exception& e) {
+    // A number too large for any type (1e999) comes as out_of_range, without a place: the
+    // message quotes the number, and its first appearance is the place.
+    std::string why = e.what();
+    auto bracket = why.find("] ");
+    if (bracket != std::string::npos) why = why.substr(bracket + 2);
+    auto open = why.find('\''), close = why.rfind('\'');
+    size_t at = open != std::string::npos && close > open ? text.find(why.substr(open + 1, close - open - 1))
+                                                            : std::string::npos;
+    if (at == std::string::npos) throw fail(why);
+    size_t line, column;
+    lineAndColumn(text, at + 1, line, column);
+    throw fail("line " + std::to_string(line) + ", column " + std::to_string(column) + ": " + why);
   }
   if (!doc.is_object()) throw fail("a diagram is a JSON object");
   auto version = doc.find("loomwork");
@@ -143,7 +162,13 @@ std::unique_ptr<JDiagram> JDiagram::loadText(const std::string& text, const std:
       auto content = m.find("content");
       if (content != m.end()) {
         if (!content->is_object()) throw fail(where + ": \"content\" is not an object");
-        JDictionary dict(fromJson(*content));
+        JNode node;
+        try {
+          node = fromJson(*content);
+        } catch (const JDiagramError& e) {
+          throw fail(where + ": " + e.what());
+        }
+        JDictionary dict(std::move(node));
         JComponent::Scope scope(mod);
         mod->readContent(dict);
       }
@@ -180,6 +205,9 @@ std::unique_ptr<JDiagram> JDiagram::loadText(const std::string& text, const std:
 }
 
 std::unique_ptr<JDiagram> JDiagram::loadFile(const std::string& path) {
+  std::error_code ec;
+  // A folder opens as a stream that reads nothing: it would pass for an empty file.
+  if (std::filesystem::is_directory(path, ec)) throw JDiagramError(path + ": error: cannot read the file");
   std::ifstream in(path, std::ios::binary);
   if (!in) throw JDiagramError(path + ": error: cannot read the file");
   std::ostringstream ss;
@@ -215,11 +243,20 @@ std::string JDiagram::saveText() {
                       {"to", l->to->id() + ":" + std::to_string(l->toPort)}});
   }
   doc["links"] = std::move(ls);
-  return doc.dump(2) + "\n";
+  try {
+    return doc.dump(2) + "\n";
+  } catch (const Json::type_error&) {
+    throw JDiagramError("error: a text in the diagram is not valid UTF-8");
+  }
 }
 
 void JDiagram::saveFile(const std::string& path) {
-  std::string text = saveText();
+  std::string text;
+  try {
+    text = saveText();
+  } catch (const JDiagramError& e) {
+    throw JDiagramError(path + ": " + e.what());
+  }
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out) throw JDiagramError(path + ": error: cannot write the file");
   out << text;

@@ -53,7 +53,7 @@ public:
   // Throws JDiagramError "NAME: error: WHAT".
   static std::unique_ptr<JDiagram> loadFile(const std::string& path);
   static std::unique_ptr<JDiagram> loadText(const std::string& text, const std::string& name);
-  std::string saveText();
+  std::string saveText();  // throws JDiagramError when a text in it is not UTF-8
   void saveFile(const std::string& path);  // throws JDiagramError
   // The folder relative paths in this diagram are taken from ("" for the current folder).
   const std::string& folder() const { return folder_; }
