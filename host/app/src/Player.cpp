@@ -1,10 +1,8 @@
 #include "Player.h"
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "base/JClock.h"
+#include "base/JFiles.h"
 #include "loom/JDiagram.h"
 #include "modules/ModuleSkeleton.h"
 
@@ -79,15 +77,12 @@ bool Player::load(std::string& error) {
     error = id() + ": error: no file to play";
     return false;
   }
-  std::error_code ec;
-  std::ifstream in(path, std::ios::binary);
-  if (!in || std::filesystem::is_directory(path, ec)) {  // a folder would play as an empty file
-    error = path + ": error: cannot read the file";
+  std::string text;
+  if (!readWholeFile(path, kMaxPlayerFile, text, error)) {
+    error = path + ": error: " + error;
     return false;
   }
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  if (!parsePlayerText(ss.str(), types, events_, error)) {
+  if (!parsePlayerText(text, types, events_, error)) {
     error = path + ": error: " + error;
     return false;
   }

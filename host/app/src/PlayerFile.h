@@ -27,4 +27,5 @@ bool parseWireValue(const std::string& text, int type, JWireValue& value, std::s
 bool parseJsonString(const std::string& literal, std::string& out);
 
 constexpr size_t kMaxPlayerLine = 1 << 20;
+constexpr size_t kMaxPlayerFile = size_t{256} << 20;
 constexpr int kMaxPlayerOutputs = 16;

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "base/JArray.h"
 #include "base/JBlock.h"
+#include "base/JFiles.h"
 #include "base/JObject.h"
 #include "base/JString.h"
 
@@ -125,4 +128,21 @@ TEST(Containers, ArraysOwnAndCopyDeeply) {
   EXPECT_EQ(*static_cast<JString*>(a[0]), JString("one"));
   EXPECT_EQ(*static_cast<JString*>(copy[0]), JString("one!"));
   EXPECT_EQ(a[5], nullptr);
+}
+
+TEST(Files, BoundedReadsAndWholeWrites) {
+  std::string dir = ::testing::TempDir() + "/jfiles";
+  ASSERT_EQ(std::system(("mkdir -p " + dir).c_str()), 0);
+  std::string path = dir + "/f.txt", text, error;
+  ASSERT_TRUE(writeWholeFile(path, "0123456789", error));
+  EXPECT_TRUE(readWholeFile(path, 10, text, error));
+  EXPECT_EQ(text, "0123456789");
+  EXPECT_FALSE(readWholeFile(path, 9, text, error));
+  EXPECT_NE(error.find("larger than 9"), std::string::npos);
+  EXPECT_FALSE(readWholeFile(dir, 100, text, error));  // a folder is no file
+  EXPECT_FALSE(readWholeFile(dir + "/missing", 100, text, error));
+  // A write that cannot happen leaves the old file as it was.
+  EXPECT_FALSE(writeWholeFile(dir + "/no/such/folder/f.txt", "x", error));
+  EXPECT_TRUE(readWholeFile(path, 100, text, error));
+  EXPECT_EQ(text, "0123456789");
 }

@@ -1,16 +1,16 @@
 // Diagram files: UTF-8 JSON with the modules (id, class, rect, content) and the links.
-#include <filesystem>
-#include <fstream>
 #include <limits>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "base/JComponent.h"
+#include "base/JFiles.h"
 #include "loom/JDiagram.h"
 
 using Json = nlohmann::ordered_json;
 
 namespace {
+
+constexpr size_t kMaxDiagramBytes = size_t{64} << 20;
 
 Json toJson(const JNode& n) {
   switch (n.kind()) {
@@ -205,15 +205,9 @@ std::unique_ptr<JDiagram> JDiagram::loadText(const std::string& text, const std:
 }
 
 std::unique_ptr<JDiagram> JDiagram::loadFile(const std::string& path) {
-  std::error_code ec;
-  // A folder opens as a stream that reads nothing: it would pass for an empty file.
-  if (std::filesystem::is_directory(path, ec)) throw JDiagramError(path + ": error: cannot read the file");
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw JDiagramError(path + ": error: cannot read the file");
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  if (in.bad()) throw JDiagramError(path + ": error: cannot read the file");
-  auto d = loadText(ss.str(), path);
+  std::string text, error;
+  if (!readWholeFile(path, kMaxDiagramBytes, text, error)) throw JDiagramError(path + ": error: " + error);
+  auto d = loadText(text, path);
   auto slash = path.rfind('/');
   d->setFolder(slash == std::string::npos ? std::string() : path.substr(0, slash == 0 ? 1 : slash));
   return d;
@@ -257,9 +251,6 @@ void JDiagram::saveFile(const std::string& path) {
   } catch (const JDiagramError& e) {
     throw JDiagramError(path + ": " + e.what());
   }
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) throw JDiagramError(path + ": error: cannot write the file");
-  out << text;
-  out.flush();
-  if (!out) throw JDiagramError(path + ": error: cannot write the file");
+  std::string error;
+  if (!writeWholeFile(path, text, error)) throw JDiagramError(path + ": error: " + error);
 }
