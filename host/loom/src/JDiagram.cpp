@@ -51,14 +51,21 @@ void JDiagram::remove(JModuleObj* module) {
     if (l->from == module || l->to == module) attached.push_back(l.get());
   for (JLinkObj* l : attached) unlink(l);
   {
+    // A module's own thread may still broadcast until close() has stopped it.
+    JComponent::Scope scope(module);
+    module->close();
+  }
+  auto purge = [this, module] {
     std::lock_guard<std::mutex> g(qMutex_);
     queue_.erase(std::remove_if(queue_.begin(), queue_.end(), [&](const Queued& q) { return q.module == module; }),
                  queue_.end());
     timed_.erase(std::remove_if(timed_.begin(), timed_.end(), [&](const Timed& t) { return t.owner == module; }),
                  timed_.end());
-  }
+  };
+  purge();
   order_.erase(std::remove(order_.begin(), order_.end(), module), order_.end());
   byId_.erase(module->id_);
+  purge();  // anything sent while it was being destroyed
 }
 
 JLinkObj* JDiagram::link(JModuleObj* from, int output, JModuleObj* to, int input) {

@@ -41,7 +41,7 @@ public:
   // Takes ownership. An empty id gets a fresh one; a duplicate id throws JDiagramError.
   JModuleObj* add(JModuleObj* module, const std::string& id = "", const JRect& rect = JRect(0, 0, 80, 60));
   JModuleObj* create(const std::string& className, const std::string& id, const JRect& rect);
-  void remove(JModuleObj* module);  // unlinks and destroys (after close())
+  void remove(JModuleObj* module);  // unlinks, closes and destroys it
   JModuleObj* find(const std::string& id) const;
   const std::vector<JModuleObj*>& modules() const { return order_; }
   // Checks port ranges, data types, inputAllowed and outputAllowed; throws JDiagramError.

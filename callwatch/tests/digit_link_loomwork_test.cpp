@@ -1,0 +1,65 @@
+// End to end: Callwatch's digit link sending to a JToneDigitObj in a harness.
+#include "DigitLinkFixture.h"
+#include "JToneDigitObj.h"
+#include "testing/Harness.h"
+
+namespace {
+
+class DigitLinkToLoomworkTest : public DigitLinkFixture {
+protected:
+  void SetUp() override {
+    DigitLinkFixture::SetUp();
+    receiver.port = 0;
+    receiver.startup();
+    ASSERT_TRUE(harness.runUntil([&] { return receiver.listeningPort() > 0; }, 2000));
+    DigitLinkSetup().port = receiver.listeningPort();
+    writeConnectFile("127.0.0.1\r\n");
+  }
+
+  // The character codes the receiver broadcast, in order.
+  std::string heard() {
+    std::string codes;
+    for (const auto& b : harness.broadcastsOf(receiver))
+      if (b.output == JToneDigitObj::kDigitValue) codes += static_cast<char>(b.value.integer());
+    return codes;
+  }
+
+  JTestHarness harness;
+  JToneDigitObj& receiver = harness.place<JToneDigitObj>("dtmf");
+};
+
+TEST_F(DigitLinkToLoomworkTest, EveryDigitArrivesAsItsKeysOutputInOrder) {
+  const std::string digits = "0123456789*#550#*";
+  for (char c : digits) SendDigitToLoomwork(c);
+  ASSERT_TRUE(harness.runUntil([&] { return heard().size() >= digits.size(); }, 3000));
+  EXPECT_EQ(heard(), digits);
+
+  // Each code is followed by its key's level going up; the key before it then goes down.
+  std::vector<std::string> expected;
+  int previous = -1;
+  for (char c : digits) {
+    int k = JToneDigitObj::keyIndexOf(c);
+    expected.push_back("12 " + std::to_string(c));
+    expected.push_back(std::to_string(k) + " 65535");
+    if (previous >= 0 && previous != k) expected.push_back(std::to_string(previous) + " 0");
+    previous = k;
+  }
+  EXPECT_EQ(harness.outputsOf(receiver), expected);
+  EXPECT_TRUE(pauses.empty());
+}
+
+TEST_F(DigitLinkToLoomworkTest, ToneLettersAreCarriedButNotHeardAndANewCallIsHeardToo) {
+  for (char c : std::string("1A2")) SendDigitToLoomwork(c);
+  ASSERT_TRUE(harness.runUntil([&] { return heard().size() >= 2; }, 3000));
+  EndDataToLoomwork();  // the call ends; the receiver listens again
+  ASSERT_TRUE(harness.runUntil([&] { return receiver.listeningPort() > 0; }, 3000));
+
+  // With port 0 the receiver listens anew on another port.
+  DigitLinkSetup().port = receiver.listeningPort();
+  SendDigitToLoomwork('3');
+  ASSERT_TRUE(harness.runUntil([&] { return heard().size() >= 3; }, 3000));
+  EXPECT_EQ(heard(), "123");
+  EXPECT_EQ(harness.readInt(receiver, 3), 65535);
+}
+
+}  // namespace

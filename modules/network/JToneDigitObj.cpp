@@ -1,0 +1,265 @@
+#include "JToneDigitObj.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace {
+const char* const kInputTags[] = {"enable(logical)"};
+const char* const kOutputTags[] = {"dtmf_0", "dtmf_1", "dtmf_2", "dtmf_3",    "dtmf_4",     "dtmf_5",    "dtmf_6",
+                                   "dtmf_7", "dtmf_8", "dtmf_9", "dtmf_STAR", "dtmf_POUND", "dtmf_value"};
+
+// The keypad as a telephone shows it: rows top to bottom, keys left to right.
+const char kKeypad[4][3] = {{'1', '2', '3'}, {'4', '5', '6'}, {'7', '8', '9'}, {'*', '0', '#'}};
+
+constexpr int kReadBytes = 10;
+constexpr int kAcceptPollMs = 100;
+// The host's streams never hand back an empty read; should one do so regardless, the connection
+// is given up rather than read in a tight loop for ever.
+constexpr int kMaxEmptyReads = 100;
+
+void debugf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void debugf(const char* format, ...) {
+  char line[160];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  JComponent::debug(JString(line));
+}
+}  // namespace
+
+const JPortLayout& JToneDigitObj::inputLayout() {
+  static const JPortLayout layout{{0, 1, kSideTop, 0.25, 0.5}};
+  return layout;
+}
+
+const JPortLayout& JToneDigitObj::outputLayout() {
+  static const JPortLayout layout{{0, 13, kSideRight, 0.25, 0.5}};
+  return layout;
+}
+
+// --- construction and copying ---
+
+JToneDigitObj::JToneDigitObj() {
+  inputCount = 1;
+  outputCount = 13;
+  for (auto& level : digitLevels) level.store(0);
+}
+
+// The copy gets a thread of its own when it starts: a copied JThread would run the original.
+JToneDigitObj::JToneDigitObj(const JToneDigitObj& o) : JAddObj(o), server(o.server), client(o.client) {
+  copySettings(o);
+}
+
+JToneDigitObj& JToneDigitObj::operator=(const JToneDigitObj& o) {
+  if (this == &o) return *this;
+  close();
+  JAddObj::operator=(o);
+  server = o.server;
+  client = o.client;
+  copySettings(o);
+  return *this;
+}
+
+void JToneDigitObj::copySettings(const JToneDigitObj& o) {
+  connected.store(o.connected.load());
+  port.store(o.port.load());
+  for (int k = 0; k < kKeys; ++k) digitLevels[k].store(o.digitLevels[k].load());
+  lastDigit.store(o.lastDigit.load());
+}
+
+JToneDigitObj::~JToneDigitObj() { close(); }
+
+// --- ports, properties, persistence ---
+
+JString JToneDigitObj::inputTag(int n) { return tagOf(kInputTags, n); }
+JString JToneDigitObj::outputTag(int n) { return tagOf(kOutputTags, n); }
+
+void JToneDigitObj::writeContent(JOutputStream& os) {
+  JAddObj::writeContent(os);
+  putInteger(os, "port", port.load());
+}
+
+void JToneDigitObj::readContent(JDictionary& dict) {
+  JAddObj::readContent(dict);
+  port.store(getInteger(dict, "port", 0));
+}
+
+JArray JToneDigitObj::getProperties() {
+  JArray a;
+  a.append(new JIntegerProperty("port", port.load(), 3000, 8000));
+  return a;
+}
+
+// The reader takes the new port the next time it listens, that is after the current sender.
+bool JToneDigitObj::updateProperty(JProperty& p) {
+  if (p.getName() != "port") return false;
+  if (auto* ip = dynamic_cast<JIntegerProperty*>(&p)) port.store(ip->value);
+  return true;
+}
+
+void JToneDigitObj::access(int n, JLinkObj&, const JDataType& data) {
+  if (data.type() != JIntegerData::id) return;
+  const auto& out = static_cast<const JIntegerData&>(data);
+  if (n >= 0 && n < kKeys) {
+    out = digitLevels[n].load();
+  } else if (n == kDigitValue) {
+    out = lastDigit.load();
+  }
+}
+
+// --- the reader thread ---
+
+void JToneDigitObj::startup() {
+  if (readerThread.isAlive()) return;  // already listening
+  connected.store(0);
+  open();
+}
+
+void JToneDigitObj::open() {
+  JCriticalSection::Lock guard(lock);
+  if (connected.load() != 0 || readerThread.isAlive()) return;
+  running.store(true);
+  readerThread = JThread(this);  // waits for a reader that has ended
+  readerThread.start();
+  readerThread.setPriority(JThread::TNORM_PRIORITY + 1);
+}
+
+void JToneDigitObj::close() {
+  running.store(false);
+  closeSocket();  // wakes the reader in a read; an accept poll sees `running` within its pause
+  readerThread.setPriority(JThread::TNORM_PRIORITY);
+  readerThread.waitFor();
+  repaint();
+}
+
+void JToneDigitObj::run() {
+  while (running.load()) {
+    try {
+      openSocket();
+    } catch (const JException&) {
+      debugf("cannot listen on port %d", port.load());
+      closeSocket();
+      repaint();
+      return;
+    }
+    connected.store(0);
+    repaint();
+    try {
+      while (connected.load() == 0 && !connectSocket()) {
+        if (!running.load()) break;
+        JThread::sleep(kAcceptPollMs);
+      }
+    } catch (const JException&) {
+      closeSocket();
+      repaint();
+      return;
+    }
+    if (connected.load() != 0) {
+      repaint();
+      processInputStream();
+    }
+    closeSocket();
+  }
+  repaint();
+}
+
+void JToneDigitObj::openSocket() {
+  JCriticalSection::Lock guard(lock);
+  server = JServerSocket(port.load());
+  if (!server.listen(1)) throw JSocketException("listen");
+  boundPort.store(server.getLocalPort());
+  lastDigit.store(-1);
+}
+
+bool JToneDigitObj::connectSocket() {
+  JCriticalSection::Lock guard(lock);
+  if (!running.load() || !server.accept(client)) return false;
+  server.close();  // one sender at a time
+  boundPort.store(-1);
+  clientIn = JSocketInputStream(client);
+  clientOut = JSocketOutputStream(client);
+  connected.store(1);
+  return true;
+}
+
+void JToneDigitObj::closeSocket() {
+  JCriticalSection::Lock guard(lock);
+  try {
+    client.close();
+    server.close();
+  } catch (const JIOException&) {
+  }
+  boundPort.store(-1);
+  connected.store(0);
+}
+
+// The bytes are one stream: every digit character is a key press, in order, wherever the reads
+// happen to cut the messages. The 'a', 'b' and 0 of each message, tone letters and any other
+// byte are passed over.
+void JToneDigitObj::processInputStream() {
+  JBlock block(kReadBytes);
+  int emptyReads = 0;
+  while (connected.load() != 0) {
+    try {
+      clientIn.read(block);
+    } catch (const JException&) {
+      connected.store(0);
+      break;
+    }
+    if (block.isEmpty()) {
+      debugf("got data, bad length");
+      int last = lastDigit.load();
+      debugf("got '%c'", last >= 0 ? static_cast<char>(last) : '?');
+      if (++emptyReads >= kMaxEmptyReads) connected.store(0);
+      continue;
+    }
+    emptyReads = 0;
+    for (int i = 0; i < block.size(); ++i)
+      if (keyIndexOf(block[i]) >= 0) hearDigit(block[i]);
+  }
+}
+
+int JToneDigitObj::keyIndexOf(int c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c == '*') return 10;
+  if (c == '#') return 11;
+  return -1;
+}
+
+// The code first, then the key's level, then every other level that was up goes down: a
+// receiver of the levels alone sees the new key before the old one falls.
+void JToneDigitObj::hearDigit(int c) {
+  int k = keyIndexOf(c);
+  if (k < 0) return;
+  lastDigit.store(c);
+  broadcast(kDigitValue);
+  digitLevels[k].store(kLevelOn);
+  broadcast(k);
+  for (int j = 0; j < kKeys; ++j) {
+    if (j == k || digitLevels[j].load() == 0) continue;
+    digitLevels[j].store(0);
+    broadcast(j);
+  }
+  repaint();
+}
+
+// --- face ---
+
+void JToneDigitObj::draw(JGraphics& g, int x, int y, int w, int h) {
+  if (connected.load() == 0) {
+    g.setJColor(JColor::red);
+    drawText(g, JString("DTMF"), JRect(x, y, w, h));
+    return;
+  }
+  const int keyWidth = (w - 12) / 3, keyHeight = (h - 15) / 4;
+  const int lit = lastDigit.load();
+  for (int row = 0; row < 4; ++row) {
+    for (int col = 0; col < 3; ++col) {
+      g.setJColor(kKeypad[row][col] == lit ? JColor::green : JColor::red);
+      g.fillRect(x + 1 + col * (keyWidth + 3), y + 1 + row * (keyHeight + 3), keyWidth, keyHeight);
+    }
+  }
+}
+
+LOOMWORK_REGISTER(JToneDigitObj)

@@ -1,0 +1,85 @@
+#pragma once
+// JToneDigitObj ("DTMF"): the Loomwork end of the digit link. It listens on a TCP port, takes one
+// sender at a time, and turns every touch-tone digit that arrives into a one-of-twelve level
+// (65535 on the key's output, 0 on the others) and the digit's character code. Its face shows
+// the keypad with the last key lit while a sender is connected.
+//
+// A reader thread of its own listens, accepts and reads; it broadcasts from that thread. The
+// fields it shares with the host thread are atomic; `lock` guards the sockets, which both the
+// reader and close() touch.
+#include <atomic>
+
+#include "base/JSocket.h"
+#include "base/JThread.h"
+#include "modules/ModuleSkeleton.h"
+
+class JToneDigitObj : public JAddObj {
+public:
+  static constexpr int kKeys = 12;
+  static constexpr int kDigitValue = 12;  // output carrying the character code
+  static constexpr int kLevelOn = 65535;
+  static constexpr int kDefaultPort = 3502;
+
+  JToneDigitObj();
+  JToneDigitObj(const JToneDigitObj& o);
+  JToneDigitObj& operator=(const JToneDigitObj& o);
+  ~JToneDigitObj() override;  // stops the reader
+
+  // --- host operations ---
+  void writeContent(JOutputStream& os) override;
+  void readContent(JDictionary& dict) override;
+  const char* className() const override { return "JToneDigitObj"; }
+  JObject* clone() const override { return new JToneDigitObj(*this); }
+  void run() override;
+  void startup() override;
+  void reset() override { close(); }
+  void close() override;
+  JArray getProperties() override;
+  bool updateProperty(JProperty& p) override;
+  JString inputTag(int n) override;
+  JString outputTag(int n) override;
+  void draw(JGraphics& g, int x, int y, int w, int h) override;
+  void access(int n, JLinkObj& link, const JDataType& data) override;
+  bool inputAllowed(int n) override { return oneLinkPerInput(*this, n); }
+  JFRect inputArea(int n) override { return inputLayout().area(*this, n); }
+  JFRect outputArea(int n) override { return outputLayout().area(*this, n); }
+  int inputFace(int n) override { return inputLayout().face(n); }
+  int outputFace(int n) override { return outputLayout().face(n); }
+  JFPoint inputPoint(int n, JLinkObj& link) override { return inputLayout().point(*this, n, link); }
+  JFPoint outputPoint(int n, JLinkObj& link) override { return outputLayout().point(*this, n, link); }
+
+  // --- own operations ---
+  void open();
+  void openSocket();     // throws JSocketException("listen")
+  bool connectSocket();  // true once a sender is taken
+  void closeSocket();
+  void processInputStream();
+  void hearDigit(int c);
+  // Key index of a digit character ('0'..'9' -> 0..9, '*' -> 10, '#' -> 11), -1 for any other
+  // byte.
+  static int keyIndexOf(int c);
+  // The port listened on now, -1 while not listening (port 0 listens on a port the system picks).
+  int listeningPort() const { return boundPort.load(); }
+
+  static const JPortLayout& inputLayout();
+  static const JPortLayout& outputLayout();
+
+  // --- fields ---
+  JServerSocket server;
+  JThread readerThread;
+  JCriticalSection lock;
+  std::atomic<int> connected{0};
+  JSocket client;
+  JSocketInputStream clientIn;
+  JSocketOutputStream clientOut;
+  std::atomic<int> port{kDefaultPort};
+  std::atomic<int> digitLevels[kKeys];
+  std::atomic<int> lastDigit{-1};
+
+  // Run-time only: whether the reader should go on, and where it listens.
+  std::atomic<bool> running{false};
+  std::atomic<int> boundPort{-1};
+
+private:
+  void copySettings(const JToneDigitObj& o);
+};
