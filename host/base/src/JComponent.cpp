@@ -15,14 +15,10 @@ JComponent::Sink& sink() {
   static JComponent::Sink s;
   return s;
 }
-// Set around every delivery: the initial-exec model keeps it one instruction away.
-thread_local const JObject* tlCurrent __attribute__((tls_model("initial-exec"))) = nullptr;
 }  // namespace
 
-JComponent::Scope::Scope(const JObject* current) : previous_(tlCurrent) { tlCurrent = current; }
-JComponent::Scope::~Scope() { tlCurrent = previous_; }
-
-const JObject* JComponent::current() { return tlCurrent; }
+// Set around every delivery: the initial-exec model keeps it one instruction away.
+thread_local const JObject* JComponent::currentObject __attribute__((tls_model("initial-exec"))) = nullptr;
 
 JComponent::Sink JComponent::setSink(Sink s) {
   std::lock_guard<std::mutex> g(sinkMutex());
@@ -32,7 +28,7 @@ JComponent::Sink JComponent::setSink(Sink s) {
 }
 
 void JComponent::debug(const char* text) {
-  std::string name = tlCurrent ? tlCurrent->debugName() : std::string("loomwork");
+  std::string name = currentObject ? currentObject->debugName() : std::string("loomwork");
   std::string line = text ? text : "";
   // A line is one line: a trailing line end from printf-style formatting is dropped.
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();

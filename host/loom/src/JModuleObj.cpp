@@ -69,10 +69,6 @@ void JModuleObj::broadcast(int n) {
 void JModuleObj::repaint() { repaints_.fetch_add(1, std::memory_order_relaxed); }
 
 namespace {
-const JLinkSet& emptySet() {
-  static const JLinkSet empty;
-  return empty;
-}
 // Position of port n within its group, as a fraction of the side.
 double slotStart(int n, int first, int count, double start, double length) {
   return count > 0 ? start + length * (n - first) / count : start;
@@ -80,12 +76,8 @@ double slotStart(int n, int first, int count, double start, double length) {
 double slotLength(int count, double length) { return count > 0 ? length / count : length; }
 }  // namespace
 
-const JLinkSet& JModuleObj::inputSet(int n) const {
-  return (n >= 0 && n < static_cast<int>(inputs_.size())) ? inputs_[static_cast<size_t>(n)] : emptySet();
-}
-const JLinkSet& JModuleObj::outputSet(int n) const {
-  return (n >= 0 && n < static_cast<int>(outputs_.size())) ? outputs_[static_cast<size_t>(n)] : emptySet();
-}
+const JLinkSet JModuleObj::kNoLinks;
+
 JLinkSet& JModuleObj::inputSlot(int n) {
   if (static_cast<int>(inputs_.size()) <= n) inputs_.resize(static_cast<size_t>(n) + 1);
   return inputs_[static_cast<size_t>(n)];

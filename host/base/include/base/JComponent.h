@@ -16,16 +16,20 @@ public:
   // Replaces where lines go (nullptr restores standard error); returns the previous sink.
   static Sink setSink(Sink sink);
 
-  // Marks the object whose code runs on this thread while the scope lives.
+  // Marks the object whose code runs on this thread while the scope lives. Inline: the host
+  // sets it around every delivery.
   class Scope {
   public:
-    explicit Scope(const JObject* current);
-    ~Scope();
+    explicit Scope(const JObject* current) : previous_(currentObject) { currentObject = current; }
+    ~Scope() { currentObject = previous_; }
     Scope(const Scope&) = delete;
     Scope& operator=(const Scope&) = delete;
 
   private:
     const JObject* previous_;
   };
-  static const JObject* current();
+  static const JObject* current() { return currentObject; }
+
+private:
+  static thread_local const JObject* currentObject __attribute__((tls_model("initial-exec")));
 };

@@ -5,17 +5,23 @@
 #include "base/JString.h"
 #include "gfxkit/JColor.h"
 
+// The type code is a plain field: every value read on a wire asks for it.
 class JDataType {
 public:
-  virtual ~JDataType() = default;
-  virtual int type() const = 0;
+  int type() const { return type_; }
+
+protected:
+  explicit JDataType(int type) : type_(type) {}
+  ~JDataType() = default;
+
+private:
+  int type_;
 };
 
 class JIntegerData : public JDataType {
 public:
   static constexpr int id = 1;
-  explicit JIntegerData(int& v) : v_(v) {}
-  int type() const override { return id; }
+  explicit JIntegerData(int& v) : JDataType(id), v_(v) {}
   operator int&() const { return v_; }
   int& value() const { return v_; }
   const JIntegerData& operator=(int v) const { v_ = v; return *this; }
@@ -28,8 +34,7 @@ class JStringData : public JDataType {
 public:
   static constexpr int id = 2;
   static const JColor color;  // the colour in which the host shows text data
-  explicit JStringData(JString& s) : s_(s) {}
-  int type() const override { return id; }
+  explicit JStringData(JString& s) : JDataType(id), s_(s) {}
   operator JString&() const { return s_; }
   JString& value() const { return s_; }
   const JStringData& operator=(const JString& s) const { s_ = s; return *this; }
@@ -42,8 +47,7 @@ private:
 class JBytesData : public JDataType {
 public:
   static constexpr int id = 3;
-  explicit JBytesData(JBlock& b) : b_(b) {}
-  int type() const override { return id; }
+  explicit JBytesData(JBlock& b) : JDataType(id), b_(b) {}
   operator JBlock&() const { return b_; }
   JBlock& value() const { return b_; }
   const JBytesData& operator=(const JBlock& b) const { b_ = b; return *this; }

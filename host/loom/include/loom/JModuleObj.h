@@ -104,8 +104,12 @@ public:
   // Tells every link on output n that its value changed (see JDiagram for delivery).
   virtual void broadcast(int n);
   virtual void repaint();
-  const JLinkSet& inputSet(int n) const;
-  const JLinkSet& outputSet(int n) const;
+  const JLinkSet& inputSet(int n) const {
+    return (n >= 0 && n < static_cast<int>(inputs_.size())) ? inputs_[static_cast<size_t>(n)] : kNoLinks;
+  }
+  const JLinkSet& outputSet(int n) const {
+    return (n >= 0 && n < static_cast<int>(outputs_.size())) ? outputs_[static_cast<size_t>(n)] : kNoLinks;
+  }
 
   // Port geometry in the module's own pixels (origin at its top-left corner): the rectangle of
   // port n of a group of `count` ports starting at index `first`, spread over the fraction
@@ -139,6 +143,7 @@ private:
   JLinkSet& inputSlot(int n);
   JLinkSet& outputSlot(int n);
 
+  static const JLinkSet kNoLinks;
   JDiagram* diagram_ = nullptr;
   std::string id_;
   std::vector<JLinkSet> inputs_;
