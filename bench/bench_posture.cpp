@@ -1,33 +1,16 @@
 // One timer tick of the posture recognizer with ten linked channels, 32 rows and ten stored
 // patterns, delivered through the diagram as the host delivers it. Heap allocations are counted
-// by a replacement of the global operator new and reported per tick.
+// by the replaced global operator new (AllocationCounter.h) and reported per tick.
 #include <benchmark/benchmark.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <new>
 
+#include "AllocationCounter.h"
 #include "JPoseMatcher.h"
 #include "loom/JDiagram.h"
 
-namespace {
-std::atomic<long long> allocations{0};
-}  // namespace
-
-// GCC takes the replaced pair for a mismatch; malloc and free are the pair here.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-void* operator new(std::size_t size) {
-  allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 // An integer output that holds the value last set.
@@ -94,9 +77,9 @@ void BM_PoseMatcherTick(benchmark::State& state) {
   Rig rig;
   rig.feed(0);
   int tick = 0;
-  long long before = allocations.load();
+  long long before = allocationCount();
   for (auto _ : state) rig.timer->send(++tick);
-  long long used = allocations.load() - before;
+  long long used = allocationCount() - before;
   state.counters["allocs/tick"] = benchmark::Counter(static_cast<double>(used) / state.iterations());
   state.counters["recognized"] = rig.pose->recognizedPattern;
   rig.diagram.closeAll();
@@ -109,7 +92,7 @@ void BM_PoseMatcherValuesAndTick(benchmark::State& state) {
   Rig rig;
   long long n = 0;
   int changes = 0, last = rig.pose->recognizedPattern;
-  long long before = allocations.load();
+  long long before = allocationCount();
   for (auto _ : state) {
     rig.feed(n++);
     rig.timer->send(static_cast<int>(n));
@@ -118,7 +101,7 @@ void BM_PoseMatcherValuesAndTick(benchmark::State& state) {
       ++changes;
     }
   }
-  long long used = allocations.load() - before;
+  long long used = allocationCount() - before;
   state.counters["allocs/tick"] = benchmark::Counter(static_cast<double>(used) / state.iterations());
   state.counters["changes"] = changes;
   rig.diagram.closeAll();

@@ -28,12 +28,12 @@ void debugf(const char* format, ...) {
 }
 }  // namespace
 
-const JPortLayout& JToneDigitObj::inputLayout() {
+const JPortLayout& JToneDigitObj::inputLayout() const {
   static const JPortLayout layout{{0, 1, kSideTop, 0.25, 0.5}};
   return layout;
 }
 
-const JPortLayout& JToneDigitObj::outputLayout() {
+const JPortLayout& JToneDigitObj::outputLayout() const {
   static const JPortLayout layout{{0, 13, kSideRight, 0.25, 0.5}};
   return layout;
 }
@@ -47,14 +47,14 @@ JToneDigitObj::JToneDigitObj() {
 }
 
 // The copy gets a thread of its own when it starts: a copied JThread would run the original.
-JToneDigitObj::JToneDigitObj(const JToneDigitObj& o) : JAddObj(o), server(o.server), client(o.client) {
+JToneDigitObj::JToneDigitObj(const JToneDigitObj& o) : JTabledAddObj(o), server(o.server), client(o.client) {
   copySettings(o);
 }
 
 JToneDigitObj& JToneDigitObj::operator=(const JToneDigitObj& o) {
   if (this == &o) return *this;
   close();
-  JAddObj::operator=(o);
+  JTabledAddObj::operator=(o);
   server = o.server;
   client = o.client;
   copySettings(o);

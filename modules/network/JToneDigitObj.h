@@ -13,7 +13,7 @@
 #include "base/JThread.h"
 #include "modules/ModuleSkeleton.h"
 
-class JToneDigitObj : public JAddObj {
+class JToneDigitObj : public JTabledAddObj {
 public:
   static constexpr int kKeys = 12;
   static constexpr int kDigitValue = 12;  // output carrying the character code
@@ -40,13 +40,6 @@ public:
   JString outputTag(int n) override;
   void draw(JGraphics& g, int x, int y, int w, int h) override;
   void access(int n, JLinkObj& link, const JDataType& data) override;
-  bool inputAllowed(int n) override { return oneLinkPerInput(*this, n); }
-  JFRect inputArea(int n) override { return inputLayout().area(*this, n); }
-  JFRect outputArea(int n) override { return outputLayout().area(*this, n); }
-  int inputFace(int n) override { return inputLayout().face(n); }
-  int outputFace(int n) override { return outputLayout().face(n); }
-  JFPoint inputPoint(int n, JLinkObj& link) override { return inputLayout().point(*this, n, link); }
-  JFPoint outputPoint(int n, JLinkObj& link) override { return outputLayout().point(*this, n, link); }
 
   // --- own operations ---
   void open();
@@ -61,8 +54,8 @@ public:
   // The port listened on now, -1 while not listening (port 0 listens on a port the system picks).
   int listeningPort() const { return boundPort.load(); }
 
-  static const JPortLayout& inputLayout();
-  static const JPortLayout& outputLayout();
+  const JPortLayout& inputLayout() const override;
+  const JPortLayout& outputLayout() const override;
 
   // --- fields ---
   JServerSocket server;

@@ -11,12 +11,12 @@ int saturate(long long v) { return v > INT_MAX ? INT_MAX : (v < INT_MIN ? INT_MI
 int clampPercent(long long v) { return v < 0 ? 0 : (v > 100 ? 100 : static_cast<int>(v)); }
 }  // namespace
 
-const JPortLayout& JPoseMaker::inputLayout() {
+const JPortLayout& JPoseMaker::inputLayout() const {
   static const JPortLayout layout{{0, 1, kSideLeft, 0.1, 0.8}, {1, 2, kSideTop, 0.25, 0.5}};
   return layout;
 }
 
-const JPortLayout& JPoseMaker::outputLayout() {
+const JPortLayout& JPoseMaker::outputLayout() const {
   static const JPortLayout layout{{0, 1, kSideRight, 0.25, 0.5}};
   return layout;
 }

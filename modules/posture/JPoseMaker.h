@@ -5,7 +5,7 @@
 // "create pattern" input, a posture held still is learned without a manual trigger.
 #include "modules/ModuleSkeleton.h"
 
-class JPoseMaker : public JAddObj {
+class JPoseMaker : public JTabledAddObj {
 public:
   enum { kAutoCreateSignal = 0, kEnabled = 1, kEasyToHardPercent = 2 };
 
@@ -24,13 +24,6 @@ public:
   JString inputTag(int n) override;
   JString outputTag(int n) override;
   void draw(JGraphics& g, int x, int y, int w, int h) override;
-  bool inputAllowed(int n) override { return oneLinkPerInput(*this, n); }
-  JFRect inputArea(int n) override { return inputLayout().area(*this, n); }
-  JFRect outputArea(int n) override { return outputLayout().area(*this, n); }
-  int inputFace(int n) override { return inputLayout().face(n); }
-  int outputFace(int n) override { return outputLayout().face(n); }
-  JFPoint inputPoint(int n, JLinkObj& link) override { return inputLayout().point(*this, n, link); }
-  JFPoint outputPoint(int n, JLinkObj& link) override { return outputLayout().point(*this, n, link); }
   void engine(int n, JLinkObj& link) override;
 
   // --- own operations ---
@@ -41,8 +34,8 @@ public:
   void autoCalibrateOff();
   void debugInfo();
 
-  static const JPortLayout& inputLayout();
-  static const JPortLayout& outputLayout();
+  const JPortLayout& inputLayout() const override;
+  const JPortLayout& outputLayout() const override;
 
   // --- fields ---
   int acceleration = 0;

@@ -43,12 +43,12 @@ BandColumns& BandColumns::operator=(const BandColumns& o) {
   return *this;
 }
 
-const JPortLayout& JPoseMatcher::inputLayout() {
+const JPortLayout& JPoseMatcher::inputLayout() const {
   static const JPortLayout layout{{0, 10, kSideLeft, 0.1, 0.8}, {10, 12, kSideTop, 0.1, 0.8}};
   return layout;
 }
 
-const JPortLayout& JPoseMatcher::outputLayout() {
+const JPortLayout& JPoseMatcher::outputLayout() const {
   // The flags' areas span 0.05 to 0.95 of the side, their link points 0.1 to 0.9.
   static const JPortLayout layout{{0, 10, kSideRight, 0.05, 0.9, 6, 0.1, 0.8},
                                   {10, 2, kSideBottom, 0.25, 0.5}};

@@ -22,7 +22,7 @@ private:
   BandSet sets_[kCount];
 };
 
-class JPoseMatcher : public JAddObj {
+class JPoseMatcher : public JTabledAddObj {
 public:
   static constexpr int kChannels = 10;
   static constexpr int kPatterns = 10;
@@ -64,13 +64,6 @@ public:
   JString outputTag(int n) override;
   void draw(JGraphics& g, int x, int y, int w, int h) override;
   void access(int n, JLinkObj& link, const JDataType& data) override;
-  bool inputAllowed(int n) override { return oneLinkPerInput(*this, n); }
-  JFRect inputArea(int n) override { return inputLayout().area(*this, n); }
-  JFRect outputArea(int n) override { return outputLayout().area(*this, n); }
-  int inputFace(int n) override { return inputLayout().face(n); }
-  int outputFace(int n) override { return outputLayout().face(n); }
-  JFPoint inputPoint(int n, JLinkObj& link) override { return inputLayout().point(*this, n, link); }
-  JFPoint outputPoint(int n, JLinkObj& link) override { return outputLayout().point(*this, n, link); }
   void engine(int n, JLinkObj& link) override;
 
   // --- own operations ---
@@ -91,8 +84,8 @@ public:
   void clearSelectedPattern(int k);
   void InterpolateColors();
 
-  static const JPortLayout& inputLayout();
-  static const JPortLayout& outputLayout();
+  const JPortLayout& inputLayout() const override;
+  const JPortLayout& outputLayout() const override;
   // Paints of the live view by every instance; a full clear every 101 paints.
   static std::atomic<int> paintCounter;
 

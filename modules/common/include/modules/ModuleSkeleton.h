@@ -36,14 +36,32 @@ private:
   std::vector<JPortGroup> groups_;
 };
 
+// The usual inputAllowed: one link per input.
+inline bool oneLinkPerInput(const JModuleObj& m, int n) { return m.inputSet(n).size() == 0; }
+
+// The usual base of a module whose ports are laid out by two tables: one link per input, and the
+// area, face and link point of every port taken from inputLayout() and outputLayout().
+class JTabledAddObj : public JAddObj {
+public:
+  bool inputAllowed(int n) override { return oneLinkPerInput(*this, n); }
+  JFRect inputArea(int n) override { return inputLayout().area(*this, n); }
+  JFRect outputArea(int n) override { return outputLayout().area(*this, n); }
+  int inputFace(int n) override { return inputLayout().face(n); }
+  int outputFace(int n) override { return outputLayout().face(n); }
+  JFPoint inputPoint(int n, JLinkObj& link) override { return inputLayout().point(*this, n, link); }
+  JFPoint outputPoint(int n, JLinkObj& link) override { return outputLayout().point(*this, n, link); }
+
+protected:
+  virtual const JPortLayout& inputLayout() const = 0;
+  virtual const JPortLayout& outputLayout() const = 0;
+};
+
 // Tag n of a table of constant texts (empty past its end).
 template <size_t N>
 JString tagOf(const char* const (&table)[N], int n) {
   return (n >= 0 && static_cast<size_t>(n) < N) ? JString(table[n]) : JString();
 }
 
-// The usual inputAllowed: one link per input.
-inline bool oneLinkPerInput(const JModuleObj& m, int n) { return m.inputSet(n).size() == 0; }
 
 // Keyed arrays: element i is stored under prefix + i in decimal ("min0", "minX-3").
 std::string keyOf(const char* prefix, int index);
