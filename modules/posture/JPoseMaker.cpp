@@ -7,8 +7,6 @@ namespace {
 const char* const kInputTags[] = {"auto create signal", "enabled", "easyToHardPercent"};
 const char* const kOutputTags[] = {"accelerationExceedsThreshold"};
 
-int saturate(long long v) { return v > INT_MAX ? INT_MAX : (v < INT_MIN ? INT_MIN : static_cast<int>(v)); }
-int clampPercent(long long v) { return v < 0 ? 0 : (v > 100 ? 100 : static_cast<int>(v)); }
 }  // namespace
 
 const JPortLayout& JPoseMaker::inputLayout() const {
@@ -51,7 +49,7 @@ void JPoseMaker::engine(int n, JLinkObj& link) {
       }
       break;
     case kEasyToHardPercent:
-      easyToHardPercent = clampPercent(v / 655);
+      easyToHardPercent = percentOf(v);
       break;
     default:
       break;
@@ -127,7 +125,7 @@ void JPoseMaker::readContent(JDictionary& dict) {
   enabled = getInteger(dict, "enabled", 0) != 0 ? 1 : 0;
   minMaxSet = getInteger(dict, "minMaxSet", 0) != 0;
   // Held to 0..100: it weighs the smoothing, and a weight past 100 would amplify the motion.
-  easyToHardPercent = clampPercent(getInteger(dict, "easyToHardPercent", 0));
+  easyToHardPercent = clampTo(getInteger(dict, "easyToHardPercent", 0), 0, 100);
   minValue = getInteger(dict, "minValue", 0);
   maxValue = getInteger(dict, "maxValue", 0);
 }
@@ -143,7 +141,7 @@ bool JPoseMaker::updateProperty(JProperty& p) {
   const JString& name = p.getName();
   if (auto* ip = dynamic_cast<JIntegerProperty*>(&p)) {
     if (name == "easyToHardPercent") {
-      easyToHardPercent = clampPercent(ip->value);
+      easyToHardPercent = clampTo(ip->value, 0, 100);
       return true;
     }
     return false;

@@ -25,10 +25,7 @@ const JColor kInitialColors[JPoseMatcher::kLevels] = {
 const JColor kSelectedColor(255, 0, 200);
 const JColor kMatchedColor(101, 255, 183);
 
-int saturate(long long v) { return v > INT_MAX ? INT_MAX : (v < INT_MIN ? INT_MIN : static_cast<int>(v)); }
-int clampTo(long long v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : static_cast<int>(v)); }
 // A percentage on the 0..65535 scale.
-int percentOf(int v) { return clampTo(v / 655, 0, 100); }
 bool isBlack(const JColor& c) { return c.getRed() == 0 && c.getGreen() == 0 && c.getBlue() == 0; }
 std::string colorKey(int level) { return keyOf("color", level); }
 }  // namespace

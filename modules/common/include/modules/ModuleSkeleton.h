@@ -1,6 +1,7 @@
 #pragma once
 // What every module repeats, written once: port-group geometry tables, tag tables, the
 // one-link-per-input rule, keyed-array persistence and registration.
+#include <climits>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -55,6 +56,21 @@ protected:
   virtual const JPortLayout& inputLayout() const = 0;
   virtual const JPortLayout& outputLayout() const = 0;
 };
+
+// Signal scale: integer wires span 0 to 65535; a percentage arriving on one is value / 655
+// (integer division) held to 0..100.
+inline int clampTo(long long v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : static_cast<int>(v)); }
+inline int percentOf(int wireValue) { return clampTo(wireValue / 655, 0, 100); }
+// Sums and products are done in 64 bits and stored held to the 32-bit range.
+inline int saturate(long long v) { return clampTo(v, INT_MIN, INT_MAX); }
+
+// The integer an edited integer or choice property carries; false for a property of another kind,
+// so that a mislabelled property is refused rather than misread.
+inline bool integerValueOf(JProperty& p, int& v) {
+  if (auto* ip = dynamic_cast<JIntegerProperty*>(&p)) { v = ip->value; return true; }
+  if (auto* lp = dynamic_cast<JIntegerListProperty*>(&p)) { v = lp->value; return true; }
+  return false;
+}
 
 // Tag n of a table of constant texts (empty past its end).
 template <size_t N>

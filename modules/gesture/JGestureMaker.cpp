@@ -1,0 +1,228 @@
+#include "JGestureMaker.h"
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+
+#include "base/JClock.h"
+
+LOOMWORK_REGISTER(JGestureMaker)
+
+namespace {
+const char* const kInputTags[] = {"static pattern value", "enabled"};
+const char* const kOutputTags[] = {"createDynamicPattern"};
+
+// A value the output never has, so the first enabled tick always broadcasts.
+constexpr int kNoOutput = 7;
+// The ticker looks at the host clock at least this often, so that a test's manual clock and
+// close() are both noticed quickly.
+constexpr long long kPollMs = 20;
+// After a stall longer than this many ticks the ticker resumes from now instead of replaying.
+constexpr long long kCatchUpTicks = 4;
+}  // namespace
+
+const JPortLayout& JGestureMaker::inputLayout() const {
+  static const JPortLayout layout{{0, 1, kSideLeft, 0.1, 0.8}, {1, 1, kSideTop, 0.25, 0.5}};
+  return layout;
+}
+
+const JPortLayout& JGestureMaker::outputLayout() const {
+  static const JPortLayout layout{{0, 1, kSideRight, 0.25, 0.5}};
+  return layout;
+}
+
+JGestureMaker::JGestureMaker() : ticker(this) {
+  inputCount = 2;
+  outputCount = 1;
+}
+
+// A copy gets the settings and counters but no thread: its ticker runs the copy, not the
+// original, once the copy is started.
+JGestureMaker::JGestureMaker(const JGestureMaker& o)
+    : JTabledAddObj(o),
+      staticValue(o.staticValue),
+      enabled(o.enabled.load()),
+      ignoreZero(o.ignoreZero),
+      easyToHardPercent(o.easyToHardPercent),
+      minDelta(o.minDelta),
+      maxDelta(o.maxDelta),
+      minMaxSet(o.minMaxSet),
+      secondsBeforeCreating(o.secondsBeforeCreating.load()),
+      ticker(this),
+      idleTicks(o.idleTicks.load()),
+      pulse(o.pulse.load()) {}
+
+JGestureMaker& JGestureMaker::operator=(const JGestureMaker& o) {
+  if (this == &o) return *this;
+  close();  // the running ticker would otherwise never end
+  JTabledAddObj::operator=(o);
+  staticValue = o.staticValue;
+  enabled = o.enabled.load();
+  ignoreZero = o.ignoreZero;
+  easyToHardPercent = o.easyToHardPercent;
+  minDelta = o.minDelta;
+  maxDelta = o.maxDelta;
+  minMaxSet = o.minMaxSet;
+  secondsBeforeCreating = o.secondsBeforeCreating.load();
+  idleTicks = o.idleTicks.load();
+  pulse = o.pulse.load();
+  return *this;
+}
+
+JGestureMaker::~JGestureMaker() { close(); }
+
+// --- persistence ---
+
+void JGestureMaker::writeContent(JOutputStream& os) {
+  JAddObj::writeContent(os);
+  putInteger(os, "enabled", enabled ? 1 : 0);
+  putInteger(os, "ignoreZero", ignoreZero ? 1 : 0);
+  putInteger(os, "easyToHardPercent", easyToHardPercent);
+  putInteger(os, "minDelta", minDelta);
+  putInteger(os, "maxDelta", maxDelta);
+  putInteger(os, "minMaxSet", minMaxSet ? 1 : 0);
+  putInteger(os, "secondsBeforeCreating", secondsBeforeCreating);
+}
+
+void JGestureMaker::readContent(JDictionary& dict) {
+  JAddObj::readContent(dict);
+  enabled = getInteger(dict, "enabled", 0) != 0;
+  ignoreZero = getInteger(dict, "ignoreZero", 0) != 0;
+  minMaxSet = getInteger(dict, "minMaxSet", 0) != 0;
+  easyToHardPercent = getInteger(dict, "easyToHardPercent", 0);
+  minDelta = getInteger(dict, "minDelta", 0);
+  maxDelta = getInteger(dict, "maxDelta", 0);
+  const int seconds = getInteger(dict, "secondsBeforeCreating", 0);
+  secondsBeforeCreating = seconds == 0 ? 3 : seconds;
+}
+
+// --- properties: opening them stops the ticker until the next value arrives ---
+
+JArray JGestureMaker::getProperties() {
+  close();
+  JArray a;
+  a.append(new JIntegerProperty("secondsBeforeCreating", secondsBeforeCreating, 0, 100));
+  a.append(new JIntegerListProperty("enabled", enabled ? 1 : 0, JIntegerListProperty::booleanTag));
+  a.append(new JIntegerListProperty("ignoreZero", ignoreZero ? 1 : 0, JIntegerListProperty::booleanTag));
+  return a;
+}
+
+bool JGestureMaker::updateProperty(JProperty& p) {
+  int v = 0;
+  const JString& name = p.getName();
+  if (name == "secondsBeforeCreating") {
+    if (!integerValueOf(p, v)) return false;
+    secondsBeforeCreating = clampTo(v, 0, 100);
+    return true;
+  }
+  if (name == "enabled") {
+    if (!integerValueOf(p, v)) return false;
+    enabled = v != 0;
+    return true;
+  }
+  if (name == "ignoreZero") {
+    if (!integerValueOf(p, v)) return false;
+    ignoreZero = v != 0;
+    return true;
+  }
+  return false;
+}
+
+// --- ports ---
+
+JString JGestureMaker::inputTag(int n) { return tagOf(kInputTags, n); }
+JString JGestureMaker::outputTag(int n) { return tagOf(kOutputTags, n); }
+
+void JGestureMaker::access(int n, JLinkObj&, const JDataType& data) {
+  if (n == 0 && data.type() == JIntegerData::id) static_cast<const JIntegerData&>(data) = pulse.load();
+}
+
+void JGestureMaker::draw(JGraphics& g, int x, int y, int w, int h) {
+  drawText(g, JString("dCrt"), JRect(x, y, w, h));
+}
+
+void JGestureMaker::engine(int n, JLinkObj& link) {
+  switch (n) {
+    case 0:
+      open();
+      staticValue = readInteger(link);
+      if (enabled && (!ignoreZero || staticValue != 0)) idleTicks = 0;  // activity
+      break;
+    case 1:
+      enabled = readInteger(link) != 0;  // the countdown resumes where it stopped
+      break;
+    default:
+      break;
+  }
+}
+
+// --- the ticker ---
+
+void JGestureMaker::open() {
+  if (!running) startup();
+}
+
+void JGestureMaker::startup() {
+  if (running) return;  // one ticker per module
+  ticker.waitFor();     // a previous ticker has been told to stop; let it finish
+  firstTickAt = JClock::millis();
+  ticksDone = 0;
+  // Set here, before the thread exists, so that a close() right after startup() stops it.
+  running = true;
+  ticker = JThread(this);
+  if (!ticker.start()) {
+    running = false;
+    return;
+  }
+  ticker.setPriority(JThread::TNORM_PRIORITY + 1);
+}
+
+void JGestureMaker::close() {
+  if (!running.exchange(false)) return;
+  {
+    std::lock_guard<std::mutex> lock(waitMutex);  // the ticker is either waiting or will see the flag
+  }
+  wakeUp.notify_all();
+  ticker.setPriority(JThread::TNORM_PRIORITY);
+  ticker.waitFor();
+}
+
+void JGestureMaker::run() {
+  // Ticks fall every kTickMs of the host clock from firstTickAt, the first one at once.
+  int last = kNoOutput;
+  long long next = firstTickAt;
+  while (running) {
+    const long long now = JClock::millis();
+    if (now < next) {
+      waitUpTo(next - now);
+      continue;
+    }
+    tick(last);
+    next += kTickMs;
+    if (now - next > kCatchUpTicks * kTickMs) next = now;
+  }
+}
+
+void JGestureMaker::tick(int& last) {
+  if (enabled) {
+    // One more quiet tick, stopping short of overflow; engine's reset in between is never lost.
+    int n = idleTicks.load();
+    while (n < INT_MAX && !idleTicks.compare_exchange_weak(n, n + 1)) {
+    }
+    const int count = n < INT_MAX ? n + 1 : n;
+    const int out = count / 2 == secondsBeforeCreating ? kPulse : 0;
+    pulse = out;
+    if (out != last) {
+      broadcast(0);
+      last = out;
+    }
+  } else {
+    last = kNoOutput;  // the first tick after re-enabling broadcasts again
+  }
+  ++ticksDone;
+}
+
+void JGestureMaker::waitUpTo(long long ms) {
+  std::unique_lock<std::mutex> lock(waitMutex);
+  wakeUp.wait_for(lock, std::chrono::milliseconds(std::min(ms, kPollMs)), [this] { return !running; });
+}

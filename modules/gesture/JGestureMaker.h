@@ -1,0 +1,71 @@
+#pragma once
+// Decides when a gesture has ended: once the watched values have been quiet for
+// secondsBeforeCreating, it pulses "createDynamicPattern" (65535 for about a second) so that the
+// gesture recogniser learns what it buffered. A ticker thread of its own counts the quiet time.
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
+#include "base/JThread.h"
+#include "modules/ModuleSkeleton.h"
+
+class JGestureMaker : public JTabledAddObj {
+public:
+  static constexpr int kTickMs = 500;
+  static constexpr int kPulse = 0xFFFF;
+
+  JGestureMaker();
+  JGestureMaker(const JGestureMaker& o);
+  JGestureMaker& operator=(const JGestureMaker& o);
+
+  void writeContent(JOutputStream& os) override;
+  void readContent(JDictionary& dict) override;
+  ~JGestureMaker() override;
+  const char* className() const override { return "JGestureMaker"; }
+  JObject* clone() const override { return new JGestureMaker(*this); }
+  void run() override;
+  void startup() override;
+  void reset() override { close(); }
+  void close() override;
+  JArray getProperties() override;
+  bool updateProperty(JProperty& p) override;
+  JString inputTag(int n) override;
+  JString outputTag(int n) override;
+  void draw(JGraphics& g, int x, int y, int w, int h) override;
+  void access(int n, JLinkObj& link, const JDataType& data) override;
+  void engine(int n, JLinkObj& link) override;
+
+  void open();  // starts the ticker unless it runs
+  bool isRunning() const { return running.load(); }
+  int ticks() const { return ticksDone.load(); }  // ticks since the ticker last started
+  int output() const { return pulse.load(); }
+
+  int staticValue = 0;
+  std::atomic<bool> enabled{false};  // read by the ticker
+  bool ignoreZero = true;
+  // Stored and restored with the other settings; they influence nothing here.
+  int easyToHardPercent = 90;
+  int minDelta = 0;
+  int maxDelta = 0;
+  bool minMaxSet = false;
+  std::atomic<int> secondsBeforeCreating{3};  // read by the ticker
+  JThread ticker;
+  std::atomic<int> idleTicks{0};  // counted up by the ticker, reset by engine
+  std::atomic<bool> running{false};
+
+protected:
+  const JPortLayout& inputLayout() const override;
+  const JPortLayout& outputLayout() const override;
+
+private:
+  void tick(int& last);
+  void waitUpTo(long long ms);
+
+  // The output: written by the ticker, read by whoever asks (the host thread included), so it
+  // lives in an atomic rather than in the inherited plain `value`.
+  std::atomic<int> pulse{0};
+  std::atomic<int> ticksDone{0};
+  long long firstTickAt = 0;  // host clock; set before the ticker starts
+  std::mutex waitMutex;
+  std::condition_variable wakeUp;  // close() cuts the ticker's wait short
+};
