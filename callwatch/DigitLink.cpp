@@ -84,8 +84,11 @@ void SendDigitToLoomwork(char c) {
   int result = link.socket->Connect(link.host.c_str(), kConnectTries);
   link.trace.Write("connect result is %d\n", result);
 
+  // A connection that broke is given up, so that the next digit makes a new one. A socket that
+  // never connected (no receiver listening) stays: the next digit tries Connect on it again.
+  const bool wasConnected = link.socket->IsConnected();
   const unsigned char message[4] = {'a', 'b', static_cast<unsigned char>(c), 0};
-  if (link.socket->Send(message, 4) < 0) DropSocket(link);
+  if (link.socket->Send(message, 4) < 0 && wasConnected) DropSocket(link);
 }
 
 void EndDataToLoomwork() {

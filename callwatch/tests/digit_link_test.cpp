@@ -154,8 +154,9 @@ TEST_F(DigitLinkTest, TheHostIsTheFirstLineWithoutItsLineEnd) {
   EXPECT_EQ(traceLines(), Lines{"No connect.txt file"});
 }
 
-TEST_F(DigitLinkTest, AReceiverThatIsNotListeningCostsTenTriesAndTheNextDigitStartsAfresh) {
-  DigitLinkSetup().port = UnusedPort();
+TEST_F(DigitLinkTest, AReceiverThatIsNotListeningCostsTenTriesAndTheSocketStaysForTheNextDigit) {
+  const int port = UnusedPort();
+  DigitLinkSetup().port = port;
   writeConnectFile("127.0.0.1\r\n");
 
   SendDigitToLoomwork('5');
@@ -166,23 +167,35 @@ TEST_F(DigitLinkTest, AReceiverThatIsNotListeningCostsTenTriesAndTheNextDigitSta
     expected.push_back("OK, real connect");
     expected.push_back("real connect returned -1");
   }
-  // The send on the unconnected socket fails, and a failed send takes the link down.
+  // The digit goes to the unconnected socket, fails and is lost.
   Lines rest = {"connect result is -3", "Calling Send, bytes 97 98 53", "*retSize is 0, size is 4", "TCP SEND",
                 "send returned -1", "Send returned -7"};
   expected.insert(expected.end(), rest.begin(), rest.end());
   EXPECT_EQ(traceLines(), expected);
-  EXPECT_EQ(DigitLinkSocket(), nullptr);
+  ASSERT_NE(DigitLinkSocket(), nullptr);
+  EXPECT_FALSE(DigitLinkSocket()->IsConnected());
 
-  // connect.txt is read again for the next digit, which now finds a receiver.
-  LoopbackReceiver receiver;
-  DigitLinkSetup().port = receiver.port();
-  writeConnectFile("localhost\n");
+  // The next digit keeps the socket and the host (connect.txt is not read again) and gets a
+  // fresh budget of tries.
+  ::unlink((folder + "/connect.txt").c_str());
+  pauses.clear();
   SendDigitToLoomwork('6');
+  EXPECT_EQ(pauses, std::vector<int>(10, 1000));
+  EXPECT_EQ(traceCount("connect result is -3"), 2);
+
+  // Once the receiver listens, the same socket connects and the digit arrives.
+  LoopbackReceiver receiver(port);
+  ASSERT_TRUE(receiver.listening());
+  pauses.clear();
+  SendDigitToLoomwork('7');
   ASSERT_TRUE(receiver.accept());
-  EXPECT_EQ(receiver.read(4), Wire("6"));
-  EXPECT_EQ(traceCount("AllocateSocket returned"), 2);
-  EXPECT_TRUE(traceHas("host is 'localhost'"));
-  EXPECT_NE(DigitLinkSocket(), nullptr);
+  EXPECT_EQ(receiver.read(4), Wire("7"));
+  EXPECT_TRUE(pauses.empty());
+  EXPECT_EQ(traceCount("AllocateSocket returned"), 1);
+  EXPECT_FALSE(traceHas("No connect.txt file"));
+  EXPECT_EQ(traceCount("host is '127.0.0.1'"), 3);
+  EXPECT_TRUE(traceHas("Calling Send, bytes 97 98 55"));
+  EXPECT_TRUE(DigitLinkSocket()->IsConnected());
 }
 
 TEST_F(DigitLinkTest, LookupAndConnectionShareOneBudgetOfTries) {
@@ -209,6 +222,8 @@ TEST_F(DigitLinkTest, LookupAndConnectionShareOneBudgetOfTries) {
   EXPECT_EQ(sockets.connects, 0);
   EXPECT_EQ(pauses.size(), 10u);
   EXPECT_TRUE(traceHas("connect result is -1"));
+  ASSERT_NE(DigitLinkSocket(), nullptr);  // never connected: kept for the next digit
+  EndDataToLoomwork();  // while `sockets` still exists
 }
 
 TEST_F(DigitLinkTest, AnUnreachableNetworkEndsConnectAtOnce) {
@@ -221,6 +236,9 @@ TEST_F(DigitLinkTest, AnUnreachableNetworkEndsConnectAtOnce) {
   EXPECT_TRUE(pauses.empty());
   EXPECT_EQ(traceCount("OK, real connect"), 1);
   EXPECT_TRUE(traceHas("connect result is -2"));
+  ASSERT_NE(DigitLinkSocket(), nullptr);
+  EXPECT_FALSE(DigitLinkSocket()->IsConnected());
+  EndDataToLoomwork();  // while `sockets` still exists
 }
 
 TEST_F(DigitLinkTest, AFailedSendTakesTheLinkDownAndTheNextDigitConnectsAgain) {

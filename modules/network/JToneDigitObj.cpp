@@ -47,21 +47,22 @@ JToneDigitObj::JToneDigitObj() {
 }
 
 // The copy gets a thread of its own when it starts: a copied JThread would run the original.
-JToneDigitObj::JToneDigitObj(const JToneDigitObj& o) : JTabledAddObj(o), server(o.server), client(o.client) {
-  copySettings(o);
-}
+JToneDigitObj::JToneDigitObj(const JToneDigitObj& o) : JTabledAddObj(o) { copyFields(o); }
 
 JToneDigitObj& JToneDigitObj::operator=(const JToneDigitObj& o) {
   if (this == &o) return *this;
   close();
   JTabledAddObj::operator=(o);
-  server = o.server;
-  client = o.client;
-  copySettings(o);
+  copyFields(o);
   return *this;
 }
 
-void JToneDigitObj::copySettings(const JToneDigitObj& o) {
+void JToneDigitObj::copyFields(const JToneDigitObj& o) {
+  // The original's reader may be replacing its sockets at this very moment (a new listening
+  // socket, an accepted sender); it does so only under `lock`.
+  JCriticalSection::Lock guard(const_cast<JCriticalSection&>(o.lock));
+  server = o.server;
+  client = o.client;
   connected.store(o.connected.load());
   port.store(o.port.load());
   for (int k = 0; k < kKeys; ++k) digitLevels[k].store(o.digitLevels[k].load());
@@ -87,14 +88,16 @@ void JToneDigitObj::readContent(JDictionary& dict) {
 
 JArray JToneDigitObj::getProperties() {
   JArray a;
-  a.append(new JIntegerProperty("port", port.load(), 3000, 8000));
+  a.append(new JIntegerProperty("port", port.load(), kMinPort, kMaxPort));
   return a;
 }
 
 // The reader takes the new port the next time it listens, that is after the current sender.
+// A port outside 3000..8000 is ignored, as the property dialog would refuse it.
 bool JToneDigitObj::updateProperty(JProperty& p) {
-  if (p.getName() != "port") return false;
-  if (auto* ip = dynamic_cast<JIntegerProperty*>(&p)) port.store(ip->value);
+  int v = 0;
+  if (p.getName() != "port" || !integerValueOf(p, v)) return false;
+  if (v >= kMinPort && v <= kMaxPort) port.store(v);
   return true;
 }
 
@@ -138,7 +141,6 @@ void JToneDigitObj::run() {
     try {
       openSocket();
     } catch (const JException&) {
-      debugf("cannot listen on port %d", port.load());
       closeSocket();
       repaint();
       return;

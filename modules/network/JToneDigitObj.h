@@ -19,6 +19,7 @@ public:
   static constexpr int kDigitValue = 12;  // output carrying the character code
   static constexpr int kLevelOn = 65535;
   static constexpr int kDefaultPort = 3502;
+  static constexpr int kMinPort = 3000, kMaxPort = 8000;  // of the "port" property
 
   JToneDigitObj();
   JToneDigitObj(const JToneDigitObj& o);
@@ -74,5 +75,5 @@ public:
   std::atomic<int> boundPort{-1};
 
 private:
-  void copySettings(const JToneDigitObj& o);
+  void copyFields(const JToneDigitObj& o);
 };
