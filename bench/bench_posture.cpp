@@ -56,8 +56,8 @@ struct Rig {
       channel[c]->send(32000);
     }
     calibrator->send(0);
-    // Ten patterns; pattern k sits on row 3k of every channel, so the live rows (walking
-    // through them below) match one pattern after the other.
+    // Ten patterns; pattern k sits on rows 3k and 3k + 1 of the channels in turn, so the live
+    // rows (walking through them below) match one pattern after the other.
     for (int k = 0; k < 10; ++k)
       for (int i = 0; i < 10; ++i) pose->patterns[k].values[i] = (3 * k + i % 2) % 32;
   }

@@ -1,5 +1,7 @@
 #include "BandSet.h"
 
+#include <climits>
+
 #include "JPatternFull.h"
 
 // --- AdvanceDecayActivator ---
@@ -171,14 +173,16 @@ int BandSet::getDistanceTo(int target, int& drift) const {
 
 int BandSet::getDistanceFrom(int current, int target, int& drift) const {
   if (target == -1) return numberRows;
-  int d = current - target;
+  // A row read from a diagram may be any integer, and drift runs on for as long as a posture is
+  // held away from the pattern: both are held to the int range instead of wrapping.
+  const long long d = static_cast<long long>(current) - target;
   if (d > 0) {
-    ++drift;
-    return d;
+    if (drift < INT_MAX) ++drift;
+    return d > INT_MAX ? INT_MAX : static_cast<int>(d);
   }
   if (d < 0) {
-    --drift;
-    return -d;
+    if (drift > INT_MIN) --drift;
+    return -d > INT_MAX ? INT_MAX : static_cast<int>(-d);
   }
   if (drift > 0) {
     --drift;

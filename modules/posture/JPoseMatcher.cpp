@@ -25,7 +25,7 @@ const JColor kInitialColors[JPoseMatcher::kLevels] = {
 const JColor kSelectedColor(255, 0, 200);
 const JColor kMatchedColor(101, 255, 183);
 
-// A percentage on the 0..65535 scale.
+// Black marks a level colour as not set (alpha plays no part).
 bool isBlack(const JColor& c) { return c.getRed() == 0 && c.getGreen() == 0 && c.getBlue() == 0; }
 std::string colorKey(int level) { return keyOf("color", level); }
 }  // namespace
@@ -222,10 +222,10 @@ void JPoseMatcher::readRows(int* rows) const {
 }
 
 int JPoseMatcher::distanceFromRows(const int* rows, const JPatternFull& pattern, DeltaTracker& tracker) const {
-  int sum = 0;
+  long long sum = 0;  // ten distances of up to INT_MAX each
   for (int p = 0; p < activeCount; ++p)
     sum += bandSets[p].getDistanceFrom(rows[p], pattern.values[p], tracker.drift[p]);
-  return sum;
+  return saturate(sum);
 }
 
 int JPoseMatcher::getDistanceTo(JPatternFull& pattern, DeltaTracker& tracker) {

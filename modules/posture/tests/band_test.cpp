@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "BandSet.h"
 #include "JPatternFull.h"
 
@@ -153,6 +155,25 @@ TEST(BandSet, CurrentRowTiesAndDistanceWithDrift) {
   drift = 3;
   s.getDistanceTo(6, drift);
   EXPECT_EQ(drift, 2);
+}
+
+TEST(BandSet, DistanceAndDriftHoldToTheIntRange) {
+  BandSet s = column(8, 16);
+  s.bands[6].color = 4;  // current row 6
+  // Drift runs on while a posture is held off the pattern; it stops at the ends of the range.
+  int drift = INT_MAX;
+  EXPECT_EQ(s.getDistanceTo(2, drift), 4);
+  EXPECT_EQ(drift, INT_MAX);
+  drift = INT_MIN;
+  EXPECT_EQ(s.getDistanceTo(7, drift), 1);
+  EXPECT_EQ(drift, INT_MIN);
+  // Stored rows far off give the largest distance instead of a wrapped one.
+  drift = 0;
+  EXPECT_EQ(s.getDistanceTo(INT_MIN, drift), INT_MAX);
+  EXPECT_EQ(drift, 1);
+  EXPECT_EQ(s.getDistanceTo(INT_MAX, drift), INT_MAX - 6);
+  EXPECT_EQ(drift, 0);
+  EXPECT_EQ(s.getDistanceTo(-2, drift), 8);  // only -1 means "not set"
 }
 
 TEST(BandSet, CopyKeepsLinksUntilSetUpAgain) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "JPoseMatcher.h"
 #include "testing/Harness.h"
 
@@ -167,10 +169,38 @@ TEST(JPoseMatcherCalibration, RangesRowsAndRestart) {
 
   // A channel number out of range is refused with a debug line; -1 is silently nothing.
   r.h.clear();
-  m.storeValue(12, 5);
-  m.storeValue(-1, 5);
-  ASSERT_EQ(r.h.debugLines().size(), 1u);
-  EXPECT_NE(r.h.debugLines()[0].find("bad channel"), std::string::npos);
+  {
+    JComponent::Scope scope(&m);
+    m.storeValue(12, 5);
+    m.storeValue(-1, 5);
+  }
+  EXPECT_EQ(r.h.debugLines(), (Lines{"pose: bad channel"}));
+}
+
+TEST(JPoseMatcherChannels, PositionsAreDenseAndFollowNewLinksAtTheNextUpdate) {
+  JTestHarness h;
+  auto& m = h.place<JPoseMatcher>("pose");
+  h.sourceFor(m, 2);
+  h.sourceFor(m, 5);
+  m.startup();
+  EXPECT_EQ(m.activeCount, 2);
+  EXPECT_EQ(m.position[2], 0);
+  EXPECT_EQ(m.position[5], 1);
+  EXPECT_EQ(m.position[0], -1);
+  EXPECT_EQ(m.maxDistance, 15 * 2);
+  h.send(m, 5, 1234);
+  EXPECT_EQ(m.liveValue[1], 1234);  // live values are kept by position
+
+  // Input 0 linked now: no position and no live value until positions are given out again.
+  h.send(m, 0, 777);
+  EXPECT_EQ(m.position[0], -1);
+  EXPECT_EQ(m.activeCount, 2);
+  EXPECT_EQ(m.liveValue[0], 0);
+  h.send(m, JPoseMatcher::kCalibrator, 65535);
+  EXPECT_EQ(m.activeCount, 3);
+  EXPECT_EQ(m.position[0], 0);
+  EXPECT_EQ(m.position[2], 1);
+  EXPECT_EQ(m.position[5], 2);
 }
 
 TEST(JPoseMatcherTicks, UncalibratedTicksOnlyCount) {
@@ -420,6 +450,37 @@ TEST(JPoseMatcherPersistence, KeyOrderDerivedColoursAndUnsetPatterns) {
   // Colour 3 came back black and was filled in again between its user neighbours.
   EXPECT_TRUE(b.derivedColor[3]);
   EXPECT_EQ(b.colors[3], JColor(23, 13, 34));
+}
+
+TEST(JPoseMatcherPersistence, StoredRowsOfAnySizeNeitherWrapNorMatch) {
+  // A diagram may hold any integer as a pattern row: far-off rows give a distance held at the
+  // int maximum, which never matches, rather than a wrapped sum that would.
+  Rig r(3);
+  r.calibrate();
+  r.row(0, 2);
+  r.row(1, 5);
+  r.row(2, 9);
+  r.ticks(1);
+  JNode saved = JTestHarness::content(r.m);
+  saved.set("v-0", JNode::integer(INT_MIN));
+  saved.set("v-1", JNode::integer(INT_MIN));
+  saved.set("v-2", JNode::integer(9));
+  saved.set("v-100", JNode::integer(INT_MAX));
+  saved.set("v-101", JNode::integer(5));
+  saved.set("v-102", JNode::integer(9));
+  JTestHarness::restore(r.m, saved);
+  r.h.send(r.m, JPoseMatcher::kAccuracyPercent, 0);  // anything below the largest distance matches
+  r.h.clear();
+  r.ticks(1);
+  EXPECT_EQ(r.m.matchDistance[0], INT_MAX);
+  EXPECT_EQ(r.m.matchDistance[1], INT_MAX - 2);
+  EXPECT_FALSE(r.m.matched[0]);
+  EXPECT_FALSE(r.m.matched[1]);
+  EXPECT_EQ(r.m.recognizedPattern, 0);
+  EXPECT_TRUE(r.h.outputsOf(r.m).empty());
+  EXPECT_EQ(r.m.trackers[0].drift[0], 1);
+  // The stored rows are kept as they were.
+  EXPECT_EQ(JTestHarness::content(r.m).find("v-0")->asInteger(), INT_MIN);
 }
 
 TEST(JPoseMatcherPersistence, DerivedRampSurvivesSaveAndLoad) {
