@@ -119,6 +119,20 @@ TEST_F(MatcherTest, RejectedStepOnAFirstValueRestarts) {
   EXPECT_FALSE(m.patterns[1].matched);
 }
 
+TEST_F(MatcherTest, AHeldFirstValueKeepsTheTimeItArrived) {
+  // With ignoreRepeats the held value is checked before the restart on a first value, so the
+  // interval still runs from the first arrival.
+  m.useTimerAccuracy = true;
+  h.send(m, JGestureMatcher::kTimeAccuracy, 65535);
+  storeTimed(m.patterns[0], {1, 2}, {0, 400});
+  feedTimed({1, 1, 2}, {100, 300, 100});
+  EXPECT_EQ(outputs(), (Lines{"0 1", "10 1"}));
+
+  h.clear();
+  feedTimed({1, 1, 2}, {100, 100, 400});  // timed from the first 1: 500, too late
+  EXPECT_EQ(outputs(), (Lines{"0 0"}));
+}
+
 TEST_F(MatcherTest, OutputIsHighExactlyUntilTheNextValue) {
   store(m.patterns[3], {1, 2});
   store(m.patterns[4], {8});
