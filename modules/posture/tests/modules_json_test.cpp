@@ -1,18 +1,13 @@
 // What a user sees of the two posture classes: `loomwork modules --json`, the real command,
 // loading the libraries this build made. Tags, sides and properties must be exactly these.
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <chrono>
 #include <gtest/gtest.h>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
+
+#include "testing/Process.h"
 
 #ifndef LOOMWORK_BIN
 #error "LOOMWORK_BIN names the loomwork command"
@@ -24,49 +19,11 @@
 namespace {
 using json = nlohmann::json;
 
-// Runs loomwork with args; standard output (at most 1 MiB) and the exit status, -1 when it had to
-// be killed after timeoutMs.
+// Runs loomwork with args: its standard output and exit status (-1 when it had to be killed).
 int runLoomwork(const std::vector<std::string>& args, std::string& out, int timeoutMs = 30000) {
-  constexpr size_t kMaxOut = 1 << 20;
-  int pipeFds[2];
-  if (pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
-  std::vector<char*> argv{const_cast<char*>(LOOMWORK_BIN)};
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(pipeFds[1], 1);
-    int devNull = open("/dev/null", O_WRONLY);
-    if (devNull >= 0) dup2(devNull, 2);
-    execv(LOOMWORK_BIN, argv.data());
-    _exit(127);
-  }
-  close(pipeFds[1]);
-  if (pid < 0) {
-    close(pipeFds[0]);
-    return -1;
-  }
-  const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  bool killed = false;
-  for (;;) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(limit - std::chrono::steady_clock::now()).count();
-    if (left <= 0) {
-      kill(pid, SIGKILL);
-      killed = true;
-      break;
-    }
-    pollfd fd{pipeFds[0], POLLIN, 0};
-    if (poll(&fd, 1, static_cast<int>(left)) <= 0) continue;
-    char buf[4096];
-    ssize_t n = read(pipeFds[0], buf, sizeof buf);
-    if (n > 0 && out.size() < kMaxOut) out.append(buf, static_cast<size_t>(n));
-    if (n == 0 || (n < 0 && errno != EINTR)) break;
-  }
-  close(pipeFds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (killed) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  ProcessResult r = runProcess(LOOMWORK_BIN, args, timeoutMs);
+  out = r.out;
+  return r.status;
 }
 
 json port(int index, const std::string& tag, const char* side) {
