@@ -23,9 +23,11 @@ learned), "M gestures.K 1" gesture K+1 recognised and "M gestures.10 N" the last
 Standard library only; the output is the same on every run (fixed seed).
 """
 import json
-import math
 import os
-import random
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from recording import Recording  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 STEP_MS = 20             # one sample per channel every 20 ms, like the timer
@@ -44,53 +46,23 @@ LEARN_PAUSE_MS = 3500    # rest after a new gesture: longer than the quiet time,
 PAUSE_MS = 1500
 
 
-def row_center(row):
-    step = (HIGH - LOW) / ROWS
-    return int(LOW + row * step + step / 2)
-
-
 def main():
-    rnd = random.Random(20240612)
-    lines = []
-    t = 0
-    at = [row_center(r) for r in REST]
-
-    def sample(values, noise):
-        nonlocal t
-        for ch, v in enumerate(values):
-            v = v + rnd.randint(-noise, noise)
-            lines.append((t, ch, max(0, min(65535, int(v)))))
-        t += STEP_MS
-
-    def hold(ms):
-        for _ in range(ms // STEP_MS):
-            sample(at, NOISE)
-
-    def move(rows, ms):
-        start = list(at)
-        goal = [row_center(r) for r in rows]
-        n = ms // STEP_MS
-        for i in range(1, n + 1):
-            f = (1 - math.cos(math.pi * i / n)) / 2  # ease in and out
-            at[:] = [s + (g - s) * f for s, g in zip(start, goal)]
-            sample(at, NOISE // 3)
+    rec = Recording(20240612, range(len(REST)), REST, ROWS, LOW, HIGH, STEP_MS, NOISE)
 
     def gesture(names, pause_ms):
         for name in names:
-            move(POSTURES[name], MOVE_MS)
-            hold(HOLD_MS)
-        move(REST, MOVE_MS)
-        hold(pause_ms)
+            rec.move(POSTURES[name], MOVE_MS)
+            rec.hold(HOLD_MS)
+        rec.move(REST, MOVE_MS)
+        rec.hold(pause_ms)
 
-    hold(600)
+    rec.hold(600)
     gesture("ABC", LEARN_PAUSE_MS)  # learned as gesture 1
     gesture("CBA", LEARN_PAUSE_MS)  # learned as gesture 2
     gesture("ABC", PAUSE_MS)        # recognised: gesture_1
     gesture("CBA", PAUSE_MS)        # recognised: gesture_2
 
-    with open(os.path.join(HERE, "gesture.csv"), "w") as f:
-        for when, output, value in lines:
-            f.write(f"{when},{output},{value}\n")
+    rec.write_csv(os.path.join(HERE, "gesture.csv"))
 
     pose = {"numberRows": ROWS, "numberColors": 16, "ticksNeededToAdvance": 1, "ticksNeededToDecay": 1,
             "calibrated": 1, "percentPropagationWidth": 100, "adaptationEnabled": 1, "adaptationSpeed": 30,

@@ -14,7 +14,10 @@ the creator's signal (65535 while the person holds still).
 import json
 import math
 import os
-import random
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from recording import Recording  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 STEP_MS = 20            # one sample per channel every 20 ms (50 Hz), like the timer
@@ -30,65 +33,32 @@ NEUTRAL = (8, 8, 8)
 SENSORS, CALIBRATOR, ENABLE = (0, 1, 2), 3, 4
 
 
-def row_center(row):
-    step = (HIGH - LOW) / ROWS
-    return int(LOW + row * step + step / 2)
-
-
 def main():
-    rnd = random.Random(20240611)
-    lines = []
-    t = 0
-    at = [row_center(r) for r in NEUTRAL]
-
-    def sample(values, noise):
-        nonlocal t
-        for ch, v in zip(SENSORS, values):
-            v = v + rnd.randint(-noise, noise)
-            lines.append((t, ch, max(0, min(65535, int(v)))))
-        t += STEP_MS
-
-    def event(output, value):
-        lines.append((t, output, value))
-
-    def hold(ms):
-        for _ in range(ms // STEP_MS):
-            sample(at, NOISE)
-
-    def move(rows, ms):
-        start = list(at)
-        goal = [row_center(r) for r in rows]
-        n = ms // STEP_MS
-        for i in range(1, n + 1):
-            f = (1 - math.cos(math.pi * i / n)) / 2  # ease in and out
-            at[:] = [s + (g - s) * f for s, g in zip(start, goal)]
-            sample(at, NOISE // 3)
+    rec = Recording(20240611, SENSORS, NEUTRAL, ROWS, LOW, HIGH, STEP_MS, NOISE)
 
     # Calibration: each sensor sweeps its whole range, out of phase with the others.
-    event(CALIBRATOR, 65535)
+    rec.event(CALIBRATOR, 65535)
     for i in range(2000 // STEP_MS):
         phase = 2 * math.pi * i / (1000 / STEP_MS)
-        sample([LOW + (HIGH - LOW) * (1 - math.cos(phase + k)) / 2 for k in (0, 2.1, 4.2)], 0)
-    sample([LOW, HIGH, LOW], 0)
-    sample([HIGH, LOW, HIGH], 0)
-    event(CALIBRATOR, 0)
+        rec.sample([LOW + (HIGH - LOW) * (1 - math.cos(phase + k)) / 2 for k in (0, 2.1, 4.2)], 0)
+    rec.sample([LOW, HIGH, LOW], 0)
+    rec.sample([HIGH, LOW, HIGH], 0)
+    rec.event(CALIBRATOR, 0)
 
     # Stand still, switch the creator on, and learn three postures.
-    move(NEUTRAL, 800)
-    hold(1000)
-    event(ENABLE, 65535)
-    hold(500)
+    rec.move(NEUTRAL, 800)
+    rec.hold(1000)
+    rec.event(ENABLE, 65535)
+    rec.hold(500)
     for name in "ABC":
-        move(POSTURES[name], 800)
-        hold(2600)
+        rec.move(POSTURES[name], 800)
+        rec.hold(2600)
     # Revisit them in another order: each is recognised again.
     for name in "ACBA":
-        move(POSTURES[name], 800)
-        hold(1600)
+        rec.move(POSTURES[name], 800)
+        rec.hold(1600)
 
-    with open(os.path.join(HERE, "posture.csv"), "w") as f:
-        for when, output, value in lines:
-            f.write(f"{when},{output},{value}\n")
+    rec.write_csv(os.path.join(HERE, "posture.csv"))
 
     pose = {
         "numberRows": ROWS, "numberColors": 16, "ticksNeededToAdvance": 1, "ticksNeededToDecay": 1,
