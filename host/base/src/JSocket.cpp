@@ -246,16 +246,20 @@ JSocket::JSocket(const JSocket& o)
       noDelay_(o.noDelay_),
       connectTimeoutMs_(o.connectTimeoutMs_) {}
 
-JSocket& JSocket::operator=(const JSocket& o) {
-  if (this == &o) return *this;
-  close();
-  releaseSpare();
+void JSocket::copySettings(const JSocket& o) {
   JObject::operator=(o);
   address_ = o.address_;
   port_ = o.port_;
   stream_ = o.stream_;
   noDelay_ = o.noDelay_;
   connectTimeoutMs_ = o.connectTimeoutMs_;
+}
+
+JSocket& JSocket::operator=(const JSocket& o) {
+  if (this == &o) return *this;
+  close();
+  releaseSpare();
+  copySettings(o);
   channel_.reset();
   return *this;
 }
@@ -277,12 +281,7 @@ JSocket& JSocket::operator=(JSocket&& o) noexcept {
   if (this == &o) return *this;
   close();
   releaseSpare();
-  JObject::operator=(o);
-  address_ = o.address_;
-  port_ = o.port_;
-  stream_ = o.stream_;
-  noDelay_ = o.noDelay_;
-  connectTimeoutMs_ = o.connectTimeoutMs_;
+  copySettings(o);
   spareFd_ = o.spareFd_;
   channel_ = std::move(o.channel_);
   o.spareFd_ = -1;

@@ -92,6 +92,7 @@ private:
   friend class JSocketInputStream;
   friend class JSocketOutputStream;
   void releaseSpare();
+  void copySettings(const JSocket& o);  // address, port and options; never the connection
 
   JInetAddress address_;
   int port_ = 0;
