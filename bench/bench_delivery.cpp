@@ -7,7 +7,7 @@
 
 #include "AllocationCounter.h"
 #include "loom/JDiagram.h"
-#include "modules/ModuleSkeleton.h"
+#include "modules/Module.h"
 
 
 namespace {

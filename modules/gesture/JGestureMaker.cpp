@@ -6,11 +6,10 @@
 
 #include "base/JClock.h"
 
-LOOMWORK_REGISTER(JGestureMaker)
 
 namespace {
-const char* const kInputTags[] = {"static pattern value", "enabled"};
-const char* const kOutputTags[] = {"createDynamicPattern"};
+const JPortTable kInputs{{kSideLeft, 0.1, 0.8, {"static pattern value"}}, {kSideTop, 0.25, 0.5, {"enabled"}}};
+const JPortTable kOutputs{{kSideRight, 0.25, 0.5, {"createDynamicPattern"}}};
 
 // A value the output never has, so the first enabled tick always broadcasts.
 constexpr int kNoOutput = 7;
@@ -21,25 +20,14 @@ constexpr long long kPollMs = 20;
 constexpr long long kCatchUpTicks = 4;
 }  // namespace
 
-const JPortLayout& JGestureMaker::inputLayout() const {
-  static const JPortLayout layout{{0, 1, kSideLeft, 0.1, 0.8}, {1, 1, kSideTop, 0.25, 0.5}};
-  return layout;
-}
-
-const JPortLayout& JGestureMaker::outputLayout() const {
-  static const JPortLayout layout{{0, 1, kSideRight, 0.25, 0.5}};
-  return layout;
-}
-
 JGestureMaker::JGestureMaker() : ticker(this) {
-  inputCount = 2;
-  outputCount = 1;
+  setPorts(kInputs, kOutputs);
 }
 
 // A copy gets the settings and counters but no thread: its ticker runs the copy, not the
 // original, once the copy is started.
 JGestureMaker::JGestureMaker(const JGestureMaker& o)
-    : JTabledAddObj(o),
+    : JAddObj(o),
       staticValue(o.staticValue),
       enabled(o.enabled.load()),
       ignoreZero(o.ignoreZero),
@@ -55,7 +43,7 @@ JGestureMaker::JGestureMaker(const JGestureMaker& o)
 JGestureMaker& JGestureMaker::operator=(const JGestureMaker& o) {
   if (this == &o) return *this;
   close();  // the running ticker would otherwise never end
-  JTabledAddObj::operator=(o);
+  JAddObj::operator=(o);
   staticValue = o.staticValue;
   enabled = o.enabled.load();
   ignoreZero = o.ignoreZero;
@@ -109,29 +97,19 @@ JArray JGestureMaker::getProperties() {
 
 bool JGestureMaker::updateProperty(JProperty& p) {
   int v = 0;
-  const JString& name = p.getName();
-  if (name == "secondsBeforeCreating") {
-    if (!integerValueOf(p, v)) return false;
+  if (p.is("secondsBeforeCreating", v)) {
     secondsBeforeCreating = clampTo(v, 0, 100);
     return true;
   }
-  if (name == "enabled") {
-    if (!integerValueOf(p, v)) return false;
+  if (p.is("enabled", v)) {
     enabled = v != 0;
     return true;
   }
-  if (name == "ignoreZero") {
-    if (!integerValueOf(p, v)) return false;
-    ignoreZero = v != 0;
-    return true;
-  }
-  return false;
+  return p.is("ignoreZero", ignoreZero);
 }
 
 // --- ports ---
 
-JString JGestureMaker::inputTag(int n) { return tagOf(kInputTags, n); }
-JString JGestureMaker::outputTag(int n) { return tagOf(kOutputTags, n); }
 
 void JGestureMaker::access(int n, JLinkObj&, const JDataType& data) {
   if (n == 0 && data.type() == JIntegerData::id) static_cast<const JIntegerData&>(data) = pulse.load();
@@ -226,3 +204,5 @@ void JGestureMaker::waitUpTo(long long ms) {
   std::unique_lock<std::mutex> lock(waitMutex);
   wakeUp.wait_for(lock, std::chrono::milliseconds(std::min(ms, kPollMs)), [this] { return !running; });
 }
+
+LOOMWORK_REGISTER(JGestureMaker)

@@ -7,9 +7,9 @@
 #include <mutex>
 
 #include "base/JThread.h"
-#include "modules/ModuleSkeleton.h"
+#include "modules/Module.h"
 
-class JGestureMaker : public JTabledAddObj {
+class JGestureMaker : public JAddObj {
 public:
   static constexpr int kTickMs = 500;
   static constexpr int kPulse = 0xFFFF;
@@ -29,8 +29,6 @@ public:
   void close() override;
   JArray getProperties() override;
   bool updateProperty(JProperty& p) override;
-  JString inputTag(int n) override;
-  JString outputTag(int n) override;
   void draw(JGraphics& g, int x, int y, int w, int h) override;
   void access(int n, JLinkObj& link, const JDataType& data) override;
   void engine(int n, JLinkObj& link) override;
@@ -52,10 +50,6 @@ public:
   JThread ticker;
   std::atomic<int> idleTicks{0};  // counted up by the ticker, reset by engine
   std::atomic<bool> running{false};
-
-protected:
-  const JPortLayout& inputLayout() const override;
-  const JPortLayout& outputLayout() const override;
 
 private:
   void tick(int& last);

@@ -3,14 +3,16 @@
 #include <cstdio>
 
 
-LOOMWORK_REGISTER(JGestureMatcher)
 
 namespace {
-const char* const kInputTags[] = {"inputPattern",        "selectPattern",        "calibratePattern",
-                                  "timeAccuracyPercent", "createPatternCommand", "resetAllPatterns"};
-const char* const kOutputTags[] = {"gesture_1", "gesture_2", "gesture_3", "gesture_4",
-                                   "gesture_5", "gesture_6", "gesture_7", "gesture_8",
-                                   "gesture_9", "gesture_10", "lastPatternMatched"};
+const JPortTable kInputs{{kSideLeft, 0.1, 0.8, {"inputPattern"}},
+                        {kSideTop, 0.25, 0.5,
+                         {"selectPattern", "calibratePattern", "timeAccuracyPercent", "createPatternCommand",
+                          "resetAllPatterns"}}};
+const JPortTable kOutputs{{kSideRight, 0, 1,
+                           {"gesture_1", "gesture_2", "gesture_3", "gesture_4", "gesture_5", "gesture_6",
+                            "gesture_7", "gesture_8", "gesture_9", "gesture_10"}},
+                          {kSideBottom, 0.25, 0.5, {"lastPatternMatched"}}};
 
 // Face colours, one row per slot.
 const JColor kEmptyColor(40, 10, 40);
@@ -30,19 +32,8 @@ struct SlotKeys {
 };
 }  // namespace
 
-const JPortLayout& JGestureMatcher::inputLayout() const {
-  static const JPortLayout layout{{0, 1, kSideLeft, 0.1, 0.8}, {1, 5, kSideTop, 0.25, 0.5}};
-  return layout;
-}
-
-const JPortLayout& JGestureMatcher::outputLayout() const {
-  static const JPortLayout layout{{0, 10, kSideRight, 0, 1}, {10, 1, kSideBottom, 0.25, 0.5}};
-  return layout;
-}
-
 JGestureMatcher::JGestureMatcher() {
-  inputCount = 6;
-  outputCount = 11;
+  setPorts(kInputs, kOutputs);
   updateTimeAccuracy();
 }
 
@@ -106,28 +97,21 @@ JArray JGestureMatcher::getProperties() {
 
 bool JGestureMatcher::updateProperty(JProperty& p) {
   int v = 0;
-  const JString& name = p.getName();
-  if (name == "timeAccuracyPercent") {
-    if (!integerValueOf(p, v)) return false;
+  if (p.is("timeAccuracyPercent", v)) {
     timeAccuracyPercent = clampTo(v, 0, 100);
     updateTimeAccuracy();
     return true;
   }
-  bool* flag = name == "ignoreRepeats"             ? &ignoreRepeats
-               : name == "recognitionClearsOthers" ? &recognitionClearsOthers
-               : name == "useTimerAccuracy"        ? &useTimerAccuracy
-               : name == "debugging"               ? &debugging
-                                                   : nullptr;
-  if (!flag || !integerValueOf(p, v)) return false;
-  *flag = v != 0;
-  if (flag == &debugging && debugging) dumpAll();
-  return true;
+  if (p.is("debugging", debugging)) {
+    if (debugging) dumpAll();
+    return true;
+  }
+  return p.is("ignoreRepeats", ignoreRepeats) || p.is("recognitionClearsOthers", recognitionClearsOthers) ||
+         p.is("useTimerAccuracy", useTimerAccuracy);
 }
 
 // --- ports ---
 
-JString JGestureMatcher::inputTag(int n) { return tagOf(kInputTags, n); }
-JString JGestureMatcher::outputTag(int n) { return tagOf(kOutputTags, n); }
 
 void JGestureMatcher::access(int n, JLinkObj&, const JDataType& data) {
   if (data.type() != JIntegerData::id) return;
@@ -296,3 +280,5 @@ void JGestureMatcher::paint(JGraphics& g, double dx, double dy, JRegion& region,
   draw(g, inner.x, inner.y, inner.width, inner.height);
   g.setClip(region);
 }
+
+LOOMWORK_REGISTER(JGestureMatcher)

@@ -4,9 +4,9 @@
 // "lastPatternMatched" names it.
 #include "GesturePattern.h"
 #include "PatternMatcher.h"
-#include "modules/ModuleSkeleton.h"
+#include "modules/Module.h"
 
-class JGestureMatcher : public JTabledAddObj {
+class JGestureMatcher : public JAddObj {
 public:
   static constexpr int kSlots = 10;
 
@@ -22,8 +22,6 @@ public:
   void paint(JGraphics& g, double dx, double dy, JRegion& region, double scale) override;
   JArray getProperties() override;
   bool updateProperty(JProperty& p) override;
-  JString inputTag(int n) override;
-  JString outputTag(int n) override;
   void draw(JGraphics& g, int x, int y, int w, int h) override;
   void access(int n, JLinkObj& link, const JDataType& data) override;
   void engine(int n, JLinkObj& link) override;
@@ -53,8 +51,6 @@ public:
   GesturePattern candidate;  // values seen since the last recognition or creation
 
 protected:
-  const JPortLayout& inputLayout() const override;
-  const JPortLayout& outputLayout() const override;
 
 private:
   void dumpAll() const;

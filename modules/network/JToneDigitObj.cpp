@@ -4,9 +4,10 @@
 #include <cstdio>
 
 namespace {
-const char* const kInputTags[] = {"enable(logical)"};
-const char* const kOutputTags[] = {"dtmf_0", "dtmf_1", "dtmf_2", "dtmf_3",    "dtmf_4",     "dtmf_5",    "dtmf_6",
-                                   "dtmf_7", "dtmf_8", "dtmf_9", "dtmf_STAR", "dtmf_POUND", "dtmf_value"};
+const JPortTable kInputs{{kSideTop, 0.25, 0.5, {"enable(logical)"}}};
+const JPortTable kOutputs{{kSideRight, 0.25, 0.5,
+                           {"dtmf_0", "dtmf_1", "dtmf_2", "dtmf_3", "dtmf_4", "dtmf_5", "dtmf_6", "dtmf_7", "dtmf_8",
+                            "dtmf_9", "dtmf_STAR", "dtmf_POUND", "dtmf_value"}}};
 
 // The keypad as a telephone shows it: rows top to bottom, keys left to right.
 const char kKeypad[4][3] = {{'1', '2', '3'}, {'4', '5', '6'}, {'7', '8', '9'}, {'*', '0', '#'}};
@@ -16,65 +17,26 @@ constexpr int kAcceptPollMs = 100;
 // The host's streams never hand back an empty read; should one do so regardless, the connection
 // is given up rather than read in a tight loop for ever.
 constexpr int kMaxEmptyReads = 100;
-
-void debugf(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void debugf(const char* format, ...) {
-  char line[160];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(line, sizeof line, format, args);
-  va_end(args);
-  JComponent::debug(JString(line));
-}
 }  // namespace
 
-const JPortLayout& JToneDigitObj::inputLayout() const {
-  static const JPortLayout layout{{0, 1, kSideTop, 0.25, 0.5}};
-  return layout;
-}
+JToneDigitObj::JToneDigitObj() { setPorts(kInputs, kOutputs); }
 
-const JPortLayout& JToneDigitObj::outputLayout() const {
-  static const JPortLayout layout{{0, 13, kSideRight, 0.25, 0.5}};
-  return layout;
-}
+// A copy takes the sockets' settings under their lock: the original's reader may be replacing
+// them at this very moment (a new listening socket, an accepted sender).
+JToneDigitObj::Line::Line(const Line& o) { *this = o; }
 
-// --- construction and copying ---
-
-JToneDigitObj::JToneDigitObj() {
-  inputCount = 1;
-  outputCount = 13;
-  for (auto& level : digitLevels) level.store(0);
-}
-
-// The copy gets a thread of its own when it starts: a copied JThread would run the original.
-JToneDigitObj::JToneDigitObj(const JToneDigitObj& o) : JTabledAddObj(o) { copyFields(o); }
-
-JToneDigitObj& JToneDigitObj::operator=(const JToneDigitObj& o) {
+JToneDigitObj::Line& JToneDigitObj::Line::operator=(const Line& o) {
   if (this == &o) return *this;
-  close();
-  JTabledAddObj::operator=(o);
-  copyFields(o);
-  return *this;
-}
-
-void JToneDigitObj::copyFields(const JToneDigitObj& o) {
-  // The original's reader may be replacing its sockets at this very moment (a new listening
-  // socket, an accepted sender); it does so only under `lock`.
-  JCriticalSection::Lock guard(const_cast<JCriticalSection&>(o.lock));
+  JCriticalSection::Lock mine(lock);
+  JCriticalSection::Lock theirs(const_cast<JCriticalSection&>(o.lock));
   server = o.server;
   client = o.client;
-  connected.store(o.connected.load());
-  port.store(o.port.load());
-  for (int k = 0; k < kKeys; ++k) digitLevels[k].store(o.digitLevels[k].load());
-  lastDigit.store(o.lastDigit.load());
+  return *this;
 }
 
 JToneDigitObj::~JToneDigitObj() { close(); }
 
 // --- ports, properties, persistence ---
-
-JString JToneDigitObj::inputTag(int n) { return tagOf(kInputTags, n); }
-JString JToneDigitObj::outputTag(int n) { return tagOf(kOutputTags, n); }
 
 void JToneDigitObj::writeContent(JOutputStream& os) {
   JAddObj::writeContent(os);
@@ -96,7 +58,7 @@ JArray JToneDigitObj::getProperties() {
 // A port outside 3000..8000 is ignored, as the property dialog would refuse it.
 bool JToneDigitObj::updateProperty(JProperty& p) {
   int v = 0;
-  if (p.getName() != "port" || !integerValueOf(p, v)) return false;
+  if (!p.is("port", v)) return false;
   if (v >= kMinPort && v <= kMaxPort) port.store(v);
   return true;
 }
@@ -114,48 +76,43 @@ void JToneDigitObj::access(int n, JLinkObj&, const JDataType& data) {
 // --- the reader thread ---
 
 void JToneDigitObj::startup() {
-  if (readerThread.isAlive()) return;  // already listening
+  if (reader.isAlive()) return;  // already listening
   connected.store(0);
   open();
 }
 
 void JToneDigitObj::open() {
-  JCriticalSection::Lock guard(lock);
-  if (connected.load() != 0 || readerThread.isAlive()) return;
-  running.store(true);
-  readerThread = JThread(this);  // waits for a reader that has ended
-  readerThread.start();
-  readerThread.setPriority(JThread::TNORM_PRIORITY + 1);
+  if (connected.load() == 0) reader.start(this);
 }
 
+// Closing the sockets wakes the reader in a read; an accept poll sees the stop within its pause.
 void JToneDigitObj::close() {
-  running.store(false);
-  closeSocket();  // wakes the reader in a read; an accept poll sees `running` within its pause
-  readerThread.setPriority(JThread::TNORM_PRIORITY);
-  readerThread.waitFor();
+  reader.stop([this] { closeSocket(); });
+  closeSocket();
   repaint();
 }
 
+// A port that cannot be listened on ends the reader (until the next startup) with a debug line
+// of why.
 void JToneDigitObj::run() {
-  while (running.load()) {
+  while (reader.running()) {
     try {
       openSocket();
     } catch (const JException&) {
       closeSocket();
       repaint();
-      return;
+      throw;
     }
     connected.store(0);
     repaint();
     try {
       while (connected.load() == 0 && !connectSocket()) {
-        if (!running.load()) break;
-        JThread::sleep(kAcceptPollMs);
+        if (!reader.sleepFor(kAcceptPollMs)) break;
       }
     } catch (const JException&) {
       closeSocket();
       repaint();
-      return;
+      throw;
     }
     if (connected.load() != 0) {
       repaint();
@@ -167,29 +124,28 @@ void JToneDigitObj::run() {
 }
 
 void JToneDigitObj::openSocket() {
-  JCriticalSection::Lock guard(lock);
-  server = JServerSocket(port.load());
-  if (!server.listen(1)) throw JSocketException("listen");
-  boundPort.store(server.getLocalPort());
+  JCriticalSection::Lock guard(line.lock);
+  line.server = JServerSocket(port.load());
+  if (!line.server.listen(1)) throw JSocketException("listen: " + line.server.lastError());
+  boundPort.store(line.server.getLocalPort());
   lastDigit.store(-1);
 }
 
 bool JToneDigitObj::connectSocket() {
-  JCriticalSection::Lock guard(lock);
-  if (!running.load() || !server.accept(client)) return false;
-  server.close();  // one sender at a time
+  JCriticalSection::Lock guard(line.lock);
+  if (!reader.running() || !line.server.accept(line.client)) return false;
+  line.server.close();  // one sender at a time
   boundPort.store(-1);
-  clientIn = JSocketInputStream(client);
-  clientOut = JSocketOutputStream(client);
+  line.in = JSocketInputStream(line.client);
   connected.store(1);
   return true;
 }
 
 void JToneDigitObj::closeSocket() {
-  JCriticalSection::Lock guard(lock);
+  JCriticalSection::Lock guard(line.lock);
   try {
-    client.close();
-    server.close();
+    line.client.close();
+    line.server.close();
   } catch (const JIOException&) {
   }
   boundPort.store(-1);
@@ -204,15 +160,15 @@ void JToneDigitObj::processInputStream() {
   int emptyReads = 0;
   while (connected.load() != 0) {
     try {
-      clientIn.read(block);
+      line.in.read(block);
     } catch (const JException&) {
       connected.store(0);
       break;
     }
     if (block.isEmpty()) {
-      debugf("got data, bad length");
+      JComponent::debugf("got data, bad length");
       int last = lastDigit.load();
-      debugf("got '%c'", last >= 0 ? static_cast<char>(last) : '?');
+      JComponent::debugf("got '%c'", last >= 0 ? static_cast<char>(last) : '?');
       if (++emptyReads >= kMaxEmptyReads) connected.store(0);
       continue;
     }

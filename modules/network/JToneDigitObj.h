@@ -5,15 +5,12 @@
 // the keypad with the last key lit while a sender is connected.
 //
 // A reader thread of its own listens, accepts and reads; it broadcasts from that thread. The
-// fields it shares with the host thread are atomic; `lock` guards the sockets, which both the
-// reader and close() touch.
-#include <atomic>
-
+// fields it shares with the host thread are atomic; the sockets, which both the reader and
+// close() touch, are guarded by their own lock.
 #include "base/JSocket.h"
-#include "base/JThread.h"
-#include "modules/ModuleSkeleton.h"
+#include "modules/Module.h"
 
-class JToneDigitObj : public JTabledAddObj {
+class JToneDigitObj : public JAddObj {
 public:
   static constexpr int kKeys = 12;
   static constexpr int kDigitValue = 12;  // output carrying the character code
@@ -22,8 +19,6 @@ public:
   static constexpr int kMinPort = 3000, kMaxPort = 8000;  // of the "port" property
 
   JToneDigitObj();
-  JToneDigitObj(const JToneDigitObj& o);
-  JToneDigitObj& operator=(const JToneDigitObj& o);
   ~JToneDigitObj() override;  // stops the reader
 
   // --- host operations ---
@@ -37,14 +32,12 @@ public:
   void close() override;
   JArray getProperties() override;
   bool updateProperty(JProperty& p) override;
-  JString inputTag(int n) override;
-  JString outputTag(int n) override;
   void draw(JGraphics& g, int x, int y, int w, int h) override;
   void access(int n, JLinkObj& link, const JDataType& data) override;
 
   // --- own operations ---
   void open();
-  void openSocket();     // throws JSocketException("listen")
+  void openSocket();     // throws JSocketException("listen: WHY")
   bool connectSocket();  // true once a sender is taken
   void closeSocket();
   void processInputStream();
@@ -55,25 +48,21 @@ public:
   // The port listened on now, -1 while not listening (port 0 listens on a port the system picks).
   int listeningPort() const { return boundPort.load(); }
 
-  const JPortLayout& inputLayout() const override;
-  const JPortLayout& outputLayout() const override;
-
   // --- fields ---
-  JServerSocket server;
-  JThread readerThread;
-  JCriticalSection lock;
-  std::atomic<int> connected{0};
-  JSocket client;
-  JSocketInputStream clientIn;
-  JSocketOutputStream clientOut;
-  std::atomic<int> port{kDefaultPort};
-  std::atomic<int> digitLevels[kKeys];
-  std::atomic<int> lastDigit{-1};
-
-  // Run-time only: whether the reader should go on, and where it listens.
-  std::atomic<bool> running{false};
-  std::atomic<int> boundPort{-1};
-
-private:
-  void copyFields(const JToneDigitObj& o);
+  JWorker reader;
+  // The sockets: the reader replaces them while the host may copy the module or close them.
+  struct Line {
+    Line() = default;
+    Line(const Line& o);
+    Line& operator=(const Line& o);
+    JCriticalSection lock;
+    JServerSocket server;
+    JSocket client;
+    JSocketInputStream in;
+  } line;
+  JAtomic<int> connected{0};
+  JAtomic<int> port{kDefaultPort};
+  JAtomic<int> digitLevels[kKeys];
+  JAtomic<int> lastDigit{-1};
+  JAtomic<int> boundPort{-1};  // run-time only: where the reader listens
 };

@@ -4,23 +4,12 @@
 #include <cstdio>
 
 namespace {
-const char* const kInputTags[] = {"auto create signal", "enabled", "easyToHardPercent"};
-const char* const kOutputTags[] = {"accelerationExceedsThreshold"};
-
+const JPortTable kInputs{{kSideLeft, 0.1, 0.8, {"auto create signal"}},
+                        {kSideTop, 0.25, 0.5, {"enabled", "easyToHardPercent"}}};
+const JPortTable kOutputs{{kSideRight, 0.25, 0.5, {"accelerationExceedsThreshold"}}};
 }  // namespace
 
-const JPortLayout& JPoseMaker::inputLayout() const {
-  static const JPortLayout layout{{0, 1, kSideLeft, 0.1, 0.8}, {1, 2, kSideTop, 0.25, 0.5}};
-  return layout;
-}
-
-const JPortLayout& JPoseMaker::outputLayout() const {
-  static const JPortLayout layout{{0, 1, kSideRight, 0.25, 0.5}};
-  return layout;
-}
-
-JString JPoseMaker::inputTag(int n) { return tagOf(kInputTags, n); }
-JString JPoseMaker::outputTag(int n) { return tagOf(kOutputTags, n); }
+JPoseMaker::JPoseMaker() { setPorts(kInputs, kOutputs); }
 
 void JPoseMaker::engine(int n, JLinkObj& link) {
   int v = readInteger(link);

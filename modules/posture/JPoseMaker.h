@@ -3,16 +3,13 @@
 // motion sum, learns its range, and holds its output at 65535 while the smoothed motion lies
 // below a threshold placed within that range, at 0 otherwise. Wired to the recognizer's
 // "create pattern" input, a posture held still is learned without a manual trigger.
-#include "modules/ModuleSkeleton.h"
+#include "modules/Module.h"
 
-class JPoseMaker : public JTabledAddObj {
+class JPoseMaker : public JAddObj {
 public:
   enum { kAutoCreateSignal = 0, kEnabled = 1, kEasyToHardPercent = 2 };
 
-  JPoseMaker() {
-    inputCount = 3;
-    outputCount = 1;
-  }
+  JPoseMaker();
 
   // --- host operations ---
   void writeContent(JOutputStream& os) override;
@@ -21,8 +18,6 @@ public:
   JObject* clone() const override { return new JPoseMaker(*this); }
   JArray getProperties() override;
   bool updateProperty(JProperty& p) override;
-  JString inputTag(int n) override;
-  JString outputTag(int n) override;
   void draw(JGraphics& g, int x, int y, int w, int h) override;
   void engine(int n, JLinkObj& link) override;
 
@@ -34,8 +29,6 @@ public:
   void autoCalibrateOff();
   void debugInfo();
 
-  const JPortLayout& inputLayout() const override;
-  const JPortLayout& outputLayout() const override;
 
   // --- fields ---
   int acceleration = 0;

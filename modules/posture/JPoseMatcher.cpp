@@ -6,14 +6,20 @@
 #include <cstdlib>
 
 namespace {
-const char* const kInputTags[] = {
-    "input1", "input2", "input3", "input4", "input5", "input6", "input7", "input8", "input9", "input10",
-    "timer", "calibrator", "row count", "advance tick count", "decay tick count", "percent propagation",
-    "accuracy percent", "select pattern", "mark pattern", "display pattern", "create pattern",
-    "reset all patterns"};
-const char* const kOutputTags[] = {
-    "pattern1", "pattern2", "pattern3", "pattern4", "pattern5", "pattern6", "pattern7", "pattern8",
-    "pattern9", "pattern10", "recognized pattern", "auto create signal"};
+const JPortTable kInputs{
+    {kSideLeft, 0.1, 0.8,
+     {"input1", "input2", "input3", "input4", "input5", "input6", "input7", "input8", "input9", "input10"}},
+    {kSideTop, 0.1, 0.8,
+     {"timer", "calibrator", "row count", "advance tick count", "decay tick count", "percent propagation",
+      "accuracy percent", "select pattern", "mark pattern", "display pattern", "create pattern",
+      "reset all patterns"}}};
+// The flags' areas span 0.05 to 0.95 of the side, their link points 0.1 to 0.9.
+const JPortTable kOutputs{
+    {kSideRight, 0.05, 0.9,
+     {"pattern1", "pattern2", "pattern3", "pattern4", "pattern5", "pattern6", "pattern7", "pattern8", "pattern9",
+      "pattern10"},
+     6, 0.1, 0.8},
+    {kSideBottom, 0.25, 0.5, {"recognized pattern", "auto create signal"}}};
 
 // Level colours as the module starts; all count as set by the user.
 const JColor kInitialColors[JPoseMatcher::kLevels] = {
@@ -40,21 +46,8 @@ BandColumns& BandColumns::operator=(const BandColumns& o) {
   return *this;
 }
 
-const JPortLayout& JPoseMatcher::inputLayout() const {
-  static const JPortLayout layout{{0, 10, kSideLeft, 0.1, 0.8}, {10, 12, kSideTop, 0.1, 0.8}};
-  return layout;
-}
-
-const JPortLayout& JPoseMatcher::outputLayout() const {
-  // The flags' areas span 0.05 to 0.95 of the side, their link points 0.1 to 0.9.
-  static const JPortLayout layout{{0, 10, kSideRight, 0.05, 0.9, 6, 0.1, 0.8},
-                                  {10, 2, kSideBottom, 0.25, 0.5}};
-  return layout;
-}
-
 JPoseMatcher::JPoseMatcher() {
-  inputCount = 22;
-  outputCount = 12;
+  setPorts(kInputs, kOutputs);
   for (int i = 0; i < kLevels; ++i) {
     colors[i] = kInitialColors[i];
     derivedColor[i] = false;
@@ -101,8 +94,6 @@ void JPoseMatcher::startup() {
   updateErrorThreshold();
 }
 
-JString JPoseMatcher::inputTag(int n) { return tagOf(kInputTags, n); }
-JString JPoseMatcher::outputTag(int n) { return tagOf(kOutputTags, n); }
 
 void JPoseMatcher::access(int n, JLinkObj&, const JDataType& data) {
   if (data.type() != JIntegerData::id) return;

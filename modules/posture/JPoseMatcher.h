@@ -6,7 +6,7 @@
 
 #include "BandSet.h"
 #include "JPatternFull.h"
-#include "modules/ModuleSkeleton.h"
+#include "modules/Module.h"
 
 // Ten band columns whose copies chain their own bands, never the source's.
 class BandColumns {
@@ -22,7 +22,7 @@ private:
   BandSet sets_[kCount];
 };
 
-class JPoseMatcher : public JTabledAddObj {
+class JPoseMatcher : public JAddObj {
 public:
   static constexpr int kChannels = 10;
   static constexpr int kPatterns = 10;
@@ -60,8 +60,6 @@ public:
   void paint(JGraphics& g, double dx, double dy, JRegion& region, double scale) override;
   JArray getProperties() override;
   bool updateProperty(JProperty& p) override;
-  JString inputTag(int n) override;
-  JString outputTag(int n) override;
   void draw(JGraphics& g, int x, int y, int w, int h) override;
   void access(int n, JLinkObj& link, const JDataType& data) override;
   void engine(int n, JLinkObj& link) override;
@@ -84,8 +82,6 @@ public:
   void clearSelectedPattern(int k);
   void InterpolateColors();
 
-  const JPortLayout& inputLayout() const override;
-  const JPortLayout& outputLayout() const override;
   // Paints of the live view by every instance; a full clear every 101 paints.
   static std::atomic<int> paintCounter;
 

@@ -1,15 +1,16 @@
 #include "Monitor.h"
 
 #include "HostOutput.h"
-#include "modules/ModuleSkeleton.h"
+#include "loom/JWire.h"
 
-Monitor::Monitor() {
-  outputCount = 0;
-  setInputs(1);
-}
+Monitor::Monitor() { setInputs(1); }
 
+// Inputs take a wire of any type.
 void Monitor::setInputs(int n) {
-  inputCount = n < 1 ? 1 : (n > kMaxInputs ? kMaxInputs : n);
+  static const JPortTable kNoOutputs;
+  const int count = n < 1 ? 1 : (n > kMaxInputs ? kMaxInputs : n);
+  setPorts(JPortTable::numbered(kSideLeft, "in ", {kAnyDataType}, count),
+           std::shared_ptr<const JPortTable>(std::shared_ptr<const JPortTable>(), &kNoOutputs));
   last_.resize(static_cast<size_t>(inputCount));
 }
 
@@ -30,14 +31,11 @@ JArray Monitor::getProperties() {
 }
 
 bool Monitor::updateProperty(JProperty& p) {
-  if (p.getName() != "inputs") return false;
-  setInputs(static_cast<JIntegerProperty&>(p).value);
+  int v = 0;
+  if (!p.is("inputs", v)) return false;
+  setInputs(v);
   return true;
 }
-
-JString Monitor::inputTag(int n) { return JString("in ") + JInteger::toJString(n); }
-int Monitor::inputType(int) { return kAnyDataType; }
-bool Monitor::inputAllowed(int n) { return oneLinkPerInput(*this, n); }
 
 void Monitor::engine(int n, JLinkObj& link) {
   if (n < 0 || n >= inputCount || !link.from) return;

@@ -15,10 +15,7 @@ public:
   void readContent(JDictionary& dict) override;
   JArray getProperties() override;
   bool updateProperty(JProperty& p) override;
-  JString inputTag(int n) override;
-  int inputType(int n) override;
   void draw(JGraphics& g, int x, int y, int w, int h) override;
-  bool inputAllowed(int n) override;
   void engine(int n, JLinkObj& link) override;
 
   const std::vector<JWireValue>& last() const { return last_; }

@@ -4,18 +4,16 @@
 #include "base/JClock.h"
 #include "base/JFiles.h"
 #include "loom/JDiagram.h"
-#include "modules/ModuleSkeleton.h"
 
-Player::Player() {
-  inputCount = 0;
-  applyOutputs();
-}
+Player::Player() { applyOutputs(); }
 
 void Player::applyOutputs() {
   std::string error;
   std::vector<int> types;
   if (parseOutputTypes(outputs.str(), types, error)) types_ = types;
-  outputCount = static_cast<int>(types_.size());
+  static const JPortTable kNoInputs;
+  setPorts(std::shared_ptr<const JPortTable>(std::shared_ptr<const JPortTable>(), &kNoInputs),
+           JPortTable::numbered(kSideRight, "out ", types_, static_cast<int>(types_.size())));
   values_.assign(types_.size(), JWireValue());
   for (size_t i = 0; i < types_.size(); ++i) {
     if (types_[i] == JStringData::id) values_[i] = JWireValue::ofText(JString());
@@ -45,20 +43,11 @@ JArray Player::getProperties() {
 }
 
 bool Player::updateProperty(JProperty& p) {
-  if (p.getName() == "file") {
-    file = static_cast<JStringProperty&>(p).value;
-    return true;
-  }
-  if (p.getName() == "outputs") {
-    outputs = static_cast<JStringProperty&>(p).value;
-    applyOutputs();
-    return true;
-  }
-  return false;
+  if (p.is("file", file)) return true;
+  if (!p.is("outputs", outputs)) return false;
+  applyOutputs();
+  return true;
 }
-
-JString Player::outputTag(int n) { return JString("out ") + JInteger::toJString(n); }
-int Player::outputType(int n) { return (n >= 0 && n < outputCount) ? types_[static_cast<size_t>(n)] : JIntegerData::id; }
 
 void Player::access(int n, JLinkObj&, const JDataType& data) {
   if (n >= 0 && n < outputCount) values_[static_cast<size_t>(n)].fill(data);

@@ -16,8 +16,6 @@ public:
   void close() override;
   JArray getProperties() override;
   bool updateProperty(JProperty& p) override;
-  JString outputTag(int n) override;
-  int outputType(int n) override;
   void access(int n, JLinkObj& link, const JDataType& data) override;
   void draw(JGraphics& g, int x, int y, int w, int h) override;
 

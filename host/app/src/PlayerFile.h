@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "loom/JWireValue.h"
+#include "loom/JWire.h"
 
 struct PlayerEvent {
   long long timeMs;
@@ -20,11 +20,6 @@ bool parseOutputTypes(const std::string& letters, std::vector<int>& types, std::
 bool parsePlayerText(const std::string& text, const std::vector<int>& types, std::vector<PlayerEvent>& events,
                      std::string& error);
 
-// One value as written on the command line or in a Player file.
-bool parseWireValue(const std::string& text, int type, JWireValue& value, std::string& error);
-
-// A JSON string literal to its text (escapes and \uXXXX to UTF-8).
-bool parseJsonString(const std::string& literal, std::string& out);
 
 constexpr size_t kMaxPlayerLine = 1 << 20;
 constexpr size_t kMaxPlayerFile = size_t{256} << 20;

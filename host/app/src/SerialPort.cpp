@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "modules/ModuleSkeleton.h"
+#include "loom/JWire.h"
 
 namespace {
 struct BaudRate {
@@ -32,14 +32,13 @@ bool speedOf(int rate, speed_t& code) {
 
 constexpr int kReadChunk = 4096;
 constexpr int kWriteWaitMs = 2000;
+constexpr int kHangUpPauseMs = 50;
+
+const JPortTable kInputs{{kSideLeft, 0.1, 0.8, {{"bytes to device", JBytesData::id}}}};
+const JPortTable kOutputs{{kSideRight, 0.1, 0.8, {{"bytes from device", JBytesData::id}}}};
 }  // namespace
 
-SerialPort::SerialPort() {
-  inputCount = 1;
-  outputCount = 1;
-}
-
-SerialPort::SerialPort(const SerialPort& o) : JModuleObj(o), device(o.device), baud(o.baud) {}
+SerialPort::SerialPort() { setPorts(kInputs, kOutputs); }
 
 SerialPort::~SerialPort() { close(); }
 
@@ -63,21 +62,13 @@ JArray SerialPort::getProperties() {
 }
 
 bool SerialPort::updateProperty(JProperty& p) {
-  if (p.getName() == "device") {
-    device = static_cast<JStringProperty&>(p).value;
-  } else if (p.getName() == "baud") {
-    baud = static_cast<JIntegerProperty&>(p).value;
-  } else {
-    return false;
-  }
+  if (!p.is("device", device) && !p.is("baud", baud)) return false;
   if (isOpen()) {  // a changed setting takes effect at once
     close();
     startup();
   }
   return true;
 }
-
-bool SerialPort::inputAllowed(int n) { return oneLinkPerInput(*this, n); }
 
 bool SerialPort::open() {
   speed_t speed;
@@ -101,38 +92,56 @@ bool SerialPort::open() {
     if (tcsetattr(fd, TCSANOW, &t) != 0)
       JComponent::debug((std::string("cannot set ") + device.str() + " to raw mode: " + std::strerror(errno)).c_str());
   }
-  fd_.store(fd);
+  int wake[2];
+  if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+    JComponent::debugf("cannot open %s: %s", device.c_str(), std::strerror(errno));
+    ::close(fd);
+    return false;
+  }
+  dev_.wakeRead = wake[0];
+  dev_.wakeWrite = wake[1];
+  dev_.fd.store(fd);
   return true;
 }
 
 void SerialPort::startup() {
   if (isOpen() || device.isEmpty() || !open()) return;
-  running_.store(true);
-  reader_ = JThread(this);
-  reader_.start();
-  reader_.setPriority(JThread::TNORM_PRIORITY + 1);
+  reader_.start(this);
 }
 
 void SerialPort::close() {
-  running_.store(false);
-  reader_.setPriority(JThread::TNORM_PRIORITY);
-  reader_.waitFor();
-  int fd = fd_.exchange(-1);
-  if (fd >= 0) ::close(fd);
+  reader_.stop([this] {
+    const char b = 0;
+    if (dev_.wakeWrite >= 0 && ::write(dev_.wakeWrite, &b, 1) < 0) {
+      // the pipe is full: the reader is waking already
+    }
+  });
+  closeDevice();
 }
 
-// The reader: waits for bytes in short rounds so that close() is seen quickly.
+void SerialPort::closeDevice() {
+  int fd = dev_.fd.exchange(-1);
+  if (fd >= 0) ::close(fd);
+  for (int* w : {&dev_.wakeRead, &dev_.wakeWrite}) {
+    if (*w >= 0) ::close(*w);
+    *w = -1;
+  }
+}
+
+// The reader waits for bytes from the device or for close()'s wake-up, whichever comes first.
 void SerialPort::run() {
   uint8_t buf[kReadChunk];
-  while (running_.load()) {
-    int fd = fd_.load();
-    pollfd p{fd, POLLIN, 0};
-    int r = ::poll(&p, 1, 50);
+  while (reader_.running()) {
+    int fd = dev_.fd.load();
+    pollfd p[2] = {{fd, POLLIN, 0}, {dev_.wakeRead, POLLIN, 0}};
+    int r = ::poll(p, 2, -1);
+    if (!reader_.running()) break;
     if (r <= 0) continue;
-    if (p.revents & (POLLERR | POLLNVAL)) {
+    if (p[0].revents & (POLLERR | POLLNVAL)) {
       JComponent::debug("device reported an error; reading stops");
       return;
     }
+    if (!(p[0].revents & (POLLIN | POLLHUP))) continue;
     ssize_t n = ::read(fd, buf, sizeof buf);
     if (n > 0) {
       {
@@ -141,7 +150,7 @@ void SerialPort::run() {
       }
       broadcast(0);
     } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-      JThread::sleep(50);  // hung up (the far side of a pseudo-terminal closed): wait for it to return
+      reader_.sleepFor(kHangUpPauseMs);  // hung up (the far side of a pseudo-terminal closed): wait for it to return
     }
   }
 }
@@ -155,7 +164,7 @@ void SerialPort::access(int n, JLinkObj&, const JDataType& data) {
 void SerialPort::engine(int n, JLinkObj& link) {
   if (n != 0) return;
   JBlock b = readBytes(link);
-  int fd = fd_.load();
+  int fd = dev_.fd.load();
   if (fd < 0) return;
   int done = 0;
   while (done < b.size()) {

@@ -6,7 +6,11 @@
 namespace {
 constexpr int kMinPeriod = 1;
 constexpr int kMaxPeriod = 3600000;
-}
+const JPortTable kInputs;
+const JPortTable kOutputs{{kSideRight, 0.1, 0.8, {"tick"}}};
+}  // namespace
+
+Timer::Timer() { setPorts(kInputs, kOutputs); }
 
 void Timer::writeContent(JOutputStream& os) {
   JAddObj::writeContent(os);
@@ -26,8 +30,9 @@ JArray Timer::getProperties() {
 }
 
 bool Timer::updateProperty(JProperty& p) {
-  if (p.getName() != "periodMs") return false;
-  periodMs = static_cast<JIntegerProperty&>(p).value;
+  int v = 0;
+  if (!p.is("periodMs", v)) return false;
+  periodMs = v < kMinPeriod ? kMinPeriod : (v > kMaxPeriod ? kMaxPeriod : v);
   return true;
 }
 

@@ -4,7 +4,7 @@
 
 class Timer : public JAddObj {
 public:
-  Timer() { inputCount = 0; outputCount = 1; }
+  Timer();
   const char* className() const override { return "Timer"; }
   JObject* clone() const override { return new Timer(*this); }
   void writeContent(JOutputStream& os) override;
@@ -13,7 +13,6 @@ public:
   void close() override { running_ = false; }
   JArray getProperties() override;
   bool updateProperty(JProperty& p) override;
-  JString outputTag(int) override { return "tick"; }
   void draw(JGraphics& g, int x, int y, int w, int h) override;
 
   int periodMs = 100;

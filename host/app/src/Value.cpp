@@ -3,9 +3,17 @@
 #include "PlayerFile.h"
 #include "loom/JDiagram.h"
 
-Value::Value() {
-  inputCount = 0;
-  outputCount = 1;
+Value::Value() { applyType(); }
+
+void Value::applyType() {
+  static const JPortTable kNoInputs;
+  static const JPortTable kOutputs[] = {{{kSideRight, 0.1, 0.8, {{"value", JIntegerData::id}}}},
+                                        {{kSideRight, 0.1, 0.8, {{"value", JStringData::id}}}},
+                                        {{kSideRight, 0.1, 0.8, {{"value", JBytesData::id}}}}};
+  std::vector<int> types;
+  std::string error;
+  const int t = parseOutputTypes(type.str(), types, error) && types.size() == 1 ? types[0] : JIntegerData::id;
+  setPorts(kNoInputs, kOutputs[t == JStringData::id ? 1 : (t == JBytesData::id ? 2 : 0)]);
 }
 
 void Value::writeContent(JOutputStream& os) {
@@ -18,6 +26,7 @@ void Value::readContent(JDictionary& dict) {
   JModuleObj::readContent(dict);
   value = getString(dict, "value", "0");
   type = getString(dict, "type", "i");
+  applyType();
 }
 
 JArray Value::getProperties() {
@@ -28,24 +37,13 @@ JArray Value::getProperties() {
 }
 
 bool Value::updateProperty(JProperty& p) {
-  if (p.getName() == "value") {
-    value = static_cast<JStringProperty&>(p).value;
-    return true;
-  }
-  if (p.getName() == "type") {
-    static const char* const letters[] = {"i", "s", "b"};
-    int v = static_cast<JIntegerListProperty&>(p).value;
-    if (v < 0 || v > 2) return false;
-    type = letters[v];
-    return true;
-  }
-  return false;
-}
-
-int Value::outputType(int) {
-  std::vector<int> types;
-  std::string error;
-  return parseOutputTypes(type.str(), types, error) && types.size() == 1 ? types[0] : JIntegerData::id;
+  if (p.is("value", value)) return true;
+  int v = 0;
+  if (!p.is("type", v) || v < 0 || v > 2) return false;
+  static const char* const letters[] = {"i", "s", "b"};
+  type = letters[v];
+  applyType();
+  return true;
 }
 
 bool Value::check(std::string& error) const {
@@ -65,7 +63,7 @@ bool Value::check(std::string& error) const {
 void Value::access(int n, JLinkObj&, const JDataType& data) {
   JWireValue v;
   std::string error;
-  if (n == 0 && parseWireValue(value.str(), const_cast<Value*>(this)->outputType(0), v, error)) v.fill(data);
+  if (n == 0 && parseWireValue(value.str(), outputPorts()->type(0), v, error)) v.fill(data);
 }
 
 void Value::startup() {

@@ -13,13 +13,14 @@ public:
   void startup() override;
   JArray getProperties() override;
   bool updateProperty(JProperty& p) override;
-  JString outputTag(int) override { return "value"; }
-  int outputType(int) override;
   void access(int n, JLinkObj& link, const JDataType& data) override;
   void draw(JGraphics& g, int x, int y, int w, int h) override;
 
   // Checks value against type; false with the reason.
   bool check(std::string& error) const;
+
+private:
+  void applyType();  // the output's data type follows "type"
 
   JString value = "0";
   JString type = "i";  // i, s or b

@@ -1,5 +1,6 @@
 #include "base/JComponent.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <mutex>
 
@@ -42,3 +43,12 @@ void JComponent::debug(const char* text) {
 }
 
 void JComponent::debug(const JString& text) { debug(text.c_str()); }
+
+void JComponent::debugf(const char* format, ...) {
+  char line[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  debug(line);
+}

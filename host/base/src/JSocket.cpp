@@ -396,10 +396,19 @@ JServerSocket& JServerSocket::operator=(JServerSocket&& o) noexcept {
 JServerSocket::~JServerSocket() { close(); }
 
 bool JServerSocket::listen(int backlog) {
-  if (isListening()) return false;
-  if (port_ < 0 || port_ > 65535) return false;
+  if (isListening()) {
+    lastError_ = "already listening";
+    return false;
+  }
+  if (port_ < 0 || port_ > 65535) {
+    lastError_ = "port " + std::to_string(port_) + " out of range";
+    return false;
+  }
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    lastError_ = std::strerror(errno);
+    return false;
+  }
   int one = 1;
   ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   sockaddr_in sa{};
@@ -408,9 +417,11 @@ bool JServerSocket::listen(int backlog) {
   sa.sin_addr.s_addr = htonl(INADDR_ANY);
   if (::bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0 ||
       ::listen(fd, backlog > 0 ? backlog : 50) != 0) {
+    lastError_ = std::strerror(errno);
     ::close(fd);
     return false;
   }
+  lastError_.clear();
   boundPort_ = loomwork_net::localPortOf(fd);
   channel_ = std::make_shared<Channel>();
   channel_->open(fd, true);

@@ -8,19 +8,41 @@ void JLinkObj::fillCaptured(const JDataType& data) const { captured_->fill(data)
 JModuleObj::JModuleObj() : color(210, 210, 200) {}
 
 JModuleObj::JModuleObj(const JModuleObj& o)
-    : JViewObj(o), inputCount(o.inputCount), outputCount(o.outputCount), color(o.color) {}
+    : JViewObj(o),
+      // Counts are taken from the tables again: a prototype made while a library's statics were
+      // still being set up may have seen its tables empty.
+      inputCount(o.inPorts_ ? o.inPorts_->count() : o.inputCount),
+      outputCount(o.outPorts_ ? o.outPorts_->count() : o.outputCount),
+      color(o.color),
+      inPorts_(o.inPorts_),
+      outPorts_(o.outPorts_) {}
 
 JModuleObj& JModuleObj::operator=(const JModuleObj& o) {
   if (this != &o) {
     JViewObj::operator=(o);
-    inputCount = o.inputCount;
-    outputCount = o.outputCount;
+    inputCount = o.inPorts_ ? o.inPorts_->count() : o.inputCount;
+    outputCount = o.outPorts_ ? o.outPorts_->count() : o.outputCount;
     color = o.color;
+    inPorts_ = o.inPorts_;
+    outPorts_ = o.outPorts_;
   }
   return *this;
 }
 
 JModuleObj::~JModuleObj() = default;
+
+void JModuleObj::setPorts(const JPortTable& inputs, const JPortTable& outputs) {
+  // Static tables outlive every module: held without ownership.
+  setPorts(std::shared_ptr<const JPortTable>(std::shared_ptr<const JPortTable>(), &inputs),
+           std::shared_ptr<const JPortTable>(std::shared_ptr<const JPortTable>(), &outputs));
+}
+
+void JModuleObj::setPorts(std::shared_ptr<const JPortTable> inputs, std::shared_ptr<const JPortTable> outputs) {
+  inPorts_ = std::move(inputs);
+  outPorts_ = std::move(outputs);
+  inputCount = inPorts_ ? inPorts_->count() : 0;
+  outputCount = outPorts_ ? outPorts_->count() : 0;
+}
 
 void JModuleObj::writeContent(JOutputStream& os) { JViewObj::writeContent(os); }
 void JModuleObj::readContent(JDictionary& dict) { JViewObj::readContent(dict); }
@@ -44,22 +66,35 @@ void JModuleObj::paint(JGraphics& g, double dx, double dy, JRegion& region, doub
 
 JArray JModuleObj::getProperties() { return JArray(); }
 bool JModuleObj::updateProperty(JProperty&) { return false; }
-JString JModuleObj::inputTag(int n) { return JString("in ") + JInteger::toJString(n); }
-JString JModuleObj::outputTag(int n) { return JString("out ") + JInteger::toJString(n); }
-int JModuleObj::inputType(int) { return JIntegerData::id; }
-int JModuleObj::outputType(int) { return JIntegerData::id; }
+JString JModuleObj::inputTag(int n) {
+  return inPorts_ ? inPorts_->tag(n) : JString("in ") + JInteger::toJString(n);
+}
+JString JModuleObj::outputTag(int n) {
+  return outPorts_ ? outPorts_->tag(n) : JString("out ") + JInteger::toJString(n);
+}
+int JModuleObj::inputType(int n) { return inPorts_ ? inPorts_->type(n) : JIntegerData::id; }
+int JModuleObj::outputType(int n) { return outPorts_ ? outPorts_->type(n) : JIntegerData::id; }
 void JModuleObj::draw(JGraphics& g, int x, int y, int w, int h) {
   drawText(g, JString(className()), JRect(x, y, w, h));
 }
 void JModuleObj::access(int, JLinkObj&, const JDataType&) {}
-bool JModuleObj::inputAllowed(int) { return true; }
+// Tabled modules take one link per input, as every module of the family does.
+bool JModuleObj::inputAllowed(int n) { return !inPorts_ || inputSet(n).size() == 0; }
 bool JModuleObj::outputAllowed(int) { return true; }
-JFRect JModuleObj::inputArea(int n) { return leftArea(n, 0, inputCount, 0.1, 0.8, 6); }
-JFRect JModuleObj::outputArea(int n) { return rightArea(n, 0, outputCount, 0.1, 0.8, 6); }
-int JModuleObj::inputFace(int) { return 0; }
-int JModuleObj::outputFace(int) { return 2; }
-JFPoint JModuleObj::inputPoint(int n, JLinkObj& link) { return leftPoint(n, link, 0, inputCount, 0.1, 0.8); }
-JFPoint JModuleObj::outputPoint(int n, JLinkObj& link) { return rightPoint(n, link, 0, outputCount, 0.1, 0.8); }
+JFRect JModuleObj::inputArea(int n) {
+  return inPorts_ ? inPorts_->area(*this, n) : leftArea(n, 0, inputCount, 0.1, 0.8, 6);
+}
+JFRect JModuleObj::outputArea(int n) {
+  return outPorts_ ? outPorts_->area(*this, n) : rightArea(n, 0, outputCount, 0.1, 0.8, 6);
+}
+int JModuleObj::inputFace(int n) { return inPorts_ ? inPorts_->face(n) : kSideLeft; }
+int JModuleObj::outputFace(int n) { return outPorts_ ? outPorts_->face(n) : kSideRight; }
+JFPoint JModuleObj::inputPoint(int n, JLinkObj& link) {
+  return inPorts_ ? inPorts_->point(*this, n, link) : leftPoint(n, link, 0, inputCount, 0.1, 0.8);
+}
+JFPoint JModuleObj::outputPoint(int n, JLinkObj& link) {
+  return outPorts_ ? outPorts_->point(*this, n, link) : rightPoint(n, link, 0, outputCount, 0.1, 0.8);
+}
 void JModuleObj::engine(int, JLinkObj&) {}
 
 void JModuleObj::broadcast(int n) {

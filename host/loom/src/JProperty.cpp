@@ -73,3 +73,10 @@ bool JColorProperty::parseValue(const JString& text, JString& error) {
   color = JColor(c[0], c[1], c[2]);
   return true;
 }
+
+bool JProperty::is(const char* name, bool& flag) const {
+  int v = 0;
+  if (!is(name, v)) return false;
+  flag = v != 0;
+  return true;
+}

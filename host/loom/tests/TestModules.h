@@ -3,13 +3,13 @@
 #include <string>
 #include <vector>
 
-#include "modules/ModuleSkeleton.h"
+#include "modules/Module.h"
 
 // Two integer inputs, one integer output: value = in0 * gain + in1. Input 2 is "clear" (a
 // trigger); inputs past 2 are not listed.
 class JTestScaler : public JAddObj {
 public:
-  JTestScaler() { inputCount = 3; outputCount = 1; }
+  JTestScaler() { setPorts(inputs(), outputs()); }
   const char* className() const override { return "JTestScaler"; }
   JObject* clone() const override { return new JTestScaler(*this); }
 
@@ -39,18 +39,8 @@ public:
   }
   bool updateProperty(JProperty& p) override {
     if (JModuleObj::updateProperty(p)) return true;
-    if (p.getName() == "gain") { gain = static_cast<JIntegerProperty&>(p).value; return true; }
-    if (p.getName() == "enabled") { enabled = static_cast<JIntegerListProperty&>(p).value != 0; return true; }
-    if (p.getName() == "label") { label = static_cast<JStringProperty&>(p).value; return true; }
-    if (p.getName() == "tint") { tint = static_cast<JColorProperty&>(p).color; return true; }
-    return false;
+    return p.is("gain", gain) || p.is("enabled", enabled) || p.is("label", label) || p.is("tint", tint);
   }
-  JString inputTag(int n) override { static const char* const tags[] = {"x", "offset", "clear"}; return tagOf(tags, n); }
-  JString outputTag(int n) override { return "y"; }
-  bool inputAllowed(int n) override { return oneLinkPerInput(*this, n); }
-  JFRect inputArea(int n) override { return inputs().area(*this, n); }
-  int inputFace(int n) override { return inputs().face(n); }
-  JFPoint inputPoint(int n, JLinkObj& l) override { return inputs().point(*this, n, l); }
 
   void engine(int n, JLinkObj& link) override {
     int v = readInteger(link);
@@ -64,9 +54,13 @@ public:
     broadcast(0);
   }
 
-  static const JPortLayout& inputs() {
-    static const JPortLayout layout{{0, 2, kSideLeft, 0.1, 0.8}, {2, 1, kSideTop, 0.25, 0.5, 6, 0.3, 0.4}};
-    return layout;
+  static const JPortTable& inputs() {
+    static const JPortTable table{{kSideLeft, 0.1, 0.8, {"x", "offset"}}, {kSideTop, 0.25, 0.5, {"clear"}, 6, 0.3, 0.4}};
+    return table;
+  }
+  static const JPortTable& outputs() {
+    static const JPortTable table{{kSideRight, 0.1, 0.8, {"y"}}};
+    return table;
   }
 
   int gain = 1;

@@ -303,8 +303,9 @@ TEST_F(ToneDigitTest, APortInUseEndsTheReaderUntilTheNextStartup) {
   const int port = taken.getLocalPort();
   module.port = port;
   module.startup();
-  ASSERT_TRUE(harness.runUntil([&] { return !module.readerThread.isAlive(); }, 2000));
-  EXPECT_TRUE(harness.debugLines().empty());  // the thread ends without a word
+  ASSERT_TRUE(harness.runUntil([&] { return !module.reader.isAlive(); }, 2000));
+  // The thread ends with one line that says why.
+  EXPECT_EQ(harness.debugLines(), std::vector<std::string>{"dtmf: listen: Address already in use"});
   EXPECT_EQ(module.listeningPort(), -1);
   EXPECT_EQ(module.connected.load(), 0);
 
@@ -358,7 +359,7 @@ TEST_F(ToneDigitTest, CloseEndsTheThreadAndFreesThePort) {
   // While waiting for a sender.
   const int port = listen();
   module.close();
-  EXPECT_FALSE(module.readerThread.isAlive());
+  EXPECT_FALSE(module.reader.isAlive());
   EXPECT_EQ(module.listeningPort(), -1);
   EXPECT_FALSE(Sender(port).connected());
 
@@ -367,7 +368,7 @@ TEST_F(ToneDigitTest, CloseEndsTheThreadAndFreesThePort) {
   Sender sender(again);
   ASSERT_TRUE(waitConnected());
   module.reset();
-  EXPECT_FALSE(module.readerThread.isAlive());
+  EXPECT_FALSE(module.reader.isAlive());
   EXPECT_EQ(module.connected.load(), 0);
   EXPECT_TRUE(sender.closedByPeer(2000));
 
@@ -387,7 +388,7 @@ TEST_F(ToneDigitTest, CopiesTakenWhileSendersComeAndGo) {
       ASSERT_TRUE(sender.connected());
       std::unique_ptr<JToneDigitObj> during(static_cast<JToneDigitObj*>(module.clone()));
       EXPECT_EQ(during->port.load(), port);
-      EXPECT_FALSE(during->readerThread.isAlive());
+      EXPECT_FALSE(during->reader.isAlive());
       ASSERT_TRUE(waitConnected());
     }
     ASSERT_TRUE(harness.runUntil([&] { return module.listeningPort() == port; }, 2000));

@@ -11,12 +11,9 @@
 #include "JPoseMatcher.h"
 #include "testing/Harness.h"
 
-#ifndef POSTURE_EXAMPLE_DIR
-#error "POSTURE_EXAMPLE_DIR names the example's folder"
-#endif
 
 TEST(PostureExample, RecordingTeachesThreePostures) {
-  std::ifstream csv(std::string(POSTURE_EXAMPLE_DIR) + "/posture.csv");
+  std::ifstream csv(std::string(LOOMWORK_SOURCE_DIR) + "/examples/posture/posture.csv");
   ASSERT_TRUE(csv.good());
   struct Line {
     long long at;

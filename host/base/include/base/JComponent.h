@@ -11,6 +11,8 @@ class JComponent {
 public:
   static void debug(const JString& text);
   static void debug(const char* text);
+  // A line formatted with printf rules (cut at 511 bytes).
+  static void debugf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
   using Sink = std::function<void(const std::string& name, const std::string& text)>;
   // Replaces where lines go (nullptr restores standard error); returns the previous sink.

@@ -123,6 +123,8 @@ public:
   void close();
   bool isListening() const;
   int getLocalPort() const;  // the bound port once listening, else the port it was made with
+  // Why the last listen() failed ("Address already in use"), empty after a success.
+  const std::string& lastError() const { return lastError_; }
 
   const char* className() const override { return "JServerSocket"; }
   JObject* clone() const override { return new JServerSocket(*this); }
@@ -131,6 +133,7 @@ private:
   int port_ = 0;
   int boundPort_ = -1;
   std::shared_ptr<loomwork_net::Channel> channel_;
+  std::string lastError_;
 };
 
 // Reads from a socket's connection, through a buffer of its own: all reads of one stream see the

@@ -1,6 +1,7 @@
 #pragma once
 // The module base classes: what the host offers every module and what a module overrides.
 #include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "base/JString.h"
 #include "gfxkit/JGraphics.h"
 #include "loom/JDataType.h"
+#include "loom/JPorts.h"
 #include "loom/JProperty.h"
 
 class JDiagram;
@@ -69,6 +71,14 @@ public:
   JModuleObj();
   JModuleObj(const JModuleObj& o);             // settings only: no links, no diagram, no id
   JModuleObj& operator=(const JModuleObj& o);  // likewise
+
+  // Declares the module's ports: counts, tags, types, faces, areas and link points then come
+  // from the two tables, and each input takes one link. Static tables are used in place; a
+  // module whose ports change with its settings hands over tables it made (copies share them).
+  void setPorts(const JPortTable& inputs, const JPortTable& outputs);
+  void setPorts(std::shared_ptr<const JPortTable> inputs, std::shared_ptr<const JPortTable> outputs);
+  const JPortTable* inputPorts() const { return inPorts_.get(); }
+  const JPortTable* outputPorts() const { return outPorts_.get(); }
 
   // --- the host's table of operations, in order, with the host's defaults ---
   void writeContent(JOutputStream& os) override;
@@ -144,6 +154,7 @@ private:
   JLinkSet& outputSlot(int n);
 
   static const JLinkSet kNoLinks;
+  std::shared_ptr<const JPortTable> inPorts_, outPorts_;
   JDiagram* diagram_ = nullptr;
   std::string id_;
   std::vector<JLinkSet> inputs_;

@@ -17,6 +17,18 @@ public:
   virtual bool parseValue(const JString& text, JString& error) = 0;
   virtual JString rangeText() const { return JString(); }  // "0..100", "false|true"
 
+  // The edited value when this property is of that kind (integer and choice properties carry an
+  // integer); false for any other kind, so that a mislabelled property is refused, never misread.
+  virtual bool integerValue(int&) const { return false; }
+  virtual bool textValue(JString&) const { return false; }
+  virtual bool colorValue(JColor&) const { return false; }
+  // The usual test of updateProperty: this is the property `name` and carries a value of the
+  // kind asked for (a flag is any integer, nonzero for true).
+  bool is(const char* name, int& v) const { return name_.str() == name && integerValue(v); }
+  bool is(const char* name, bool& flag) const;
+  bool is(const char* name, JString& v) const { return name_.str() == name && textValue(v); }
+  bool is(const char* name, JColor& v) const { return name_.str() == name && colorValue(v); }
+
   const char* className() const override { return "JProperty"; }
 
 private:
@@ -34,6 +46,7 @@ public:
   JString valueText() const override { return JInteger::toJString(value); }
   bool parseValue(const JString& text, JString& error) override;
   JString rangeText() const override;
+  bool integerValue(int& v) const override { v = value; return true; }
   const char* className() const override { return "JIntegerProperty"; }
   JObject* clone() const override { return new JIntegerProperty(*this); }
 
@@ -55,6 +68,7 @@ public:
   JString valueText() const override;
   bool parseValue(const JString& text, JString& error) override;
   JString rangeText() const override;
+  bool integerValue(int& v) const override { v = value; return true; }
   const char* className() const override { return "JIntegerListProperty"; }
   JObject* clone() const override { return new JIntegerListProperty(*this); }
 
@@ -71,6 +85,7 @@ public:
   const char* kind() const override { return "text"; }
   JString valueText() const override { return value; }
   bool parseValue(const JString& text, JString& error) override { value = text; return true; }
+  bool textValue(JString& v) const override { v = value; return true; }
   const char* className() const override { return "JStringProperty"; }
   JObject* clone() const override { return new JStringProperty(*this); }
 
@@ -87,6 +102,7 @@ public:
   const char* kind() const override { return "colour"; }
   JString valueText() const override;
   bool parseValue(const JString& text, JString& error) override;
+  bool colorValue(JColor& v) const override { v = color; return true; }
   const char* className() const override { return "JColorProperty"; }
   JObject* clone() const override { return new JColorProperty(*this); }
 

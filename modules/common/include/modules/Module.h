@@ -1,0 +1,12 @@
+#pragma once
+// What a module's header includes: the module base with its port tables, wire reading, the
+// signal scale, keyed persistence, registration, and for threaded modules the worker and
+// copyable atomics.
+#include "base/JAtomic.h"
+#include "base/JWorker.h"
+#include "loom/JModuleObj.h"
+#include "loom/JPorts.h"
+#include "loom/JWire.h"
+#include "modules/Keyed.h"
+#include "modules/Register.h"
+#include "modules/Signal.h"
