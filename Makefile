@@ -44,9 +44,9 @@ bench: deps
 	@for b in build-bench/bin/bench_*; do echo "== $$b"; $$b; done
 
 fuzz: deps
-	CC=clang CXX=clang++ cmake -S fuzz -B build-fuzz $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLOOMWORK_FUZZ=ON
 	cmake --build build-fuzz -j$(JOBS)
-	@for f in build-fuzz/fuzz_*; do \
+	@for f in build-fuzz/bin/fuzz_*; do \
 	  name=$$(basename $$f); mkdir -p build-fuzz/corpus/$$name; \
 	  echo "== $$name for $(FUZZ_SECONDS) s"; \
 	  $$f -max_total_time=$(FUZZ_SECONDS) -timeout=10 build-fuzz/corpus/$$name fuzz/corpus/$${name#fuzz_} || exit 1; \

@@ -23,7 +23,7 @@ public:
   JObject* clone() const override { return new FuzzTyped(*this); }
   int inputType(int n) override { return n == 0 ? JStringData::id : n == 1 ? JBytesData::id : kAnyDataType; }
   int outputType(int n) override { return n == 0 ? JStringData::id : JBytesData::id; }
-  bool inputAllowed(int n) override { return n == 2 || oneLinkPerInput(*this, n); }
+  bool inputAllowed(int n) override { return n == 2 || inputSet(n).size() == 0; }
   void writeContent(JOutputStream& os) override {
     JModuleObj::writeContent(os);
     putString(os, "name", name);
