@@ -127,7 +127,7 @@ void JToneDigitObj::openSocket() {
   JCriticalSection::Lock guard(line.lock);
   line.server = JServerSocket(port.load());
   if (!line.server.listen(1)) throw JSocketException("listen: " + line.server.lastError());
-  boundPort.store(line.server.getLocalPort());
+  line.boundPort.store(line.server.getLocalPort());
   lastDigit.store(-1);
 }
 
@@ -135,7 +135,7 @@ bool JToneDigitObj::connectSocket() {
   JCriticalSection::Lock guard(line.lock);
   if (!reader.running() || !line.server.accept(line.client)) return false;
   line.server.close();  // one sender at a time
-  boundPort.store(-1);
+  line.boundPort.store(-1);
   line.in = JSocketInputStream(line.client);
   connected.store(1);
   return true;
@@ -148,7 +148,7 @@ void JToneDigitObj::closeSocket() {
     line.server.close();
   } catch (const JIOException&) {
   }
-  boundPort.store(-1);
+  line.boundPort.store(-1);
   connected.store(0);
 }
 

@@ -46,11 +46,12 @@ public:
   // byte.
   static int keyIndexOf(int c);
   // The port listened on now, -1 while not listening (port 0 listens on a port the system picks).
-  int listeningPort() const { return boundPort.load(); }
+  int listeningPort() const { return line.boundPort.load(); }
 
   // --- fields ---
   JWorker reader;
-  // The sockets: the reader replaces them while the host may copy the module or close them.
+  // The sockets: the reader replaces them while the host may copy the module or close them. A
+  // copy has no reader, so it listens nowhere.
   struct Line {
     Line() = default;
     Line(const Line& o);
@@ -59,10 +60,10 @@ public:
     JServerSocket server;
     JSocket client;
     JSocketInputStream in;
+    std::atomic<int> boundPort{-1};  // where the reader listens
   } line;
   JAtomic<int> connected{0};
   JAtomic<int> port{kDefaultPort};
   JAtomic<int> digitLevels[kKeys];
   JAtomic<int> lastDigit{-1};
-  JAtomic<int> boundPort{-1};  // run-time only: where the reader listens
 };

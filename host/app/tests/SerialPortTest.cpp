@@ -132,3 +132,26 @@ TEST(SerialPort, DeviceProblemsAreDebugLinesNotFailures) {
   EXPECT_EQ(static_cast<SerialPort&>(*copy).device, odd.device);
   EXPECT_EQ(static_cast<SerialPort&>(*copy).baud, 12345);
 }
+
+// A clone of a running port has the settings but no reader and no device; removing the running
+// original from its diagram stops its reader at once (it waits for bytes without polling).
+TEST(SerialPort, ClonesOfARunningPortAndRemovingIt) {
+  PseudoTerminal pty;
+  ASSERT_TRUE(pty.ok());
+  JTestHarness h;
+  auto& port = h.place<SerialPort>("serial");
+  port.device = pty.slave();
+  port.startup();
+  ASSERT_TRUE(port.isOpen());
+  std::unique_ptr<SerialPort> copy(static_cast<SerialPort*>(port.clone()));
+  EXPECT_FALSE(copy->isOpen());
+  EXPECT_EQ(copy->device, port.device);
+  ASSERT_TRUE(pty.write("one"));
+  EXPECT_TRUE(h.runUntil([&] { return received(h, port) == "one"; }, 5000));
+  const auto t = std::chrono::steady_clock::now();
+  h.diagram().remove(&port);
+  EXPECT_LT(std::chrono::steady_clock::now() - t, std::chrono::seconds(2));
+  copy->startup();  // the copy opens the device on its own
+  EXPECT_TRUE(copy->isOpen());
+  copy->close();
+}

@@ -396,6 +396,26 @@ TEST_F(ToneDigitTest, CopiesTakenWhileSendersComeAndGo) {
   }
 }
 
+// A clone of a running receiver placed beside it listens on its own once started; removing the
+// original from the diagram ends the original's reader, not the clone's.
+TEST(ToneDigitLifetime, ACloneRunsBesideTheOriginalAndOutlivesIt) {
+  JTestHarness h;
+  auto& m = h.place<JToneDigitObj>("dtmf");
+  m.port = 0;
+  m.startup();
+  ASSERT_TRUE(h.runUntil([&] { return m.listeningPort() > 0; }, 2000));
+  auto& c = h.place(static_cast<JToneDigitObj*>(m.clone()), "copy");
+  EXPECT_FALSE(c.reader.isAlive());
+  c.startup();
+  ASSERT_TRUE(h.runUntil([&] { return c.listeningPort() > 0; }, 2000));
+  EXPECT_NE(c.listeningPort(), m.listeningPort());
+  h.diagram().remove(&m);
+  Sender sender(c.listeningPort());
+  ASSERT_TRUE(h.runUntil([&] { return c.connected.load() == 1; }, 2000));
+  sender.send(Message('5'));
+  EXPECT_TRUE(h.runUntil([&] { return h.readInt(c, 12) == '5'; }, 2000));
+}
+
 // The destructor stops the reader by itself, whether it waits for a sender or reads from one.
 TEST(ToneDigitLifetime, DeletingAModuleStopsItsThread) {
   for (bool withSender : {false, true}) {
