@@ -45,7 +45,8 @@ BandActivator::BandActivator(const BandActivator& o)
       activator(o.activator),
       next(o.next),
       prev(o.prev),
-      propagationWidth(o.propagationWidth) {
+      propagationWidth(o.propagationWidth),
+      row(o.row) {
   if (activator.target == &o) activator.target = this;
 }
 
@@ -58,6 +59,7 @@ BandActivator& BandActivator::operator=(const BandActivator& o) {
     next = o.next;
     prev = o.prev;
     propagationWidth = o.propagationWidth;
+    row = o.row;
     if (activator.target == &o) activator.target = this;
   }
   return *this;
@@ -97,8 +99,8 @@ void BandActivator::Propagate() {
   for (int side = 0; side < 2; ++side) {
     int level = color - 1;
     int steps = 0;
-    for (BandActivator* b = side == 0 ? next : prev; b && level > 0; b = side == 0 ? b->next : b->prev) {
-      b->setMinColor(level);
+    for (int r = side == 0 ? next : prev; r >= 0 && level > 0; r = side == 0 ? band(r).next : band(r).prev) {
+      band(r).setMinColor(level);
       if (++steps == propagationWidth) {
         steps = 0;
         --level;
@@ -118,8 +120,10 @@ int BandActivator::GetPaintColor() {
 BandSet::BandSet() { SetupLinks(); }
 
 void BandSet::SetupLinks() {
-  for (int i = 0; i < kBands; ++i)
-    bands[i].setLinks(i + 1 < kBands ? &bands[i + 1] : nullptr, i > 0 ? &bands[i - 1] : nullptr);
+  for (int i = 0; i < kBands; ++i) {
+    bands[i].row = i;
+    bands[i].setLinks(i + 1 < kBands ? i + 1 : -1, i - 1);
+  }
 }
 
 void BandSet::Init(int rows, int colors, int ticksToAdvance, int ticksToDecay) {

@@ -32,13 +32,13 @@ public:
   int decayCount = 0;
 };
 
-// One band (row) of a column.
+// One band (row) of a column. Its neighbours are rows of the same column, by index (-1: none),
+// so a copied column is chained to its own bands as it stands.
 class BandActivator : public Activatable {
 public:
   BandActivator() = default;
-  // Copies keep the neighbour pointers as they are (the owner relinks them), but the activator
-  // keeps driving the band it belongs to: a copy that advanced its source would be a dangling
-  // write once the source is gone.
+  // The activator keeps driving the band it belongs to: a copy that advanced its source would be
+  // a dangling write once the source is gone.
   BandActivator(const BandActivator& o);
   BandActivator& operator=(const BandActivator& o);
 
@@ -52,16 +52,20 @@ public:
   void Propagate();
   int GetCurrentColor() const { return color; }
   int GetPaintColor();
-  void setLinks(BandActivator* nextBand, BandActivator* prevBand) { next = nextBand; prev = prevBand; }
+  void setLinks(int nextRow, int prevRow) { next = nextRow; prev = prevRow; }
   void updatePropagationWidth(int w) { propagationWidth = w; }
 
   int color = 0;
   int numberColors = 0;
   int lastPaintColor = -1;
   AdvanceDecayActivator activator;
-  BandActivator* next = nullptr;
-  BandActivator* prev = nullptr;
+  int next = -1;
+  int prev = -1;
   int propagationWidth = 0;
+  int row = 0;  // this band's own index in its column, from which the neighbours are found
+
+private:
+  BandActivator& band(int r) { return *(this + (r - row)); }  // row r of the same column
 };
 
 // The column of one channel: 32 chained bands of which the first numberRows are in use.
@@ -71,11 +75,8 @@ public:
   static constexpr int kPaletteSize = 16;  // entries of the colour table paint() is handed
 
   BandSet();
-  // Copies keep the bands' neighbour pointers into the source; call SetupLinks on the copy.
-  BandSet(const BandSet&) = default;
-  BandSet& operator=(const BandSet&) = default;
 
-  void SetupLinks();
+  void SetupLinks();  // chains all 32 bands; the constructor does it, copies keep the chain
   void Init(int rows, int colors, int ticksToAdvance, int ticksToDecay);
   void updatePropagationWidth(int w);
   void ActivateRow(int row);

@@ -1,8 +1,5 @@
 #include "JPoseMaker.h"
 
-#include <climits>
-#include <cstdio>
-
 namespace {
 const JPortTable kInputs{{kSideLeft, 0.1, 0.8, {"auto create signal"}},
                         {kSideTop, 0.25, 0.5, {"enabled", "easyToHardPercent"}}};
@@ -10,6 +7,49 @@ const JPortTable kOutputs{{kSideRight, 0.25, 0.5, {"accelerationExceedsThreshold
 }  // namespace
 
 JPoseMaker::JPoseMaker() { setPorts(kInputs, kOutputs); }
+
+// --- properties ---
+
+JArray JPoseMaker::getProperties() {
+  JArray a;
+  a.append(new JIntegerProperty("easyToHardPercent", easyToHardPercent, 0, 100));
+  a.append(new JIntegerListProperty("enabled", enabled != 0 ? 1 : 0, JIntegerListProperty::booleanTag));
+  return a;
+}
+
+bool JPoseMaker::updateProperty(JProperty& p) {
+  int v = 0;
+  if (p.is("easyToHardPercent", v)) {
+    easyToHardPercent = clampTo(v, 0, 100);
+    return true;
+  }
+  if (!p.is("enabled", v)) return false;
+  enabled = v != 0 ? 1 : 0;  // no calibration starts or ends here
+  return true;
+}
+
+// --- persistence ---
+
+void JPoseMaker::writeContent(JOutputStream& os) {
+  JAddObj::writeContent(os);
+  putInteger(os, "enabled", enabled);
+  putInteger(os, "easyToHardPercent", easyToHardPercent);
+  putInteger(os, "minValue", minValue);
+  putInteger(os, "maxValue", maxValue);
+  putFlag(os, "minMaxSet", minMaxSet);
+}
+
+void JPoseMaker::readContent(JDictionary& dict) {
+  JAddObj::readContent(dict);
+  enabled = getFlag(dict, "enabled") ? 1 : 0;
+  minMaxSet = getFlag(dict, "minMaxSet");
+  // Held to 0..100: it weighs the smoothing, and a weight past 100 would amplify the motion.
+  easyToHardPercent = clampTo(getInteger(dict, "easyToHardPercent", 0), 0, 100);
+  minValue = getInteger(dict, "minValue", 0);
+  maxValue = getInteger(dict, "maxValue", 0);
+}
+
+// --- engine ---
 
 void JPoseMaker::engine(int n, JLinkObj& link) {
   int v = readInteger(link);
@@ -83,65 +123,13 @@ void JPoseMaker::autoCalibrateOff() {
 }
 
 void JPoseMaker::debugInfo() {
-  char line[160];
-  std::snprintf(line, sizeof line, "acceleration %d", acceleration);
-  JComponent::debug(JString(line));
-  std::snprintf(line, sizeof line, "enabled %d", enabled);
-  JComponent::debug(JString(line));
-  std::snprintf(line, sizeof line, "easyToHardPercent %d", easyToHardPercent);
-  JComponent::debug(JString(line));
-  std::snprintf(line, sizeof line, "calibrateCounter %d", calibrateCounter);
-  JComponent::debug(JString(line));
-  std::snprintf(line, sizeof line, "minValue %d, maxValue %d, minMaxSet %d, calibrating %d", minValue, maxValue,
-                minMaxSet ? 1 : 0, calibrating ? 1 : 0);
-  JComponent::debug(JString(line));
-  std::snprintf(line, sizeof line, "accelerationExceedsThreshold %d, erange %d", accelerationExceedsThreshold ? 1 : 0,
-                erange);
-  JComponent::debug(JString(line));
-}
-
-void JPoseMaker::writeContent(JOutputStream& os) {
-  JAddObj::writeContent(os);
-  putInteger(os, "enabled", enabled);
-  putInteger(os, "easyToHardPercent", easyToHardPercent);
-  putInteger(os, "minValue", minValue);
-  putInteger(os, "maxValue", maxValue);
-  putInteger(os, "minMaxSet", minMaxSet ? 1 : 0);
-}
-
-void JPoseMaker::readContent(JDictionary& dict) {
-  JAddObj::readContent(dict);
-  enabled = getInteger(dict, "enabled", 0) != 0 ? 1 : 0;
-  minMaxSet = getInteger(dict, "minMaxSet", 0) != 0;
-  // Held to 0..100: it weighs the smoothing, and a weight past 100 would amplify the motion.
-  easyToHardPercent = clampTo(getInteger(dict, "easyToHardPercent", 0), 0, 100);
-  minValue = getInteger(dict, "minValue", 0);
-  maxValue = getInteger(dict, "maxValue", 0);
-}
-
-JArray JPoseMaker::getProperties() {
-  JArray a;
-  a.append(new JIntegerProperty("easyToHardPercent", easyToHardPercent, 0, 100));
-  a.append(new JIntegerListProperty("enabled", enabled != 0 ? 1 : 0, JIntegerListProperty::booleanTag));
-  return a;
-}
-
-bool JPoseMaker::updateProperty(JProperty& p) {
-  const JString& name = p.getName();
-  if (auto* ip = dynamic_cast<JIntegerProperty*>(&p)) {
-    if (name == "easyToHardPercent") {
-      easyToHardPercent = clampTo(ip->value, 0, 100);
-      return true;
-    }
-    return false;
-  }
-  if (auto* lp = dynamic_cast<JIntegerListProperty*>(&p)) {
-    if (name == "enabled") {
-      enabled = lp->value != 0 ? 1 : 0;  // no calibration starts or ends here
-      return true;
-    }
-  }
-  return false;
+  JComponent::debugf("acceleration %d", acceleration);
+  JComponent::debugf("enabled %d", enabled);
+  JComponent::debugf("easyToHardPercent %d", easyToHardPercent);
+  JComponent::debugf("calibrateCounter %d", calibrateCounter);
+  JComponent::debugf("minValue %d, maxValue %d, minMaxSet %d, calibrating %d", minValue, maxValue, minMaxSet ? 1 : 0,
+                     calibrating ? 1 : 0);
+  JComponent::debugf("accelerationExceedsThreshold %d, erange %d", accelerationExceedsThreshold ? 1 : 0, erange);
 }
 
 void JPoseMaker::draw(JGraphics& g, int x, int y, int w, int h) { drawText(g, JString("sCrt"), JRect(x, y, w, h)); }

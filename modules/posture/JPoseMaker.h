@@ -29,7 +29,6 @@ public:
   void autoCalibrateOff();
   void debugInfo();
 
-
   // --- fields ---
   int acceleration = 0;
   int enabled = 0;

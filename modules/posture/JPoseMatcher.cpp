@@ -1,8 +1,6 @@
 #include "JPoseMatcher.h"
 
 #include <climits>
-#include <cstdarg>
-#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -38,14 +36,6 @@ std::string colorKey(int level) { return keyOf("color", level); }
 
 std::atomic<int> JPoseMatcher::paintCounter{0};
 
-BandColumns& BandColumns::operator=(const BandColumns& o) {
-  for (int k = 0; k < kCount; ++k) {
-    sets_[k] = o.sets_[k];
-    sets_[k].SetupLinks();
-  }
-  return *this;
-}
-
 JPoseMatcher::JPoseMatcher() {
   setPorts(kInputs, kOutputs);
   for (int i = 0; i < kLevels; ++i) {
@@ -75,10 +65,10 @@ JObject* JPoseMatcher::clone() const {
   return copy;
 }
 
+// A clone starts fresh: no positions, rows, matches or derived colours until it is started.
 void JPoseMatcher::Init() {
   tickCounter = 0;
   for (int k = 0; k < kChannels; ++k) {
-    bandSets[k].SetupLinks();
     position[k] = -1;
     currentRow[k] = -1;
     bandSets[k].setId(k);
@@ -94,6 +84,7 @@ void JPoseMatcher::startup() {
   updateErrorThreshold();
 }
 
+// --- ports ---
 
 void JPoseMatcher::access(int n, JLinkObj&, const JDataType& data) {
   if (data.type() != JIntegerData::id) return;
@@ -107,13 +98,220 @@ void JPoseMatcher::access(int n, JLinkObj&, const JDataType& data) {
   }
 }
 
-void JPoseMatcher::debugLine(const char* format, ...) {
-  char line[256];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(line, sizeof line, format, args);
-  va_end(args);
-  JComponent::debug(JString(line));
+// --- properties ---
+
+JArray JPoseMatcher::getProperties() {
+  JArray a;
+  a.append(new JIntegerProperty("numberRows", numberRows, 2, 32));
+  a.append(new JIntegerProperty("numberColors", numberColors, 1, 16));
+  a.append(new JIntegerProperty("ticksNeededToAdvance", ticksNeededToAdvance, 1, 100));
+  a.append(new JIntegerProperty("ticksNeededToDecay", ticksNeededToDecay, 1, 100));
+  a.append(new JIntegerListProperty("adaptationEnabled", adaptationEnabled ? 1 : 0, JIntegerListProperty::booleanTag));
+  a.append(new JIntegerProperty("adaptationSpeed", adaptationSpeed, 0, 100));
+  a.append(new JIntegerProperty("accuracyPercent", accuracyPercent, 0, 100));
+  for (int i = 0; i < kLevels; ++i)
+    a.append(new JColorProperty(colorKey(i), derivedColor[i] ? JColor::black : colors[i]));
+  return a;
+}
+
+// Values past the offered range are held to it: rows and colours size the columns.
+bool JPoseMatcher::updateProperty(JProperty& p) {
+  int v = 0;
+  if (p.is("numberRows", v)) {
+    numberRows = clampTo(v, 2, 32);
+  } else if (p.is("numberColors", v)) {
+    numberColors = clampTo(v, 1, 16);
+  } else if (p.is("ticksNeededToAdvance", v)) {
+    ticksNeededToAdvance = clampTo(v, 1, 100);
+  } else if (p.is("ticksNeededToDecay", v)) {
+    ticksNeededToDecay = clampTo(v, 1, 100);
+  } else if (p.is("adaptationSpeed", v)) {
+    adaptationSpeed = clampTo(v, 0, 100);
+    return true;
+  } else if (p.is("accuracyPercent", v)) {
+    accuracyPercent = clampTo(v, 0, 100);
+    updateErrorThreshold();
+    return true;
+  } else if (p.is("adaptationEnabled", adaptationEnabled)) {
+    return true;
+  } else if (!updateColor(p)) {
+    return false;
+  }
+  updateBands();
+  return true;
+}
+
+// A user colour for one of levels 1..15 (level 0 is never painted); the derived levels around it
+// are refilled unless it was set to black.
+bool JPoseMatcher::updateColor(JProperty& p) {
+  JColor c;
+  for (int i = 1; i < kLevels; ++i) {
+    if (!p.is(colorKey(i).c_str(), c)) continue;
+    colors[i] = c;
+    derivedColor[i] = false;
+    lastEditedColor = i;
+    if (!isBlack(c)) InterpolateColors();
+    return true;
+  }
+  return false;
+}
+
+void JPoseMatcher::InterpolateColors() {
+  JColor prev = JColor::black;
+  int pendingFrom = -1;  // pending levels are consecutive: pendingFrom .. i - 1
+  for (int i = 1; i < kLevels; ++i) {
+    if (isBlack(colors[i]) || derivedColor[i]) {
+      if (pendingFrom < 0) pendingFrom = i;
+      continue;
+    }
+    const JColor next = colors[i];
+    if (pendingFrom >= 0) {
+      int n = i - pendingFrom;
+      int dr = (next.getRed() - prev.getRed()) / n;
+      int dg = (next.getGreen() - prev.getGreen()) / n;
+      int db = (next.getBlue() - prev.getBlue()) / n;
+      for (int m = 0; m < n; ++m) {
+        colors[pendingFrom + m] =
+            JColor(prev.getRed() + m * dr, prev.getGreen() + m * dg, prev.getBlue() + m * db);
+        derivedColor[pendingFrom + m] = true;
+      }
+      pendingFrom = -1;
+    }
+    prev = next;
+  }
+}
+
+// --- persistence ---
+
+void JPoseMatcher::writeContent(JOutputStream& os) {
+  JAddObj::writeContent(os);
+  for (int i = 0; i < kLevels; ++i) putObject(os, colorKey(i).c_str(), derivedColor[i] ? JColor::black : colors[i]);
+  for (int j = 0; j < kChannels; ++j) {
+    putInteger(os, keyOf("min", j).c_str(), channelMin[j]);
+    putInteger(os, keyOf("max", j).c_str(), channelMax[j]);
+  }
+  putInteger(os, "numberRows", numberRows);
+  putInteger(os, "numberColors", numberColors);
+  putInteger(os, "ticksNeededToAdvance", ticksNeededToAdvance);
+  putInteger(os, "ticksNeededToDecay", ticksNeededToDecay);
+  putFlag(os, "calibrated", calibrated);
+  putInteger(os, "percentPropagationWidth", percentPropagationWidth);
+  putFlag(os, "adaptationEnabled", adaptationEnabled);
+  putInteger(os, "adaptationSpeed", adaptationSpeed);
+  putInteger(os, "accuracyPercent", accuracyPercent);
+  for (int k = 0; k < kPatterns; ++k)
+    for (int i = 0; i < JPatternFull::kEntries; ++i)
+      putInteger(os, keyOf("v-", k * 100 + i).c_str(), patterns[k].values[i]);
+}
+
+void JPoseMatcher::readContent(JDictionary& dict) {
+  JAddObj::readContent(dict);
+  getObjects(dict, "color", colors, kLevels);
+  for (int j = 0; j < kChannels; ++j) {
+    channelMin[j] = getInteger(dict, keyOf("min", j).c_str(), 0);
+    channelMax[j] = getInteger(dict, keyOf("max", j).c_str(), 0);
+  }
+  // Rows and colours divide below and size the band columns: a stored 0 (or a value no column
+  // can hold) keeps what the module held before.
+  int rows = getInteger(dict, "numberRows", 0);
+  if (rows >= 1 && rows <= BandSet::kBands) numberRows = rows;
+  for (int j = 0; j < kChannels; ++j)
+    channelStep[j] = saturate((static_cast<long long>(channelMax[j]) - channelMin[j]) / numberRows);
+  int levels = getInteger(dict, "numberColors", 0);
+  if (levels >= 1 && levels <= kLevels) numberColors = levels;
+  ticksNeededToAdvance = getInteger(dict, "ticksNeededToAdvance", 0);
+  ticksNeededToDecay = getInteger(dict, "ticksNeededToDecay", 0);
+  accuracyPercent = clampTo(getInteger(dict, "accuracyPercent", 0), 0, 100);
+  calibrated = getFlag(dict, "calibrated");
+  adaptationEnabled = getFlag(dict, "adaptationEnabled");
+  adaptationSpeed = getInteger(dict, "adaptationSpeed", 0);
+  percentPropagationWidth = clampTo(getInteger(dict, "percentPropagationWidth", 0), 0, 100);
+  for (int k = 0; k < kPatterns; ++k)
+    for (int i = 0; i < JPatternFull::kEntries; ++i)
+      patterns[k].values[i] = getInteger(dict, keyOf("v-", k * 100 + i).c_str(), 0);
+  updateBands();
+  updateCalibration();
+  updatePropagationWidth();
+  InterpolateColors();
+}
+
+// --- inputs ---
+
+void JPoseMatcher::engine(int n, JLinkObj& link) {
+  int v = readInteger(link);
+  if (n >= 0 && n < kChannels) {
+    storeValue(n, v);
+    return;
+  }
+  switch (n) {
+    case kTimer:
+      tick();
+      break;
+    case kCalibrator:
+      if (v != 0) {
+        startCalibration();
+      } else {
+        endCalibration();
+      }
+      break;
+    case kRowCount: {
+      int r = v / 2046 + 2;
+      if (r >= 1 && r <= BandSet::kBands && r != numberRows) {
+        numberRows = r;
+        updateCalibration();
+        updatePropagationWidth();
+        updateErrorThreshold();
+      }
+      break;
+    }
+    case kAdvanceTickCount:
+    case kDecayTickCount: {
+      // A higher value gives fewer ticks.
+      long long t = (65535LL - v) / 655 + 1;
+      int& ticks = n == kAdvanceTickCount ? ticksNeededToAdvance : ticksNeededToDecay;
+      if (t >= 1 && t <= 100 && t != ticks) {
+        ticks = static_cast<int>(t);
+        updateBands();
+      }
+      break;
+    }
+    case kPercentPropagation:
+      percentPropagationWidth = percentOf(v);
+      updatePropagationWidth();
+      break;
+    case kAccuracyPercent:
+      accuracyPercent = percentOf(v);
+      updateErrorThreshold();
+      break;
+    case kSelectPattern:
+      if (v != 0) {
+        cycleSelectedPattern();
+        recognizedPattern = selectedPattern + 1;
+        broadcast(kRecognizedPattern);
+      }
+      break;
+    case kMarkPattern:
+      if (v != 0) {
+        if (displayedPattern >= 0 && displayedPattern < kPatterns) {
+          clearSelectedPattern(displayedPattern);
+        } else {
+          createSelectedPattern();
+        }
+      }
+      break;
+    case kDisplayPattern:
+      if (v != 0) displayStep();
+      break;
+    case kCreatePattern:
+      createStep();  // both edges of the creator's signal count
+      break;
+    case kResetAllPatterns:
+      if (v != 0)
+        for (JPatternFull& p : patterns) p.clear();
+      break;
+    default:
+      break;
+  }
 }
 
 // --- calibration and band settings ---
@@ -160,7 +358,7 @@ void JPoseMatcher::endCalibration() {
 void JPoseMatcher::storeValue(int channel, int v) {
   if (channel == -1) return;
   if (channel < 0 || channel >= kChannels) {
-    debugLine("bad channel");
+    JComponent::debugf("bad channel");
     return;
   }
   int p = position[channel];
@@ -301,7 +499,7 @@ void JPoseMatcher::displayStep() {
   }
   recognizedPattern = displayedPattern + 1;
   broadcast(kRecognizedPattern);
-  debugLine("pattern %d: matched %d, error threshold %d, matchDistance %d", displayedPattern,
+  JComponent::debugf("pattern %d: matched %d, error threshold %d, matchDistance %d", displayedPattern,
             matched[displayedPattern] ? 1 : 0, errorThreshold, matchDistance[displayedPattern]);
 }
 
@@ -323,239 +521,6 @@ void JPoseMatcher::createStep() {
   adaptSelectedPattern();
   recognizedPattern = selectedPattern + 1;
   broadcast(kRecognizedPattern);
-}
-
-// --- inputs ---
-
-void JPoseMatcher::engine(int n, JLinkObj& link) {
-  int v = readInteger(link);
-  if (n >= 0 && n < kChannels) {
-    storeValue(n, v);
-    return;
-  }
-  switch (n) {
-    case kTimer:
-      tick();
-      break;
-    case kCalibrator:
-      if (v != 0) {
-        startCalibration();
-      } else {
-        endCalibration();
-      }
-      break;
-    case kRowCount: {
-      int r = v / 2046 + 2;
-      if (r >= 1 && r <= BandSet::kBands && r != numberRows) {
-        numberRows = r;
-        updateCalibration();
-        updatePropagationWidth();
-        updateErrorThreshold();
-      }
-      break;
-    }
-    case kAdvanceTickCount:
-    case kDecayTickCount: {
-      // A higher value gives fewer ticks.
-      long long t = (65535LL - v) / 655 + 1;
-      int& ticks = n == kAdvanceTickCount ? ticksNeededToAdvance : ticksNeededToDecay;
-      if (t >= 1 && t <= 100 && t != ticks) {
-        ticks = static_cast<int>(t);
-        updateBands();
-      }
-      break;
-    }
-    case kPercentPropagation:
-      percentPropagationWidth = percentOf(v);
-      updatePropagationWidth();
-      break;
-    case kAccuracyPercent:
-      accuracyPercent = percentOf(v);
-      updateErrorThreshold();
-      break;
-    case kSelectPattern:
-      if (v != 0) {
-        cycleSelectedPattern();
-        recognizedPattern = selectedPattern + 1;
-        broadcast(kRecognizedPattern);
-      }
-      break;
-    case kMarkPattern:
-      if (v != 0) {
-        if (displayedPattern >= 0 && displayedPattern < kPatterns) {
-          clearSelectedPattern(displayedPattern);
-        } else {
-          createSelectedPattern();
-        }
-      }
-      break;
-    case kDisplayPattern:
-      if (v != 0) displayStep();
-      break;
-    case kCreatePattern:
-      createStep();  // both edges of the creator's signal count
-      break;
-    case kResetAllPatterns:
-      if (v != 0)
-        for (JPatternFull& p : patterns) p.clear();
-      break;
-    default:
-      break;
-  }
-}
-
-// --- persistence ---
-
-void JPoseMatcher::writeContent(JOutputStream& os) {
-  JAddObj::writeContent(os);
-  for (int i = 0; i < kLevels; ++i) putObject(os, colorKey(i).c_str(), derivedColor[i] ? JColor::black : colors[i]);
-  for (int j = 0; j < kChannels; ++j) {
-    putInteger(os, keyOf("min", j).c_str(), channelMin[j]);
-    putInteger(os, keyOf("max", j).c_str(), channelMax[j]);
-  }
-  putInteger(os, "numberRows", numberRows);
-  putInteger(os, "numberColors", numberColors);
-  putInteger(os, "ticksNeededToAdvance", ticksNeededToAdvance);
-  putInteger(os, "ticksNeededToDecay", ticksNeededToDecay);
-  putInteger(os, "calibrated", calibrated ? 1 : 0);
-  putInteger(os, "percentPropagationWidth", percentPropagationWidth);
-  putInteger(os, "adaptationEnabled", adaptationEnabled ? 1 : 0);
-  putInteger(os, "adaptationSpeed", adaptationSpeed);
-  putInteger(os, "accuracyPercent", accuracyPercent);
-  for (int k = 0; k < kPatterns; ++k)
-    for (int i = 0; i < JPatternFull::kEntries; ++i)
-      putInteger(os, keyOf("v-", k * 100 + i).c_str(), patterns[k].values[i]);
-}
-
-void JPoseMatcher::readContent(JDictionary& dict) {
-  JAddObj::readContent(dict);
-  getObjects(dict, "color", colors, kLevels);
-  for (int j = 0; j < kChannels; ++j) {
-    channelMin[j] = getInteger(dict, keyOf("min", j).c_str(), 0);
-    channelMax[j] = getInteger(dict, keyOf("max", j).c_str(), 0);
-  }
-  // Rows and colours divide below and size the band columns: a stored 0 (or a value no column
-  // can hold) keeps what the module held before.
-  int rows = getInteger(dict, "numberRows", 0);
-  if (rows >= 1 && rows <= BandSet::kBands) numberRows = rows;
-  for (int j = 0; j < kChannels; ++j)
-    channelStep[j] = saturate((static_cast<long long>(channelMax[j]) - channelMin[j]) / numberRows);
-  int levels = getInteger(dict, "numberColors", 0);
-  if (levels >= 1 && levels <= kLevels) numberColors = levels;
-  ticksNeededToAdvance = getInteger(dict, "ticksNeededToAdvance", 0);
-  ticksNeededToDecay = getInteger(dict, "ticksNeededToDecay", 0);
-  accuracyPercent = clampTo(getInteger(dict, "accuracyPercent", 0), 0, 100);
-  calibrated = getInteger(dict, "calibrated", 0) != 0;
-  adaptationEnabled = getInteger(dict, "adaptationEnabled", 0) != 0;
-  adaptationSpeed = getInteger(dict, "adaptationSpeed", 0);
-  percentPropagationWidth = clampTo(getInteger(dict, "percentPropagationWidth", 0), 0, 100);
-  for (int k = 0; k < kPatterns; ++k)
-    for (int i = 0; i < JPatternFull::kEntries; ++i)
-      patterns[k].values[i] = getInteger(dict, keyOf("v-", k * 100 + i).c_str(), 0);
-  updateBands();
-  updateCalibration();
-  updatePropagationWidth();
-  InterpolateColors();
-}
-
-// --- properties ---
-
-JArray JPoseMatcher::getProperties() {
-  JArray a;
-  a.append(new JIntegerProperty("numberRows", numberRows, 2, 32));
-  a.append(new JIntegerProperty("numberColors", numberColors, 1, 16));
-  a.append(new JIntegerProperty("ticksNeededToAdvance", ticksNeededToAdvance, 1, 100));
-  a.append(new JIntegerProperty("ticksNeededToDecay", ticksNeededToDecay, 1, 100));
-  a.append(new JIntegerListProperty("adaptationEnabled", adaptationEnabled ? 1 : 0, JIntegerListProperty::booleanTag));
-  a.append(new JIntegerProperty("adaptationSpeed", adaptationSpeed, 0, 100));
-  a.append(new JIntegerProperty("accuracyPercent", accuracyPercent, 0, 100));
-  for (int i = 0; i < kLevels; ++i)
-    a.append(new JColorProperty(colorKey(i), derivedColor[i] ? JColor::black : colors[i]));
-  return a;
-}
-
-bool JPoseMatcher::updateProperty(JProperty& p) {
-  const JString& name = p.getName();
-  if (auto* ip = dynamic_cast<JIntegerProperty*>(&p)) {
-    // Values past the offered range are held to it: rows and colours size the columns.
-    if (name == "numberRows") {
-      numberRows = clampTo(ip->value, 2, 32);
-      updateBands();
-      return true;
-    }
-    if (name == "numberColors") {
-      numberColors = clampTo(ip->value, 1, 16);
-      updateBands();
-      return true;
-    }
-    if (name == "ticksNeededToAdvance") {
-      ticksNeededToAdvance = clampTo(ip->value, 1, 100);
-      updateBands();
-      return true;
-    }
-    if (name == "ticksNeededToDecay") {
-      ticksNeededToDecay = clampTo(ip->value, 1, 100);
-      updateBands();
-      return true;
-    }
-    if (name == "adaptationSpeed") {
-      adaptationSpeed = clampTo(ip->value, 0, 100);
-      return true;
-    }
-    if (name == "accuracyPercent") {
-      accuracyPercent = clampTo(ip->value, 0, 100);
-      updateErrorThreshold();
-      return true;
-    }
-    return false;
-  }
-  if (auto* lp = dynamic_cast<JIntegerListProperty*>(&p)) {
-    if (name == "adaptationEnabled") {
-      adaptationEnabled = lp->value != 0;
-      return true;
-    }
-    return false;
-  }
-  auto* cp = dynamic_cast<JColorProperty*>(&p);
-  if (!cp) return false;
-  bool found = false;
-  for (int i = 1; i < kLevels && !found; ++i) {  // level 0 is never painted
-    if (name == JString(colorKey(i))) {
-      colors[i] = cp->color;
-      derivedColor[i] = false;
-      lastEditedColor = i;
-      found = true;
-    }
-  }
-  if (!found) return false;
-  if (!isBlack(colors[lastEditedColor])) InterpolateColors();
-  updateBands();
-  return true;
-}
-
-void JPoseMatcher::InterpolateColors() {
-  JColor prev = JColor::black;
-  int pendingFrom = -1;  // pending levels are consecutive: pendingFrom .. i - 1
-  for (int i = 1; i < kLevels; ++i) {
-    if (isBlack(colors[i]) || derivedColor[i]) {
-      if (pendingFrom < 0) pendingFrom = i;
-      continue;
-    }
-    const JColor next = colors[i];
-    if (pendingFrom >= 0) {
-      int n = i - pendingFrom;
-      int dr = (next.getRed() - prev.getRed()) / n;
-      int dg = (next.getGreen() - prev.getGreen()) / n;
-      int db = (next.getBlue() - prev.getBlue()) / n;
-      for (int m = 0; m < n; ++m) {
-        colors[pendingFrom + m] =
-            JColor(prev.getRed() + m * dr, prev.getGreen() + m * dg, prev.getBlue() + m * db);
-        derivedColor[pendingFrom + m] = true;
-      }
-      pendingFrom = -1;
-    }
-    prev = next;
-  }
 }
 
 // --- drawing ---

@@ -8,52 +8,25 @@
 #include "JPatternFull.h"
 #include "modules/Module.h"
 
-// Ten band columns whose copies chain their own bands, never the source's.
-class BandColumns {
-public:
-  static constexpr int kCount = 10;
-  BandColumns() = default;
-  BandColumns(const BandColumns& o) { *this = o; }
-  BandColumns& operator=(const BandColumns& o);
-  BandSet& operator[](int k) { return sets_[k]; }
-  const BandSet& operator[](int k) const { return sets_[k]; }
-
-private:
-  BandSet sets_[kCount];
-};
-
 class JPoseMatcher : public JAddObj {
 public:
   static constexpr int kChannels = 10;
   static constexpr int kPatterns = 10;
   static constexpr int kLevels = 16;
 
-  // Inputs.
+  // Inputs past the ten channels.
   enum {
-    kTimer = 10,
-    kCalibrator = 11,
-    kRowCount = 12,
-    kAdvanceTickCount = 13,
-    kDecayTickCount = 14,
-    kPercentPropagation = 15,
-    kAccuracyPercent = 16,
-    kSelectPattern = 17,
-    kMarkPattern = 18,
-    kDisplayPattern = 19,
-    kCreatePattern = 20,
-    kResetAllPatterns = 21,
+    kTimer = 10, kCalibrator, kRowCount, kAdvanceTickCount, kDecayTickCount, kPercentPropagation,
+    kAccuracyPercent, kSelectPattern, kMarkPattern, kDisplayPattern, kCreatePattern, kResetAllPatterns
   };
   // Outputs past the ten pattern flags.
   enum { kRecognizedPattern = 10, kAutoCreateSignal = 11 };
 
   JPoseMatcher();
-  JPoseMatcher(const JPoseMatcher&) = default;
-  JPoseMatcher& operator=(const JPoseMatcher&) = default;
 
   // --- host operations ---
   void writeContent(JOutputStream& os) override;
   void readContent(JDictionary& dict) override;
-  ~JPoseMatcher() override = default;
   const char* className() const override { return "JPoseMatcher"; }
   JObject* clone() const override;
   void startup() override;
@@ -86,7 +59,7 @@ public:
   static std::atomic<int> paintCounter;
 
   // --- fields ---
-  BandColumns bandSets;
+  BandSet bandSets[kChannels];
   JColor colors[kLevels];
   bool derivedColor[kLevels];
   int lastEditedColor = -1;
@@ -132,5 +105,5 @@ private:
   // The current row of every column, read once and compared with every pattern.
   void readRows(int* rows) const;
   int distanceFromRows(const int* rows, const JPatternFull& pattern, DeltaTracker& tracker) const;
-  void debugLine(const char* format, ...);
+  bool updateColor(JProperty& p);
 };

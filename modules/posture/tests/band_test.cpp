@@ -176,29 +176,25 @@ TEST(BandSet, DistanceAndDriftHoldToTheIntRange) {
   EXPECT_EQ(s.getDistanceTo(-2, drift), 8);  // only -1 means "not set"
 }
 
-TEST(BandSet, CopyKeepsLinksUntilSetUpAgain) {
+TEST(BandSet, CopyIsChainedToItsOwnBands) {
   BandSet source = column(8, 16, 1, 1, 1);
   BandSet copy = source;
-  // Not relinked: propagation from the copy lifts the source's bands.
+  // Propagation from the copy lifts the copy's neighbours, never the source's.
   copy.bands[4].Activate();
   copy.bands[4].Activate();  // level 2 lifts neighbours to 1
-  EXPECT_EQ(source.bands[3].color, 1);
-  EXPECT_EQ(source.bands[5].color, 1);
-  EXPECT_EQ(copy.bands[3].color, 0);
-  // The band itself is the copy's: its own activator drives it.
-  EXPECT_EQ(copy.bands[4].color, 2);
-  EXPECT_EQ(source.bands[4].color, 0);
-
-  BandSet fresh = column(8, 16, 1, 1, 1);
-  BandSet independent = fresh;
-  independent.SetupLinks();
-  independent.bands[4].Activate();
-  independent.bands[4].Activate();
-  EXPECT_EQ(levels(fresh, 3, 5), (std::vector<int>{0, 0, 0}));
-  EXPECT_EQ(levels(independent, 3, 5), (std::vector<int>{1, 2, 1}));
-  EXPECT_EQ(independent.bands[0].prev, nullptr);
-  EXPECT_EQ(independent.bands[31].next, nullptr);
-  EXPECT_EQ(independent.bands[31].prev, &independent.bands[30]);
+  EXPECT_EQ(levels(copy, 3, 5), (std::vector<int>{1, 2, 1}));
+  EXPECT_EQ(levels(source, 3, 5), (std::vector<int>{0, 0, 0}));
+  // Assigned over a set in use, the same.
+  BandSet assigned = column(4, 3);
+  assigned = source;
+  assigned.bands[1].Activate();
+  assigned.bands[1].Activate();
+  EXPECT_EQ(levels(assigned, 0, 2), (std::vector<int>{1, 2, 1}));
+  EXPECT_EQ(levels(source, 0, 2), (std::vector<int>{0, 0, 0}));
+  // The chain spans all 32 bands.
+  EXPECT_EQ(copy.bands[0].prev, -1);
+  EXPECT_EQ(copy.bands[31].next, -1);
+  EXPECT_EQ(copy.bands[31].prev, 30);
 }
 
 TEST(BandSet, InitKeepsLevelsAndSettingsTakeEffect) {

@@ -646,13 +646,21 @@ TEST(JPoseMatcherLifecycle, CloneStartsFreshWithTheSameSettings) {
   EXPECT_EQ(copy->position[0], -1);  // positions come with the copy's own links
   EXPECT_FALSE(copy->derivedColor[3]);
   for (int k = 0; k < 10; ++k) EXPECT_FALSE(copy->matched[k]);
-  // The copy's columns are chained to themselves.
-  EXPECT_EQ(copy->bandSets[0].bands[4].next, &copy->bandSets[0].bands[5]);
+  // The copy's columns are its own: a band it drives lifts its neighbours, not the source's
+  // (column 1 has had no values: all its bands are at 0).
+  auto driveBand = [](JPoseMatcher& m) {
+    for (int i = 0; i < 3; ++i) m.bandSets[1].bands[8].Activate();
+    return std::vector<int>{m.bandSets[1].bands[7].color, m.bandSets[1].bands[9].color};
+  };
+  EXPECT_EQ(driveBand(*copy), (std::vector<int>{2, 2}));
+  EXPECT_EQ(r.m.bandSets[1].bands[7].color, 0);
+  EXPECT_EQ(r.m.bandSets[1].bands[9].color, 0);
   EXPECT_EQ(copy->bandSets[0].bands[4].activator.target, &copy->bandSets[0].bands[4]);
   // And so are those of an assigned module.
   JPoseMatcher assigned;
   assigned = r.m;
-  EXPECT_EQ(assigned.bandSets[1].bands[1].prev, &assigned.bandSets[1].bands[0]);
+  EXPECT_EQ(driveBand(assigned), (std::vector<int>{2, 2}));
+  EXPECT_EQ(r.m.bandSets[1].bands[7].color, 0);
 }
 
 namespace {
