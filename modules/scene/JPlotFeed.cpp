@@ -1,0 +1,432 @@
+#include "JPlotFeed.h"
+
+#include <string>
+
+#include "loom/JDiagram.h"
+
+namespace {
+const JPortTable kInputs{{kSideLeft, 0.25, 0.5,
+                          {"x", "y", "z", "signal 1", "signal 2", "signal 3", "signal 4", "signal 5",
+                           {"transformer bytes to plot", JBytesData::id}}},
+                         {kSideTop, 0.25, 0.5, {"enable(logical)", "timer_sampled", "calibrate"}}};
+const JPortTable kOutputs{{kSideRight, 0, 1, {{"DEF list", JStringData::id}}}};
+
+void putLE(JBlock& b, int v) {
+  const auto u = static_cast<uint32_t>(v);
+  for (int i = 0; i < 4; ++i) b.append(static_cast<uint8_t>(u >> (8 * i)));
+}
+
+bool hasLetter(const JString& s) {
+  for (int i = 0; i < s.length(); ++i)
+    if (JCharacter::isAlpha(static_cast<unsigned char>(s[i]))) return true;
+  return false;
+}
+}  // namespace
+
+JPlotFeed::JPlotFeed() { setPorts(kInputs, kOutputs); }
+
+JPlotFeed::~JPlotFeed() { close(); }
+
+// A copy takes the connection's settings under the lock: the original's thread may be replacing
+// the socket or the address at this moment. The copy is not connected.
+JPlotFeed::Line::Line(const Line& o) { *this = o; }
+
+JPlotFeed::Line& JPlotFeed::Line::operator=(const Line& o) {
+  if (this == &o) return *this;
+  JCriticalSection::Lock mine(lock);
+  JCriticalSection::Lock theirs(const_cast<JCriticalSection&>(o.lock));
+  socket = o.socket;
+  address = o.address;
+  listText = o.listText;
+  return *this;
+}
+
+JString JPlotFeed::currentAddress() const {
+  JCriticalSection::Lock guard(const_cast<JCriticalSection&>(line.lock));
+  return line.address;
+}
+
+JString JPlotFeed::lastText() const {
+  JCriticalSection::Lock guard(const_cast<JCriticalSection&>(line.lock));
+  return line.listText;
+}
+
+// --- properties and persistence ---
+
+JArray JPlotFeed::getProperties() {
+  JArray a = JModuleObj::getProperties();
+  a.append(new JStringProperty("hostName/IPaddress", currentAddress()));
+  a.append(new JIntegerProperty("port", port.load(), kMinPort, kMaxPort));
+  a.append(new JStringProperty("fileToLoad", fileToLoad));
+  return a;
+}
+
+// Every change closes the connection; an enabled module then connects anew with the new settings.
+bool JPlotFeed::updateProperty(JProperty& p) {
+  if (JModuleObj::updateProperty(p)) return true;
+  const JString& name = p.getName();
+  int portValue = 0;
+  JString text;
+  const bool isPort = p.is("port", portValue);
+  const bool isAddress = p.is("hostName/IPaddress", text);
+  const bool isFile = !isAddress && p.is("fileToLoad", text);
+  if (!isPort && !isAddress && !isFile) return false;
+  if (isPort && (portValue < kMinPort || portValue > kMaxPort)) return name == JString("port");  // refused
+  const bool wasEnabled = (enable & 0xff) != 0;
+  close();
+  if (isPort) {
+    port.store(portValue);
+  } else if (isAddress) {
+    JCriticalSection::Lock guard(line.lock);
+    line.address = text;
+  } else {
+    fileToLoad = text;
+    fileMessagePending.store(true);
+  }
+  if (wasEnabled) open();
+  repaint();
+  return true;
+}
+
+void JPlotFeed::writeContent(JOutputStream& os) {
+  JAddObj::writeContent(os);
+  putObject(os, "address", currentAddress());
+  putInteger(os, "port", port.load());
+  putObject(os, "fileToLoad", fileToLoad);
+  putInteger(os, "minX", minX);
+  putInteger(os, "maxX", maxX);
+  putInteger(os, "minY", minY);
+  putInteger(os, "maxY", maxY);
+  putInteger(os, "minZ", minZ);
+  putInteger(os, "maxZ", maxZ);
+  putInteger(os, "calibrated", calibrated);
+  putInteger(os, "initial_X_values_set", initialXSet);
+  putInteger(os, "initial_Y_values_set", initialYSet);
+  putInteger(os, "initial_Z_values_set", initialZSet);
+  for (int k = 1; k <= kSignals; ++k) {
+    const SignalRange& s = signalRanges[k - 1];
+    const std::string n = std::to_string(k);
+    putInteger(os, ("minSignal" + n).c_str(), s.minSignal);
+    putInteger(os, ("maxSignal" + n).c_str(), s.maxSignal);
+    putInteger(os, ("initial_signal" + n + "_values_set").c_str(), s.initialSignalSet);
+  }
+}
+
+void JPlotFeed::readContent(JDictionary& dict) {
+  JAddObj::readContent(dict);
+  {
+    JCriticalSection::Lock guard(line.lock);
+    getObject(dict, "address", line.address);  // missing: kept
+  }
+  port.store(getInteger(dict, "port", 0));
+  getObject(dict, "fileToLoad", fileToLoad);
+  minX = getInteger(dict, "minX", 0);
+  maxX = getInteger(dict, "maxX", 0);
+  minY = getInteger(dict, "minY", 0);
+  maxY = getInteger(dict, "maxY", 0);
+  minZ = getInteger(dict, "minZ", 0);
+  maxZ = getInteger(dict, "maxZ", 0);
+  calibrated = getInteger(dict, "calibrated", 0);
+  initialXSet = getInteger(dict, "initial_X_values_set", 0);
+  initialYSet = getInteger(dict, "initial_Y_values_set", 0);
+  initialZSet = getInteger(dict, "initial_Z_values_set", 0);
+  for (int k = 1; k <= kSignals; ++k) {
+    SignalRange& s = signalRanges[k - 1];
+    const std::string n = std::to_string(k);
+    s.minSignal = getInteger(dict, ("minSignal" + n).c_str(), 0);
+    s.maxSignal = getInteger(dict, ("maxSignal" + n).c_str(), 0);
+    s.initialSignalSet = getInteger(dict, ("initial_signal" + n + "_values_set").c_str(), 0);
+  }
+}
+
+// --- values ---
+
+bool JPlotFeed::inputAllowed(int n) {
+  if (n == kBytes) return true;  // any number of modules may feed messages
+  return JAddObj::inputAllowed(n);
+}
+
+void JPlotFeed::access(int n, JLinkObj&, const JDataType& data) {
+  if (n != 0 || data.type() != JStringData::id) return;
+  static_cast<const JStringData&>(data) = lastText();
+  listPending.store(false);
+}
+
+void JPlotFeed::engine(int n, JLinkObj& link) {
+  if (n >= kX && n < kBytes) {
+    const int v = readInteger(link);
+    if (n == kX) x = v;
+    else if (n == kY) y = v;
+    else if (n == kZ) z = v;
+    else signals[n - kSignal1] = v;
+    if (calibrating != 0) learn(n, v);
+  } else if (n == kBytes) {
+    JCriticalSection::Lock guard(line.lock);
+    if (connectionState.load() != kStopped) send(readBytes(link));
+  } else if (n == kEnable) {
+    enable = readInteger(link);
+    if (enable != 0 && connectionState.load() == kStopped) open();
+    else if (enable == 0 && connectionState.load() != kStopped) close();
+  } else if (n == kTimer) {
+    timerSampled = readInteger(link);
+    if (timerSampled != 0 && calibrated != 0) {
+      JCriticalSection::Lock guard(line.lock);
+      if (connectionState.load() != kStopped) send(samplePayload());
+    }
+  } else if (n == kCalibrate) {
+    const int v = readInteger(link);
+    if (v != 0) {
+      calibrating = 1;
+      calibrated = 0;
+      initialXSet = initialYSet = initialZSet = 0;
+      for (SignalRange& s : signalRanges) s.initialSignalSet = 0;
+    } else {
+      calibrating = 0;
+      if (initialXSet != 0 && initialYSet != 0) calibrated = 1;  // z and the signals are optional
+      calibrationPending.store(true);
+      fileMessagePending.store(true);
+    }
+  } else {
+    return;
+  }
+
+  if (calibrationPending.load() && calibrating == 0) {
+    if (initialXSet == 0) minX = maxX = 0;
+    if (initialYSet == 0) minY = maxY = 0;
+    if (initialZSet == 0) minZ = maxZ = 0;
+    for (SignalRange& s : signalRanges)
+      if (s.initialSignalSet == 0) s.minSignal = s.maxSignal = 0;
+    {
+      JCriticalSection::Lock guard(line.lock);
+      if (connectionState.load() != kStopped) send(calibrationPayload());
+    }
+    calibrationPending.store(false);  // also when nothing could go out
+  }
+  if (fileMessagePending.load()) {
+    JCriticalSection::Lock guard(line.lock);
+    if (connectionState.load() != kStopped) {
+      // A frame that could not be written leaves the message pending for the next input.
+      if (fileToLoad.isEmpty() || send(sceneFilePayload())) fileMessagePending.store(false);
+    }
+  }
+}
+
+void JPlotFeed::learn(int channel, int v) {
+  int *lo, *hi, *seen;
+  if (channel == kX) { lo = &minX; hi = &maxX; seen = &initialXSet; }
+  else if (channel == kY) { lo = &minY; hi = &maxY; seen = &initialYSet; }
+  else if (channel == kZ) { lo = &minZ; hi = &maxZ; seen = &initialZSet; }
+  else {
+    SignalRange& s = signalRanges[channel - kSignal1];
+    lo = &s.minSignal; hi = &s.maxSignal; seen = &s.initialSignalSet;
+  }
+  if (*seen == 0) {
+    *lo = *hi = v;
+    *seen = 1;
+  } else if (v < *lo) {
+    *lo = v;
+  } else if (v > *hi) {
+    *hi = v;
+  }
+}
+
+// --- frames ---
+
+JBlock JPlotFeed::frame(int seq, const JBlock& payload) {
+  if (payload.size() > kMaxPayload) return JBlock();
+  const int length = payload.size() + 2;
+  JBlock f(payload.size() + 4);
+  f.append(static_cast<uint8_t>(length & 0xff));
+  f.append(static_cast<uint8_t>(length >> 8));
+  f.append(static_cast<uint8_t>(seq));
+  f.append(0);
+  f.append(payload);
+  return f;
+}
+
+JBlock JPlotFeed::calibrationPayload() const {
+  JBlock b(92);
+  for (int v : {kCalibrationPayload, minX, maxX, minY, maxY, minZ, maxZ, kSignals}) putLE(b, v);
+  for (const SignalRange& s : signalRanges) {
+    putLE(b, s.initialSignalSet);
+    putLE(b, s.minSignal);
+    putLE(b, s.maxSignal);
+  }
+  return b;
+}
+
+JBlock JPlotFeed::samplePayload() const {
+  JBlock b(40);
+  for (int v : {kSamplePayload, x, y, z, kSignals}) putLE(b, v);
+  for (int s : signals) putLE(b, s);
+  return b;
+}
+
+JBlock JPlotFeed::sceneFilePayload() const {
+  JBlock b(4 + fileToLoad.length());
+  putLE(b, kSceneFilePayload);
+  b.append(fileToLoad.c_str(), fileToLoad.length());
+  return b;
+}
+
+// Called with the lock held. A write that fails loses that frame only; the sequence then stays.
+bool JPlotFeed::send(const JBlock& payload) {
+  JCriticalSection::Lock guard(line.lock);
+  const JBlock f = frame(sequence, payload);
+  if (f.isEmpty()) {
+    JComponent::debugf("message of %d bytes too long to send", payload.size());
+    return false;
+  }
+  try {
+    line.output.write(f);
+  } catch (const JException&) {
+    return false;
+  }
+  sequence = static_cast<uint8_t>(sequence % 128 + 1);
+  return true;
+}
+
+// --- the connection thread ---
+
+void JPlotFeed::startup() { fileMessagePending.store(true); }
+
+// Not under the lock: a thread that a reset left to finish takes it on its way out.
+void JPlotFeed::open() {
+  if (connectionState.load() != kStopped) return;
+  thread.stop();  // a thread that ended by itself, or one that a reset left to finish
+  thread.start(this);
+}
+
+// The socket is shut under the lock (which wakes a read at once); the thread is waited for
+// without it, since the thread takes the lock for its short updates.
+void JPlotFeed::close() {
+  const auto shut = [this] {
+    JCriticalSection::Lock guard(line.lock);
+    connectionState.store(kStopped);
+    try {
+      line.socket.close();
+    } catch (const JException&) {
+    }
+  };
+  const bool wasOpen = connectionState.load() != kStopped || thread.isAlive();
+  shut();
+  thread.stop(shut);
+  JCriticalSection::Lock guard(line.lock);
+  sequence = 1;
+  if (wasOpen) repaint();
+}
+
+void JPlotFeed::reset() {
+  JCriticalSection::Lock guard(line.lock);
+  connectionState.store(kStopped);
+  try {
+    line.socket.close();
+  } catch (const JException&) {
+  }
+}
+
+void JPlotFeed::run() {
+  listPending.store(false);
+  while (thread.running()) {
+    // Resolve: an address without a letter is numeric; the resolved form replaces the text.
+    JSocket attempt;
+    try {
+      const JString text = currentAddress();
+      JInetAddress where;
+      if (!hasLetter(text)) {
+        where = JInetAddress::getAddrByJString(text);
+        JCriticalSection::Lock guard(line.lock);
+        line.address = where.getAddressJString();
+      } else {
+        where = JInetAddress(text);
+        JCriticalSection::Lock guard(line.lock);
+        line.address = where.getHostName();
+      }
+      attempt = JSocket(where, port.load(), true);
+      attempt.setConnectTimeout(kConnectTimeoutMs);
+      attempt.setNoDelay(true);
+    } catch (const JException&) {
+      return;  // connectionState stays as it was
+    }
+    {
+      JCriticalSection::Lock guard(line.lock);
+      if (!thread.running()) return;
+      connectionState.store(kConnecting);
+    }
+    repaint();
+
+    bool connected = false;
+    try {
+      while (thread.running() && connectionState.load() != kStopped && !(connected = attempt.connect()))
+        thread.sleepFor(kRetryMs);
+    } catch (const JException&) {
+      connected = false;
+    }
+    {
+      JCriticalSection::Lock guard(line.lock);
+      if (!thread.running() || connectionState.load() == kStopped) {
+        attempt.close();
+        connectionState.store(kStopped);
+        break;
+      }
+      if (!connected) continue;  // a failure while connecting: resolve again
+      line.socket = std::move(attempt);
+      line.input = JSocketInputStream(line.socket);
+      line.output = JSocketOutputStream(line.socket);
+      connectionState.store(kConnected);
+    }
+    repaint();
+
+    while (connectionState.load() > kConnecting) {
+      JString text;
+      try {
+        text = line.input.readLine();
+      } catch (const JException&) {
+        break;
+      }
+      hearText(text);
+    }
+
+    JCriticalSection::Lock guard(line.lock);
+    if (connectionState.load() != kConnected) break;
+    line.socket.close();  // the connection broke: start again
+  }
+  repaint();
+}
+
+// A list announces itself once; a later one before the output was read only replaces the text.
+// The announcement is made on the host thread, so that the reader gets the latest list.
+void JPlotFeed::hearText(const JString& text) {
+  {
+    JCriticalSection::Lock guard(line.lock);
+    line.listText = text;
+  }
+  if (text.length() > 1 && !listPending.load()) {
+    listPending.store(true);
+    if (JDiagram* d = diagram()) d->post([this] { broadcast(0); }, this);
+  }
+  if (text == JString("c")) {
+    calibrationPending.store(true);
+    fileMessagePending.store(true);
+  }
+}
+
+// --- face ---
+
+void JPlotFeed::draw(JGraphics& g, int x0, int y0, int w, int h) {
+  drawText(g, JString("Plot"), JRect(x0, y0 + h / 12, w, h / 3));
+  drawText(g, JString("Client"), JRect(x0, y0 + h / 3, w, h / 3));
+  drawText(g, currentAddress() + ":" + JInteger::toJString(port.load()), JRect(x0, y0 + 2 * h / 3 - h / 12, w, h / 3));
+}
+
+void JPlotFeed::paint(JGraphics& g, double dx, double dy, JRegion& region, double scale) {
+  JModuleObj::paint(g, dx, dy, region, scale);
+  const JRect r = getIExtent(dx, dy, scale);
+  if (r.width <= 3 * depth2 || r.height <= 3 * depth2) return;
+  const int state = connectionState.load();
+  g.setClip(region);
+  g.setJColor(state == kStopped ? JColor::red.darker() : state == kConnecting ? JColor::yellow : JColor::red);
+  g.fillRect(r.x + depth2, r.y + depth2, depth2, depth2);
+}
+
+LOOMWORK_REGISTER(JPlotFeed)
