@@ -1,11 +1,9 @@
 #include "JGestureMaker.h"
 
 #include <algorithm>
-#include <chrono>
 #include <climits>
 
 #include "base/JClock.h"
-
 
 namespace {
 const JPortTable kInputs{{kSideLeft, 0.1, 0.8, {"static pattern value"}}, {kSideTop, 0.25, 0.5, {"enabled"}}};
@@ -13,75 +11,32 @@ const JPortTable kOutputs{{kSideRight, 0.25, 0.5, {"createDynamicPattern"}}};
 
 // A value the output never has, so the first enabled tick always broadcasts.
 constexpr int kNoOutput = 7;
-// The ticker looks at the host clock at least this often, so that a test's manual clock and
-// close() are both noticed quickly.
+// The ticker looks at the host clock at least this often, so that a test's manual clock is
+// noticed quickly (close() cuts any wait short).
 constexpr long long kPollMs = 20;
 // After a stall longer than this many ticks the ticker resumes from now instead of replaying.
 constexpr long long kCatchUpTicks = 4;
 }  // namespace
 
-JGestureMaker::JGestureMaker() : ticker(this) {
-  setPorts(kInputs, kOutputs);
-}
-
-// A copy gets the settings and counters but no thread: its ticker runs the copy, not the
-// original, once the copy is started.
-JGestureMaker::JGestureMaker(const JGestureMaker& o)
-    : JAddObj(o),
-      staticValue(o.staticValue),
-      enabled(o.enabled.load()),
-      ignoreZero(o.ignoreZero),
-      easyToHardPercent(o.easyToHardPercent),
-      minDelta(o.minDelta),
-      maxDelta(o.maxDelta),
-      minMaxSet(o.minMaxSet),
-      secondsBeforeCreating(o.secondsBeforeCreating.load()),
-      ticker(this),
-      idleTicks(o.idleTicks.load()),
-      pulse(o.pulse.load()) {}
-
-JGestureMaker& JGestureMaker::operator=(const JGestureMaker& o) {
-  if (this == &o) return *this;
-  close();  // the running ticker would otherwise never end
-  JAddObj::operator=(o);
-  staticValue = o.staticValue;
-  enabled = o.enabled.load();
-  ignoreZero = o.ignoreZero;
-  easyToHardPercent = o.easyToHardPercent;
-  minDelta = o.minDelta;
-  maxDelta = o.maxDelta;
-  minMaxSet = o.minMaxSet;
-  secondsBeforeCreating = o.secondsBeforeCreating.load();
-  idleTicks = o.idleTicks.load();
-  pulse = o.pulse.load();
-  return *this;
-}
+JGestureMaker::JGestureMaker() { setPorts(kInputs, kOutputs); }
 
 JGestureMaker::~JGestureMaker() { close(); }
 
-// --- persistence ---
-
-void JGestureMaker::writeContent(JOutputStream& os) {
-  JAddObj::writeContent(os);
-  putInteger(os, "enabled", enabled ? 1 : 0);
-  putInteger(os, "ignoreZero", ignoreZero ? 1 : 0);
-  putInteger(os, "easyToHardPercent", easyToHardPercent);
-  putInteger(os, "minDelta", minDelta);
-  putInteger(os, "maxDelta", maxDelta);
-  putInteger(os, "minMaxSet", minMaxSet ? 1 : 0);
-  putInteger(os, "secondsBeforeCreating", secondsBeforeCreating);
+// A copy gets the settings and counters but no thread; it has not ticked yet.
+JObject* JGestureMaker::clone() const {
+  auto* copy = new JGestureMaker(*this);
+  copy->ticksDone = 0;
+  return copy;
 }
 
-void JGestureMaker::readContent(JDictionary& dict) {
-  JAddObj::readContent(dict);
-  enabled = getInteger(dict, "enabled", 0) != 0;
-  ignoreZero = getInteger(dict, "ignoreZero", 0) != 0;
-  minMaxSet = getInteger(dict, "minMaxSet", 0) != 0;
-  easyToHardPercent = getInteger(dict, "easyToHardPercent", 0);
-  minDelta = getInteger(dict, "minDelta", 0);
-  maxDelta = getInteger(dict, "maxDelta", 0);
-  const int seconds = getInteger(dict, "secondsBeforeCreating", 0);
-  secondsBeforeCreating = seconds == 0 ? 3 : seconds;
+// --- ports ---
+
+void JGestureMaker::access(int n, JLinkObj&, const JDataType& data) {
+  if (n == 0 && data.type() == JIntegerData::id) static_cast<const JIntegerData&>(data) = pulse.load();
+}
+
+void JGestureMaker::draw(JGraphics& g, int x, int y, int w, int h) {
+  drawText(g, JString("dCrt"), JRect(x, y, w, h));
 }
 
 // --- properties: opening them stops the ticker until the next value arrives ---
@@ -108,16 +63,32 @@ bool JGestureMaker::updateProperty(JProperty& p) {
   return p.is("ignoreZero", ignoreZero);
 }
 
-// --- ports ---
+// --- persistence ---
 
-
-void JGestureMaker::access(int n, JLinkObj&, const JDataType& data) {
-  if (n == 0 && data.type() == JIntegerData::id) static_cast<const JIntegerData&>(data) = pulse.load();
+void JGestureMaker::writeContent(JOutputStream& os) {
+  JAddObj::writeContent(os);
+  putFlag(os, "enabled", enabled);
+  putFlag(os, "ignoreZero", ignoreZero);
+  putInteger(os, "easyToHardPercent", easyToHardPercent);
+  putInteger(os, "minDelta", minDelta);
+  putInteger(os, "maxDelta", maxDelta);
+  putFlag(os, "minMaxSet", minMaxSet);
+  putInteger(os, "secondsBeforeCreating", secondsBeforeCreating);
 }
 
-void JGestureMaker::draw(JGraphics& g, int x, int y, int w, int h) {
-  drawText(g, JString("dCrt"), JRect(x, y, w, h));
+void JGestureMaker::readContent(JDictionary& dict) {
+  JAddObj::readContent(dict);
+  enabled = getFlag(dict, "enabled");
+  ignoreZero = getFlag(dict, "ignoreZero");
+  minMaxSet = getFlag(dict, "minMaxSet");
+  easyToHardPercent = getInteger(dict, "easyToHardPercent", 0);
+  minDelta = getInteger(dict, "minDelta", 0);
+  maxDelta = getInteger(dict, "maxDelta", 0);
+  const int seconds = getInteger(dict, "secondsBeforeCreating", 0);
+  secondsBeforeCreating = seconds == 0 ? 3 : seconds;
 }
+
+// --- engine ---
 
 void JGestureMaker::engine(int n, JLinkObj& link) {
   switch (n) {
@@ -136,43 +107,25 @@ void JGestureMaker::engine(int n, JLinkObj& link) {
 
 // --- the ticker ---
 
-void JGestureMaker::open() {
-  if (!running) startup();
-}
+void JGestureMaker::open() { startup(); }
 
 void JGestureMaker::startup() {
-  if (running) return;  // one ticker per module
-  ticker.waitFor();     // a previous ticker has been told to stop; let it finish
+  if (ticker.running()) return;  // one ticker per module
   firstTickAt = JClock::millis();
   ticksDone = 0;
-  // Set here, before the thread exists, so that a close() right after startup() stops it.
-  running = true;
-  ticker = JThread(this);
-  if (!ticker.start()) {
-    running = false;
-    return;
-  }
-  ticker.setPriority(JThread::TNORM_PRIORITY + 1);
+  ticker.start(this);
 }
 
-void JGestureMaker::close() {
-  if (!running.exchange(false)) return;
-  {
-    std::lock_guard<std::mutex> lock(waitMutex);  // the ticker is either waiting or will see the flag
-  }
-  wakeUp.notify_all();
-  ticker.setPriority(JThread::TNORM_PRIORITY);
-  ticker.waitFor();
-}
+void JGestureMaker::close() { ticker.stop(); }
 
 void JGestureMaker::run() {
   // Ticks fall every kTickMs of the host clock from firstTickAt, the first one at once.
   int last = kNoOutput;
   long long next = firstTickAt;
-  while (running) {
+  while (ticker.running()) {
     const long long now = JClock::millis();
     if (now < next) {
-      waitUpTo(next - now);
+      ticker.sleepFor(static_cast<int>(std::min(next - now, kPollMs)));
       continue;
     }
     tick(last);
@@ -198,11 +151,6 @@ void JGestureMaker::tick(int& last) {
     last = kNoOutput;  // the first tick after re-enabling broadcasts again
   }
   ++ticksDone;
-}
-
-void JGestureMaker::waitUpTo(long long ms) {
-  std::unique_lock<std::mutex> lock(waitMutex);
-  wakeUp.wait_for(lock, std::chrono::milliseconds(std::min(ms, kPollMs)), [this] { return !running; });
 }
 
 LOOMWORK_REGISTER(JGestureMaker)

@@ -1,12 +1,8 @@
 #pragma once
 // Decides when a gesture has ended: once the watched values have been quiet for
 // secondsBeforeCreating, it pulses "createDynamicPattern" (65535 for about a second) so that the
-// gesture recogniser learns what it buffered. A ticker thread of its own counts the quiet time.
-#include <atomic>
-#include <condition_variable>
-#include <mutex>
-
-#include "base/JThread.h"
+// gesture recogniser learns what it buffered. A ticker thread of its own counts the quiet time;
+// the fields it shares with the host thread are atomic.
 #include "modules/Module.h"
 
 class JGestureMaker : public JAddObj {
@@ -15,14 +11,12 @@ public:
   static constexpr int kPulse = 0xFFFF;
 
   JGestureMaker();
-  JGestureMaker(const JGestureMaker& o);
-  JGestureMaker& operator=(const JGestureMaker& o);
+  ~JGestureMaker() override;  // stops and joins the ticker
 
   void writeContent(JOutputStream& os) override;
   void readContent(JDictionary& dict) override;
-  ~JGestureMaker() override;
   const char* className() const override { return "JGestureMaker"; }
-  JObject* clone() const override { return new JGestureMaker(*this); }
+  JObject* clone() const override;
   void run() override;
   void startup() override;
   void reset() override { close(); }
@@ -34,32 +28,29 @@ public:
   void engine(int n, JLinkObj& link) override;
 
   void open();  // starts the ticker unless it runs
-  bool isRunning() const { return running.load(); }
+  bool isRunning() const { return ticker.running(); }
   int ticks() const { return ticksDone.load(); }  // ticks since the ticker last started
   int output() const { return pulse.load(); }
 
+  // First, so that assigning a module stops its ticker before the fields it reads are copied.
+  JWorker ticker;
   int staticValue = 0;
-  std::atomic<bool> enabled{false};  // read by the ticker
+  JAtomic<bool> enabled{false};
   bool ignoreZero = true;
   // Stored and restored with the other settings; they influence nothing here.
   int easyToHardPercent = 90;
   int minDelta = 0;
   int maxDelta = 0;
   bool minMaxSet = false;
-  std::atomic<int> secondsBeforeCreating{3};  // read by the ticker
-  JThread ticker;
-  std::atomic<int> idleTicks{0};  // counted up by the ticker, reset by engine
-  std::atomic<bool> running{false};
+  JAtomic<int> secondsBeforeCreating{3};
+  JAtomic<int> idleTicks{0};  // counted up by the ticker, reset by engine
 
 private:
   void tick(int& last);
-  void waitUpTo(long long ms);
 
   // The output: written by the ticker, read by whoever asks (the host thread included), so it
   // lives in an atomic rather than in the inherited plain `value`.
-  std::atomic<int> pulse{0};
-  std::atomic<int> ticksDone{0};
+  JAtomic<int> pulse{0};
+  JAtomic<int> ticksDone{0};
   long long firstTickAt = 0;  // host clock; set before the ticker starts
-  std::mutex waitMutex;
-  std::condition_variable wakeUp;  // close() cuts the ticker's wait short
 };

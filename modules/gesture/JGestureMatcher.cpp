@@ -2,8 +2,6 @@
 
 #include <cstdio>
 
-
-
 namespace {
 const JPortTable kInputs{{kSideLeft, 0.1, 0.8, {"inputPattern"}},
                         {kSideTop, 0.25, 0.5,
@@ -37,49 +35,13 @@ JGestureMatcher::JGestureMatcher() {
   updateTimeAccuracy();
 }
 
-// --- persistence ---
+// --- ports ---
 
-void JGestureMatcher::writeContent(JOutputStream& os) {
-  JAddObj::writeContent(os);
-  putInteger(os, "timeAccuracyPercent", timeAccuracyPercent);
-  putInteger(os, "ignoreRepeats", ignoreRepeats ? 1 : 0);
-  putInteger(os, "recognitionClearsOthers", recognitionClearsOthers ? 1 : 0);
-  putInteger(os, "useTimerAccuracy", useTimerAccuracy ? 1 : 0);
-  for (int n = 0; n < kSlots; ++n) {
-    const GesturePattern& p = patterns[n];
-    SlotKeys keys(n);
-    putInteger(os, keys.count, p.count);
-    for (int i = 0; i < p.count; ++i) {
-      keys.element(n, i);
-      putInteger(os, keys.value, p.values[i]);
-      putInteger(os, keys.time, p.times[i]);
-    }
-  }
-}
-
-void JGestureMatcher::readContent(JDictionary& dict) {
-  JAddObj::readContent(dict);
-  // A missing key reads as 0 here, not as the constructor's 30; a stored value outside 0..100
-  // would make the slack negative, so it is clamped like the input.
-  timeAccuracyPercent = clampTo(getInteger(dict, "timeAccuracyPercent", 0), 0, 100);
-  updateTimeAccuracy();
-  ignoreRepeats = getInteger(dict, "ignoreRepeats", 0) != 0;
-  recognitionClearsOthers = getInteger(dict, "recognitionClearsOthers", 0) != 0;
-  useTimerAccuracy = getInteger(dict, "useTimerAccuracy", 0) != 0;
-  const int now = GesturePattern::now();
-  for (int n = 0; n < kSlots; ++n) {
-    GesturePattern& p = patterns[n];
-    p.empty();
-    p.matched = false;
-    SlotKeys keys(n);
-    // The stored count is only trusted up to the ten values a gesture can hold.
-    const int stored = clampTo(getInteger(dict, keys.count, 0), 0, GesturePattern::kMaxValues);
-    for (int i = 0; i < stored; ++i) {
-      keys.element(n, i);
-      p.append(getInteger(dict, keys.value, 0), ignoreRepeats, now);
-      p.times[p.count - 1] = getInteger(dict, keys.time, 0);
-    }
-  }
+void JGestureMatcher::access(int n, JLinkObj&, const JDataType& data) {
+  if (data.type() != JIntegerData::id) return;
+  const auto& out = static_cast<const JIntegerData&>(data);
+  if (n >= 0 && n < kSlots) out = gestureOutputs[n] ? 1 : 0;
+  else if (n == kLastPatternMatched) out = lastPatternMatched;
 }
 
 // --- properties ---
@@ -110,14 +72,49 @@ bool JGestureMatcher::updateProperty(JProperty& p) {
          p.is("useTimerAccuracy", useTimerAccuracy);
 }
 
-// --- ports ---
+// --- persistence ---
 
+void JGestureMatcher::writeContent(JOutputStream& os) {
+  JAddObj::writeContent(os);
+  putInteger(os, "timeAccuracyPercent", timeAccuracyPercent);
+  putFlag(os, "ignoreRepeats", ignoreRepeats);
+  putFlag(os, "recognitionClearsOthers", recognitionClearsOthers);
+  putFlag(os, "useTimerAccuracy", useTimerAccuracy);
+  for (int n = 0; n < kSlots; ++n) {
+    const GesturePattern& p = patterns[n];
+    SlotKeys keys(n);
+    putInteger(os, keys.count, p.count);
+    for (int i = 0; i < p.count; ++i) {
+      keys.element(n, i);
+      putInteger(os, keys.value, p.values[i]);
+      putInteger(os, keys.time, p.times[i]);
+    }
+  }
+}
 
-void JGestureMatcher::access(int n, JLinkObj&, const JDataType& data) {
-  if (data.type() != JIntegerData::id) return;
-  const auto& out = static_cast<const JIntegerData&>(data);
-  if (n >= 0 && n < kSlots) out = gestureOutputs[n] ? 1 : 0;
-  else if (n == kLastPatternMatched) out = lastPatternMatched;
+void JGestureMatcher::readContent(JDictionary& dict) {
+  JAddObj::readContent(dict);
+  // A missing key reads as 0 here, not as the constructor's 30; a stored value outside 0..100
+  // would make the slack negative, so it is clamped like the input.
+  timeAccuracyPercent = clampTo(getInteger(dict, "timeAccuracyPercent", 0), 0, 100);
+  updateTimeAccuracy();
+  ignoreRepeats = getFlag(dict, "ignoreRepeats");
+  recognitionClearsOthers = getFlag(dict, "recognitionClearsOthers");
+  useTimerAccuracy = getFlag(dict, "useTimerAccuracy");
+  const int now = GesturePattern::now();
+  for (int n = 0; n < kSlots; ++n) {
+    GesturePattern& p = patterns[n];
+    p.empty();
+    p.matched = false;
+    SlotKeys keys(n);
+    // The stored count is only trusted up to the ten values a gesture can hold.
+    const int stored = clampTo(getInteger(dict, keys.count, 0), 0, GesturePattern::kMaxValues);
+    for (int i = 0; i < stored; ++i) {
+      keys.element(n, i);
+      p.append(getInteger(dict, keys.value, 0), ignoreRepeats, now);
+      p.times[p.count - 1] = getInteger(dict, keys.time, 0);
+    }
+  }
 }
 
 // --- behaviour ---

@@ -50,8 +50,6 @@ public:
   LoosePatternMatcher looseMatcher;
   GesturePattern candidate;  // values seen since the last recognition or creation
 
-protected:
-
 private:
   void dumpAll() const;
 };

@@ -158,6 +158,42 @@ TEST_F(MakerTest, TheLearningPulseReachesTheRecogniserOnTheHostThread) {
   EXPECT_EQ(h.readInt(g, 10), 1);
 }
 
+// A clone of a running creator placed beside it has no thread until it is started, then ticks
+// for itself; removing the original from the diagram stops and joins the original's ticker (the
+// sanitizer builds would see it tick on in freed memory) and the clone goes on alone.
+TEST_F(MakerTest, ACloneOfARunningCreatorTicksAloneOnceTheOriginalIsRemoved) {
+  mk.enabled = true;
+  mk.secondsBeforeCreating = 1;
+  start();
+  h.send(mk, 0, 5);
+  auto& copy = h.place(static_cast<JGestureMaker*>(mk.clone()), "copy");
+  EXPECT_FALSE(copy.isRunning());
+  EXPECT_FALSE(copy.ticker.isAlive());
+  EXPECT_EQ(copy.ticks(), 0);
+  EXPECT_TRUE(copy.enabled);
+  EXPECT_EQ(copy.idleTicks, 0);
+  EXPECT_TRUE(mk.isRunning());
+
+  h.diagram().remove(&mk);
+  h.clear();
+  auto copyTick = [&](int n) {
+    ASSERT_TRUE(h.runUntil([&] { return copy.ticks() >= n; }, 5000)) << "tick " << n;
+    h.runPending();
+  };
+  copy.startup();
+  copyTick(1);
+  h.send(copy, 0, 6);
+  std::vector<int> out;
+  for (int n = 2; n <= 5; ++n) {
+    clock.advance(JGestureMaker::kTickMs);
+    copyTick(n);
+    out.push_back(copy.output());
+  }
+  EXPECT_EQ(out, (std::vector<int>{0, 65535, 65535, 0}));
+  EXPECT_EQ(h.outputsOf(copy), (Lines{"0 0", "0 65535", "0 0"}));
+  for (const auto& b : h.broadcasts()) EXPECT_EQ(b.module, "copy");
+}
+
 TEST(MakerPersistence, KeysDefaultsAndZeroBecomesThree) {
   JGestureMaker mk;
   mk.enabled = true;
