@@ -1,0 +1,247 @@
+// sceneview: its frame reader, payloads and DEF names; the server with bad and vanishing
+// clients; and the example diagram driving it end to end through the real programs.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "SceneProtocol.h"
+#include "Viewer.h"
+#include "base/JSocket.h"
+#include "gfxkit/JCanvas.h"
+#include "testing/Loopback.h"
+#include "testing/Process.h"
+#include "testing/TempFolder.h"
+
+namespace {
+
+using namespace sceneview;
+using Bytes = std::vector<uint8_t>;
+
+Bytes le(std::initializer_list<int> values) {
+  Bytes b;
+  for (int v : values)
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * i)));
+  return b;
+}
+Bytes framed(int seq, const Bytes& payload) {
+  const size_t l = payload.size() + 2;
+  std::string f;
+  f += static_cast<char>(l & 0xff);
+  f += static_cast<char>(l >> 8);
+  f += static_cast<char>(seq);
+  f += '\0';
+  f += std::string(payload.begin(), payload.end());
+  return Bytes(f.begin(), f.end());
+}
+std::string str(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
+TEST(SceneFrames, ReaderCutsAtAnyBoundaryAndRefusesBrokenStreams) {
+  Bytes stream = framed(1, le({4, 0, 1, 1, 2, 3}));
+  Bytes second = framed(2, le({2, 1, 2, 3, 5, 4, 5, 6, 7, 8}));
+  stream.insert(stream.end(), second.begin(), second.end());
+  for (size_t cut = 0; cut <= stream.size(); ++cut) {
+    FrameReader r;
+    std::vector<Frame> frames;
+    std::string error;
+    ASSERT_TRUE(r.feed(stream.data(), cut, frames, error));
+    ASSERT_TRUE(r.feed(stream.data() + cut, stream.size() - cut, frames, error));
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[1].sequence, 2);
+    EXPECT_EQ(frames[1].payload.size(), 40u);
+    EXPECT_EQ(r.buffered(), 0u);
+  }
+  FrameReader r;
+  std::vector<Frame> frames;
+  std::string error;
+  const Bytes tooShort{3, 0, 1, 0, 9};
+  EXPECT_FALSE(r.feed(tooShort.data(), tooShort.size(), frames, error));
+  EXPECT_NE(error.find("too short"), std::string::npos);
+  EXPECT_FALSE(r.feed(tooShort.data(), 1, frames, error));  // stays broken
+  FrameReader garbage;
+  const Bytes text{'h', 'e', 'l', 'l', 'o'};
+  EXPECT_FALSE(garbage.feed(text.data(), text.size(), frames, error));
+  EXPECT_TRUE(frames.empty());
+}
+
+TEST(SceneFrames, PayloadsChangeTheScene) {
+  Scene s;
+  s.setNames({"ball", "floor"});
+  std::vector<std::string> changes;
+  std::string file, error;
+  ASSERT_TRUE(s.apply(le({4, 0, 1, -5, 6, 7}), changes, file, error));
+  ASSERT_TRUE(s.apply(le({4, 1, 6, 40, 0, 0}), changes, file, error));
+  ASSERT_TRUE(s.apply(le({4, 2, 7, 1, 1, 1}), changes, file, error));
+  ASSERT_TRUE(s.apply(le({1, 0, 100, 0, 10, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}), changes, file, error));
+  ASSERT_TRUE(s.apply(le({2, 50, 20, 3, 5, 0, 0, 0, 0, 0}), changes, file, error));
+  Bytes scene = le({5});
+  for (char c : std::string("a.wrl")) scene.push_back(static_cast<uint8_t>(c));
+  scene.push_back(0);
+  ASSERT_TRUE(s.apply(scene, changes, file, error));
+  EXPECT_EQ(file, "a.wrl");
+  EXPECT_EQ(changes, (std::vector<std::string>{"ball location -5 6 7", "floor transparency 40", "?3 marker 1",
+                                               "calibration x 0 100 y 0 10 z 0 0",
+                                               "sample position 500 1000 0 signals 0 0 0 0 0", "scene file a.wrl"}));
+  EXPECT_FALSE(s.apply(le({4, 10, 1, 0, 0, 0}), changes, file, error));  // no object 11
+  EXPECT_FALSE(s.apply(le({4, 0, 8, 0, 0, 0}), changes, file, error));
+  EXPECT_FALSE(s.apply(le({2, 1}), changes, file, error));
+  EXPECT_FALSE(s.apply(le({9}), changes, file, error));
+  EXPECT_FALSE(s.apply(le({5}), changes, file, error));
+  EXPECT_FALSE(s.apply(Bytes{1, 0}, changes, file, error));
+}
+
+TEST(SceneFrames, DefNames) {
+  EXPECT_EQ(defNames("DEF ball Transform {}\n# DEF hidden\nDEF  floor Shape{} USEDEF x DEF ball\nDEF lamp{"),
+            (std::vector<std::string>{"ball", "floor", "lamp"}));
+  EXPECT_TRUE(defNames("DEF").empty());
+  EXPECT_TRUE(defNames("DEFINE x").empty());
+  EXPECT_EQ(defNames("DEF " + std::string(200, 'n'))[0].size(), kMaxNameLength);
+  EXPECT_EQ(defNames("DEF a,b").front(), "a");  // a comma would split the list
+  EXPECT_EQ(joinNames({"a", "b"}), "a,b");
+}
+
+// A viewer on an ephemeral port, served on a thread of its own.
+class ViewerServer {
+public:
+  explicit ViewerServer(const std::string& scenes = ".") {
+    ViewerOptions o;
+    o.port = 0;
+    o.scenes = scenes;
+    o.stallMs = 300;
+    viewer = std::make_unique<Viewer>(o);
+    viewer->out = [this](const std::string& l) { std::lock_guard<std::mutex> g(m); outLines.push_back(l); };
+    viewer->err = [this](const std::string& l) { std::lock_guard<std::mutex> g(m); errLines.push_back(l); };
+    std::string error;
+    ok = viewer->listen(error);
+    if (ok) thread = std::thread([this] { viewer->serve(stop); });
+  }
+  ~ViewerServer() {
+    stop = true;
+    if (thread.joinable()) thread.join();
+  }
+  bool waitFor(const std::string& line, bool onErr = false, int ms = 3000) {
+    for (int i = 0; i < ms / 10; ++i) {
+      {
+        std::lock_guard<std::mutex> g(m);
+        for (const auto& l : onErr ? errLines : outLines)
+          if (l.find(line) != std::string::npos) return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+  size_t errCount() {
+    std::lock_guard<std::mutex> g(m);
+    return errLines.size();
+  }
+  std::unique_ptr<Viewer> viewer;
+  std::atomic<bool> stop{false};
+  std::thread thread;
+  std::mutex m;
+  std::vector<std::string> outLines, errLines;
+  bool ok = false;
+};
+
+TEST(SceneViewer, AsksForCalibrationAnswersSceneFilesAndSurvivesBadClients) {
+  TempFolder folder;
+  folder.write("s.wrl", "DEF cube Shape {}\nDEF cone Shape {}\n");
+  ViewerServer server(folder.path());
+  ASSERT_TRUE(server.ok);
+  const int port = server.viewer->port();
+
+  {  // short frame, then gone
+    LoopbackClient c(port);
+    ASSERT_TRUE(c.connected());
+    EXPECT_EQ(c.read(2), "c\n");
+    c.send(std::string("\x10\x00\x01\x00\x04", 5));
+  }
+  EXPECT_TRUE(server.waitFor("went away inside a frame", true));
+  {  // a wrong length
+    LoopbackClient c(port);
+    EXPECT_EQ(c.read(2), "c\n");
+    c.send(std::string("\x01\x00\x01\x00", 4));
+    EXPECT_TRUE(c.closedByPeer(2000));
+  }
+  EXPECT_TRUE(server.waitFor("too short", true));
+  {  // garbage text
+    LoopbackClient c(port);
+    EXPECT_EQ(c.read(2), "c\n");
+    c.send("GET / HTTP/1.0\r\n\r\n");
+    EXPECT_TRUE(c.closedByPeer(2000));
+  }
+  LoopbackClient stalled(port);  // stalls inside a frame while another is served
+  EXPECT_EQ(stalled.read(2), "c\n");
+  stalled.send(std::string("\x20\x00\x01\x00", 4));
+  {
+    LoopbackClient c(port);
+    EXPECT_EQ(c.read(2), "c\n");
+    Bytes file = le({5});
+    for (char ch : std::string("s.wrl")) file.push_back(static_cast<uint8_t>(ch));
+    c.send(str(framed(1, file)) + str(framed(2, le({4, 1, 1, 10, 20, 30}))) + str(framed(9, le({77}))) +
+           str(framed(3, le({4, 0, 3, 50, 60, 70}))));
+    EXPECT_EQ(c.read(10), "cube,cone\n");
+    EXPECT_TRUE(server.waitFor("cone location 10 20 30"));
+    EXPECT_TRUE(server.waitFor("cube emissive 50 60 70"));
+    EXPECT_TRUE(server.waitFor("unknown payload kind 77", true));
+    EXPECT_TRUE(server.waitFor("sequence 9, expected 3", true));
+  }
+  EXPECT_TRUE(server.waitFor("stalled inside a frame", true));
+  EXPECT_TRUE(stalled.closedByPeer(2000));
+  // A missing scene file is reported; the client stays.
+  LoopbackClient c(port);
+  Bytes missing = le({5});
+  for (char ch : std::string("nothing.wrl")) missing.push_back(static_cast<uint8_t>(ch));
+  c.send(str(framed(1, missing)) + str(framed(2, le({4, 0, 5, 1, 2, 3}))));
+  EXPECT_TRUE(server.waitFor("cannot read scene file", true));
+  EXPECT_TRUE(server.waitFor("cube scale 1 2 3"));
+}
+
+int freeFeedPort() {
+  for (int p = 4821; p < 4900; ++p) {
+    JServerSocket probe(p);
+    if (probe.listen(1)) return p;
+  }
+  return -1;
+}
+
+// The example: Player -> JSceneMapper -> JPlotFeed -> sceneview, names wired back to the mapper.
+TEST(SceneViewerEndToEnd, ExampleMovesTheBall) {
+  const int port = freeFeedPort();
+  ASSERT_GT(port, 0);
+  TempFolder folder;
+  const std::string png = folder.file("top.png");
+  const std::string example = std::string(LOOMWORK_SOURCE_DIR) + "/examples/scene";
+  std::atomic<bool> done{false};
+  ProcessResult viewer;
+  std::thread t([&] {
+    viewer = runProcess(SCENEVIEW_BIN, {"--port", std::to_string(port), "--scenes", example, "--png", png,
+                                        "--seconds", "6"}, 20000);
+    done = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ProcessResult run = runProcess(LOOMWORK_BIN, {"run", example + "/scene.lwd", "--until-idle", "--modules",
+                                                LOOMWORK_MODULES_DIR, "--set", "feed.port=" + std::to_string(port)},
+                                 20000);
+  EXPECT_EQ(run.status, 0) << run.err;
+  t.join();
+  ASSERT_EQ(viewer.status, 0) << viewer.err;
+  const std::vector<std::string> lines = viewer.outLines();
+  auto has = [&](const std::string& l) { return std::find(lines.begin(), lines.end(), l) != lines.end(); };
+  EXPECT_TRUE(has("names ball,floor,lamp"));
+  EXPECT_TRUE(has("calibration x 0 65535 y 0 65535 z 0 65535"));
+  EXPECT_TRUE(has("ball location -10000 0 10000"));
+  EXPECT_TRUE(has("ball location 9998 0 -9999"));
+  EXPECT_TRUE(has("sample position 999 500 0 signals 0 0 0 0 0"));
+  EXPECT_EQ(viewer.err, "");
+  JCanvas picture(1, 1);
+  ASSERT_TRUE(JCanvas::readPNG(png, picture));
+  EXPECT_EQ(picture.width(), 400);
+}
+
+}  // namespace
