@@ -7,7 +7,20 @@ JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 CTEST := ctest --output-on-failure -j$(JOBS) --timeout 300
 
-.PHONY: deps configure build test test-asan test-tsan bench fuzz demo clean
+.PHONY: all help deps configure build test test-asan test-tsan bench fuzz demo clean
+
+all: build
+
+help:
+	@echo "make            build everything (build/bin, build/modules)"
+	@echo "make demo       build and run the main example"
+	@echo "make test       build and run every test"
+	@echo "make test-asan  the tests under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/)"
+	@echo "make test-tsan  the tests under ThreadSanitizer (build-tsan/)"
+	@echo "make bench      Release build of the benchmarks, and run them (build-bench/)"
+	@echo "make fuzz       build the libFuzzer targets with clang and run each FUZZ_SECONDS (build-fuzz/)"
+	@echo "make deps       install the Debian packages the build needs (root or sudo)"
+	@echo "make clean      remove every build folder"
 
 deps:
 	@missing=""; for p in $(PACKAGES); do \

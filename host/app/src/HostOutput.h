@@ -1,6 +1,16 @@
 #pragma once
-// The command's standard output: one line per event, written whole.
+// The command's standard output: one line per event, written whole. Lines are buffered, and a
+// flusher empties the buffer within about 40 ms of the first line written after a flush, so a
+// pipe or file sees them promptly without a write per line.
 #include <string>
 
 void hostPrintLine(const std::string& line);
 void hostFlush();
+// The flusher runs while an OutputFlusher lives.
+class OutputFlusher {
+public:
+  OutputFlusher();
+  ~OutputFlusher();
+  OutputFlusher(const OutputFlusher&) = delete;
+  OutputFlusher& operator=(const OutputFlusher&) = delete;
+};

@@ -65,7 +65,7 @@ void loadFolder(const std::string& folder) {
 }
 }  // namespace
 
-void loadModuleLibraries(const std::vector<std::string>& folders) {
+std::vector<std::string> loadModuleLibraries(const std::vector<std::string>& folders) {
   std::vector<std::string> use = folders;
   if (use.empty()) {
     if (const char* env = std::getenv("LOOMWORK_MODULES")) use = split(env, ':');
@@ -80,6 +80,7 @@ void loadModuleLibraries(const std::vector<std::string>& folders) {
     }
   }
   for (const auto& f : use) loadFolder(f);
+  return use;
 }
 
 void registerHostModules() {

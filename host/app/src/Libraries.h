@@ -5,7 +5,8 @@
 // Loads every module library (*.so) from the folders given, else from $LOOMWORK_MODULES
 // (colon-separated), else ../modules beside the program, else ../lib/loomwork/modules. Loading a
 // library registers its class. Libraries that cannot be loaded are reported on standard error.
-void loadModuleLibraries(const std::vector<std::string>& folders);
+// Returns the folders it searched.
+std::vector<std::string> loadModuleLibraries(const std::vector<std::string>& folders);
 
 // Registers the host's own modules (Player, Monitor, Timer, Value, SerialPort).
 void registerHostModules();

@@ -76,6 +76,8 @@ bool Player::load(std::string& error) {
     return false;
   }
   next_ = 0;
+  played_.store(0, std::memory_order_relaxed);
+  total_.store(events_.size(), std::memory_order_relaxed);
   return true;
 }
 
@@ -92,6 +94,7 @@ void Player::playDue() {
   long long now = JClock::millis();
   while (next_ < events_.size() && start_ + events_[next_].timeMs <= now) {
     const PlayerEvent& e = events_[next_++];
+    played_.store(next_, std::memory_order_relaxed);
     values_[static_cast<size_t>(e.output)] = e.value;
     broadcast(e.output);
     if (!running_) return;

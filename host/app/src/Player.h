@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "PlayerFile.h"
+#include "base/JAtomic.h"
 #include "loom/JModuleObj.h"
 
 class Player : public JModuleObj {
@@ -22,6 +23,9 @@ public:
   // Reads and checks the file; false with "FILE: error: line N: what" in error.
   bool load(std::string& error);
   bool finished() const { return next_ >= events_.size(); }
+  // Where the Player is in its file, for a progress line drawn by another thread.
+  size_t played() const { return played_.load(std::memory_order_relaxed); }
+  size_t total() const { return total_.load(std::memory_order_relaxed); }
 
   JString file;
   JString outputs = "i";
@@ -34,6 +38,7 @@ private:
   std::vector<JWireValue> values_;
   std::vector<PlayerEvent> events_;
   size_t next_ = 0;
+  JAtomic<size_t> played_{0}, total_{0};
   long long start_ = 0;
   bool running_ = false;
 };

@@ -1,6 +1,7 @@
 #include "Value.h"
 
 #include "PlayerFile.h"
+#include "loom/JWire.h"
 #include "loom/JDiagram.h"
 
 Value::Value() { applyType(); }
@@ -18,7 +19,12 @@ void Value::applyType() {
 
 void Value::writeContent(JOutputStream& os) {
   JModuleObj::writeContent(os);
-  putString(os, "value", value);
+  // In its natural form: a number for an integer, the text itself, 0x and hex pairs for bytes.
+  int number = 0;
+  if (type == "i" && JInteger::parse(value, number))
+    putInteger(os, "value", number);
+  else
+    putString(os, "value", value);
   putString(os, "type", type);
 }
 
@@ -26,6 +32,9 @@ void Value::readContent(JDictionary& dict) {
   JModuleObj::readContent(dict);
   value = getString(dict, "value", "0");
   type = getString(dict, "type", "i");
+  // A text written as a JSON string literal (the older form) is the text inside it.
+  std::string text;
+  if (type == "s" && parseJsonString(value.str(), text)) value = JString(text);
   applyType();
 }
 
@@ -53,17 +62,24 @@ bool Value::check(std::string& error) const {
     return false;
   }
   JWireValue v;
-  if (!parseWireValue(value.str(), types[0], v, error)) {
+  if (!wireValue(v, error)) {
     error = id() + ": error: value: " + error;
     return false;
   }
   return true;
 }
 
+bool Value::wireValue(JWireValue& v, std::string& error) const {
+  const int t = outputPorts()->type(0);
+  if (t != JStringData::id) return parseWireValue(value.str(), t, v, error);
+  v = JWireValue::ofText(value);
+  return true;
+}
+
 void Value::access(int n, JLinkObj&, const JDataType& data) {
   JWireValue v;
   std::string error;
-  if (n == 0 && parseWireValue(value.str(), outputPorts()->type(0), v, error)) v.fill(data);
+  if (n == 0 && wireValue(v, error)) v.fill(data);
 }
 
 void Value::startup() {

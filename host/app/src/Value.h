@@ -20,7 +20,8 @@ public:
   bool check(std::string& error) const;
 
 private:
-  void applyType();  // the output's data type follows "type"
+  void applyType();
+  bool wireValue(JWireValue& v, std::string& error) const;  // the value as the output sends it  // the output's data type follows "type"
 
   JString value = "0";
   JString type = "i";  // i, s or b

@@ -1,7 +1,13 @@
 // loomwork: the headless host. Loads module libraries, runs diagrams, traces values, edits
 // properties and renders module faces.
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <thread>
 #include <cstdlib>
 #include <cstring>
 #include <nlohmann/json.hpp>
@@ -15,6 +21,8 @@
 #include "Value.h"
 #include "base/JClock.h"
 #include "loom/JDiagram.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -30,9 +38,10 @@ const char* kUsage =
 
 const char* kRunHelp =
     "usage: loomwork run DIAGRAM [options]\n"
-    "Loads the diagram, starts every module, runs the host until the time is up or, with\n"
-    "--until-idle, until every Player has played its file and nothing is queued; then closes\n"
-    "every module. Without --seconds or --until-idle it runs until idle.\n"
+    "Loads the diagram, starts every module and runs the host: for --seconds, or with\n"
+    "--until-idle until every Player has played its file and nothing is queued, or without\n"
+    "either until interrupted (Ctrl-C, SIGINT or SIGTERM). Then closes every module, saves,\n"
+    "renders and exits 0; a second Ctrl-C while closing ends at once (status 130).\n"
     "  --seconds S              stop after S seconds (decimals allowed)\n"
     "  --until-idle             stop once every Player is done and nothing is queued\n"
     "  --trace                  print 'T ID.OUTPUT VALUE' for every broadcast\n"
@@ -44,7 +53,8 @@ const char* kRunHelp =
 
 const char* kModulesHelp =
     "usage: loomwork modules [--json] [--modules DIR]...\n"
-    "Lists every module class: its inputs and outputs (index, tag, type, side) and properties.\n";
+    "Lists every module class: its inputs and outputs (index, tag, type, side) and its\n"
+    "properties (name, kind, value, range); --json gives the same as JSON.\n";
 const char* kPropsHelp =
     "usage: loomwork props DIAGRAM ID [--modules DIR]...\n"
     "Prints the module's properties, one per line: NAME KIND VALUE [RANGE].\n";
@@ -103,13 +113,127 @@ Options parseOptions(const std::string& command, int argc, char** argv) {
   return o;
 }
 
+// The module folders searched, for messages about classes that were not found.
+std::vector<std::string> searchedFolders;
+
 std::unique_ptr<JDiagram> load(const std::string& path) {
+  std::unique_ptr<JDiagram> d;
   try {
-    return JDiagram::loadFile(path);
+    d = JDiagram::loadFile(path);
   } catch (const JDiagramError& e) {
-    fail(e.what());
+    std::string message = e.what();
+    if (message.find("unknown class") != std::string::npos) {
+      std::string folders;
+      for (const auto& f : searchedFolders) folders += (folders.empty() ? "" : ", ") + f;
+      message += " (module libraries searched in: " + (folders.empty() ? std::string("no folder") : folders) + ")";
+    }
+    fail(message);
+  }
+  for (const auto& w : d->loadWarnings()) std::fprintf(stderr, "%s\n", w.c_str());
+  return d;
+}
+
+// A file the run will write: its folder must exist before the run starts.
+void checkOutputFile(const std::string& path, const char* option) {
+  if (path.empty()) return;
+  const fs::path folder = fs::path(path).parent_path();
+  std::error_code ec;
+  if (!folder.empty() && !fs::is_directory(folder, ec))
+    fail(std::string("run: ") + option + " " + path + ": the folder " + folder.string() + " does not exist");
+}
+
+// Saving into another folder: every relative path in the modules' content that names an existing
+// file from the diagram's folder is written anew relative to the new folder, so that the saved
+// diagram still finds its files.
+void moveRelativePaths(JDiagram& d, const std::string& savePath) {
+  std::error_code ec;
+  const fs::path from = fs::absolute(d.folder().empty() ? fs::path(".") : fs::path(d.folder()), ec);
+  const fs::path to = fs::absolute(fs::path(savePath).parent_path().empty() ? fs::path(".")
+                                                                              : fs::path(savePath).parent_path(),
+                                   ec);
+  if (fs::equivalent(from, to, ec)) return;
+  for (JModuleObj* m : d.modules()) {
+    JComponent::Scope scope(m);
+    JArray props = m->getProperties();
+    for (int i = 0; i < props.size(); ++i) {
+      auto* p = dynamic_cast<JStringProperty*>(props[i]);
+      if (!p || p->value.isEmpty()) continue;
+      const fs::path rel(p->value.str());
+      if (rel.is_absolute() || !fs::is_regular_file(from / rel, ec)) continue;
+      const fs::path moved = fs::relative(fs::weakly_canonical(from / rel, ec), fs::weakly_canonical(to, ec), ec);
+      if (ec || moved.empty()) continue;
+      p->value = JString(moved.string());
+      m->updateProperty(*p);
+    }
   }
 }
+
+// SIGINT and SIGTERM end a run as the end of its time does; a second one while the run closes
+// ends the process at once. The signals are taken by a thread of their own (they are blocked in
+// every other thread, module threads included), which also draws the progress line.
+class RunControl {
+public:
+  RunControl(JDiagram& d, const std::vector<Player*>& players) : d_(d), players_(players) {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    progress_ = isatty(STDERR_FILENO) == 1;
+    start_ = JClock::millis();
+    watcher_ = std::thread([this, set] { watch(set); });
+  }
+  ~RunControl() {
+    done_ = true;
+    watcher_.join();
+    clearProgress();
+  }
+  bool stopRequested() const { return stops_.load() > 0; }
+  void closing() { closing_ = true; }
+
+private:
+  void watch(sigset_t set) {
+    const timespec slice{0, 200 * 1000 * 1000};
+    while (!done_.load()) {
+      const int sig = sigtimedwait(&set, nullptr, &slice);
+      if (sig == SIGINT || sig == SIGTERM) {
+        if (stops_.fetch_add(1) > 0 || closing_.load()) {
+          clearProgress();
+          hostFlush();
+          _exit(130);
+        }
+        d_.wake();
+      }
+      if (progress_ && !closing_.load()) drawProgress();
+    }
+  }
+  void drawProgress() {
+    char line[256];
+    int n = std::snprintf(line, sizeof line, "\r%.1f s", (JClock::millis() - start_) / 1000.0);
+    for (Player* p : players_) {
+      if (n < 0 || n >= static_cast<int>(sizeof line) - 40) break;
+      n += std::snprintf(line + n, sizeof line - static_cast<size_t>(n), "  %s %zu/%zu", p->id().c_str(),
+                         p->played(), p->total());
+    }
+    std::fprintf(stderr, "%s\x1b[K", line);
+    std::fflush(stderr);
+    drawn_ = true;
+  }
+  void clearProgress() {
+    if (!drawn_) return;
+    std::fputs("\r\x1b[K", stderr);
+    std::fflush(stderr);
+    drawn_ = false;
+  }
+
+  JDiagram& d_;
+  std::vector<Player*> players_;
+  std::atomic<int> stops_{0};
+  std::atomic<bool> done_{false}, closing_{false};
+  bool progress_ = false, drawn_ = false;
+  long long start_ = 0;
+  std::thread watcher_;
+};
 
 // ID.PROPERTY=VALUE applied through the module's updateProperty.
 void applySetting(JDiagram& d, const std::string& setting) {
@@ -155,6 +279,8 @@ void writePicture(JDiagram& d, const std::string& path) {
 
 int commandRun(const Options& o) {
   if (o.positional.size() != 1) fail("run: give one DIAGRAM (see loomwork run --help)");
+  checkOutputFile(o.save, "--save");
+  checkOutputFile(o.render, "--render");
   auto d = load(o.positional[0]);
   for (const auto& s : o.sets) applySetting(*d, s);
   std::vector<Player*> players;
@@ -172,23 +298,27 @@ int commandRun(const Options& o) {
       hostPrintLine("T " + m.id() + "." + std::to_string(output) + " " + v.format());
     });
   }
+  RunControl control(*d, players);  // first: every thread made after it leaves the signals to it
+  OutputFlusher flusher;
   d->bindHostThread();
   d->startupAll();
-  bool untilIdle = o.untilIdle || o.seconds < 0;
   long long deadline = o.seconds < 0 ? -1 : JClock::millis() + static_cast<long long>(std::llround(o.seconds * 1000));
   d->run(
       [&] {
-        if (!untilIdle) return false;
+        if (control.stopRequested()) return true;
+        if (!o.untilIdle) return false;
         for (Player* p : players)
           if (!p->finished()) return false;
         return d->nothingQueued();
       },
       deadline);
+  control.closing();
   d->closeAll();
   d->runPending();  // what the modules' threads sent before they stopped
   d->setObserver(nullptr);
   hostFlush();
   if (!o.save.empty()) {
+    moveRelativePaths(*d, o.save);
     try {
       d->saveFile(o.save);
     } catch (const JDiagramError& e) {
@@ -230,6 +360,30 @@ nlohmann::ordered_json propertyJson(JProperty& p) {
   return j;
 }
 
+// One class, readably: its ports and properties.
+void printClass(const std::string& name, JModuleObj& m) {
+  std::printf("%s\n", name.c_str());
+  for (bool inputs : {true, false}) {
+    const int count = inputs ? m.inputCount : m.outputCount;
+    std::printf("  %s:%s\n", inputs ? "inputs" : "outputs", count ? "" : " none");
+    for (int i = 0; i < count; ++i)
+      std::printf("    %2d  %-28s %-8s %s\n", i, (inputs ? m.inputTag(i) : m.outputTag(i)).c_str(),
+                  dataTypeName(inputs ? m.inputType(i) : m.outputType(i)),
+                  sideName(inputs ? m.inputFace(i) : m.outputFace(i)));
+  }
+  JArray a = m.getProperties();
+  std::printf("  properties:%s\n", a.size() ? "" : " none");
+  for (int i = 0; i < a.size(); ++i) {
+    auto* p = dynamic_cast<JProperty*>(a[i]);
+    if (!p) continue;
+    std::string value = p->valueText().str();
+    if (std::strcmp(p->kind(), "text") == 0) value = jsonQuote(value);
+    const std::string range = p->rangeText().str();
+    std::printf("    %-28s %-7s %s%s%s\n", p->getName().c_str(), p->kind(), value.c_str(), range.empty() ? "" : "  ",
+                range.c_str());
+  }
+}
+
 int commandModules(const Options& o) {
   nlohmann::ordered_json all = nlohmann::ordered_json::array();
   for (const auto& name : JClassRegistry::names()) {
@@ -239,7 +393,7 @@ int commandModules(const Options& o) {
     m->rect = JRect(0, 0, 80, 60);
     JComponent::Scope scope(m.get());
     if (!o.json) {
-      std::printf("%s  inputs %d  outputs %d\n", name.c_str(), m->inputCount, m->outputCount);
+      printClass(name, *m);
       continue;
     }
     nlohmann::ordered_json c;
@@ -335,7 +489,7 @@ int main(int argc, char** argv) {
         return 0;
       }
       registerHostModules();
-      loadModuleLibraries(o.modules);
+      searchedFolders = loadModuleLibraries(o.modules);
       return c.run(o);
     }
     fail("unknown command \"" + command + "\" (see loomwork --help)");

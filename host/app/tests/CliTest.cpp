@@ -110,7 +110,7 @@ TEST_F(Cli, TraceAndMonitorLinesForEveryKindOfValue) {
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.outLines(), traced);
 
-  r = run({"run", d});  // without --trace only the Monitor speaks; without --seconds it runs until idle
+  r = run({"run", d, "--until-idle"});  // without --trace only the Monitor speaks
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.outLines(), monitorLines(traced));
 }
@@ -142,7 +142,7 @@ TEST_F(Cli, SetChangesTheRunAndSaveKeepsIt) {
                                 R"(, { "id": "v", "class": "Value", "content": { "value": "\"hi\"", "type": "s" } })",
                                 R"(, { "from": "v:0", "to": "mon:1" })", 2);
   // Two outputs and a third Monitor input, all from the command line.
-  Result first = run({"run", d, "--trace", "--set", "p.file=b.csv", "--set", "p.outputs=sb", "--set", "mon.inputs=3",
+  Result first = run({"run", d, "--until-idle", "--trace", "--set", "p.file=b.csv", "--set", "p.outputs=sb", "--set", "mon.inputs=3",
                       "--save", path("saved.lwd")});
   EXPECT_EQ(first.status, 0) << first.err;
   EXPECT_EQ(first.outLines(), (std::vector<std::string>{"T v.0 \"hi\"", "M mon.1 \"hi\"", "T p.0 \"b\"",
@@ -152,7 +152,7 @@ TEST_F(Cli, SetChangesTheRunAndSaveKeepsIt) {
   EXPECT_EQ(saved["modules"][0]["content"]["file"], "b.csv");
   EXPECT_EQ(saved["modules"][1]["content"]["inputs"], 3);
   EXPECT_EQ(saved["links"].size(), 2u);
-  Result again = run({"run", path("saved.lwd"), "--trace"});
+  Result again = run({"run", path("saved.lwd"), "--until-idle", "--trace"});
   EXPECT_EQ(again.status, 0) << again.err;
   EXPECT_EQ(again.out, first.out);
 
@@ -220,7 +220,7 @@ TEST_F(Cli, RenderDrawsEveryModuleAtItsPlace) {
   write("values.csv", "0,0,1\n");
   std::string d = playerDiagram("d.lwd", "i", "values.csv", 1);
   for (const auto& args : {std::vector<std::string>{"render", d, "--out", path("d.png")},
-                           std::vector<std::string>{"run", d, "--render", path("d.png")}}) {
+                           std::vector<std::string>{"run", d, "--until-idle", "--render", path("d.png")}}) {
     fs::remove(path("d.png"));
     Result r = run(args);
     ASSERT_EQ(r.status, 0) << args[0] << ": " << r.err;

@@ -72,12 +72,41 @@ void JObject::putObject(JOutputStream& os, const char* key, const JObject& value
   os.put(key, value.toNode());
 }
 
+// An entry of another kind is converted where the conversion is plain (a text that is a whole
+// decimal number, for an integer); otherwise the default is used and the dictionary notes why.
 int JObject::getInteger(const JDictionary& dict, const char* key, int defaultValue) {
   const JNode* n = dict.find(key);
-  if (!n || !n->isInteger()) return defaultValue;
+  if (!n) return defaultValue;
+  if (n->isText()) {
+    int v = 0;
+    if (JInteger::parse(JString(n->asText()).trim(), v)) return v;
+    dict.noteProblem(key, "\"" + n->asText() + "\" is not an integer");
+    return defaultValue;
+  }
+  if (!n->isInteger()) {
+    dict.noteProblem(key, "an integer was expected");
+    return defaultValue;
+  }
   long long v = n->asInteger();
-  if (v < INT_MIN || v > INT_MAX) return defaultValue;
+  if (v < INT_MIN || v > INT_MAX) {
+    dict.noteProblem(key, std::to_string(v) + " is out of range");
+    return defaultValue;
+  }
   return static_cast<int>(v);
+}
+
+std::vector<std::string> JDictionary::unreadKeys() const {
+  std::vector<std::string> out;
+  for (const auto& e : node_.entries()) {
+    bool asked = false;
+    for (const auto& k : read_)
+      if (k == e.first) {
+        asked = true;
+        break;
+      }
+    if (!asked) out.push_back(e.first);
+  }
+  return out;
 }
 
 JString JObject::getString(const JDictionary& dict, const char* key) {
@@ -86,12 +115,19 @@ JString JObject::getString(const JDictionary& dict, const char* key) {
 
 JString JObject::getString(const JDictionary& dict, const char* key, const JString& defaultValue) {
   const JNode* n = dict.find(key);
-  if (!n || !n->isText()) return defaultValue;
+  if (!n) return defaultValue;
+  if (n->isInteger()) return JInteger::toJString(n->asInteger());  // a number where a text is read
+  if (!n->isText()) {
+    dict.noteProblem(key, "a text was expected");
+    return defaultValue;
+  }
   return JString(n->asText());
 }
 
 bool JObject::getObject(const JDictionary& dict, const char* key, JObject& into) {
   const JNode* n = dict.find(key);
   if (!n) return false;
-  return into.fromNode(*n);
+  if (into.fromNode(*n)) return true;
+  dict.noteProblem(key, std::string("cannot be read as ") + into.className());
+  return false;
 }

@@ -169,8 +169,13 @@ std::unique_ptr<JDiagram> JDiagram::loadText(const std::string& text, const std:
           throw fail(where + ": " + e.what());
         }
         JDictionary dict(std::move(node));
-        JComponent::Scope scope(mod);
-        mod->readContent(dict);
+        {
+          JComponent::Scope scope(mod);
+          mod->readContent(dict);
+        }
+        if (!dict.problems().empty()) throw fail(where + ": " + dict.problems().front());
+        for (const auto& key : dict.unreadKeys())
+          diagram->warnings_.push_back(name + ": warning: " + where + ": key \"" + key + "\" is not used");
       }
     }
   }

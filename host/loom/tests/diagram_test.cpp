@@ -48,7 +48,8 @@ TEST(Persistence, MissingKeysAndRoundTrip) {
   EXPECT_EQ(back.mins[2], 42);
 
   // A missing integer key restores 0 (not the constructor's value); a missing object key leaves
-  // the field; an integer key holding text counts as missing.
+  // the field; an integer key holding text that is no number counts as missing (and the loader
+  // refuses the file); a number where a text is read is taken as its decimal text.
   JNode sparse = JNode::map();
   sparse.set("label", JNode::integer(3));
   sparse.set("min1", JNode::text("nine"));
@@ -56,7 +57,7 @@ TEST(Persistence, MissingKeysAndRoundTrip) {
   JTestHarness::restore(fresh, sparse);
   EXPECT_EQ(fresh.gain, 0);
   EXPECT_FALSE(fresh.enabled);
-  EXPECT_EQ(fresh.label, JString(""));
+  EXPECT_EQ(fresh.label, JString("3"));
   EXPECT_EQ(fresh.tint, JColor::orange);
   EXPECT_EQ(fresh.mins[0], 0);
   EXPECT_EQ(fresh.mins[1], 0);

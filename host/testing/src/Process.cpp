@@ -19,13 +19,18 @@ std::vector<std::string> ProcessResult::outLines() const {
 
 ProcessResult runProcess(const std::string& program, const std::vector<std::string>& args, int timeoutMs,
                          size_t maxCapture) {
-  ProcessResult r;
+  RunningProcess p(program, args, maxCapture);
+  return p.finish(timeoutMs);
+}
+
+RunningProcess::RunningProcess(const std::string& program, const std::vector<std::string>& args, size_t maxCapture)
+    : maxCapture_(maxCapture) {
   int outPipe[2], errPipe[2];
-  if (pipe2(outPipe, O_CLOEXEC) != 0) return r;
+  if (pipe2(outPipe, O_CLOEXEC) != 0) return;
   if (pipe2(errPipe, O_CLOEXEC) != 0) {
     close(outPipe[0]);
     close(outPipe[1]);
-    return r;
+    return;
   }
   std::vector<char*> argv{const_cast<char*>(program.c_str())};
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -42,37 +47,71 @@ ProcessResult runProcess(const std::string& program, const std::vector<std::stri
   if (pid < 0) {
     close(outPipe[0]);
     close(errPipe[0]);
-    return r;
+    return;
   }
-  const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-  std::string* sinks[2] = {&r.out, &r.err};
+  pid_ = pid;
+  fds_[0] = outPipe[0];
+  fds_[1] = errPipe[0];
+}
+
+RunningProcess::~RunningProcess() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  for (int fd : fds_)
+    if (fd >= 0) close(fd);
+}
+
+bool RunningProcess::pump(int ms) {
+  pollfd fds[2] = {{fds_[0], POLLIN, 0}, {fds_[1], POLLIN, 0}};
+  if (fds_[0] < 0 && fds_[1] < 0) return false;
+  if (poll(fds, 2, ms) <= 0) return true;
+  std::string* sinks[2] = {&r_.out, &r_.err};
+  for (int i = 0; i < 2; ++i) {
+    if (fds_[i] < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+    char buf[4096];
+    const ssize_t n = read(fds_[i], buf, sizeof buf);
+    if (n > 0 && sinks[i]->size() < maxCapture_) sinks[i]->append(buf, static_cast<size_t>(n));
+    if (n == 0 || (n < 0 && errno != EINTR)) {
+      close(fds_[i]);
+      fds_[i] = -1;
+    }
+  }
+  return true;
+}
+
+bool RunningProcess::readUntil(const std::function<bool(const ProcessResult&)>& done, int ms) {
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  for (;;) {
+    if (done(r_)) return true;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(limit - std::chrono::steady_clock::now()).count();
+    if (left <= 0 || !pump(static_cast<int>(left))) return done(r_);
+  }
+}
+
+void RunningProcess::signal(int sig) {
+  if (pid_ > 0) kill(pid_, sig);
+}
+
+ProcessResult RunningProcess::finish(int ms) {
+  if (pid_ <= 0) return r_;
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   bool killed = false;
-  for (int open = 2; open > 0;) {
+  for (;;) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(limit - std::chrono::steady_clock::now()).count();
     if (left <= 0) {
-      kill(pid, SIGKILL);
+      kill(pid_, SIGKILL);
       killed = true;
       break;
     }
-    if (poll(fds, 2, static_cast<int>(left)) <= 0) continue;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      char buf[4096];
-      const ssize_t n = read(fds[i].fd, buf, sizeof buf);
-      if (n > 0 && sinks[i]->size() < maxCapture) sinks[i]->append(buf, static_cast<size_t>(n));
-      if (n == 0 || (n < 0 && errno != EINTR)) {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
-      }
-    }
+    if (!pump(static_cast<int>(left))) break;
   }
-  for (auto& f : fds)
-    if (f.fd >= 0) close(f.fd);
   int status = 0;
-  waitpid(pid, &status, 0);
-  r.status = killed ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return r;
+  waitpid(pid_, &status, 0);
+  pid_ = -1;
+  r_.status = killed ? -1 : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return r_;
 }

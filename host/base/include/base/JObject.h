@@ -64,15 +64,30 @@ private:
   JNode node_;
 };
 
-// What readContent reads from: the keyed entries of one stored object.
+// What readContent reads from: the keyed entries of one stored object. It remembers which keys
+// were asked for and which entries could not be read as asked, so that whoever loads a file can
+// say what it did not understand.
 class JDictionary {
 public:
   JDictionary() : node_(JNode::map()) {}
   explicit JDictionary(JNode node) : node_(node.isMap() ? std::move(node) : JNode::map()) {}
-  const JNode* find(const std::string& key) const { return node_.find(key); }
+  const JNode* find(const std::string& key) const {
+    read_.push_back(key);
+    return node_.find(key);
+  }
   bool contains(const std::string& key) const { return find(key) != nullptr; }
   const JNode& node() const { return node_; }
 
+  // The stored keys that nobody asked for, in stored order.
+  std::vector<std::string> unreadKeys() const;
+  // Entries of another kind than asked for that no plain conversion could read: "key \"K\": WHY".
+  const std::vector<std::string>& problems() const { return problems_; }
+  void noteProblem(const std::string& key, const std::string& why) const {
+    problems_.push_back("key \"" + key + "\": " + why);
+  }
+
 private:
   JNode node_;
+  mutable std::vector<std::string> read_;
+  mutable std::vector<std::string> problems_;
 };

@@ -41,7 +41,10 @@ public:
   bool onWorkerThread() const;
 
   // Recorded priority, as JThread keeps it (Linux threads keep their policy).
-  int priority() const { return priority_; }
+  int getPriority() const {
+    std::lock_guard<std::mutex> g(mutex_);
+    return priority_;
+  }
 
 private:
   mutable std::mutex mutex_;

@@ -55,6 +55,8 @@ public:
   static std::unique_ptr<JDiagram> loadText(const std::string& text, const std::string& name);
   std::string saveText();  // throws JDiagramError when a text in it is not UTF-8
   void saveFile(const std::string& path);  // throws JDiagramError
+  // What loading the file noticed but could go on with ("FILE: warning: ..."), one line each.
+  const std::vector<std::string>& loadWarnings() const { return warnings_; }
   // The folder relative paths in this diagram are taken from ("" for the current folder).
   const std::string& folder() const { return folder_; }
   void setFolder(const std::string& f) { folder_ = f; }
@@ -108,6 +110,7 @@ private:
   std::map<std::string, std::unique_ptr<JModuleObj>> byId_;
   std::vector<std::unique_ptr<JLinkObj>> links_;
   std::string folder_;
+  std::vector<std::string> warnings_;
 
   std::thread::id hostThread_;
   int depth_ = 0;

@@ -1,5 +1,8 @@
 #pragma once
 // Runs a program as a user would, for tests: bounded in time and in captured output.
+#include <sys/types.h>
+
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,3 +14,28 @@ struct ProcessResult {
 
 ProcessResult runProcess(const std::string& program, const std::vector<std::string>& args, int timeoutMs,
                          size_t maxCapture = 1 << 20);
+
+// A program running beside the test: its output can be read while it runs, and it can be sent
+// signals. The destructor kills it if it still runs.
+class RunningProcess {
+public:
+  RunningProcess(const std::string& program, const std::vector<std::string>& args, size_t maxCapture = 1 << 20);
+  ~RunningProcess();
+  RunningProcess(const RunningProcess&) = delete;
+  RunningProcess& operator=(const RunningProcess&) = delete;
+
+  bool started() const { return pid_ > 0; }
+  // Reads what the program writes until `done` says so (true) or ms pass (false).
+  bool readUntil(const std::function<bool(const ProcessResult&)>& done, int ms);
+  void signal(int sig);
+  // Reads to the end and waits for the exit, killing the program after ms.
+  ProcessResult finish(int ms);
+  const ProcessResult& soFar() const { return r_; }
+
+private:
+  bool pump(int ms);  // one round of reading; false once both pipes are closed
+  pid_t pid_ = -1;
+  int fds_[2] = {-1, -1};
+  size_t maxCapture_;
+  ProcessResult r_;
+};

@@ -1,0 +1,161 @@
+// loomwork as it is used every day: live runs ended by a signal, output that reaches a pipe while
+// the run goes on, diagrams written by hand, saving into another folder.
+#include <signal.h>
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "testing/Process.h"
+#include "testing/TempFolder.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+// Only the host modules, unless a test asks for the built libraries.
+std::vector<std::string> hostOnly(TempFolder& dir, std::vector<std::string> args) {
+  fs::create_directories(dir.file("no-modules"));
+  args.insert(args.begin() + 1, {"--modules", dir.file("no-modules")});
+  return args;
+}
+
+int count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// A Timer ticking every 20 ms into a Monitor: a live diagram that never goes idle.
+std::string liveDiagram(TempFolder& dir) {
+  return dir.write("live.lwd", R"({ "loomwork": 1, "modules": [
+    { "id": "t", "class": "Timer", "rect": [10, 10, 80, 60], "content": { "periodMs": 20 } },
+    { "id": "mon", "class": "Monitor", "rect": [120, 10, 120, 60], "content": { "inputs": 1 } } ],
+    "links": [ { "from": "t:0", "to": "mon:0" } ] })");
+}
+}  // namespace
+
+// Without --seconds or --until-idle the run goes on until a signal; the signal ends it as the end
+// of its time would: every line kept (read here through a pipe while the run goes on), the
+// diagram saved, the picture drawn, status 0.
+TEST(EverydayCli, ALiveRunEndsCleanlyOnSigintOrSigterm) {
+  for (int sig : {SIGINT, SIGTERM}) {
+    TempFolder dir;
+    const std::string d = liveDiagram(dir);
+    RunningProcess p(LOOMWORK_BIN, hostOnly(dir, {"run", d, "--save", dir.file("out.lwd"), "--render",
+                                                   dir.file("out.png")}));
+    ASSERT_TRUE(p.started());
+    // Lines arrive while the run goes on, not all at its end.
+    ASSERT_TRUE(p.readUntil([](const ProcessResult& r) { return count(r.out, "\n") >= 5; }, 10000))
+        << "no live output: " << p.soFar().out << p.soFar().err;
+    p.signal(sig);
+    const ProcessResult r = p.finish(10000);
+    EXPECT_EQ(r.status, 0) << strsignal(sig) << ": " << r.err;
+    // Every tick 1, 2, 3 ... with no gap and a whole last line.
+    const auto lines = r.outLines();
+    ASSERT_GE(lines.size(), 5u);
+    for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i], "M mon.0 " + std::to_string(i + 1));
+    EXPECT_EQ(r.out.back(), '\n');
+    EXPECT_TRUE(fs::exists(dir.file("out.png")));
+    const auto saved = nlohmann::json::parse(TempFolder::read(dir.file("out.lwd")), nullptr, false);
+    ASSERT_TRUE(saved.is_object()) << strsignal(sig);
+    EXPECT_EQ(saved["modules"][0]["content"]["periodMs"], 20);
+  }
+}
+
+// Values written as a user would write them: numbers as numbers, texts as they are (the quoted
+// form stays readable), and saved that way.
+TEST(EverydayCli, ValuesInTheirNaturalForm) {
+  TempFolder dir;
+  const std::string d = dir.write("v.lwd", R"({ "loomwork": 1, "modules": [
+    { "id": "n", "class": "Value", "content": { "value": 42, "type": "i" } },
+    { "id": "s", "class": "Value", "content": { "value": "hello world", "type": "s" } },
+    { "id": "q", "class": "Value", "content": { "value": "\"quoted\"", "type": "s" } },
+    { "id": "b", "class": "Value", "content": { "value": "0x0aff", "type": "b" } },
+    { "id": "mon", "class": "Monitor", "content": { "inputs": 4 } } ],
+    "links": [ { "from": "n:0", "to": "mon:0" }, { "from": "s:0", "to": "mon:1" },
+               { "from": "q:0", "to": "mon:2" }, { "from": "b:0", "to": "mon:3" } ] })");
+  const ProcessResult r =
+      runProcess(LOOMWORK_BIN, hostOnly(dir, {"run", d, "--until-idle", "--save", dir.file("saved.lwd")}), 20000);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.outLines(), (std::vector<std::string>{"M mon.0 42", "M mon.1 \"hello world\"", "M mon.2 \"quoted\"",
+                                                   "M mon.3 0x0aff"}));
+  const auto saved = nlohmann::json::parse(TempFolder::read(dir.file("saved.lwd")));
+  EXPECT_EQ(saved["modules"][0]["content"]["value"], 42);
+  EXPECT_EQ(saved["modules"][1]["content"]["value"], "hello world");
+  EXPECT_EQ(saved["modules"][2]["content"]["value"], "quoted");
+  EXPECT_EQ(saved["modules"][3]["content"]["value"], "0x0aff");
+}
+
+// What the reader does not understand it says: a key nobody reads is a warning and the run goes
+// on; a numeric text is converted; a value that cannot be read as the module reads it ends the
+// run with one line and status 2.
+TEST(EverydayCli, HandWrittenDiagramsAreReadHonestly) {
+  TempFolder dir;
+  const std::string typo = dir.write("typo.lwd", R"({ "loomwork": 1, "modules": [
+    { "id": "t", "class": "Timer", "content": { "period": 5, "periodMs": "20" } } ] })");
+  ProcessResult r = runProcess(LOOMWORK_BIN, hostOnly(dir, {"run", typo, "--seconds", "0.1"}), 20000);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, typo + ": warning: module \"t\": key \"period\" is not used\n");
+  r = runProcess(LOOMWORK_BIN, hostOnly(dir, {"props", typo, "t"}), 20000);
+  EXPECT_NE(r.out.find("periodMs integer 20 "), std::string::npos) << r.out;
+
+  const std::string wrong = dir.write("wrong.lwd", R"({ "loomwork": 1, "modules": [
+    { "id": "t", "class": "Timer", "content": { "periodMs": "fast" } } ] })");
+  r = runProcess(LOOMWORK_BIN, hostOnly(dir, {"run", wrong, "--seconds", "0.1"}), 20000);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, wrong + ": error: module \"t\": key \"periodMs\": \"fast\" is not an integer\n");
+  EXPECT_EQ(r.out, "");
+
+  // An unknown class names where the libraries were looked for.
+  const std::string unknown = dir.write("unknown.lwd", R"({ "loomwork": 1, "modules": [ { "id": "x", "class": "Nope" } ] })");
+  r = runProcess(LOOMWORK_BIN, hostOnly(dir, {"run", unknown}), 20000);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("searched in: " + dir.file("no-modules")), std::string::npos) << r.err;
+
+  // Output files are checked before the run.
+  r = runProcess(LOOMWORK_BIN, hostOnly(dir, {"run", typo, "--save", dir.file("nowhere/x.lwd")}), 20000);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("does not exist"), std::string::npos) << r.err;
+}
+
+// A diagram saved into another folder still finds the files it names.
+TEST(EverydayCli, SavedIntoAnotherFolderItStillRuns) {
+  TempFolder dir;
+  fs::create_directories(dir.file("data"));
+  fs::create_directories(dir.file("elsewhere/deeper"));
+  dir.write("data/values.csv", "0,0,5\n10,0,6\n");
+  const std::string d = dir.write("data/d.lwd", R"({ "loomwork": 1, "modules": [
+    { "id": "p", "class": "Player", "content": { "file": "values.csv", "outputs": "i" } },
+    { "id": "mon", "class": "Monitor", "content": { "inputs": 1 } } ],
+    "links": [ { "from": "p:0", "to": "mon:0" } ] })");
+  const std::string moved = dir.file("elsewhere/deeper/moved.lwd");
+  ProcessResult r = runProcess(LOOMWORK_BIN, hostOnly(dir, {"run", d, "--until-idle", "--save", moved}), 20000);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto saved = nlohmann::json::parse(TempFolder::read(moved));
+  EXPECT_EQ(saved["modules"][0]["content"]["file"], "../../data/values.csv");
+  r = runProcess(LOOMWORK_BIN, hostOnly(dir, {"run", moved, "--until-idle"}), 20000);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.outLines(), (std::vector<std::string>{"M mon.0 5", "M mon.0 6"}));
+}
+
+// A module thread that ends by an exception says why, with the module's id; the run goes on.
+TEST(EverydayCli, ATakenPortGivesTheReceiversDebugLine) {
+  if (!fs::exists(std::string(LOOMWORK_MODULES_DIR) + "/JToneDigitObj.so"))
+    GTEST_SKIP() << "the tone receiver is not part of this build";
+  TempFolder dir;
+  RunningProcess holder(LOOMWORK_BIN, {"run", "--modules", LOOMWORK_MODULES_DIR, dir.write("a.lwd", R"({ "loomwork": 1,
+    "modules": [ { "id": "first", "class": "JToneDigitObj", "content": { "port": 7393 } } ] })")});
+  // The first receiver listens (or the port was taken already: either way the second cannot).
+  const std::string second = dir.write("b.lwd", R"({ "loomwork": 1,
+    "modules": [ { "id": "dtmf", "class": "JToneDigitObj", "content": { "port": 7393 } } ] })");
+  ProcessResult r;
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    r = runProcess(LOOMWORK_BIN, {"run", second, "--seconds", "0.3", "--modules", LOOMWORK_MODULES_DIR}, 20000);
+    if (!r.err.empty()) break;
+  }
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "dtmf: listen: Address already in use\n");
+  holder.signal(SIGTERM);
+  EXPECT_EQ(holder.finish(10000).status, 0);
+}
