@@ -72,8 +72,9 @@ void Viewer::serve(const std::atomic<bool>& stop, long long untilMs) {
     for (const Client& c : clients_) fds.push_back({c.fd, POLLIN, 0});
     ::poll(fds.data(), fds.size(), 100);
     const long long t = nowMs();
+    const size_t polled = fds.size() - 1;  // clients accepted below were not polled yet
     if (fds[0].revents & POLLIN) acceptClients(t);
-    for (size_t i = 0; i < clients_.size(); ++i) {
+    for (size_t i = 0; i < polled; ++i) {
       Client& c = clients_[i];
       if (c.fd < 0) continue;
       if (fds[i + 1].revents & (POLLIN | POLLHUP | POLLERR)) {
