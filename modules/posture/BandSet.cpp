@@ -37,18 +37,7 @@ void AdvanceDecayActivator::Deactivate() {
 
 // --- BandActivator ---
 
-BandActivator::BandActivator(const BandActivator& o)
-    : Activatable(o),
-      color(o.color),
-      numberColors(o.numberColors),
-      lastPaintColor(o.lastPaintColor),
-      activator(o.activator),
-      next(o.next),
-      prev(o.prev),
-      propagationWidth(o.propagationWidth),
-      row(o.row) {
-  if (activator.target == &o) activator.target = this;
-}
+BandActivator::BandActivator(const BandActivator& o) : Activatable(o) { *this = o; }
 
 BandActivator& BandActivator::operator=(const BandActivator& o) {
   if (this != &o) {
