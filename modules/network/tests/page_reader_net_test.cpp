@@ -1,0 +1,479 @@
+// JPageReaderObj against real HTTP servers on loopback: Python's http.server (the sample page of
+// examples/pages, pages without the markers, the request it refuses) and scripted servers of the
+// test's own for what well-behaved servers never do (cutting the response anywhere, stalling,
+// never closing, resetting, sending without end, being down).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "JPageReaderObj.h"
+#include "page_reader_servers.h"
+#include "testing/Harness.h"
+#include "testing/Loopback.h"
+#include "testing/TempFolder.h"
+
+namespace {
+
+using Outputs = std::vector<std::string>;
+using Values = std::vector<int>;
+using Clock = std::chrono::steady_clock;
+using Script = ScriptedServer::Script;
+
+long long MsSince(Clock::time_point t) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
+}
+
+// Exactly 50 bytes: head, then dots, then tail.
+std::string Chunk(const std::string& head, const std::string& tail = "") {
+  EXPECT_LE(head.size() + tail.size(), 50u);
+  return head + std::string(50 - head.size() - tail.size(), '.') + tail;
+}
+
+// A response laid out chunk by chunk: "<body" cut by a boundary (found), the described run at
+// the very end of a chunk (its last FF decodes as a pair and starts no run), an "aa" cut by a
+// boundary (missed, and so is the run after it), then a run in a chunk of its own.
+const std::string kLaidOut = Chunk("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n", "<bo") +
+                             Chunk("dy>", "aaFF0A1BFF") + Chunk("", "a") + Chunk("aFF3C4D") + Chunk("aaFF0102") +
+                             "</body></html>\n";
+const Values kLaidOutValues{10, 27, 255, 1, 2};
+
+std::string Response(const std::string& body) { return "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n" + body; }
+
+Script Whole(const std::string& bytes) { return {ScriptedServer::send(bytes)}; }
+
+class PageReaderNet : public ::testing::Test {
+protected:
+  JTestHarness harness;
+  JPageReaderObj& module = harness.place<JPageReaderObj>("page");
+
+  void aim(const std::string& address, int port, const std::string& url = "/") {
+    {
+      JCriticalSection::Lock guard(module.texts.lock);
+      module.texts.address = JString(address);
+      module.texts.url = JString(url);
+    }
+    module.port = port;
+  }
+  void reload(int v) { harness.send(module, 0, v); }
+  // Starts a fetch and waits until it has ended by itself; the values it published are then
+  // delivered. False when it has not ended within ms.
+  bool fetch(int ms = 10000) {
+    module.published = false;
+    reload(1);
+    const bool ended = harness.runUntil([&] { return !module.fetching(); }, ms);
+    harness.runPending();
+    return ended;
+  }
+  // "reload" back to 0 after a fetch: ready for the next one.
+  void ready() {
+    reload(0);
+    EXPECT_EQ(module.fetchState.load(), JPageReaderObj::kIdle);
+  }
+  bool waitState(int state, int ms = 5000) {
+    return harness.runUntil([&] { return module.fetchState.load() == state; }, ms);
+  }
+  Outputs outputs() { return harness.outputsOf(module); }
+  Values values() {
+    Values v;
+    for (int n = 0; n < JPageReaderObj::kValues; ++n) v.push_back(harness.readInt(module, n));
+    return v;
+  }
+  static Outputs Broadcasts(const Values& v) {
+    Outputs o;
+    for (size_t i = 0; i < v.size(); ++i) o.push_back(std::to_string(i) + " " + std::to_string(v[i]));
+    return o;
+  }
+  static Values Padded(Values v) {
+    v.resize(JPageReaderObj::kValues, 0);
+    return v;
+  }
+};
+
+// --- Python's http.server ---
+
+class PageReaderPython : public PageReaderNet {
+protected:
+  TempFolder folder{"page-reader"};
+};
+
+TEST_F(PageReaderPython, TheSamplePageGivesItsValuesAtTheEnd) {
+  PythonHttpServer server(LOOMWORK_SOURCE_DIR "/examples/pages", folder.file("server.log"));
+  ASSERT_TRUE(server.running()) << server.failure();
+  aim("127.0.0.1", server.port(), "/page.html");
+  ASSERT_TRUE(fetch());
+  EXPECT_TRUE(module.published.load());
+  EXPECT_EQ(module.fetchState.load(), JPageReaderObj::kReceiving);  // received, until reload goes to 0
+  EXPECT_EQ(outputs(), Broadcasts({21, 64, 200}));
+  EXPECT_EQ(values(), Padded({21, 64, 200}));
+  // The server understood the request and answered it with the page.
+  EXPECT_TRUE(server.waitForLog("\"GET /page.html HTTP/1.0\" 200", 5000)) << server.log();
+
+  // Again by name, after "reload" went back to 0.
+  ready();
+  harness.clear();
+  aim("localhost", server.port(), "/page.html");
+  ASSERT_TRUE(fetch());
+  EXPECT_EQ(outputs(), Broadcasts({21, 64, 200}));
+}
+
+// The request of the original description, "GET url HTTP / 1.0" with bare line feeds, is not
+// HTTP: this server answers it with an error page and no values can come of it.
+TEST_F(PageReaderPython, TheOldRequestIsRefusedByARealServer) {
+  PythonHttpServer server(LOOMWORK_SOURCE_DIR "/examples/pages", folder.file("server.log"));
+  ASSERT_TRUE(server.running()) << server.failure();
+  LoopbackClient client(server.port());
+  ASSERT_TRUE(client.connected());
+  client.send("GET /page.html HTTP / 1.0\n\n");
+  const std::string answer = client.read(1 << 16, 5000);
+  EXPECT_EQ(answer.find("aaFF"), std::string::npos);
+  EXPECT_NE(answer.find("400"), std::string::npos) << answer;
+  EXPECT_TRUE(server.waitForLog("\"GET /page.html HTTP / 1.0\" 400", 5000)) << server.log();
+  PageDecoder d;
+  d.reset();
+  d.feed(reinterpret_cast<const uint8_t*>(answer.data()), static_cast<int>(answer.size()));
+  d.finish();
+  EXPECT_EQ(d.count(), 0);
+}
+
+TEST_F(PageReaderPython, PagesWithoutBodyAaOrFFPublishNothing) {
+  folder.write("good.html",
+               "<html><body>\nsmall letters first, then the values\naaFF0A1B2C   and small letters after them\n"
+               "</body></html>\n");
+  folder.write("nobody.html", "<html><head>aaFF0A1B2C</head></html>\n");
+  folder.write("noaa.html", "<html><body>\na FF0A1B2C   and small letters after them\n</body></html>\n");
+  folder.write("noff.html", "<html><body>\naa ff0A1B2C F F0A1B  and small letters after them\n</body></html>\n");
+  PythonHttpServer server(folder.path(), folder.file("server.log"));
+  ASSERT_TRUE(server.running()) << server.failure();
+
+  aim("127.0.0.1", server.port(), "/good.html");
+  ASSERT_TRUE(fetch());
+  const Values before = values();
+  ASSERT_NE(before, Padded({})) << "the good page gave nothing";
+  for (const char* page : {"/nobody.html", "/noaa.html", "/noff.html", "/missing.html"}) {
+    ready();
+    harness.clear();
+    aim("127.0.0.1", server.port(), page);
+    ASSERT_TRUE(fetch()) << page;
+    EXPECT_TRUE(module.published.load()) << page;
+    EXPECT_EQ(outputs(), Outputs{}) << page;
+    EXPECT_EQ(values(), before) << page;  // the outputs keep their numbers
+  }
+}
+
+// --- scripted servers ---
+
+TEST_F(PageReaderNet, TheRequestIsOneValidHttpRequest) {
+  ScriptedServer server(Whole(kLaidOut));
+  ASSERT_TRUE(server.listening());
+  aim("127.0.0.1", server.port(), "/values.html");
+  ASSERT_TRUE(fetch());
+  ASSERT_EQ(server.requests().size(), 1u);
+  EXPECT_EQ(server.requests()[0], "GET /values.html HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(server.port()) +
+                                      "\r\n\r\n");
+}
+
+// The values depend only on the page's bytes: whatever pieces the server sends them in, the
+// module decodes the same 50-byte chunks.
+TEST_F(PageReaderNet, TheSameValuesHoweverTheServerCutsTheResponse) {
+  ASSERT_EQ(kLaidOut.size() % 50, 15u);
+  for (size_t piece : {kLaidOut.size(), size_t(1), size_t(7), size_t(49), size_t(50), size_t(51), size_t(120)}) {
+    harness.clear();
+    ScriptedServer server(ScriptedServer::inPieces(kLaidOut, piece));
+    ASSERT_TRUE(server.listening());
+    aim("127.0.0.1", server.port());
+    ASSERT_TRUE(fetch()) << piece;
+    EXPECT_EQ(outputs(), Broadcasts(kLaidOutValues)) << piece;
+    EXPECT_EQ(values(), Padded(kLaidOutValues)) << piece;
+    ready();
+  }
+}
+
+TEST_F(PageReaderNet, ValuesArePublishedOnlyWhenTheResponseEnds) {
+  // The values are all in the first 150 bytes; the server then waits before it ends.
+  const std::string head = kLaidOut.substr(0, 200);
+  ScriptedServer server({ScriptedServer::send(head), ScriptedServer::hold(),
+                         ScriptedServer::send(kLaidOut.substr(200))});
+  ASSERT_TRUE(server.listening());
+  aim("127.0.0.1", server.port());
+  module.published = false;
+  reload(1);
+  ASSERT_TRUE(waitState(JPageReaderObj::kReceiving));
+  harness.runUntil([&] { return server.bytesSent() == static_cast<long long>(head.size()); }, 2000);
+  harness.runFor(200);
+  EXPECT_EQ(outputs(), Outputs{});
+  EXPECT_EQ(values(), Padded({}));
+  EXPECT_FALSE(module.published.load());
+  EXPECT_TRUE(module.fetching());
+
+  server.release();
+  ASSERT_TRUE(harness.runUntil([&] { return !module.fetching(); }, 5000));
+  harness.runPending();
+  EXPECT_TRUE(module.published.load());
+  EXPECT_EQ(outputs(), Broadcasts(kLaidOutValues));  // each output once, in order
+  EXPECT_EQ(module.fetchState.load(), JPageReaderObj::kReceiving);
+  EXPECT_TRUE(server.waitClientGone(2000));  // the module closed its end
+}
+
+TEST_F(PageReaderNet, AServerThatNeverClosesIsLeftAtOnceOnClose) {
+  ScriptedServer server({ScriptedServer::send(kLaidOut), ScriptedServer::hold()});
+  ASSERT_TRUE(server.listening());
+  aim("127.0.0.1", server.port());
+  reload(1);
+  ASSERT_TRUE(waitState(JPageReaderObj::kReceiving));
+  harness.runUntil([&] { return server.bytesSent() == static_cast<long long>(kLaidOut.size()); }, 2000);
+  harness.runFor(100);
+  // "reload" back to 0 before the values are out does not stop the fetch.
+  reload(0);
+  harness.runFor(50);
+  EXPECT_TRUE(module.fetching());
+  EXPECT_EQ(module.fetchState.load(), JPageReaderObj::kReceiving);
+
+  const auto t0 = Clock::now();
+  module.close();
+  const long long took = MsSince(t0);
+  EXPECT_LT(took, 100) << "close took " << took << " ms";
+  EXPECT_FALSE(module.fetching());
+  EXPECT_EQ(module.fetchState.load(), JPageReaderObj::kIdle);
+  harness.runFor(50);
+  EXPECT_EQ(outputs(), Outputs{});  // a fetch stopped by close publishes nothing
+  EXPECT_FALSE(module.published.load());
+  EXPECT_TRUE(server.waitClientGone(2000));
+}
+
+TEST_F(PageReaderNet, AServerDownIsRetriedUntilItComesUpOrTheFetchIsClosed) {
+  const int port = unusedLoopbackPort();
+  aim("127.0.0.1", port);
+  reload(1);
+  ASSERT_TRUE(waitState(JPageReaderObj::kConnecting));
+  harness.runFor(350);
+  EXPECT_EQ(module.fetchState.load(), JPageReaderObj::kConnecting);
+  EXPECT_TRUE(module.fetching());
+  {
+    // The server comes up: the next attempt, within 100 ms or so, finds it.
+    ScriptedServer server(Whole(kLaidOut), port);
+    ASSERT_TRUE(server.listening());
+    ASSERT_TRUE(harness.runUntil([&] { return !module.fetching(); }, 5000));
+    harness.runPending();
+    EXPECT_EQ(server.connections(), 1);
+    EXPECT_EQ(outputs(), Broadcasts(kLaidOutValues));
+  }
+  ready();
+
+  // Down again: close ends the retries at once.
+  harness.clear();
+  reload(1);
+  ASSERT_TRUE(waitState(JPageReaderObj::kConnecting));
+  harness.runFor(250);
+  const auto t0 = Clock::now();
+  module.close();
+  const long long took = MsSince(t0);
+  EXPECT_LT(took, 100) << "close took " << took << " ms";
+  EXPECT_FALSE(module.fetching());
+  EXPECT_EQ(module.fetchState.load(), JPageReaderObj::kIdle);
+  EXPECT_EQ(outputs(), Outputs{});
+}
+
+// A text without a letter is a numeric address and is never looked up by name; one with a
+// letter is a name, even where it looks like a number to the resolver.
+TEST_F(PageReaderNet, ANameVersusANumericAddress) {
+  ScriptedServer server(Whole(kLaidOut));
+  ASSERT_TRUE(server.listening());
+  const std::string port = std::to_string(server.port());
+
+  aim("localhost", server.port());
+  ASSERT_TRUE(fetch());
+  EXPECT_EQ(outputs(), Broadcasts(kLaidOutValues));
+  EXPECT_EQ(module.getAddress(), JString("localhost"));  // a name stays the name
+  ready();
+
+  aim("127.0.0.1", server.port());
+  ASSERT_TRUE(fetch());
+  EXPECT_EQ(module.getAddress(), JString("127.0.0.1"));
+  ready();
+
+  // 2130706433 is 127.0.0.1 to a name lookup, but it has no letter: not a dotted numeric
+  // address, so the fetch ends idle at once without connecting.
+  aim("2130706433", server.port());
+  harness.clear();
+  ASSERT_TRUE(fetch());
+  EXPECT_EQ(module.fetchState.load(), JPageReaderObj::kIdle);
+  EXPECT_FALSE(module.published.load());
+  EXPECT_EQ(outputs(), Outputs{});
+  EXPECT_EQ(module.getAddress(), JString("2130706433"));
+
+  // "0x7f.0.0.1" has letters: it goes to the name lookup, which takes it for 127.0.0.1.
+  aim("0x7f.0.0.1", server.port());
+  ASSERT_TRUE(fetch());
+  EXPECT_EQ(outputs(), Broadcasts(kLaidOutValues));
+  EXPECT_EQ(module.getAddress(), JString("0x7f.0.0.1"));
+  ready();
+
+  ASSERT_EQ(server.requests().size(), 3u);
+  EXPECT_NE(server.requests()[0].find("Host: localhost:" + port + "\r\n"), std::string::npos);
+  EXPECT_NE(server.requests()[1].find("Host: 127.0.0.1:" + port + "\r\n"), std::string::npos);
+  EXPECT_NE(server.requests()[2].find("Host: 0x7f.0.0.1:" + port + "\r\n"), std::string::npos);
+}
+
+TEST_F(PageReaderNet, ReloadWhileAFetchRunsDoesNothing) {
+  ScriptedServer server({ScriptedServer::send(kLaidOut.substr(0, 120)), ScriptedServer::hold(),
+                         ScriptedServer::send(kLaidOut.substr(120))});
+  ASSERT_TRUE(server.listening());
+  aim("127.0.0.1", server.port());
+  reload(1);
+  ASSERT_TRUE(waitState(JPageReaderObj::kReceiving));
+  for (int v : {65535, 0, 1, 0, 7}) {
+    reload(v);
+    harness.runFor(30);
+    EXPECT_TRUE(module.fetching()) << v;
+    EXPECT_EQ(module.fetchState.load(), JPageReaderObj::kReceiving) << v;
+  }
+  EXPECT_EQ(server.connections(), 1);
+  server.release();
+  ASSERT_TRUE(harness.runUntil([&] { return !module.fetching(); }, 5000));
+  harness.runPending();
+  EXPECT_EQ(outputs(), Broadcasts(kLaidOutValues));
+  EXPECT_EQ(server.connections(), 1);
+
+  // "reload" up after the values came: still nothing until it returns to 0.
+  reload(9);
+  harness.runFor(50);
+  EXPECT_EQ(server.connections(), 1);
+  ready();
+  reload(1);
+  EXPECT_TRUE(server.waitConnections(2, 5000));
+  module.close();
+}
+
+TEST_F(PageReaderNet, AStallingOrResettingServerNeverHoldsTheHost) {
+  {
+    // Half a response, then nothing: close wakes the read.
+    ScriptedServer server({ScriptedServer::send(kLaidOut.substr(0, 75)), ScriptedServer::hold()});
+    aim("127.0.0.1", server.port());
+    reload(1);
+    ASSERT_TRUE(waitState(JPageReaderObj::kReceiving));
+    harness.runFor(100);
+    const auto t0 = Clock::now();
+    module.close();
+    EXPECT_LT(MsSince(t0), 100);
+    EXPECT_FALSE(module.fetching());
+    EXPECT_TRUE(server.waitClientGone(2000));
+    EXPECT_EQ(outputs(), Outputs{});
+  }
+  {
+    // A reset mid-response ends it like a close by the server: what was decoded is published.
+    ScriptedServer server({ScriptedServer::send(kLaidOut.substr(0, 120)), ScriptedServer::pause(200),
+                           ScriptedServer::reset()});
+    aim("127.0.0.1", server.port());
+    ASSERT_TRUE(fetch());
+    EXPECT_TRUE(module.published.load());
+    EXPECT_EQ(outputs(), Broadcasts({10, 27, 255}));
+    ready();
+  }
+  {
+    // Reset before a byte of the response.
+    harness.clear();
+    ScriptedServer server({ScriptedServer::reset()});
+    aim("127.0.0.1", server.port());
+    ASSERT_TRUE(fetch());
+    EXPECT_EQ(outputs(), Outputs{});
+    ready();
+  }
+}
+
+TEST_F(PageReaderNet, AHugePageIsReadInBoundedMemoryAndAnEndlessOneUntilClose) {
+  {
+    // 16 MiB after the values: read through in 50-byte chunks, then published.
+    ScriptedServer server({ScriptedServer::send(Response("<body>aaFF0A1B  ")),
+                           ScriptedServer::sendForever(std::string(64 * 1024, '.'), 16LL << 20)});
+    aim("127.0.0.1", server.port());
+    ASSERT_TRUE(fetch(60000));
+    EXPECT_GE(server.bytesSent(), 16LL << 20);
+    EXPECT_EQ(outputs(), Broadcasts({10, 27}));
+    ready();
+  }
+  {
+    // A page without end: read until close, which stops it at once.
+    harness.clear();
+    ScriptedServer server({ScriptedServer::send(Response("<body>aaFF0A1B  ")),
+                           ScriptedServer::sendForever(std::string(64 * 1024, 'x'), 1LL << 40)});
+    aim("127.0.0.1", server.port());
+    reload(1);
+    ASSERT_TRUE(harness.runUntil([&] { return server.bytesSent() > (4LL << 20); }, 20000));
+    EXPECT_TRUE(module.fetching());
+    const auto t0 = Clock::now();
+    module.close();
+    EXPECT_LT(MsSince(t0), 100);
+    EXPECT_FALSE(module.fetching());
+    EXPECT_TRUE(server.waitClientGone(5000));
+    EXPECT_EQ(outputs(), Outputs{});
+  }
+}
+
+// A property edit restarts a running fetch at the new place when "reload" is up.
+TEST_F(PageReaderNet, AnEditDuringAFetchGoesToTheNewPlace) {
+  ScriptedServer stalled({ScriptedServer::hold()});
+  ScriptedServer good(Whole(kLaidOut));
+  aim("127.0.0.1", stalled.port());
+  reload(1);
+  ASSERT_TRUE(stalled.waitRequests(1, 5000));
+  JStringProperty path("url", JString("/other.html"));
+  module.port = good.port();  // (outside the property's range)
+  ASSERT_TRUE(module.updateProperty(path));
+  EXPECT_TRUE(stalled.waitClientGone(2000));
+  ASSERT_TRUE(harness.runUntil([&] { return !module.fetching(); }, 5000));
+  harness.runPending();
+  EXPECT_EQ(outputs(), Broadcasts(kLaidOutValues));
+  ASSERT_EQ(good.requests().size(), 1u);
+  EXPECT_EQ(good.requests()[0].rfind("GET /other.html HTTP/1.0\r\n", 0), 0u);
+}
+
+// Copies taken while the fetch runs get the settings and no fetch (under ThreadSanitizer:
+// without touching the connection the fetch is installing).
+TEST_F(PageReaderNet, CopiesTakenWhileFetching) {
+  ScriptedServer server(ScriptedServer::inPieces(kLaidOut, 20, 3));
+  aim("127.0.0.1", server.port());
+  for (int round = 0; round < 4; ++round) {
+    module.published = false;
+    reload(1);
+    while (module.fetching()) {
+      std::unique_ptr<JPageReaderObj> copy(static_cast<JPageReaderObj*>(module.clone()));
+      EXPECT_FALSE(copy->fetching());
+      EXPECT_EQ(copy->fetchState.load(), JPageReaderObj::kIdle);
+      EXPECT_EQ(copy->port.load(), server.port());
+      JCanvas face = JTestHarness::render(module);  // the face reads the address as it changes
+      harness.runFor(2);
+    }
+    harness.runPending();
+    ready();
+  }
+  EXPECT_EQ(server.connections(), 4);
+}
+
+// The destructor stops the fetch by itself, wherever it is.
+TEST(PageReaderLifetime, DeletingAModuleStopsItsFetch) {
+  ScriptedServer server({ScriptedServer::send("HTTP/1.0 200 OK\r\n\r\n<body>"), ScriptedServer::hold()});
+  const int down = unusedLoopbackPort();
+  for (int port : {server.port(), down}) {
+    auto m = std::make_unique<JPageReaderObj>();
+    {
+      JCriticalSection::Lock guard(m->texts.lock);
+      m->texts.address = JString("127.0.0.1");
+    }
+    m->port = port;
+    m->open();
+    const int want = port == down ? JPageReaderObj::kConnecting : JPageReaderObj::kReceiving;
+    for (int i = 0; i < 1000 && m->fetchState.load() != want; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(m->fetchState.load(), want);
+    const auto t0 = Clock::now();
+    m.reset();
+    EXPECT_LT(MsSince(t0), 100);
+  }
+  EXPECT_TRUE(server.waitClientGone(2000));
+}
+
+}  // namespace

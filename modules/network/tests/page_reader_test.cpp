@@ -1,0 +1,308 @@
+// JPageReaderObj without a network: its ports, settings, keys and face, and the page decoder
+// with the traps the description warns of.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "JPageReaderObj.h"
+#include "testing/Harness.h"
+
+namespace {
+
+using Values = std::vector<int>;
+
+// Decodes each text as one chunk, in order, from a fresh decoder; the values it holds.
+Values DecodeChunks(const std::vector<std::string>& chunks) {
+  PageDecoder d;
+  d.reset();
+  for (const auto& c : chunks) d.decodeChunk(reinterpret_cast<const uint8_t*>(c.data()), static_cast<int>(c.size()));
+  return Values(d.values, d.values + d.count());
+}
+
+Values Decode(const std::string& chunk) { return DecodeChunks({chunk}); }
+
+// The page as the module reads it: fed in pieces of the given sizes (cycled), then finished.
+Values Feed(const std::string& page, const std::vector<size_t>& pieces) {
+  PageDecoder d;
+  d.reset();
+  size_t at = 0, k = 0;
+  while (at < page.size()) {
+    size_t n = std::min(pieces[k++ % pieces.size()], page.size() - at);
+    d.feed(reinterpret_cast<const uint8_t*>(page.data() + at), static_cast<int>(n));
+    at += n;
+  }
+  d.finish();
+  return Values(d.values, d.values + d.count());
+}
+
+// The page cut into 50-byte chunks (the last one shorter).
+std::vector<std::string> Chunks50(const std::string& page) {
+  std::vector<std::string> out;
+  for (size_t at = 0; at < page.size(); at += 50) out.push_back(page.substr(at, 50));
+  return out;
+}
+
+TEST(PageDecoder, TheDescribedExample) {
+  // The final FF, the chunk's last two bytes, is a pair of the first run and starts none.
+  EXPECT_EQ(Decode("<body>aaFF0A1BFF"), (Values{10, 27, 255}));
+  // Two bytes more and it starts a run of its own: the digits after it decode a second time.
+  EXPECT_EQ(Decode("<body>aaFF0A1BFF12"), (Values{10, 27, 255, 18, 18}));
+  EXPECT_EQ(Decode("<body aaFF12FF34"), (Values{18, 255, 52, 52}));
+  // Headers and tags before it are skipped; after it, '<' and '>' are digits (12 and 14) like
+  // the other characters between '9' and 'A', so a tag closing the run adds a value.
+  EXPECT_EQ(Decode("HTTP/1.0 200 OK\r\n\r\n<html><body>\n<p>aa FF 0A 1B</p>"), (Values{10, 27, 0xCE}));
+  EXPECT_EQ(Decode("HTTP/1.0 200 OK\r\n\r\n<html><body>\n<p>aa FF 0A 1B</p"), (Values{10, 27}));
+}
+
+TEST(PageDecoder, PagesWithoutBodyAaOrFFGiveNothing) {
+  EXPECT_EQ(Decode("<html>aaFF0A1B</html>"), Values{});        // no "<body"
+  EXPECT_EQ(Decode("<BODY>aaFF0A1B"), Values{});                // the marker is case-sensitive
+  EXPECT_EQ(Decode("<<body>aaFF0A1B"), Values{});               // a doubled '<' hides it
+  EXPECT_EQ(Decode("<<body><body>aaFF0A1B"), (Values{10, 27}));  // a later one counts
+  EXPECT_EQ(Decode("<body>a FF0A1B"), Values{});                // no "aa"
+  EXPECT_EQ(Decode("<body>AAFF0A1B"), Values{});                // nor "AA"
+  EXPECT_EQ(Decode("<body>aa ff0A1B F F0A"), Values{});         // no "FF"
+  EXPECT_EQ(Decode("aaFF0A<body>"), Values{});                  // all of it before the body
+  EXPECT_EQ(Decode(""), Values{});
+}
+
+TEST(PageDecoder, DigitsPairsAndWhatIsSkipped) {
+  // Lowercase letters and other bytes are skipped without breaking a pair.
+  EXPECT_EQ(Decode("<body>aaFF1x2 3f\n4."), (Values{0x12, 0x34}));
+  // The seven characters between '9' and 'A' count as 10 to 16: pairs can go past 255.
+  EXPECT_EQ(Decode("<body>aaFF:0@@9:?;<=>"), (Values{160, 272, 154, 15 * 16 + 11, 12 * 16 + 13}));
+  for (int c = 0; c < 256; ++c) {
+    int want = -1;
+    if (c >= '0' && c <= '9') want = c - '0';
+    if (c >= ':' && c <= '@') want = 10 + (c - ':');
+    if (c >= 'A' && c <= 'F') want = 10 + (c - 'A');
+    EXPECT_EQ(PageDecoder::digitValue(static_cast<uint8_t>(c)), want) << c;
+  }
+  // An odd digit at the end is left pending: no value.
+  EXPECT_EQ(Decode("<body>aaFF0A1"), (Values{10}));
+}
+
+TEST(PageDecoder, ARunStopsPastSevenValuesAndTenAreKept) {
+  // One run stops once more than seven values are in.
+  EXPECT_EQ(Decode("<body>aaFF01020304050607080910"), (Values{1, 2, 3, 4, 5, 6, 7, 8}));
+  // Past that each later run takes one digit; values after the tenth are not stored.
+  EXPECT_EQ(DecodeChunks({"<body>aaFF0102030405060708", "aaFF1FF2FF3FF4FF5FF6FF7FF8 "}),
+            (Values{1, 2, 3, 4, 5, 6, 7, 8, 0x12, 0x34}));
+}
+
+TEST(PageDecoder, ChunkBoundaries) {
+  // "<body" cut by a boundary is still found; "aa" cut by one is not; an "FF" run ends with its
+  // chunk, and the next chunk needs an "aa" of its own.
+  EXPECT_EQ(DecodeChunks({"<html><bo", "dy>aaFF0A"}), (Values{10}));
+  EXPECT_EQ(DecodeChunks({"<body>xa", "aFF0A1B"}), Values{});
+  EXPECT_EQ(DecodeChunks({"<body>aaFF0A1", "B2C"}), (Values{10}));
+  EXPECT_EQ(DecodeChunks({"<body>aaFF0A1", "aaFFB2C"}), (Values{10, 0x1B, 0x2C}));
+  EXPECT_EQ(DecodeChunks({"<body>aaF", "F0A"}), Values{});
+  // Each chunk starts the "aa" search again, so the values of several chunks add up.
+  EXPECT_EQ(DecodeChunks({"<body>aaFF01", "aaFF02", "xxFF03", "aaFF04"}), (Values{1, 2, 4}));
+}
+
+// Fed in any pieces, the decoder sees the same 50-byte chunks: the values depend on the page's
+// bytes alone.
+TEST(PageDecoder, AnyCuttingOfThePageGivesTheValuesOfItsFiftyByteChunks) {
+  std::string page = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<html><head></head><bo";
+  page += "dy>\n<p>aaFF0A1BFF2C</p>\n<p>some text in between, long enough to pass a chunk</p>";
+  page += "<p>aaFF3D4E</p>xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxaaFF5F6A7B8C9D</body></html>\n";
+  const Values want = DecodeChunks(Chunks50(page));
+  ASSERT_FALSE(want.empty());
+  EXPECT_EQ(Feed(page, {page.size()}), want);
+  EXPECT_EQ(Feed(page, {50}), want);
+  EXPECT_EQ(Feed(page, {1}), want);
+  EXPECT_EQ(Feed(page, {7, 49, 3, 50, 51}), want);
+  std::mt19937 rng(14);
+  for (int round = 0; round < 200; ++round) {
+    std::vector<size_t> pieces;
+    for (int i = 0; i < 9; ++i) pieces.push_back(1 + rng() % 120);
+    ASSERT_EQ(Feed(page, pieces), want) << round;
+  }
+  // feed() never gathers more than a chunk; room() says how much completes it.
+  PageDecoder d;
+  d.reset();
+  EXPECT_EQ(d.room(), 50);
+  d.feed(reinterpret_cast<const uint8_t*>("abc"), 3);
+  EXPECT_EQ(d.room(), 47);
+  d.feed(reinterpret_cast<const uint8_t*>(page.data()), 47);
+  EXPECT_EQ(d.room(), 50);
+  d.reset();
+  EXPECT_EQ(d.room(), 50);
+  EXPECT_EQ(d.count(), 0);
+}
+
+// --- the module ---
+
+TEST(PageReaderShape, PortsTagsAndGeometry) {
+  JPageReaderObj m;
+  EXPECT_STREQ(m.className(), "JPageReaderObj");
+  EXPECT_EQ(m.inputCount, 1);
+  EXPECT_EQ(m.outputCount, 10);
+  EXPECT_EQ(m.inputTag(0), JString("reload"));
+  EXPECT_EQ(m.inputType(0), JIntegerData::id);
+  EXPECT_EQ(m.inputFace(0), 1);
+  EXPECT_EQ(m.inputArea(0), m.topArea(0, 0, 1, 0.25, 0.5, 6));
+  for (int n = 0; n < 10; ++n) {
+    EXPECT_EQ(m.outputTag(n), JString("mvalue_" + std::to_string(n + 1))) << n;
+    EXPECT_EQ(m.outputType(n), JIntegerData::id);
+    EXPECT_EQ(m.outputFace(n), 2);
+    EXPECT_EQ(m.outputArea(n), m.rightArea(n, 0, 10, 0.25, 0.5, 6));
+  }
+
+  JTestHarness h;
+  auto& placed = h.place<JPageReaderObj>("page");
+  for (int n = 0; n < 10; ++n) EXPECT_EQ(h.readInt(placed, n), 0);
+  // One link on the input; 0 there (nothing fetched yet) changes nothing.
+  h.send(placed, 0, 0);
+  EXPECT_FALSE(placed.inputAllowed(0));
+  EXPECT_TRUE(placed.outputAllowed(0));
+  EXPECT_EQ(placed.fetchState.load(), JPageReaderObj::kIdle);
+  EXPECT_FALSE(placed.fetching());
+  auto& other = h.place<JPageReaderObj>("other");
+  JLinkObj* out = h.link(placed, 9, other, 0);
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(placed.outputPoint(9, *out), placed.rightPoint(9, *out, 0, 10, 0.25, 0.5));
+  EXPECT_EQ(other.inputPoint(0, *out), other.topPoint(0, *out, 0, 1, 0.25, 0.5));
+  EXPECT_TRUE(h.outputsOf(placed).empty());
+}
+
+TEST(PageReaderShape, PropertiesInTheirOrderAndRanges) {
+  JPageReaderObj m;
+  JArray props = m.getProperties();
+  ASSERT_EQ(props.size(), 3);
+  auto* address = dynamic_cast<JStringProperty*>(props.elementAt(0));
+  auto* port = dynamic_cast<JIntegerProperty*>(props.elementAt(1));
+  auto* url = dynamic_cast<JStringProperty*>(props.elementAt(2));
+  ASSERT_TRUE(address && port && url);
+  EXPECT_EQ(address->getName(), JString("hostName/IPaddress"));
+  EXPECT_EQ(address->value, JString("localhost"));
+  EXPECT_EQ(port->getName(), JString("port"));
+  EXPECT_EQ(port->value, 80);
+  EXPECT_EQ(port->minimum, 80);
+  EXPECT_EQ(port->maximum, 5000);
+  EXPECT_EQ(url->getName(), JString("url"));
+  EXPECT_EQ(url->value, JString("/"));
+
+  JIntegerProperty p("port", 4080, 80, 5000);
+  EXPECT_TRUE(m.updateProperty(p));
+  EXPECT_EQ(m.port.load(), 4080);
+  for (int bad : {79, 5001, 0, -1, 65535}) {  // outside the range: taken as the property, ignored
+    JIntegerProperty outside("port", bad, 80, 5000);
+    EXPECT_TRUE(m.updateProperty(outside)) << bad;
+    EXPECT_EQ(m.port.load(), 4080) << bad;
+  }
+  JStringProperty text("port", JString("81"));  // the wrong kind is no port at all
+  EXPECT_FALSE(m.updateProperty(text));
+  JStringProperty host("hostName/IPaddress", JString("127.0.0.1"));
+  EXPECT_TRUE(m.updateProperty(host));
+  EXPECT_EQ(m.getAddress(), JString("127.0.0.1"));
+  JStringProperty path("url", JString("/values.html"));
+  EXPECT_TRUE(m.updateProperty(path));
+  EXPECT_EQ(m.getUrl(), JString("/values.html"));
+  JStringProperty address2("address", JString("elsewhere"));  // the key, not the property name
+  EXPECT_FALSE(m.updateProperty(address2));
+  EXPECT_EQ(m.getAddress(), JString("127.0.0.1"));
+  EXPECT_GT(m.repaintCount(), 0);
+
+  props = m.getProperties();
+  EXPECT_EQ(props.elementAt(0)->className(), std::string("JStringProperty"));
+  EXPECT_EQ(static_cast<JStringProperty*>(props.elementAt(0))->value, JString("127.0.0.1"));
+  EXPECT_EQ(static_cast<JIntegerProperty*>(props.elementAt(1))->value, 4080);
+  EXPECT_EQ(static_cast<JStringProperty*>(props.elementAt(2))->value, JString("/values.html"));
+}
+
+TEST(PageReaderShape, PersistenceAndClone) {
+  JPageReaderObj m;
+  JStringProperty host("hostName/IPaddress", JString("pages.example"));
+  JIntegerProperty port("port", 4080, 80, 5000);
+  JStringProperty url("url", JString("/v.html"));
+  m.updateProperty(host);
+  m.updateProperty(port);
+  m.updateProperty(url);
+
+  const JNode saved = JTestHarness::content(m);
+  EXPECT_EQ(JTestHarness::keysOf(saved), (std::vector<std::string>{"address", "port", "url"}));
+  auto back = JTestHarness::roundTrip(m);
+  auto& restored = static_cast<JPageReaderObj&>(*back);
+  EXPECT_EQ(restored.getAddress(), JString("pages.example"));
+  EXPECT_EQ(restored.port.load(), 4080);
+  EXPECT_EQ(restored.getUrl(), JString("/v.html"));
+
+  // Missing keys: "port" reads as 0 (not 80); "address" and "url" keep what the module had.
+  JPageReaderObj fresh;
+  JTestHarness::restore(fresh, JNode::map());
+  EXPECT_EQ(fresh.port.load(), 0);
+  EXPECT_EQ(fresh.getAddress(), JString("localhost"));
+  EXPECT_EQ(fresh.getUrl(), JString("/"));
+
+  m.values[3] = 77;
+  m.reloadValue = 1;
+  std::unique_ptr<JPageReaderObj> copy(static_cast<JPageReaderObj*>(m.clone()));
+  EXPECT_EQ(copy->getAddress(), JString("pages.example"));
+  EXPECT_EQ(copy->port.load(), 4080);
+  EXPECT_EQ(copy->getUrl(), JString("/v.html"));
+  EXPECT_EQ(copy->values[3].load(), 77);
+  EXPECT_EQ(copy->reloadValue, 1);
+  EXPECT_EQ(copy->fetchState.load(), JPageReaderObj::kIdle);
+
+  JPageReaderObj assigned;
+  assigned = m;
+  EXPECT_EQ(assigned.getAddress(), JString("pages.example"));
+  EXPECT_EQ(assigned.values[3].load(), 77);
+}
+
+TEST(PageReaderShape, RequestIsValidHttp) {
+  EXPECT_EQ(JPageReaderObj::requestFor("/page.html", "localhost", 4080),
+            JString("GET /page.html HTTP/1.0\r\nHost: localhost:4080\r\n\r\n"));
+}
+
+TEST(PageReaderShape, FaceShowsTheServerAndTheFetchState) {
+  JPageReaderObj m;
+  m.rect = JRect(0, 0, 160, 120);
+  // The square's place: inside the frame (3) and the margin (8).
+  auto squareColour = [&] {
+    JCanvas c = JTestHarness::render(m);
+    return std::make_pair(c.pixel(11, 11), c.pixel(18, 18));
+  };
+  const JColor darkRed = JColor::red.darker();
+  EXPECT_EQ(squareColour(), std::make_pair(darkRed, darkRed));
+  m.fetchState = JPageReaderObj::kConnecting;
+  EXPECT_EQ(squareColour(), std::make_pair(JColor::yellow, JColor::yellow));
+  m.fetchState = JPageReaderObj::kReceiving;
+  EXPECT_EQ(squareColour(), std::make_pair(JColor::red, JColor::red));
+  {
+    JCanvas c = JTestHarness::render(m);
+    EXPECT_NE(c.pixel(19, 19), JColor::red);  // 8 x 8, no more
+  }
+  m.fetchState = JPageReaderObj::kIdle;
+
+  // Too small for the square: the face alone.
+  m.rect = JRect(0, 0, 30, 30);
+  JCanvas small = JTestHarness::render(m);
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 30; ++x) ASSERT_NE(small.pixel(x, y), darkRed) << x << "," << y;
+
+  // The three lines: something is drawn in each third of the module.
+  JCanvas face(120, 96, JColor::white);
+  {
+    JGraphics g(face);
+    g.setJColor(JColor::black);
+    m.draw(g, 0, 0, 120, 96);
+  }
+  auto inkBetween = [&](int y0, int y1) {
+    for (int y = y0; y < y1; ++y)
+      for (int x = 0; x < 120; ++x)
+        if (face.pixel(x, y) != JColor::white) return true;
+    return false;
+  };
+  EXPECT_TRUE(inkBetween(8, 40));   // "WEB" at h/12
+  EXPECT_TRUE(inkBetween(32, 64));  // "READ" at h/3
+  EXPECT_TRUE(inkBetween(56, 88));  // "localhost:80" at 2h/3 - h/12
+}
+
+}  // namespace
