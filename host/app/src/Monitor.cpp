@@ -1,5 +1,7 @@
 #include "Monitor.h"
 
+#include "Render.h"
+
 #include "HostOutput.h"
 #include "loom/JWire.h"
 
@@ -51,13 +53,12 @@ void Monitor::engine(int n, JLinkObj& link) {
 }
 
 void Monitor::draw(JGraphics& g, int x, int y, int w, int h) {
-  int rows = inputCount + 1;
-  int rh = h / rows;
-  drawText(g, "Monitor", JRect(x, y, w, rh));
+  const int rows = inputCount + 1;
+  drawHostLabel(*this, g, "Monitor", x, y, w, h, 0, rows);
   for (int i = 0; i < inputCount; ++i) {
     const JWireValue& v = last_[static_cast<size_t>(i)];
     std::string text = v.type() ? v.format() : "-";
     if (text.size() > 24) text = text.substr(0, 21) + "...";
-    drawText(g, JString(text), JRect(x, y + rh * (i + 1), w, rh));
+    drawHostLabel(*this, g, JString(text), x, y, w, h, i + 1, rows);
   }
 }

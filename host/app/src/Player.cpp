@@ -1,5 +1,7 @@
 #include "Player.h"
 
+#include "Render.h"
+
 
 #include "base/JClock.h"
 #include "base/JFiles.h"
@@ -53,7 +55,7 @@ void Player::access(int n, JLinkObj&, const JDataType& data) {
   if (n >= 0 && n < outputCount) values_[static_cast<size_t>(n)].fill(data);
 }
 
-void Player::draw(JGraphics& g, int x, int y, int w, int h) { drawText(g, "Player", JRect(x, y, w, h)); }
+void Player::draw(JGraphics& g, int x, int y, int w, int h) { drawHostLabel(*this, g, "Player", x, y, w, h, 0, 1); }
 
 bool Player::load(std::string& error) {
   std::vector<int> types;

@@ -32,6 +32,13 @@ JCanvas renderDiagram(JDiagram& d) {
   JCanvas canvas(w, h, JColor(245, 245, 240));
   JGraphics g(canvas);
   JRegion all(JRect(0, 0, w, h));
+  // Wires first: the faces drawn after them cover whatever part of a wire runs beneath a module.
+  g.setJColor(JColor(40, 40, 160));
+  for (const auto& l : d.links()) {
+    JFPoint a = absolute(*l->from, l->from->outputPoint(l->fromPort, *l));
+    JFPoint b = absolute(*l->to, l->to->inputPoint(l->toPort, *l));
+    g.drawLine(static_cast<int>(a.x), static_cast<int>(a.y), static_cast<int>(b.x), static_cast<int>(b.y));
+  }
   for (JModuleObj* m : d.modules()) {
     JComponent::Scope scope(m);
     JRegion clip(all);
@@ -43,11 +50,12 @@ JCanvas renderDiagram(JDiagram& d) {
     for (int i = 0; i < m->inputCount; ++i) drawPort(g, *m, m->inputArea(i));
     for (int i = 0; i < m->outputCount; ++i) drawPort(g, *m, m->outputArea(i));
   }
-  g.setJColor(JColor(40, 40, 160));
-  for (const auto& l : d.links()) {
-    JFPoint a = absolute(*l->from, l->from->outputPoint(l->fromPort, *l));
-    JFPoint b = absolute(*l->to, l->to->inputPoint(l->toPort, *l));
-    g.drawLine(static_cast<int>(a.x), static_cast<int>(a.y), static_cast<int>(b.x), static_cast<int>(b.y));
-  }
   return canvas;
+}
+
+void drawHostLabel(JModuleObj& m, JGraphics& g, const JString& text, int x, int y, int w, int h, int row, int rows) {
+  constexpr int kRow = 15;    // 80 % of it is the 12-pixel label size
+  constexpr int kInset = 9;   // the port marks (6 pixels) and a little air
+  const int top = y + (h - rows * kRow) / 2;
+  m.drawText(g, text, JRect(x + kInset, std::max(y, top) + row * kRow, std::max(1, w - 2 * kInset), kRow));
 }

@@ -1,5 +1,7 @@
 #include "SerialPort.h"
 
+#include "Render.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -185,6 +187,6 @@ void SerialPort::engine(int n, JLinkObj& link) {
 }
 
 void SerialPort::draw(JGraphics& g, int x, int y, int w, int h) {
-  drawText(g, "Serial", JRect(x, y, w, h / 2));
-  drawText(g, device.isEmpty() ? JString("-") : device, JRect(x, y + h / 2, w, h / 2));
+  drawHostLabel(*this, g, "Serial", x, y, w, h, 0, 2);
+  drawHostLabel(*this, g, device.isEmpty() ? JString("-") : device, x, y, w, h, 1, 2);
 }

@@ -1,5 +1,7 @@
 #include "Timer.h"
 
+#include "Render.h"
+
 #include "base/JClock.h"
 #include "loom/JDiagram.h"
 
@@ -53,6 +55,6 @@ void Timer::tick() {
 }
 
 void Timer::draw(JGraphics& g, int x, int y, int w, int h) {
-  drawText(g, "Timer", JRect(x, y, w, h / 2));
-  drawText(g, JInteger::toJString(periodMs) + " ms", JRect(x, y + h / 2, w, h / 2));
+  drawHostLabel(*this, g, "Timer", x, y, w, h, 0, 2);
+  drawHostLabel(*this, g, JInteger::toJString(periodMs) + " ms", x, y, w, h, 1, 2);
 }

@@ -1,5 +1,7 @@
 #include "Value.h"
 
+#include "Render.h"
+
 #include "PlayerFile.h"
 #include "loom/JWire.h"
 #include "loom/JDiagram.h"
@@ -86,4 +88,4 @@ void Value::startup() {
   if (diagram()) diagram()->post([this] { broadcast(0); }, this);
 }
 
-void Value::draw(JGraphics& g, int x, int y, int w, int h) { drawText(g, value, JRect(x, y, w, h)); }
+void Value::draw(JGraphics& g, int x, int y, int w, int h) { drawHostLabel(*this, g, value, x, y, w, h, 0, 1); }
