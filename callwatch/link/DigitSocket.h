@@ -7,7 +7,7 @@
 #include <functional>
 
 #include "DigitTrace.h"
-#include "platform/SocketLayer.h"
+#include "SocketLayer.h"
 
 class CDigitSocket {
 public:

@@ -11,7 +11,7 @@
 
 #include "DigitSocket.h"
 #include "DigitTrace.h"
-#include "platform/SocketLayer.h"
+#include "SocketLayer.h"
 
 // Sends one digit, making the link first when there is none.
 void SendDigitToLoomwork(char c);

@@ -1,4 +1,4 @@
-#include "platform/SocketLayer.h"
+#include "SocketLayer.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
