@@ -85,11 +85,12 @@ bool BandActivator::setMinColor(int c) {
 void BandActivator::Propagate() {
   if (propagationWidth <= 0) return;
   // Walk each way along the whole chain: w bands at color - 1, the next w at color - 2, ...
+  BandActivator* column = this - row;  // the column's bands sit in one array
   for (int side = 0; side < 2; ++side) {
     int level = color - 1;
     int steps = 0;
-    for (int r = side == 0 ? next : prev; r >= 0 && level > 0; r = side == 0 ? band(r).next : band(r).prev) {
-      band(r).setMinColor(level);
+    for (int r = side == 0 ? next : prev; r >= 0 && level > 0; r = side == 0 ? column[r].next : column[r].prev) {
+      column[r].setMinColor(level);
       if (++steps == propagationWidth) {
         steps = 0;
         --level;

@@ -63,9 +63,6 @@ public:
   int prev = -1;
   int propagationWidth = 0;
   int row = 0;  // this band's own index in its column, from which the neighbours are found
-
-private:
-  BandActivator& band(int r) { return *(this + (r - row)); }  // row r of the same column
 };
 
 // The column of one channel: 32 chained bands of which the first numberRows are in use.
