@@ -1,13 +1,15 @@
 # Front door: make demo, make test. Everything else builds on these targets.
 PACKAGES := cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev \
             nlohmann-json3-dev libpng-dev libfreetype-dev fonts-dejavu-core libclang-rt-14-dev \
-            pkg-config python3
+            pkg-config python3 dpkg-dev
 GENERATOR = $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 CTEST := ctest --output-on-failure -j$(JOBS) --timeout 300
 
-.PHONY: all help deps configure build test test-asan test-tsan bench fuzz demo clean
+PREFIX ?= /usr/local
+
+.PHONY: all help deps configure build test test-asan test-tsan bench fuzz demo install package package-check clean
 
 all: build
 
@@ -19,6 +21,9 @@ help:
 	@echo "make test-tsan  the tests under ThreadSanitizer (build-tsan/)"
 	@echo "make bench      Release build of the benchmarks, and run them (build-bench/)"
 	@echo "make fuzz       build the libFuzzer targets with clang and run each FUZZ_SECONDS (build-fuzz/)"
+	@echo "make install    install into PREFIX (/usr/local): programs, modules, examples, headers, CMake package"
+	@echo "make package    a Debian package of the same (build/loomwork_*.deb)"
+	@echo "make package-check  the package, and a check of the files in it"
 	@echo "make deps       install the Debian packages the build needs (root or sudo)"
 	@echo "make clean      remove every build folder"
 
@@ -64,6 +69,15 @@ fuzz: deps
 	  echo "== $$name for $(FUZZ_SECONDS) s"; \
 	  $$f -max_total_time=$(FUZZ_SECONDS) -timeout=10 build-fuzz/corpus/$$name fuzz/corpus/$${name#fuzz_} || exit 1; \
 	done
+
+install: build
+	cmake --install build --prefix "$(PREFIX)"
+
+package: build
+	cd build && cpack -G DEB
+
+package-check: package
+	./tests/package-check.sh build
 
 demo: build
 	./examples/run-demo.sh build

@@ -30,7 +30,7 @@ const char* kUsage =
     "usage: loomwork COMMAND [options]\n"
     "  run DIAGRAM [--seconds S] [--until-idle] [--trace] [--set ID.PROPERTY=VALUE]...\n"
     "              [--save OUT.lwd] [--render OUT.png] [--modules DIR]...\n"
-    "  modules [--json] [--modules DIR]...\n"
+    "  modules [--json | --markdown] [--modules DIR]...\n"
     "  props DIAGRAM ID [--modules DIR]...\n"
     "  set DIAGRAM ID.PROPERTY=VALUE... [--modules DIR]...\n"
     "  render DIAGRAM --out OUT.png [--modules DIR]...\n"
@@ -52,9 +52,10 @@ const char* kRunHelp =
     "Monitors print 'M ID.INPUT VALUE'; values are decimal, JSON strings, or 0x and hex pairs.\n";
 
 const char* kModulesHelp =
-    "usage: loomwork modules [--json] [--modules DIR]...\n"
+    "usage: loomwork modules [--json | --markdown] [--modules DIR]...\n"
     "Lists every module class: its inputs and outputs (index, tag, type, side) and its\n"
-    "properties (name, kind, value, range); --json gives the same as JSON.\n";
+    "properties (name, kind, value, range); --json gives the same as JSON, --markdown a\n"
+    "reference page that also names the keys each class stores in a diagram.\n";
 const char* kPropsHelp =
     "usage: loomwork props DIAGRAM ID [--modules DIR]...\n"
     "Prints the module's properties, one per line: NAME KIND VALUE [RANGE].\n";
@@ -80,6 +81,7 @@ struct Options {
   bool untilIdle = false;
   bool trace = false;
   bool json = false;
+  bool markdown = false;
   bool help = false;
   std::string save, render, out;
 };
@@ -106,6 +108,7 @@ Options parseOptions(const std::string& command, int argc, char** argv) {
     else if (a == "--save" && command == "run") o.save = value(i);
     else if (a == "--render" && command == "run") o.render = value(i);
     else if (a == "--json" && command == "modules") o.json = true;
+    else if (a == "--markdown" && command == "modules") o.markdown = true;
     else if (a == "--out" && command == "render") o.out = value(i);
     else if (a.size() > 1 && a[0] == '-' && a[1] == '-') fail(command + ": unknown option " + a);
     else o.positional.push_back(a);
@@ -384,7 +387,46 @@ void printClass(const std::string& name, JModuleObj& m) {
   }
 }
 
+// One class as a section of the reference page.
+void printClassMarkdown(const std::string& name, JModuleObj& m) {
+  auto cell = [](std::string s) {
+    std::string out;
+    for (char c : s) out += c == '|' ? std::string("\\|") : std::string(1, c);
+    return out.empty() ? std::string(" ") : out;
+  };
+  std::printf("\n## %s\n", name.c_str());
+  for (bool inputs : {true, false}) {
+    const int count = inputs ? m.inputCount : m.outputCount;
+    std::printf("\n%s:%s\n", inputs ? "Inputs" : "Outputs", count ? "" : " none");
+    if (!count) continue;
+    std::printf("\n| # | tag | type | side |\n| --- | --- | --- | --- |\n");
+    for (int i = 0; i < count; ++i)
+      std::printf("| %d | %s | %s | %s |\n", i, cell((inputs ? m.inputTag(i) : m.outputTag(i)).str()).c_str(),
+                  dataTypeName(inputs ? m.inputType(i) : m.outputType(i)),
+                  sideName(inputs ? m.inputFace(i) : m.outputFace(i)));
+  }
+  JArray a = m.getProperties();
+  std::printf("\nProperties:%s\n", a.size() ? "" : " none");
+  if (a.size()) std::printf("\n| name | kind | default | range |\n| --- | --- | --- | --- |\n");
+  for (int i = 0; i < a.size(); ++i) {
+    auto* p = dynamic_cast<JProperty*>(a[i]);
+    if (!p) continue;
+    std::string value = p->valueText().str();
+    if (std::strcmp(p->kind(), "text") == 0) value = jsonQuote(value);
+    std::printf("| %s | %s | %s | %s |\n", cell(p->getName().str()).c_str(), p->kind(), cell(value).c_str(),
+                cell(p->rangeText().str()).c_str());
+  }
+  JOutputStream os;
+  m.writeContent(os);
+  std::string keys;
+  for (const auto& e : os.node().entries()) keys += (keys.empty() ? "`" : ", `") + e.first + "`";
+  std::printf("\nStored keys, in order: %s\n", keys.empty() ? "none" : keys.c_str());
+}
+
 int commandModules(const Options& o) {
+  if (o.markdown)
+    std::printf("# Module reference\n\nEvery module class: its ports, its properties with their defaults and ranges, and\n"
+                "the keys it stores in a diagram's \"content\". Written by `loomwork modules --markdown`.\n");
   nlohmann::ordered_json all = nlohmann::ordered_json::array();
   for (const auto& name : JClassRegistry::names()) {
     const auto* proto = dynamic_cast<const JModuleObj*>(JClassRegistry::prototype(name));
@@ -392,6 +434,10 @@ int commandModules(const Options& o) {
     std::unique_ptr<JModuleObj> m(static_cast<JModuleObj*>(proto->clone()));
     m->rect = JRect(0, 0, 80, 60);
     JComponent::Scope scope(m.get());
+    if (o.markdown) {
+      printClassMarkdown(name, *m);
+      continue;
+    }
     if (!o.json) {
       printClass(name, *m);
       continue;
