@@ -1,0 +1,309 @@
+#include "JVoiceCommandObj.h"
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+
+#include "SpeechLayer.h"
+#include "loom/JDiagram.h"
+
+namespace {
+const JPortTable kInputs{{kSideTop, 0.25, 0.5, {"enabled"}}};
+const JPortTable kOutputs{{kSideRight, 0.25, 0.5,
+                           {"word", "phrase 1", "phrase 2", "phrase 3", "phrase 4", "phrase 5", "phrase 6",
+                            "phrase 7", "phrase 8", "phrase 9", "phrase 10"}}};
+
+const char* const kPhraseKeys[JVoiceCommandObj::kPhrases] = {"phrase-1", "phrase-2", "phrase-3", "phrase-4",
+                                                             "phrase-5", "phrase-6", "phrase-7", "phrase-8",
+                                                             "phrase-9", "phrase-10"};
+
+// Receives every finished utterance and turns it into a code for the instance that made it.
+class PhraseSink {
+public:
+  explicit PhraseSink(JVoiceCommandObj* owner) : owner(owner) {}
+  void phraseFinish(const std::string& utterance, const speech::GrammarCompiler& compiler);
+
+  JVoiceCommandObj* const owner;
+};
+
+// The loaded grammar: the compiler that read it (and parses what is heard), the sink it reports
+// to, and the thread that listens while it is active.
+struct CommandGrammar {
+  speech::GrammarCompiler compiler;
+  std::shared_ptr<PhraseSink> sink;
+  std::atomic<bool> active{false};
+  JWorker listener;
+};
+
+// The speech objects, one set per library, shared by every instance.
+std::unique_ptr<speech::Recognizer> recognizerEngine;
+std::shared_ptr<PhraseSink> phraseSink;
+std::unique_ptr<CommandGrammar> commandGrammar;
+std::shared_ptr<speech::AudioDestination> voiceAudio;
+std::unique_ptr<speech::Synthesizer> voiceEngine;
+
+// The parse text read as a decimal integer: leading blanks and a sign allowed, reading stops at
+// the first non-digit, held to the int range.
+int leadingInteger(const char* text) {
+  errno = 0;
+  long v = std::strtol(text, nullptr, 10);
+  if (v > INT_MAX) return INT_MAX;
+  if (v < INT_MIN) return INT_MIN;
+  return static_cast<int>(v);
+}
+
+// Stops listening and releases every speech object of the library.
+void stopRecognizer() {
+  if (commandGrammar) {
+    commandGrammar->active.store(false);   // deactivate
+    commandGrammar->listener.stop();       // the listener asks to go on every 100 ms at most
+  }
+  phraseSink.reset();
+  commandGrammar.reset();
+  voiceEngine.reset();
+  voiceAudio.reset();
+  recognizerEngine.reset();
+}
+
+void activate() {
+  CommandGrammar* g = commandGrammar.get();
+  speech::Recognizer* rec = recognizerEngine.get();
+  if (!g || !rec || !g->sink) return;
+  g->active.store(true);
+  if (g->listener.isAlive()) return;
+  JVoiceCommandObj* owner = g->sink->owner;
+  g->listener.start(owner, [g, rec, owner] {
+    rec->listen(
+        [g](const std::string& utterance) {
+          if (g->active.load()) g->sink->phraseFinish(utterance, g->compiler);
+        },
+        [g] { return g->listener.running(); });
+    if (owner->debug.load()) JComponent::debug("speech input ended");
+  });
+}
+}  // namespace
+
+void PhraseSink::phraseFinish(const std::string& utterance, const speech::GrammarCompiler& compiler) {
+  int command = 0;
+  std::string parsed;
+  bool hasParse = false;
+  if (!compiler.parse(utterance, command, parsed, hasParse)) return;
+  char text[JVoiceCommandObj::kParseChars];
+  std::snprintf(text, sizeof text, "%s", parsed.c_str());
+  if (owner->debug.load()) {
+    JComponent::debug("got something");
+    JComponent::debug(hasParse ? text : "pszRet is NULL");
+    JComponent::debugf("%d %d", command, 0);
+  }
+  owner->deliver(hasParse ? leadingInteger(text) : command);
+}
+
+JVoiceCommandObj::JVoiceCommandObj() { setPorts(kInputs, kOutputs); }
+
+JVoiceCommandObj::~JVoiceCommandObj() { close(); }
+
+// A module going away must not leave a listener reporting to it.
+void JVoiceCommandObj::close() {
+  if (phraseSink && phraseSink->owner == this) stopRecognizer();
+}
+
+// --- persistence, properties, face ---
+
+void JVoiceCommandObj::writeContent(JOutputStream& os) {
+  JAddObj::writeContent(os);
+  for (int i = 0; i < kPhrases; ++i) putObject(os, kPhraseKeys[i], phrases[i]);
+  putInteger(os, "digitsEnabled", digitsEnabled);
+}
+
+void JVoiceCommandObj::readContent(JDictionary& dict) {
+  JAddObj::readContent(dict);
+  for (int i = 0; i < kPhrases; ++i) getObject(dict, kPhraseKeys[i], phrases[i]);
+  digitsEnabled = getInteger(dict, "digitsEnabled", 0) != 0 ? 1 : 0;
+}
+
+JArray JVoiceCommandObj::getProperties() {
+  JArray a;
+  a.append(new JIntegerListProperty("digitsEnabled", digitsEnabled, JIntegerListProperty::booleanTag));
+  for (int i = 0; i < kPhrases; ++i) a.append(new JStringProperty(kPhraseKeys[i], phrases[i]));
+  a.append(new JIntegerListProperty("debug", debug.load() != 0 ? 1 : 0, JIntegerListProperty::booleanTag));
+  return a;
+}
+
+// Takes effect at the next start of the recognizer: a loaded grammar is not rebuilt.
+bool JVoiceCommandObj::updateProperty(JProperty& p) {
+  for (int i = 0; i < kPhrases; ++i)
+    if (p.is(kPhraseKeys[i], phrases[i])) return true;
+  int v = 0;
+  if (p.is("digitsEnabled", v)) {
+    digitsEnabled = v != 0 ? 1 : 0;
+    return true;
+  }
+  if (p.is("debug", v)) {
+    debug.store(v != 0 ? 1 : 0);
+    return true;
+  }
+  return false;
+}
+
+void JVoiceCommandObj::draw(JGraphics& g, int x, int y, int w, int h) {
+  drawText(g, JString("VoiceCommands"), JRect(x, y, w, h));
+}
+
+void JVoiceCommandObj::access(int n, JLinkObj&, const JDataType& data) {
+  if (data.type() != JIntegerData::id) return;
+  const auto& out = static_cast<const JIntegerData&>(data);
+  if (n == 0) out = value;
+  if (n >= 1 && n <= kPhrases) out = phraseActive[n - 1];
+}
+
+// --- the recognizer ---
+
+void JVoiceCommandObj::engine(int n, JLinkObj& link) {
+  if (n != 0) return;
+  enabled = readInteger(link);
+  if (enabled != 0) {
+    // A start that failed, or stopped after loading the grammar, activates nothing in this call.
+    if (!commandGrammar && !startRecognizer()) return;
+    activate();  // on every nonzero value, also when already active
+  } else if (commandGrammar) {
+    stopRecognizer();
+  }
+}
+
+bool JVoiceCommandObj::startRecognizer() {
+  std::string why;
+  // A failed start leaves nothing behind: the next nonzero value tries the whole start again.
+  recognizerEngine = speech::engines().selectRecognizer(why);
+  if (!recognizerEngine) {
+    if (!why.empty()) JComponent::debugf("%s", why.c_str());
+    JComponent::debug("Can't initialize speech recognition");
+    return false;
+  }
+
+  std::unique_ptr<JString> text = createGrammar();
+  phraseSink = std::make_shared<PhraseSink>(this);
+
+  auto grammar = std::make_unique<CommandGrammar>();
+  bool loaded = grammar->compiler.compile(text->str(), why);
+  if (loaded) {
+    for (const auto& word : grammar->compiler.words()) {
+      if (!recognizerEngine->knowsWord(word)) {
+        why = "\"" + word + "\" is not in the recognizer's dictionary";
+        loaded = false;
+        break;
+      }
+    }
+  }
+  if (loaded) loaded = recognizerEngine->loadGrammar(grammar->compiler.jsgf(), why);
+  if (!loaded) {
+    if (!why.empty()) JComponent::debugf("%s", why.c_str());
+    JComponent::debug("Couldn't load digits grammar.");
+    phraseSink.reset();
+    recognizerEngine.reset();
+    return false;
+  }
+  grammar->sink = phraseSink;
+  commandGrammar = std::move(grammar);
+
+  // A text-to-speech engine is selected with the recognizer, as its audio pair; it speaks nothing.
+  why.clear();
+  voiceAudio = speech::engines().createAudioDestination(why);
+  if (voiceAudio) voiceEngine = speech::engines().selectSynthesizer(speech::Gender::any, voiceAudio, why);
+  if (!voiceEngine) {
+    voiceAudio.reset();
+    if (!why.empty()) JComponent::debugf("%s", why.c_str());
+    JComponent::debug("Couldn't initialize TTS.");
+    return false;  // the grammar stays loaded; the next nonzero value activates it
+  }
+  return true;
+}
+
+// The header, the digit line, then every phrase that is set under its own number (100 + i).
+// A phrase that would not fit its line, or would break into two lines, is left out with a debug
+// line rather than cut into another command.
+std::unique_ptr<JString> JVoiceCommandObj::createGrammar() {
+  char text[kGrammarChars + 1];
+  size_t used = 0;
+  auto append = [&](const char* s) {
+    int n = std::snprintf(text + used, sizeof text - used, "%s", s);
+    if (n > 0) used = std::min(sizeof text - 1, used + static_cast<size_t>(n));
+  };
+  const bool printing = debug.load() != 0;
+  append("[(Commands)]\n");
+  if (printing) JComponent::debug("[(Commands)]");
+  if (digitsEnabled != 0) {
+    append("=<0..9>\n");
+    if (printing) JComponent::debug("=<0..9>");
+  }
+  for (int i = 1; i <= kPhrases; ++i) {
+    const JString& phrase = phrases[i - 1];
+    if (phrase.isEmpty()) continue;
+    if (phrase.length() > kMaxPhraseChars) {
+      JComponent::debugf("%s is longer than %d characters: left out of the grammar", kPhraseKeys[i - 1],
+                         kMaxPhraseChars);
+      continue;
+    }
+    if (phrase.indexOf('\n') >= 0 || phrase.indexOf('\r') >= 0) {
+      JComponent::debugf("%s holds a line break: left out of the grammar", kPhraseKeys[i - 1]);
+      continue;
+    }
+    char line[kLineChars + 1];
+    std::snprintf(line, sizeof line, "%d=%s\n", 100 + i, phrase.c_str());
+    append(line);
+    if (printing) JComponent::debugf("%d=%s", 100 + i, phrase.c_str());
+  }
+  return std::make_unique<JString>(text, static_cast<int>(used));
+}
+
+void JVoiceCommandObj::deliver(int code) {
+  if (JDiagram* d = diagram()) {
+    d->post([this, code] { gotData(code); }, this);
+  } else {
+    gotData(code);
+  }
+}
+
+void JVoiceCommandObj::gotData(int code) {
+  if (code <= 100) {
+    value = code;
+    broadcast(0);  // also when the digit repeats
+    for (int i = 0; i < kPhrases; ++i) {
+      if (phraseActive[i] != 1) continue;
+      phraseActive[i] = 0;
+      broadcast(i + 1);
+    }
+  } else if (code < kFirstPhraseCode + kPhrases) {
+    const int k = code - 100;
+    if (value != -1) {
+      value = -1;
+      broadcast(0);
+    }
+    for (int i = 1; i <= kPhrases; ++i) {
+      if (i == k && phraseActive[i - 1] == 0) {
+        phraseActive[i - 1] = 1;
+        broadcast(i);
+      } else if (i != k && phraseActive[i - 1] == 1) {
+        phraseActive[i - 1] = 0;
+        broadcast(i);
+      }
+    }
+  }
+}
+
+bool JVoiceCommandObj::recognizerRunning() { return commandGrammar != nullptr; }
+
+bool JVoiceCommandObj::listening() { return commandGrammar && commandGrammar->listener.isAlive(); }
+
+const JVoiceCommandObj* JVoiceCommandObj::resultsGoTo() { return phraseSink ? phraseSink->owner : nullptr; }
+
+bool JVoiceCommandObj::waitListenerDone(int ms) {
+  for (int waited = 0; listening(); waited += 10) {
+    if (waited >= ms) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+LOOMWORK_REGISTER(JVoiceCommandObj)

@@ -1,0 +1,65 @@
+#pragma once
+// JVoiceCommandObj ("VoiceCommands"): spoken commands to outputs. Up to ten phrases, each with an
+// output that is 1 while it was the last thing recognised, and the spoken digits 0 to 9, whose
+// value goes to output 0. Enabling the module writes the phrases and the digit rule into a
+// grammar text, has the recognizer load it, and from then on every finished utterance becomes a
+// code (the digit, or 100 + i for phrase i) that selects the output to change.
+//
+// The recognizer, its grammar and the phrase sink are held once per library and shared by every
+// instance: the instance that started the recognizer gets its results, a zero at any instance's
+// "enabled" stops it. Utterances are decoded on a listening thread; their codes are applied on
+// the host thread.
+#include <memory>
+
+#include "modules/Module.h"
+
+class JVoiceCommandObj : public JAddObj {
+public:
+  static constexpr int kPhrases = 10;
+  static constexpr int kFirstPhraseCode = 101;
+  static constexpr int kLineChars = 100;     // one grammar line, newline included
+  static constexpr int kGrammarChars = 1100;
+  static constexpr int kMaxPhraseChars = 95;  // what fits a line after "110=" and the newline
+  static constexpr int kParseChars = 128;
+
+  JVoiceCommandObj();
+  JVoiceCommandObj(const JVoiceCommandObj&) = default;
+  JVoiceCommandObj& operator=(const JVoiceCommandObj&) = default;
+  ~JVoiceCommandObj() override;  // the recognizer stops first when this instance started it
+
+  // --- host operations ---
+  void writeContent(JOutputStream& os) override;
+  void readContent(JDictionary& dict) override;
+  const char* className() const override { return "JVoiceCommandObj"; }
+  JObject* clone() const override { return new JVoiceCommandObj(*this); }
+  void close() override;
+  JArray getProperties() override;
+  bool updateProperty(JProperty& p) override;
+  void draw(JGraphics& g, int x, int y, int w, int h) override;
+  void access(int n, JLinkObj& link, const JDataType& data) override;
+  void engine(int n, JLinkObj& link) override;
+
+  // --- own operations ---
+  std::unique_ptr<JString> createGrammar();
+  void gotData(int code);
+  // A finished utterance's code, handed to the host thread (at once when not in a diagram).
+  void deliver(int code);
+
+  // The library-wide recognizer: whether its grammar is loaded, whether it listens, and which
+  // instance gets its results (nullptr when stopped).
+  static bool recognizerRunning();
+  static bool listening();
+  static const JVoiceCommandObj* resultsGoTo();
+  // Waits up to ms for the listening thread to end (its input ended); true when it has.
+  static bool waitListenerDone(int ms);
+
+  // --- fields ---
+  int enabled = 0;
+  JString phrases[kPhrases];
+  int digitsEnabled = 1;
+  int phraseActive[kPhrases] = {};
+  JAtomic<int> debug{0};  // also read by the listening thread
+
+private:
+  bool startRecognizer();  // true when the grammar is loaded and may be activated
+};

@@ -1,0 +1,140 @@
+#include "JVoiceOutObj.h"
+
+#include <memory>
+
+#include "SpeechLayer.h"
+
+namespace {
+const JPortTable kInputs{{kSideLeft, 0.1, 0.8, {"phrase"}}, {kSideTop, 0.25, 0.5, {"enabled"}}};
+const JPortTable kOutputs{};
+
+const char* const kPhraseKeys[JVoiceOutObj::kPhrases] = {"phrase-0", "phrase-1", "phrase-2", "phrase-3",
+                                                         "phrase-4", "phrase-5", "phrase-6", "phrase-7",
+                                                         "phrase-8", "phrase-9"};
+
+// The speech objects, one set per library, shared by every instance.
+std::unique_ptr<speech::SpeechQueue> speechQueue;
+std::shared_ptr<speech::AudioDestination> maleAudio;
+std::shared_ptr<speech::AudioDestination> femaleAudio;
+const JVoiceOutObj* queueBuiltBy = nullptr;
+
+void releaseQueue() {
+  if (speechQueue) speechQueue->stop();
+  speechQueue.reset();
+  maleAudio.reset();
+  femaleAudio.reset();
+  queueBuiltBy = nullptr;
+}
+
+// An engine of one gender with an audio destination of its own; nullptr when there is none.
+std::unique_ptr<speech::Synthesizer> createEngine(speech::Gender gender,
+                                                  std::shared_ptr<speech::AudioDestination>& audio) {
+  std::string why;
+  std::shared_ptr<speech::AudioDestination> own = speech::engines().createAudioDestination(why);
+  std::unique_ptr<speech::Synthesizer> engine;
+  if (own) engine = speech::engines().selectSynthesizer(gender, own, why);
+  if (own) audio = own;
+  if (!engine && !why.empty()) JComponent::debugf("%s", why.c_str());
+  return engine;
+}
+}  // namespace
+
+JVoiceOutObj::JVoiceOutObj() { setPorts(kInputs, kOutputs); }
+
+JVoiceOutObj::~JVoiceOutObj() { close(); }
+
+// A module going away must not leave the queue's thread speaking in its name.
+void JVoiceOutObj::close() {
+  if (speechQueue && queueBuiltBy == this) releaseQueue();
+}
+
+// --- persistence, properties, face ---
+
+void JVoiceOutObj::writeContent(JOutputStream& os) {
+  JAddObj::writeContent(os);
+  for (int i = 0; i < kPhrases; ++i) putObject(os, kPhraseKeys[i], phrases[i]);
+  putInteger(os, "isMale", isMale);
+}
+
+void JVoiceOutObj::readContent(JDictionary& dict) {
+  JAddObj::readContent(dict);
+  for (int i = 0; i < kPhrases; ++i) getObject(dict, kPhraseKeys[i], phrases[i]);
+  isMale = getInteger(dict, "isMale", 0) != 0 ? 1 : 0;
+}
+
+JArray JVoiceOutObj::getProperties() {
+  JArray a;
+  for (int i = 0; i < kPhrases; ++i) a.append(new JStringProperty(kPhraseKeys[i], phrases[i]));
+  return a;
+}
+
+bool JVoiceOutObj::updateProperty(JProperty& p) {
+  for (int i = 0; i < kPhrases; ++i)
+    if (p.is(kPhraseKeys[i], phrases[i])) return true;
+  return false;
+}
+
+void JVoiceOutObj::draw(JGraphics& g, int x, int y, int w, int h) { drawText(g, JString("TTS"), JRect(x, y, w, h)); }
+
+// --- speaking ---
+
+void JVoiceOutObj::engine(int n, JLinkObj& link) {
+  if (n == 0) {
+    phraseIndex = readInteger(link);
+    if (enabled == 0 || !speechQueue) return;
+    if (phraseIndex < 0 || phraseIndex >= kPhrases || phrases[phraseIndex].isEmpty()) return;
+    // Longer texts are cut to what the speaking buffer holds.
+    const JString& phrase = phrases[phraseIndex];
+    std::string text = phrase.str().substr(0, kMaxSpokenChars);
+    if (!speechQueue->speak(text, isMale != 0 ? "MALE" : "FEMALE", kSpeakerNumber)) JComponent::debug("error speaking");
+  } else if (n == 1) {
+    enabled = readInteger(link);
+    if (enabled != 0) {
+      if (!createAndPopulateQueue()) JComponent::debug("CreateAndPopulateQueue failed");
+    } else if (speechQueue) {
+      releaseQueue();
+    }
+  }
+}
+
+// Every enable builds a new queue; the one before it is released, not reused. A queue whose
+// building stopped part-way stays, and refuses what it cannot speak.
+bool JVoiceOutObj::createAndPopulateQueue() {
+  releaseQueue();
+  speechQueue = std::make_unique<speech::SpeechQueue>(this);
+  queueBuiltBy = this;
+  if (!speechQueue->start()) {
+    JComponent::debug("Can't create the TTS Queue object.");
+    return false;
+  }
+  std::string why;
+  std::shared_ptr<speech::AudioDestination> audio = speech::engines().createAudioDestination(why);
+  if (!audio) {
+    if (!why.empty()) JComponent::debugf("%s", why.c_str());
+    JComponent::debug("Can't create audio destination");
+    return false;
+  }
+  if (!speechQueue->registerAudio(audio)) {
+    JComponent::debug("Can't register audio destination with TTS Queue.");
+    return false;
+  }
+  audio.reset();  // the queue keeps it
+
+  std::unique_ptr<speech::Synthesizer> male = createEngine(speech::Gender::male, maleAudio);
+  if (!male || !speechQueue->addVoice("MALE", std::move(male))) {
+    JComponent::debug("Can't create male TTS engine.");
+    return false;
+  }
+  std::unique_ptr<speech::Synthesizer> female = createEngine(speech::Gender::female, femaleAudio);
+  if (!female || !speechQueue->addVoice("FEMALE", std::move(female))) {
+    JComponent::debug("Can't create femail TTS engine.");
+    return false;
+  }
+  return true;
+}
+
+bool JVoiceOutObj::hasQueue() { return speechQueue != nullptr; }
+
+bool JVoiceOutObj::waitQueueIdle(int ms) { return !speechQueue || speechQueue->waitIdle(ms); }
+
+LOOMWORK_REGISTER(JVoiceOutObj)

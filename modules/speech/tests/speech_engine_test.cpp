@@ -1,0 +1,175 @@
+// The speech modules on the real engines, without a sound card: espeak-ng speaking into WAVE
+// files (LOOMWORK_SPEECH_OUTPUT), PocketSphinx listening to a WAVE file (LOOMWORK_SPEECH_INPUT),
+// the round trip from one to the other, and the example diagram through the loomwork command.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/SpeechRoundTrip.h"
+#include "testing/Process.h"
+#include "testing/TempFolder.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+// The environment variables hold for one test only.
+class SpeechEngineTest : public ::testing::Test {
+protected:
+  void TearDown() override {
+    ::unsetenv("LOOMWORK_SPEECH_OUTPUT");
+    ::unsetenv("LOOMWORK_SPEECH_INPUT");
+  }
+  TempFolder tmp{"loomwork-speech"};
+};
+
+TEST_F(SpeechEngineTest, VoiceOutputWritesNumberedWaveFilesInTheVoiceChosen) {
+  ::setenv("LOOMWORK_SPEECH_OUTPUT", tmp.path().c_str(), 1);
+  JTestHarness harness;
+  JVoiceOutObj& out = harness.place<JVoiceOutObj>("tts");
+  out.phrases[2] = "lights on";
+  harness.send(out, 1, 1);
+  ASSERT_TRUE(harness.debugLines().empty()) << harness.debugLines()[0];
+  harness.send(out, 0, 2);
+  out.isMale = 0;
+  harness.send(out, 0, 2);
+  ASSERT_TRUE(JVoiceOutObj::waitQueueIdle(20000));
+
+  std::vector<int16_t> male, female;
+  int rate = 0;
+  std::string why;
+  ASSERT_TRUE(speech::readWave(tmp.file("0001.wav"), male, rate, why)) << why;
+  EXPECT_EQ(rate, 16000);
+  ASSERT_TRUE(speech::readWave(tmp.file("0002.wav"), female, rate, why)) << why;
+  EXPECT_GT(male.size(), 8000u);  // about a second of speech
+  const double malePitch = roundtrip::medianPitch(male, rate), femalePitch = roundtrip::medianPitch(female, rate);
+  EXPECT_GT(malePitch, 60);
+  EXPECT_LT(malePitch, femalePitch * 0.8) << malePitch << " Hz against " << femalePitch << " Hz";
+
+  // A new enable goes on from the highest number already there.
+  harness.send(out, 1, 1);
+  harness.send(out, 0, 2);
+  ASSERT_TRUE(JVoiceOutObj::waitQueueIdle(20000));
+  EXPECT_TRUE(speech::readWave(tmp.file("0003.wav"), male, rate, why)) << why;
+  harness.send(out, 1, 0);
+
+  // An output folder that is not there.
+  ::setenv("LOOMWORK_SPEECH_OUTPUT", tmp.file("nowhere").c_str(), 1);
+  harness.clear();
+  harness.send(out, 1, 1);
+  Lines debug = harness.debugLines();
+  ASSERT_EQ(debug.size(), 3u);
+  EXPECT_EQ(debug[1], "tts: Can't create audio destination");
+  EXPECT_EQ(debug[2], "tts: CreateAndPopulateQueue failed");
+  harness.send(out, 1, 0);
+}
+
+TEST_F(SpeechEngineTest, SpokenItemsComeBackAsTheirCodes) {
+  std::string why;
+  const std::string spoken = tmp.file("spoken");
+  ASSERT_EQ(::mkdir(spoken.c_str(), 0700), 0);
+  ASSERT_TRUE(roundtrip::speakItems(spoken, why)) << why;
+  std::vector<std::string> files;
+  std::vector<int> expected;
+  for (int i = 0; i < 26; ++i) {
+    files.push_back(roundtrip::fileNumbered(spoken, i + 1));
+    expected.push_back(roundtrip::items()[static_cast<size_t>(i % 13)].code);
+  }
+  roundtrip::Recording rec;
+  ASSERT_TRUE(roundtrip::joinFiles(files, 600, rec, why)) << why;
+  ASSERT_TRUE(speech::writeWave(tmp.file("all.wav"), rec.samples, 16000, why)) << why;
+
+  ::setenv("LOOMWORK_SPEECH_INPUT", tmp.file("all.wav").c_str(), 1);
+  JTestHarness harness;
+  JVoiceCommandObj& in = harness.place<JVoiceCommandObj>("voice");
+  in.phrases[0] = "lights on";
+  in.phrases[1] = "lights off";
+  in.phrases[2] = "Open the door!";
+  harness.send(in, 0, 1);
+  ASSERT_TRUE(JVoiceCommandObj::listening()) << ::testing::PrintToString(harness.debugLines());
+  ASSERT_TRUE(JVoiceCommandObj::waitListenerDone(90000));
+  harness.runFor(100);
+  const std::vector<int> got = roundtrip::codesOf(harness.broadcastsOf(in));
+  const int right = roundtrip::matched(expected, got);
+  EXPECT_GE(right, 24) << ::testing::PrintToString(got);
+  EXPECT_LE(got.size(), 28u) << ::testing::PrintToString(got);
+  harness.send(in, 0, 0);
+  EXPECT_FALSE(JVoiceCommandObj::recognizerRunning());
+
+  // The same speech at 8 kHz.
+  std::vector<int16_t> seven;
+  int rate = 0;
+  ASSERT_TRUE(speech::readWave(files[10], seven, rate, why)) << why;
+  roundtrip::Recording low;
+  ASSERT_TRUE(roundtrip::joinFiles({files[10], files[2]}, 600, low, why)) << why;
+  ASSERT_TRUE(speech::writeWave(tmp.file("low.wav"), speech::resample(low.samples, 16000, 8000), 8000, why));
+  ::setenv("LOOMWORK_SPEECH_INPUT", tmp.file("low.wav").c_str(), 1);
+  harness.clear();
+  harness.send(in, 0, 1);
+  ASSERT_TRUE(JVoiceCommandObj::waitListenerDone(30000));
+  harness.runFor(100);
+  EXPECT_EQ(roundtrip::codesOf(harness.broadcastsOf(in)), (std::vector<int>{7, 103}));
+  harness.send(in, 0, 0);
+}
+
+TEST_F(SpeechEngineTest, InputsAndWordsTheRecognizerCannotTake) {
+  JTestHarness harness;
+  JVoiceCommandObj& in = harness.place<JVoiceCommandObj>("voice");
+
+  ::setenv("LOOMWORK_SPEECH_INPUT", tmp.file("missing.wav").c_str(), 1);
+  harness.send(in, 0, 1);
+  Lines debug = harness.debugLines();
+  ASSERT_EQ(debug.size(), 2u);
+  EXPECT_NE(debug[0].find("missing.wav: No such file or directory"), std::string::npos) << debug[0];
+  EXPECT_EQ(debug[1], "voice: Can't initialize speech recognition");
+
+  std::string why;
+  ASSERT_TRUE(speech::writeWave(tmp.file("cd.wav"), std::vector<int16_t>(4410), 44100, why));
+  ::setenv("LOOMWORK_SPEECH_INPUT", tmp.file("cd.wav").c_str(), 1);
+  harness.clear();
+  harness.send(in, 0, 1);
+  debug = harness.debugLines();
+  ASSERT_EQ(debug.size(), 2u);
+  EXPECT_NE(debug[0].find("44100 Hz (16 kHz or 8 kHz wanted)"), std::string::npos) << debug[0];
+  EXPECT_FALSE(JVoiceCommandObj::recognizerRunning());
+
+  ASSERT_TRUE(speech::writeWave(tmp.file("quiet.wav"), std::vector<int16_t>(16000), 16000, why));
+  ::setenv("LOOMWORK_SPEECH_INPUT", tmp.file("quiet.wav").c_str(), 1);
+  in.phrases[4] = "lights frobnicatorium";
+  harness.clear();
+  harness.send(in, 0, 1);
+  EXPECT_EQ(harness.debugLines(), (Lines{"voice: \"frobnicatorium\" is not in the recognizer's dictionary",
+                                         "voice: Couldn't load digits grammar."}));
+  EXPECT_FALSE(JVoiceCommandObj::recognizerRunning());
+
+  // A second of silence: nothing heard, nothing sent.
+  in.phrases[4] = "lights on";
+  harness.clear();
+  harness.send(in, 0, 1);
+  ASSERT_TRUE(JVoiceCommandObj::waitListenerDone(20000));
+  harness.runFor(50);
+  EXPECT_TRUE(harness.outputsOf(in).empty());
+  EXPECT_TRUE(harness.debugLines().empty()) << harness.debugLines()[0];
+  harness.send(in, 0, 0);
+}
+
+TEST_F(SpeechEngineTest, TheExampleDiagramSpeaksAndListens) {
+  ::setenv("LOOMWORK_SPEECH_OUTPUT", tmp.path().c_str(), 1);
+  ::setenv("LOOMWORK_SPEECH_INPUT", LOOMWORK_SOURCE_DIR "/examples/speech/commands.wav", 1);
+  ProcessResult r = runProcess(LOOMWORK_BIN,
+                               {"run", LOOMWORK_SOURCE_DIR "/examples/speech/speech.lwd", "--seconds", "8", "--modules",
+                                LOOMWORK_MODULES_DIR},
+                               60000);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const Lines lines = r.outLines();
+  for (const char* want : {"M heard.0 7", "M heard.1 1", "M heard.2 1"})
+    EXPECT_NE(std::find(lines.begin(), lines.end(), want), lines.end()) << want << "\n" << r.out;
+  std::vector<int16_t> s;
+  int rate = 0;
+  std::string why;
+  EXPECT_TRUE(speech::readWave(tmp.file("0001.wav"), s, rate, why)) << why;
+  EXPECT_TRUE(speech::readWave(tmp.file("0002.wav"), s, rate, why)) << why;
+}
+
+}  // namespace

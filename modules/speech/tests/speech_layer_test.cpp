@@ -1,0 +1,146 @@
+// The speech layer's own parts: text normalising, the grammar compiler (reading the grammar
+// text, JSGF, mapping what was heard back to commands), WAVE files and the speech queue.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ScriptedEngines.h"
+#include "SpeechLayer.h"
+#include "testing/TempFolder.h"
+
+namespace {
+
+using speech::GrammarCompiler;
+
+TEST(SpeechText, NormalisedLowerCaseWithoutPunctuation) {
+  EXPECT_EQ(speech::normalise("  Lights,  ON! "), "lights on");
+  EXPECT_EQ(speech::normalise("Don't stop"), "don't stop");
+  EXPECT_EQ(speech::normalise("'quoted' words."), "quoted words");
+  EXPECT_EQ(speech::normalise("the(2) door"), "the door");
+  EXPECT_EQ(speech::normalise("open-the_door"), "open the door");
+  EXPECT_EQ(speech::normalise("...!?"), "");
+  EXPECT_EQ(speech::wordsOf("open the door"), (std::vector<std::string>{"open", "the", "door"}));
+}
+
+TEST(SpeechGrammar, ReadsTheGrammarTextAndRefusesAnythingElse) {
+  GrammarCompiler g;
+  std::string why;
+  ASSERT_TRUE(g.compile("[(Commands)]\n=<0..9>\n101=Lights on\n103=lights off\n", why)) << why;
+  EXPECT_TRUE(g.digits());
+  ASSERT_EQ(g.phrases().size(), 2u);
+  EXPECT_EQ(g.phrases()[0].command, 101);
+  EXPECT_EQ(g.phrases()[0].words, "lights on");
+  EXPECT_EQ(g.words().size(), 13u);  // ten digit words, then "lights" once, "on", "off"
+  EXPECT_EQ(g.words().back(), "off");
+
+  ASSERT_TRUE(g.compile("[(Commands)]\n", why));
+  EXPECT_EQ(g.jsgf(), "");  // nothing can be said
+  int command = -1;
+  std::string text;
+  bool hasText = false;
+  EXPECT_FALSE(g.parse("one", command, text, hasText));
+
+  for (const char* bad : {"", "Commands\n", "[(Commands)]\nlights on\n", "[(Commands)]\n=<0..8>\n",
+                          "[(Commands)]\n12345=x\n", "[(Commands)]\n101=?!\n", "[(Commands)]\n-1=x\n"}) {
+    why.clear();
+    EXPECT_FALSE(g.compile(bad, why)) << bad;
+    EXPECT_FALSE(why.empty()) << bad;
+    EXPECT_FALSE(g.compiled());
+  }
+  EXPECT_FALSE(g.compile("[(Commands)]\n" + std::string(5000, 'a'), why));
+  std::string many = "[(Commands)]\n";
+  for (int i = 0; i < 70; ++i) many += "101=x\n";
+  EXPECT_FALSE(g.compile(many, why));
+}
+
+TEST(SpeechGrammar, HeardWordsMapBackToCommands) {
+  GrammarCompiler g;
+  std::string why;
+  ASSERT_TRUE(g.compile("[(Commands)]\n=<0..9>\n101=lights on\n103=Lights off\n110=open the door\n", why));
+  EXPECT_EQ(g.jsgf(),
+            "#JSGF V1.0;\ngrammar commands;\npublic <command> = zero | one | two | three | four | five | six | "
+            "seven | eight | nine | lights on | lights off | open the door;\n");
+  int command = -1;
+  std::string text;
+  bool hasText = false;
+  ASSERT_TRUE(g.parse("seven", command, text, hasText));
+  EXPECT_EQ(command, 0);
+  EXPECT_EQ(text, "7");
+  EXPECT_TRUE(hasText);
+  ASSERT_TRUE(g.parse("LIGHTS OFF", command, text, hasText));
+  EXPECT_EQ(command, 103);
+  EXPECT_FALSE(hasText);
+  ASSERT_TRUE(g.parse("open the(2) door", command, text, hasText));
+  EXPECT_EQ(command, 110);
+  for (const char* nothing : {"", "lights", "lights on please", "seventy", "ten"})
+    EXPECT_FALSE(g.parse(nothing, command, text, hasText)) << nothing;
+
+  // Without the digits line the digit words are nothing; the first of two equal phrases wins.
+  ASSERT_TRUE(g.compile("[(Commands)]\n102=one\n105=One.\n", why));
+  ASSERT_TRUE(g.parse("one", command, text, hasText));
+  EXPECT_EQ(command, 102);
+  EXPECT_FALSE(hasText);
+}
+
+TEST(SpeechWave, WrittenFilesReadBackAndOtherFormatsAreRefused) {
+  TempFolder tmp;
+  std::vector<int16_t> samples{0, 1, -1, 32767, -32768, 1234};
+  std::string why;
+  ASSERT_TRUE(speech::writeWave(tmp.file("a.wav"), samples, 16000, why)) << why;
+  std::vector<int16_t> back;
+  int rate = 0;
+  ASSERT_TRUE(speech::readWave(tmp.file("a.wav"), back, rate, why)) << why;
+  EXPECT_EQ(back, samples);
+  EXPECT_EQ(rate, 16000);
+
+  std::string bytes = TempFolder::read(tmp.file("a.wav"));
+  std::string stereo = bytes;
+  stereo[22] = 2;
+  EXPECT_FALSE(speech::parseWave(stereo, back, rate, why));
+  EXPECT_NE(why.find("2 channels"), std::string::npos) << why;
+  EXPECT_FALSE(speech::parseWave("RIFF\x10\0\0\0WAVEfmt ", back, rate, why));
+  EXPECT_FALSE(speech::parseWave(bytes.substr(0, 30), back, rate, why));
+  EXPECT_FALSE(speech::parseWave("not a wave file at all", back, rate, why));
+  // A data size past the end (a recording never finished): what is there is read.
+  ASSERT_TRUE(speech::parseWave(bytes.substr(0, bytes.size() - 4), back, rate, why));
+  EXPECT_EQ(back.size(), samples.size() - 2);
+  EXPECT_FALSE(speech::readWave(tmp.file("missing.wav"), back, rate, why));
+  EXPECT_NE(why.find("missing.wav"), std::string::npos);
+}
+
+TEST(SpeechQueueTest, SpeaksInOrderWithNamedVoicesAndBoundsWhatWaits) {
+  ScriptedEngines engines;
+  speech::SpeechQueue queue(nullptr);
+  std::string why;
+  EXPECT_FALSE(queue.speak("early", "MALE", 42));  // not started
+  ASSERT_TRUE(queue.start());
+  auto audio = engines.createAudioDestination(why);
+  EXPECT_TRUE(queue.registerAudio(audio));
+  EXPECT_FALSE(queue.registerAudio(nullptr));
+  EXPECT_TRUE(queue.addVoice("MALE", engines.selectSynthesizer(speech::Gender::male, audio, why)));
+  EXPECT_TRUE(queue.addVoice("FEMALE", engines.selectSynthesizer(speech::Gender::female, audio, why)));
+  EXPECT_FALSE(queue.addVoice("X", nullptr));
+  EXPECT_FALSE(queue.speak("hello", "CHILD", 42));
+  EXPECT_FALSE(queue.speak("", "MALE", 42));
+  EXPECT_TRUE(queue.speak("one", "MALE", 42));
+  EXPECT_TRUE(queue.speak("two", "FEMALE", 42));
+  // A text is cut at the buffer's size, never inside a UTF-8 character.
+  std::string longText = std::string(1022, 'a') + "\xc3\xa9" + "b";
+  EXPECT_TRUE(queue.speak(longText, "MALE", 42));
+  ASSERT_TRUE(queue.waitIdle(2000));
+  auto spoken = engines.spoken();
+  ASSERT_EQ(spoken.size(), 3u);
+  EXPECT_EQ(spoken[0], "male: one");
+  EXPECT_EQ(spoken[1], "female: two");
+  EXPECT_EQ(spoken[2], "male: " + std::string(1022, 'a'));
+
+  int accepted = 0;
+  for (int i = 0; i < 200; ++i) accepted += queue.speak("x", "MALE", i) ? 1 : 0;
+  EXPECT_GE(accepted, static_cast<int>(speech::SpeechQueue::kMaxPending));
+  EXPECT_LT(accepted, 200);
+  queue.stop();
+  EXPECT_FALSE(queue.speak("late", "MALE", 42));
+}
+
+}  // namespace
