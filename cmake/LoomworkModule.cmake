@@ -35,3 +35,17 @@ function(add_loomwork_test name)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120
     ENVIRONMENT "LOOMWORK_MODULES=${LOOMWORK_MODULE_DIR}")
 endfunction()
+
+# Links target with every module's object library and the programs' own libraries (those that
+# exist): what benchmarks and fuzz targets are built against.
+function(loomwork_link_everything target)
+  get_property(module_targets GLOBAL PROPERTY LOOMWORK_MODULE_TARGETS)
+  foreach(m ${module_targets})
+    target_link_libraries(${target} PRIVATE ${m}_obj)
+  endforeach()
+  foreach(lib ${LOOMWORK_PROGRAM_LIBRARIES})
+    if(TARGET ${lib})
+      target_link_libraries(${target} PRIVATE ${lib})
+    endif()
+  endforeach()
+endfunction()
