@@ -58,11 +58,11 @@ public:
   int color = 0;
   int numberColors = 0;
   int lastPaintColor = -1;
+  int row = 0;  // this band's own index in its column, from which the neighbours are found
   AdvanceDecayActivator activator;
   int next = -1;
   int prev = -1;
   int propagationWidth = 0;
-  int row = 0;  // this band's own index in its column, from which the neighbours are found
 };
 
 // The column of one channel: 32 chained bands of which the first numberRows are in use.
