@@ -1,0 +1,62 @@
+#include "ControlClient.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+bool CControlClient::Place(const CCallRequest& request, std::string* error,
+                           const std::string& socketPath) {
+  Close();
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (socketPath.size() >= sizeof address.sun_path) {
+    *error = "control socket path too long: " + socketPath;
+    return false;
+  }
+  std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+  m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (m_fd < 0 || ::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    *error = "cannot reach the telephony provider at " + socketPath + ": " + std::strerror(errno);
+    Close();
+    return false;
+  }
+  const std::string line = FormatCallRequest(request) + "\n";
+  if (::send(m_fd, line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size())) {
+    *error = "the telephony provider closed the connection";
+    Close();
+    return false;
+  }
+  return true;
+}
+
+bool CControlClient::NextLine(std::string* line, int ms) {
+  for (;;) {
+    const size_t end = m_pending.find('\n');
+    if (end != std::string::npos) {
+      *line = m_pending.substr(0, end);
+      m_pending.erase(0, end + 1);
+      return true;
+    }
+    if (m_fd < 0 || m_pending.size() > kMostControlLine) return false;
+    pollfd p{m_fd, POLLIN, 0};
+    const int ready = ::poll(&p, 1, ms);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return false;
+    char block[512];
+    const ssize_t n = ::recv(m_fd, block, sizeof block, 0);
+    if (n <= 0) {
+      Close();
+      return false;
+    }
+    m_pending.append(block, static_cast<size_t>(n));
+  }
+}
+
+void CControlClient::Close() {
+  if (m_fd >= 0) ::close(m_fd);
+  m_fd = -1;
+}
