@@ -1,0 +1,204 @@
+// The call screen's rules (end sequences, the digit display, message file names) and the
+// recorder's WAVE files.
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "CallwatchFixture.h"
+#include "MessageFiles.h"
+
+namespace {
+
+struct tm At(int year, int month, int day, int hour, int minute) {
+  struct tm t {};
+  t.tm_year = year - 1900;
+  t.tm_mon = month - 1;
+  t.tm_mday = day;
+  t.tm_hour = hour;
+  t.tm_min = minute;
+  t.tm_isdst = -1;
+  time_t when = mktime(&t);
+  localtime_r(&when, &t);
+  return t;
+}
+
+TEST(MessageFileNameTest, NamedAfterCallerNumberAndTime) {
+  const struct tm monday = At(2021, 1, 4, 14, 25);
+  EXPECT_EQ(MessageFileName("VUD VEROD", "+1 (425) 5550123", monday),
+            "VUD VEROD , +1 (425) 5550123 Mon, Jan 04, 1425 hours.wav");
+  EXPECT_EQ(MessageFileName("<blocked>", "<blocked>", monday), "Mon, Jan 04, 1425 hours.wav");
+  EXPECT_EQ(MessageFileName("", "+1 (425) 5550123", monday),
+            ", +1 (425) 5550123 Mon, Jan 04, 1425 hours.wav");
+  EXPECT_EQ(MessageFileName("Ann", "<unknown>", monday), "Ann Mon, Jan 04, 1425 hours.wav");
+}
+
+TEST(MessageFileNameTest, CallerTextsCannotLeaveTheFolderOrHideTheFile) {
+  const struct tm t = At(2021, 1, 4, 9, 5);
+  EXPECT_EQ(MessageFileName("../../etc/passwd", "1/2", t),
+            "_._.._etc_passwd , 1_2 Mon, Jan 04, 0905 hours.wav");
+  EXPECT_EQ(MessageFileName(".hidden", "", t), "_hidden Mon, Jan 04, 0905 hours.wav");
+  EXPECT_EQ(MessageFileName(std::string("a\tb\x01\x7f", 5) + "c\\d", "", t),
+            "a_b__c_d Mon, Jan 04, 0905 hours.wav");
+  // Safe names are kept exactly, whatever their script.
+  EXPECT_EQ(SafeFileNamePart("Zoë O'Brien-Smith (home) #2"), "Zoë O'Brien-Smith (home) #2");
+  // A name as long as caller ID allows still leaves a file name the system accepts.
+  const std::string name = MessageFileName(std::string(255, 'x'), std::string(255, '9'), t);
+  EXPECT_LE(name.size(), 255u);
+}
+
+TEST(MessageFileNameTest, ASecondMessageInTheSameMinuteGetsItsOwnFile) {
+  TempFolder folder("callwatch-names");
+  EXPECT_EQ(FreeMessagePath(folder.path(), "Ann 1425 hours.wav"),
+            folder.file("Ann 1425 hours.wav"));
+  folder.write("Ann 1425 hours.wav", "x");
+  EXPECT_EQ(FreeMessagePath(folder.path(), "Ann 1425 hours.wav"),
+            folder.file("Ann 1425 hours (2).wav"));
+  folder.write("Ann 1425 hours (2).wav", "x");
+  EXPECT_EQ(FreeMessagePath(folder.path(), "Ann 1425 hours.wav"),
+            folder.file("Ann 1425 hours (3).wav"));
+}
+
+TEST(EndSequenceTest, DefaultStarAndSequencesFromTheCommandLine) {
+  CEndSequence seq;
+  EXPECT_EQ(seq.Text(), "*");
+  EXPECT_FALSE(seq.Ends('1'));
+  EXPECT_FALSE(seq.Ends('#'));
+  EXPECT_TRUE(seq.Ends('*'));
+
+  const char* argv[] = {"callwatch", "--headless", "#9"};
+  seq.SetFromCommandLine(3, argv);
+  EXPECT_EQ(seq.Text(), "#9");
+  EXPECT_FALSE(seq.Ends('4'));
+  EXPECT_FALSE(seq.Ends('#'));
+  EXPECT_TRUE(seq.Ends('9'));
+  // A mismatch restarts the match and the digit is not tried again as a start.
+  EXPECT_FALSE(seq.Ends('#'));
+  EXPECT_FALSE(seq.Ends('4'));
+  EXPECT_FALSE(seq.Ends('9'));
+  EXPECT_FALSE(seq.Ends('#'));
+  EXPECT_FALSE(seq.Ends('#'));
+  EXPECT_FALSE(seq.Ends('9'));  // "##9": the second # broke the match
+  EXPECT_FALSE(seq.Ends('*'));  // given a sequence, '*' is an ordinary digit
+
+  const char* other[] = {"callwatch", "hello", "-x"};  // no digit parameter: nothing changes
+  CEndSequence untouched;
+  untouched.SetFromCommandLine(3, other);
+  EXPECT_FALSE(untouched.Given());
+  EXPECT_EQ(untouched.Text(), "*");
+
+  const std::string longer(150, '1');
+  const char* tooLong[] = {"callwatch", longer.c_str()};
+  seq.SetFromCommandLine(2, tooLong);
+  EXPECT_EQ(seq.Text(), std::string(103, '1'));
+}
+
+class CallScreenTest : public CallwatchTest {};
+
+TEST_F(CallScreenTest, DigitsAreForwardedAndTheDisplayShowsTheLastEight) {
+  UseBuiltProvider();
+  CTapiCall call(4242, nullptr);  // a call the provider does not know: requests just fail
+  auto shown = std::make_shared<ShownScreen>();
+  CCallScreen screen(&call, "Ann", "+1 (425) 5550123",
+                     std::make_unique<TestScreenView>(shown));
+  EXPECT_TRUE(shown->visible);
+  EXPECT_EQ(shown->name, "Ann");
+  EXPECT_FALSE(shown->shown[IDC_HANG_UP]);
+  EXPECT_EQ(shown->texts[IDC_DTMF_TEXT], "Waiting for DTMF...");
+  CallScreenSetup().endSequence.Set("#9");
+  screen.TakeMessage();
+  EXPECT_EQ(screen.GetMode(), CCallScreen::kMessage);
+  EXPECT_EQ(shown->texts[IDC_DTMF_TEXT], "Accepted call -- press '#9' to end call");
+  EXPECT_EQ(shown->boxes, (std::vector<std::string>{"Can't answer the call"}));
+  for (char c : std::string("0123456789")) screen.OnMonitorDigit(&call, c, LINEDIGITMODE_DTMF);
+  EXPECT_EQ(shown->texts[IDC_DTMF_TEXT], "23456789");
+  EXPECT_EQ(forwarded, "0123456789");
+  EXPECT_EQ(linkEnds, 0);
+  screen.OnMonitorDigit(&call, '#', LINEDIGITMODE_DTMF);
+  screen.OnMonitorDigit(&call, '9', LINEDIGITMODE_DTMF);  // ends: not forwarded, link closed
+  EXPECT_EQ(forwarded, "0123456789#");
+  EXPECT_EQ(linkEnds, 1);
+  EXPECT_EQ(CallScreenSetup().digitDisplay, "456789#9");
+  screen.TakeTheCall();  // clears the display
+  EXPECT_EQ(CallScreenSetup().digitDisplay, "");
+  screen.HangUp();
+  EXPECT_EQ(linkEnds, 2);
+  EXPECT_FALSE(shown->visible);
+  EXPECT_EQ(shown->boxes.back(), "Can't drop the call");
+}
+
+// ---- the recorder -----------------------------------------------------------------------------
+
+class RecorderTest : public CallwatchTest, public IWaveSink {
+protected:
+  void OnInputData() override { ++inputData; }
+  void OnOutputDone() override { ++outputDone; }
+  void OnInputOpen() override { ++opened; }
+  void OnInputClose() override { ++closed; }
+  int inputData = 0, outputDone = 0, opened = 0, closed = 0;
+};
+
+TEST_F(RecorderTest, ThreeSecondsGiveTheWaveLayoutByteForByte) {
+  start(0);
+  CWaveRecorder recorder(this);
+  ASSERT_TRUE(recorder.Record(0, 3));
+  EXPECT_TRUE(recorder.IsRecording());
+  ASSERT_TRUE(pumpUntil([&] { return inputData == 1; }, 10000));  // the buffer filled
+  EXPECT_EQ(opened, 1);
+  EXPECT_EQ(recorder.DataSize(), 48000u);
+  const std::string path = folder.file("three.wav");
+  ASSERT_TRUE(recorder.Save(path));
+  const std::string wav = TempFolder::read(path);
+  ASSERT_EQ(wav.size(), 46u + 48000u);
+  const unsigned char header[46] = {
+      'R', 'I', 'F', 'F', 0xA6, 0xBB, 0x00, 0x00,  // 48038
+      'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 18, 0, 0, 0,
+      1, 0, 1, 0, 0x40, 0x1F, 0, 0, 0x80, 0x3E, 0, 0, 2, 0, 16, 0, 0, 0,
+      'd', 'a', 't', 'a', 0x80, 0xBB, 0x00, 0x00};  // 48000
+  EXPECT_EQ(std::memcmp(wav.data(), header, sizeof header), 0);
+  recorder.Release();
+  EXPECT_EQ(recorder.DataSize(), 0u);
+  EXPECT_FALSE(recorder.Save(path));  // nothing to save
+  pumpFor(50);
+  EXPECT_EQ(closed, 1);
+}
+
+TEST_F(RecorderTest, StoppingEarlyKeepsWhatWasRecordedAndRefusesBadDevices) {
+  start(0);
+  CWaveRecorder recorder(this);
+  EXPECT_FALSE(recorder.Record(7, 3));  // no such device
+  ASSERT_TRUE(recorder.Record(1, 120));
+  EXPECT_EQ(recorder.DataSize(), 0u);
+  pumpFor(200);
+  EXPECT_TRUE(recorder.Stop());
+  EXPECT_FALSE(recorder.IsRecording());
+  EXPECT_GT(recorder.DataSize(), 0u);
+  EXPECT_LT(recorder.DataSize(), 16000u * 5);
+  EXPECT_EQ(recorder.DataSize() % 2, 0u);
+  ASSERT_TRUE(pumpUntil([&] { return inputData == 1; }));  // the reset hands the buffer back
+  EXPECT_TRUE(recorder.HasRecording());
+}
+
+TEST_F(RecorderTest, FailedSavesSayWhyAndWriteNothingElsewhere) {
+  start(0);
+  CWaveRecorder recorder(this);
+  ASSERT_TRUE(recorder.Record(0, 1));
+  ASSERT_TRUE(pumpUntil([&] { return inputData == 1; }));
+  EXPECT_FALSE(recorder.Save(folder.file("no/such/folder.wav")));
+  EXPECT_EQ(debug, (std::vector<std::string>{"CreateFile() -- Can't open file: " +
+                                             folder.file("no/such/folder.wav") + "\n"}));
+  debug.clear();
+  EXPECT_FALSE(recorder.Save("/dev/full"));
+  EXPECT_EQ(debug, (std::vector<std::string>{"Can't write RIFF chunk\n"}));  // the first write fails
+}
+
+TEST_F(RecorderTest, AMessageThatCannotBeSavedIsReportedNotLostSilently) {
+  start(0);
+  CallScreenSetup().messagesFolder = "/proc/callwatch-cannot-exist/Messages";
+  CTapiCall call(4343, nullptr);
+  CCallScreen screen(&call, "Ann", "", nullptr);
+  EXPECT_FALSE(screen.SaveMessage());
+  ASSERT_EQ(debug.size(), 1u);
+  EXPECT_EQ(debug[0], "Can't create folder: /proc/callwatch-cannot-exist/Messages\n");
+}
+
+}  // namespace
