@@ -11,12 +11,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <mutex>
+#include <random>
 
 #include "SpeechLayer.h"
 #include "base/JComponent.h"
@@ -30,6 +34,16 @@ namespace {
 
 constexpr int kRate = 16000;
 constexpr int kChunk = 1600;  // 100 ms of audio per read: stop requests are seen that often
+// Utterances are cut at silence by frame loudness, and each is decoded whole: PocketSphinx's own
+// voice activity detector takes the first stretch of near-silence for speech, and its running
+// cepstral mean garbles the first utterances it hears.
+constexpr int kFrame = 160;                 // 10 ms
+constexpr double kMinSpeechRms = 100;       // about -50 dBFS: quieter frames are never speech
+constexpr double kNoiseFactor = 3;          // louder than three times the noise floor is speech
+constexpr size_t kLeadSamples = 4000;       // 250 ms kept from before the first loud frame
+constexpr long kHangSamples = 2400;         // 150 ms of quiet ends an utterance
+constexpr int kMinLoudFrames = 8;           // shorter bursts (clicks) are no utterance
+constexpr size_t kMaxUtterance = 16000 * 10;  // 10 s: a longer one is decoded as it stands
 
 std::string envOf(const char* name) {
   const char* v = std::getenv(name);
@@ -225,33 +239,72 @@ public:
   }
 
   void listen(const std::function<void(const std::string&)>& heard, const std::function<bool()>& keepGoing) override {
-    std::vector<int16_t> buf(kChunk);
-    bool inUtterance = false, speaking = false;
+    std::vector<int16_t> chunk(kChunk);
+    std::vector<int16_t> frame;
+    std::deque<int16_t> lead;
+    std::vector<int16_t> utterance;
+    bool speaking = false;
+    long quiet = 0;
+    int loudFrames = 0;
+    double noise = 0;
     auto finish = [&] {
-      ps_end_utt(ps_);
-      inUtterance = false;
-      if (speaking) {
-        int32 score = 0;
-        const char* hyp = ps_get_hyp(ps_, &score);
-        heard(hyp ? std::string(hyp) : std::string());
-      }
+      if (loudFrames >= kMinLoudFrames) heard(decode(utterance));
       speaking = false;
+      utterance.clear();
+      lead.clear();
+      loudFrames = 0;
     };
     while (keepGoing()) {
       bool ended = false;
-      long n = source_->read(buf.data(), kChunk, ended);
+      long n = source_->read(chunk.data(), kChunk, ended);
       if (ended) break;
-      if (n <= 0 || !hasSearch_) continue;
-      if (!inUtterance) {
-        if (ps_start_utt(ps_) != 0) break;
-        inUtterance = true;
+      for (long i = 0; i < n; ++i) {
+        frame.push_back(chunk[static_cast<size_t>(i)]);
+        if (frame.size() < static_cast<size_t>(kFrame)) continue;
+        double sum = 0;
+        for (int16_t v : frame) sum += static_cast<double>(v) * v;
+        const double rms = std::sqrt(sum / kFrame);
+        const bool loud = rms >= std::max(kMinSpeechRms, kNoiseFactor * noise);
+        if (!speaking) {
+          if (loud) {
+            speaking = true;
+            quiet = 0;
+            loudFrames = 1;
+            utterance.assign(lead.begin(), lead.end());
+            utterance.insert(utterance.end(), frame.begin(), frame.end());
+          } else {
+            noise = noise == 0 ? rms : 0.95 * noise + 0.05 * rms;
+            lead.insert(lead.end(), frame.begin(), frame.end());
+            while (lead.size() > kLeadSamples) lead.pop_front();
+          }
+        } else {
+          utterance.insert(utterance.end(), frame.begin(), frame.end());
+          if (loud) {
+            quiet = 0;
+            ++loudFrames;
+          } else {
+            quiet += kFrame;
+          }
+          if (quiet >= kHangSamples || utterance.size() >= kMaxUtterance) finish();
+        }
+        frame.clear();
       }
-      ps_process_raw(ps_, buf.data(), static_cast<size_t>(n), FALSE, FALSE);
-      const bool now = ps_get_in_speech(ps_) != 0;
-      if (now) speaking = true;
-      if (speaking && !now) finish();
     }
-    if (inUtterance) finish();
+    if (speaking) finish();
+  }
+
+  // One utterance decoded whole; "" when nothing in the grammar was heard.
+  std::string decode(std::vector<int16_t>& samples) {
+    if (!hasSearch_ || samples.empty()) return std::string();
+    // Synthetic speech carries digital silence, which the front end handles badly: dithered.
+    for (auto& v : samples)
+      if (v == 0) v = static_cast<int16_t>(static_cast<int>(rng_() % 5) - 2);
+    if (ps_start_utt(ps_) != 0) return std::string();
+    ps_process_raw(ps_, samples.data(), samples.size(), FALSE, TRUE);
+    ps_end_utt(ps_);
+    int32 score = 0;
+    const char* hyp = ps_get_hyp(ps_, &score);
+    return hyp ? std::string(hyp) : std::string();
   }
 
 private:
@@ -260,6 +313,7 @@ private:
   std::string search_;
   bool hasSearch_ = false;
   int generation_ = 0;
+  std::minstd_rand rng_{7};
 };
 
 std::unique_ptr<Recognizer> selectSphinx(std::string& why) {
@@ -276,7 +330,8 @@ std::unique_ptr<Recognizer> selectSphinx(std::string& why) {
   if (!source) return nullptr;
   // Dithering: synthetic speech comes with digital silence, which the front end handles badly.
   cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.c_str(), "-dict", dict.c_str(), "-dither",
-                                 "yes", "-seed", "7", "-vad_postspeech", "25", "-logfn", "/dev/null", nullptr);
+                                 "yes", "-seed", "7", "-beam", "1e-80", "-wbeam", "1e-60",
+                                 "-pbeam", "1e-80", "-logfn", "/dev/null", nullptr);
   if (!config) {
     why = "the recognizer's settings were refused";
     return nullptr;
@@ -318,9 +373,9 @@ bool espeakReady(std::string& why) {
 
 const char* voiceOf(Gender g) {
   switch (g) {
-    case Gender::male: return "en+m3";
-    case Gender::female: return "en+f3";
-    default: return "en";
+    case Gender::male: return "en-us+m3";
+    case Gender::female: return "en-us+f3";
+    default: return "en-us";
   }
 }
 

@@ -83,7 +83,8 @@ struct Recording {
   std::vector<size_t> speechEnds;  // per item, the sample after its last loud one
 };
 
-// The files in order, each after a gap, with a gap at the end.
+// The files in order, each after a gap, with a gap at the end. The first gap is a second at
+// least: a recognizer takes a moment to learn the noise floor, as after switching on a microphone.
 inline bool joinFiles(const std::vector<std::string>& files, int gapMs, Recording& rec, std::string& why) {
   std::mt19937 rng(11);
   const size_t gap = static_cast<size_t>(gapMs) * 16;
@@ -92,7 +93,7 @@ inline bool joinFiles(const std::vector<std::string>& files, int gapMs, Recordin
     int rate = 0;
     if (!speech::readWave(f, s, rate, why)) return false;
     if (rate != 16000) s = speech::resample(s, rate, 16000);
-    appendSilence(rec.samples, gap, rng);
+    appendSilence(rec.samples, rec.samples.empty() ? std::max<size_t>(gap, 16000) : gap, rng);
     size_t last = 0;
     for (size_t i = 0; i < s.size(); ++i)
       if (std::abs(static_cast<int>(s[i])) > 500) last = i + 1;
