@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 
 #include "testing/Process.h"
 #include "testing/TempFolder.h"
@@ -20,9 +19,10 @@ TEST(Docs, TheModuleReferenceIsUpToDate) {
   }
   const std::string kept = TempFolder::read(path);
   // A build of only some module folders lists fewer classes: it cannot judge the page.
-  const std::regex heading("\n## (\\w+)\n");
-  for (std::sregex_iterator it(kept.begin(), kept.end(), heading), end; it != end; ++it)
-    if (r.out.find("\n## " + (*it)[1].str() + "\n") == std::string::npos)
-      GTEST_SKIP() << (*it)[1] << " is not part of this build";
+  for (size_t at = kept.find("\n## "); at != std::string::npos; at = kept.find("\n## ", at + 1)) {
+    const size_t end = kept.find('\n', at + 4);
+    const std::string heading = kept.substr(at, end == std::string::npos ? std::string::npos : end - at + 1);
+    if (r.out.find(heading) == std::string::npos) GTEST_SKIP() << heading.substr(4) << " is not part of this build";
+  }
   EXPECT_EQ(r.out, kept) << "docs/modules.md is out of date: run the test with LOOMWORK_UPDATE_GOLDEN=1";
 }
