@@ -1,0 +1,163 @@
+// The programs as a user runs them: callwatch --headless against the provider, phonesim placing
+// calls, and the whole telephone path into loomwork's tone digit receiver.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "WaveFile.h"
+#include "testing/Process.h"
+#include "testing/TempFolder.h"
+
+namespace {
+
+const std::string kSource = LOOMWORK_SOURCE_DIR;
+
+// A port no one listens on now, within the receiver's range (3000 to 8000).
+int FreePort() {
+  for (int i = 0; i < 5000; ++i) {
+    const int port = 3000 + (getpid() * 7 + i) % 5000;
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    const bool free = ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(s);
+    if (free) return port;
+  }
+  return 3502;
+}
+
+bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+class ProgramsTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_TRUE(folder.ok());
+    setenv("PHONESIM_SOCKET", folder.file("phonesim.sock").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", folder.file("config").c_str(), 1);
+    setenv("PHONESIM_LINES", "2", 1);
+    setenv("CALLWATCH_TELEPHONY", CALLWATCH_PROVIDER, 1);
+    unsetenv("PHONESIM_LOCATION");
+  }
+  // callwatch in the test's folder, where its connect.txt and test.txt are.
+  std::unique_ptr<RunningProcess> startCallwatch(const std::vector<std::string>& args) {
+    std::vector<std::string> all{"-c", "cd \"$0\" && exec \"$@\"", folder.path(), CALLWATCH_BIN,
+                                 "--headless", "--messages", folder.file("Messages")};
+    all.insert(all.end(), args.begin(), args.end());
+    auto p = std::make_unique<RunningProcess>("/bin/sh", all);
+    EXPECT_TRUE(p->readUntil([](const ProcessResult& r) { return Has(r.err, "watching"); }, 10000))
+        << p->soFar().err;
+    return p;
+  }
+  TempFolder folder{"callwatch-programs"};
+};
+
+TEST_F(ProgramsTest, ATelephoneCallEndsAsKeysInLoomworkAndAMessageOnDisk) {
+  const int port = FreePort();
+  setenv("CALLWATCH_LOOMWORK_PORT", std::to_string(port).c_str(), 1);
+  folder.write("connect.txt", "127.0.0.1\n");
+  RunningProcess loomwork(LOOMWORK_BIN, {"run", kSource + "/examples/tones/tones.lwd", "--modules",
+                                         LOOMWORK_MODULES_DIR, "--set",
+                                         "dtmf.port=" + std::to_string(port)});
+  auto callwatch = startCallwatch({});
+  const std::string audio = kSource + "/examples/phone/caller.wav";
+  ProcessResult call = runProcess(PHONESIM_BIN, {"call", "--line", "0", "--name", "VUD VEROD",
+                                                 "--number", "14255550123", "--audio", audio,
+                                                 "--digits", "12#*", "--ring-ms", "200",
+                                                 "--digit-ms", "300"},
+                                  60000);
+  EXPECT_EQ(call.status, 0) << call.err;
+  EXPECT_EQ(call.outLines(),
+            (std::vector<std::string>{"offered", "rung 1", "rung 2", "rung 3", "rung 4",
+                                      "answered", "digit sent 1", "digit sent 2", "digit sent #",
+                                      "digit sent *", "dropped", "idle"}));
+  // The keys 1, 2 and # went up in loomwork; * ended the call and never left callwatch.
+  EXPECT_TRUE(loomwork.readUntil(
+      [](const ProcessResult& r) { return Has(r.out, "M keys.11 65535"); }, 20000))
+      << loomwork.soFar().out << loomwork.soFar().err;
+  callwatch->readUntil([](const ProcessResult& r) { return Has(r.out, "Over"); }, 5000);
+  callwatch->signal(SIGTERM);
+  ProcessResult cw = callwatch->finish(10000);
+  loomwork.signal(SIGINT);
+  ProcessResult lw = loomwork.finish(10000);
+  EXPECT_EQ(cw.status, 0) << cw.err;
+  EXPECT_EQ(lw.status, 0) << lw.err;
+  EXPECT_TRUE(Has(lw.out, "M keys.1 65535"));
+  EXPECT_TRUE(Has(lw.out, "M keys.2 65535"));
+  EXPECT_TRUE(Has(lw.out, "M keys.11 65535"));
+  EXPECT_FALSE(Has(lw.out, "M keys.10 65535"));
+  EXPECT_FALSE(Has(lw.out, "M digit.0 42"));
+  // callwatch told the record's life, one line per change.
+  EXPECT_TRUE(Has(cw.out, "call 1: \"VUD VEROD\" \"+1 (425) 5550123\" Offering rings 1\n"));
+  EXPECT_TRUE(Has(cw.out, "call 1: \"VUD VEROD\" \"+1 (425) 5550123\" Ringing rings 4\n"));
+  EXPECT_TRUE(Has(cw.out, "Connect rings 4\n"));
+  EXPECT_TRUE(Has(cw.out, "Over rings 4\n"));
+  EXPECT_TRUE(Has(cw.err, "callwatch: stopped"));
+  EXPECT_TRUE(Has(TempFolder::read(folder.file("test.txt")), "Send digit # to loomwork"));
+
+  // The message: the caller's words from their start, up to the first digit.
+  std::vector<std::string> files;
+  ProcessResult ls = runProcess("/bin/ls", {folder.file("Messages")}, 5000);
+  files = ls.outLines();
+  ASSERT_EQ(files.size(), 1u) << ls.out;
+  EXPECT_EQ(files[0].rfind("VUD VEROD , +1 (425) 5550123 ", 0), 0u) << files[0];
+  EXPECT_EQ(files[0].substr(files[0].size() - 10), " hours.wav");
+  std::vector<int16_t> said, message;
+  std::string error;
+  ASSERT_TRUE(ReadWaveFile(audio, &said, &error)) << error;
+  ASSERT_TRUE(ReadWaveFile(folder.file("Messages/" + files[0]), &message, &error)) << error;
+  ASSERT_GE(message.size(), said.size());
+  EXPECT_TRUE(std::equal(said.begin(), said.end(), message.begin()));
+  EXPECT_LT(message.size(), said.size() + 8000 * 3);  // silence only until the first digit
+}
+
+TEST_F(ProgramsTest, CallwatchWithoutALineSaysSoAndEnds) {
+  setenv("PHONESIM_LINES", "0", 1);
+  ProcessResult r = runProcess(CALLWATCH_BIN, {"--headless"}, 10000);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Can't initialize the line of Windows Telephony.\n");
+  r = runProcess(CALLWATCH_BIN, {"--bogus"}, 10000);
+  EXPECT_EQ(r.status, 2);
+}
+
+TEST_F(ProgramsTest, PhonesimSaysClearlyWhyACallCannotBePlaced) {
+  // No provider running.
+  ProcessResult r = runProcess(PHONESIM_BIN, {"call", "--line", "0"}, 10000);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Has(r.err, "phonesim: cannot reach the telephony provider at ")) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
+  // A sound at another rate.
+  std::string wav = "RIFF";
+  auto le32 = [](uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+  wav += le32(40) + "WAVEfmt " + le32(16) + std::string{1, 0, 1, 0} + le32(44100) + le32(88200) +
+         std::string{2, 0, 16, 0} + "data" + le32(4) + std::string(4, '\0');
+  const std::string file = folder.write("fast.wav", wav);
+  r = runProcess(PHONESIM_BIN, {"call", "--line", "0", "--audio", file}, 10000);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Has(r.err, "sound must be 8000 Hz, 16-bit, mono (this is 44100 Hz")) << r.err;
+  // A line the provider does not have.
+  auto callwatch = startCallwatch({"#9"});
+  r = runProcess(PHONESIM_BIN, {"call", "--line", "5"}, 10000);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "phonesim: the provider refused the call: no line 5 (the provider has 2)\n");
+  // Bad command lines.
+  EXPECT_EQ(runProcess(PHONESIM_BIN, {"call"}, 10000).status, 2);
+  EXPECT_EQ(runProcess(PHONESIM_BIN, {"call", "--line", "0", "--digits", "12x"}, 10000).status, 2);
+  EXPECT_EQ(runProcess(PHONESIM_BIN, {"hangup"}, 10000).status, 2);
+  callwatch->signal(SIGINT);
+  ProcessResult cw = callwatch->finish(10000);
+  EXPECT_EQ(cw.status, 0);
+  EXPECT_TRUE(Has(cw.err, "end sequence '#9'"));
+}
+
+}  // namespace
