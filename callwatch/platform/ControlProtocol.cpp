@@ -95,9 +95,10 @@ bool ParseCallRequest(const std::string& line, CCallRequest* request, std::strin
     const std::string& w = words[i];
     const size_t eq = w.find('=');
     const std::string key = w.substr(0, eq);
+    const std::string shown = key.substr(0, 32);  // an error line stays short
     std::string value;
     if (eq != std::string::npos && !PercentDecode(w.substr(eq + 1), &value)) {
-      *error = "bad escape in " + key;
+      *error = "bad escape in " + shown;
       return false;
     }
     const bool hasValue = eq != std::string::npos;
@@ -116,11 +117,11 @@ bool ParseCallRequest(const std::string& line, CCallRequest* request, std::strin
     else if (key == "digits" && hasValue)
       ok = (request->digits = value).size() <= kMostDigits && ValidDigits(value);
     else {
-      *error = "unknown field " + key.substr(0, 32);
+      *error = "unknown field " + shown;
       return false;
     }
     if (!ok) {
-      *error = "bad value for " + key;
+      *error = "bad value for " + shown;
       return false;
     }
   }
