@@ -12,6 +12,7 @@
 #include <map>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "CallMonitor.h"
 #include "Debug.h"
@@ -110,6 +111,8 @@ int Usage(const char* problem) {
 int main(int argc, char** argv) {
   bool headless = false;
   std::string messages;
+  // The parameters left for the end sequence: a folder named "2024" is not one.
+  std::vector<const char*> parameters{argv[0]};
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--headless") {
@@ -122,6 +125,8 @@ int main(int argc, char** argv) {
       return 0;
     } else if (!arg.empty() && arg[0] == '-') {
       return Usage(("unknown option " + arg).c_str());
+    } else {
+      parameters.push_back(argv[i]);
     }
   }
   if (!headless) return Usage("this build has no window yet: run it with --headless");
@@ -146,7 +151,7 @@ int main(int argc, char** argv) {
   }
 
   CCallScreenSetup& setup = CallScreenSetup();
-  setup.endSequence.SetFromCommandLine(argc, argv);
+  setup.endSequence.SetFromCommandLine(static_cast<int>(parameters.size()), parameters.data());
   setup.messagesFolder = messages.empty() ? DefaultMessagesFolder() : messages;
   setup.greeting = LoadGreeting();
 

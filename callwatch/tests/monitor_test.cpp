@@ -249,4 +249,24 @@ TEST_F(CallwatchTest, CallerHangingUpDuringTheMessageKeepsTheMessage) {
   EXPECT_GE(TempFolder::read(folder.file("Messages/" + files[0])).size(), 46u + 3200);
 }
 
+TEST_F(CallwatchTest, ClosingCallwatchDuringACallDropsItAndKeepsTheMessage) {
+  start(1);
+  CCallRequest r = call(0);
+  r.name = "Late";
+  r.audio = writeSound("caller.wav", std::vector<int16_t>(800, 100));
+  r.hangupMs = 60000;
+  SimCaller caller(r);
+  // Wait until the message is being recorded, then close as the window would.
+  ASSERT_TRUE(pumpUntil([&] {
+    CCallRecord* rec = record(0);
+    return rec && rec->screen && rec->screen->Recorder().IsRecording();
+  }));
+  pumpFor(200);
+  monitor.reset();
+  EXPECT_TRUE(view.timerChanges.back() == false);
+  ASSERT_TRUE(pumpUntil([&] { return caller.Done(); }));
+  EXPECT_TRUE(caller.Has("dropped"));
+  EXPECT_EQ(FilesIn(folder.file("Messages")).size(), 1u);
+}
+
 }  // namespace

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <sys/stat.h>
+
 #include <fstream>
 
 #include "Settings.h"
@@ -49,7 +51,7 @@ TEST(SettingsTest, DefaultsThenWhatWasSavedUnderTheSharedNames) {
 
 TEST(SettingsTest, ValuesOutOfRangeOrUnreadableFallBackToDefaults) {
   TempFolder& folder = ConfigFolder();
-  folder.write("Larkspur Soft/.keep", "");  // makes the folder
+  ::mkdir((folder.path() + "/Larkspur Soft").c_str(), 0755);
   std::ofstream(folder.path() + kFile, std::ios::trunc)
       << "[Settings]\nRings=9\nSortColumn=-1\nSortAscending=banana\nColumnWidth2=77\n";
   CCallwatchSettings s = CCallwatchSettings::Load(100);

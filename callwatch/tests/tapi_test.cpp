@@ -278,4 +278,27 @@ TEST(EventRoutingTest, AListenerMayEndTheCallWhileItIsBeingCalled) {
   EXPECT_EQ(CTapiCall::Find(90), nullptr);
 }
 
+TEST(EventRoutingTest, PhoneMessagesReachThePhonesSinks) {
+  UseBuiltProvider();
+  struct PhoneRecorder : ITapiPhoneSink {
+    std::vector<std::string> heard;
+    void OnPhoneButton(CTapiPhone*, uintptr_t a, uintptr_t, uintptr_t) override { heard.push_back("button " + std::to_string(a)); }
+    void OnPhoneClose(CTapiPhone*) override { heard.push_back("close"); }
+    void OnPhoneDevSpecific(CTapiPhone*, uintptr_t, uintptr_t, uintptr_t) override { heard.push_back("devspecific"); }
+    void OnPhoneReply(CTapiPhone*, LONG id, LONG r) override { heard.push_back("reply " + std::to_string(id) + " " + std::to_string(r)); }
+    void OnPhoneState(CTapiPhone*, uintptr_t s, uintptr_t) override { heard.push_back("state " + std::to_string(s)); }
+    void OnPhoneRemove(CTapiPhone*, uintptr_t) override { heard.push_back("remove"); }
+  } r;
+  CTapiPhone phone;
+  phone.AddSink(&r);
+  const uintptr_t self = reinterpret_cast<uintptr_t>(&phone);
+  for (DWORD message : {DWORD{PHONE_BUTTON}, DWORD{PHONE_CLOSE}, DWORD{PHONE_DEVSPECIFIC},
+                        DWORD{PHONE_REPLY}, DWORD{PHONE_STATE}, DWORD{PHONE_REMOVE},
+                        DWORD{LINE_CLOSE}})
+    CTapiContext::PhoneCallback(1, message, self, 7, 0, 0);
+  CTapiContext::PhoneCallback(1, PHONE_CREATE, self, 7, 0, 0);  // no application sink: dropped
+  EXPECT_EQ(r.heard, (std::vector<std::string>{"button 7", "close", "devspecific", "reply 7 0",
+                                               "state 7", "remove"}));
+}
+
 }  // namespace
