@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <pocketsphinx.h>
 #include <sphinxbase/err.h>
+#include <sphinxbase/jsgf.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -224,7 +225,16 @@ public:
       return true;
     }
     const std::string name = "commands" + std::to_string(++generation_);
-    if (ps_set_jsgf_string(ps_, name.c_str(), jsgf.c_str()) != 0) {
+    // Built here rather than by ps_set_jsgf_string, which never frees the parsed grammar.
+    jsgf_t* grammar = jsgf_parse_string(jsgf.c_str(), nullptr);
+    jsgf_rule_t* rule = grammar ? jsgf_get_public_rule(grammar) : nullptr;
+    fsg_model_t* fsg = rule ? jsgf_build_fsg(grammar, rule, ps_get_logmath(ps_),
+                                             static_cast<float32>(cmd_ln_float_r(ps_get_config(ps_), "-lw")))
+                            : nullptr;
+    if (grammar) jsgf_grammar_free(grammar);
+    const int set = fsg ? ps_set_fsg(ps_, name.c_str(), fsg) : -1;
+    if (fsg) fsg_model_free(fsg);
+    if (set != 0) {
       why = "the recognizer refused the grammar";
       return false;
     }
