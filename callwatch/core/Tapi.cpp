@@ -217,7 +217,7 @@ LONG CTapiLine::GetDevCaps(CTapiBuffer* caps) {
 template <typename F>
 void CTapiLine::ForEachSink(F f) {
   std::shared_ptr<bool> alive = m_alive;
-  for (size_t i = 0; i < m_sinks.Slots() && *alive; ++i)
+  for (size_t i = 0; *alive && i < m_sinks.Slots(); ++i)
     if (ITapiLineSink* sink = m_sinks.At(i)) f(sink);
 }
 
@@ -225,7 +225,7 @@ template <typename F>
 void CTapiCall::ForEachSink(F f) {
   // A sink may end the call (an idle call is freed by its listener): stop calling at once.
   std::shared_ptr<bool> alive = m_alive;
-  for (size_t i = 0; i < m_sinks.Slots() && *alive; ++i)
+  for (size_t i = 0; *alive && i < m_sinks.Slots(); ++i)
     if (ITapiCallSink* sink = m_sinks.At(i)) f(sink);
 }
 
@@ -461,7 +461,7 @@ LONG CTapiPhone::GetDevCaps(DWORD deviceID, CTapiBuffer* caps) {
 
 void CTapiPhone::Dispatch(DWORD message, uintptr_t p1, uintptr_t p2, uintptr_t p3) {
   std::shared_ptr<bool> alive = m_alive;
-  for (size_t i = 0; i < m_sinks.Slots() && *alive; ++i) {
+  for (size_t i = 0; *alive && i < m_sinks.Slots(); ++i) {
     ITapiPhoneSink* s = m_sinks.At(i);
     if (!s) continue;
     switch (message) {

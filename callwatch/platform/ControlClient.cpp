@@ -18,8 +18,9 @@ bool CControlClient::Place(const CCallRequest& request, std::string* error,
     return false;
   }
   std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
-  m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (m_fd < 0 || ::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  m_fd = fd;
+  if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     *error = "cannot reach the telephony provider at " + socketPath + ": " + std::strerror(errno);
     Close();
     return false;
@@ -57,6 +58,11 @@ bool CControlClient::NextLine(std::string* line, int ms) {
 }
 
 void CControlClient::Close() {
-  if (m_fd >= 0) ::close(m_fd);
-  m_fd = -1;
+  const int fd = m_fd.exchange(-1);
+  if (fd >= 0) ::close(fd);
+}
+
+void CControlClient::HangUp() {
+  const int fd = m_fd.load();
+  if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
 }

@@ -1,5 +1,6 @@
 #pragma once
 // phonesim's side of the control socket: places a call and reads the provider's reports.
+#include <atomic>
 #include <string>
 
 #include "ControlProtocol.h"
@@ -17,8 +18,10 @@ public:
   // The next report line; false at the end of the call's reports or after ms without one.
   bool NextLine(std::string* line, int ms);
   void Close();
+  // Ends the connection from another thread than the reader's: the reader then sees the end.
+  void HangUp();
 
 private:
-  int m_fd = -1;
+  std::atomic<int> m_fd{-1};
   std::string m_pending;
 };

@@ -47,7 +47,7 @@ public:
     });
   }
   ~SimCaller() {
-    m_client.Close();  // hangs up a call that still goes on; the reader then ends
+    m_client.HangUp();  // a call that still goes on ends; the reader then sees the end
     if (m_thread.joinable()) m_thread.join();
   }
   std::vector<std::string> Lines() const {
