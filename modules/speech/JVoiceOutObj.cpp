@@ -18,6 +18,17 @@ std::shared_ptr<speech::AudioDestination> maleAudio;
 std::shared_ptr<speech::AudioDestination> femaleAudio;
 const JVoiceOutObj* queueBuiltBy = nullptr;
 
+// A phrase as the speaking buffer holds it: at most kMaxSpokenChars characters, a UTF-8 sequence
+// never split.
+std::string spokenText(const std::string& phrase) {
+  size_t chars = 0, at = 0;
+  for (; at < phrase.size(); ++at) {
+    const bool starts = (static_cast<unsigned char>(phrase[at]) & 0xC0) != 0x80;
+    if (starts && chars++ == static_cast<size_t>(JVoiceOutObj::kMaxSpokenChars)) break;
+  }
+  return phrase.substr(0, at);
+}
+
 void releaseQueue() {
   if (speechQueue) speechQueue->stop();
   speechQueue.reset();
@@ -83,9 +94,7 @@ void JVoiceOutObj::engine(int n, JLinkObj& link) {
     phraseIndex = readInteger(link);
     if (enabled == 0 || !speechQueue) return;
     if (phraseIndex < 0 || phraseIndex >= kPhrases || phrases[phraseIndex].isEmpty()) return;
-    // Longer texts are cut to what the speaking buffer holds.
-    const JString& phrase = phrases[phraseIndex];
-    std::string text = phrase.str().substr(0, kMaxSpokenChars);
+    const std::string text = spokenText(phrases[phraseIndex].str());
     if (!speechQueue->speak(text, isMale != 0 ? "MALE" : "FEMALE", kSpeakerNumber)) JComponent::debug("error speaking");
   } else if (n == 1) {
     enabled = readInteger(link);

@@ -124,7 +124,7 @@ void installEngines(SpeechEngines* e);
 // kMaxText bytes; at most kMaxPending wait.
 class SpeechQueue {
 public:
-  static constexpr size_t kMaxText = 1023;
+  static constexpr size_t kMaxText = 4096;  // bytes
   static constexpr size_t kMaxPending = 64;
 
   // Debug lines of the speaking thread carry owner's name; the owner stops the queue (stop() or

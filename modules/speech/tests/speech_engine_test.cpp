@@ -1,7 +1,12 @@
 // The speech modules on the real engines, without a sound card: espeak-ng speaking into WAVE
 // files (LOOMWORK_SPEECH_OUTPUT), PocketSphinx listening to a WAVE file (LOOMWORK_SPEECH_INPUT),
 // the round trip from one to the other, and the example diagram through the loomwork command.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 #include <string>
 #include <vector>
@@ -112,6 +117,48 @@ TEST_F(SpeechEngineTest, SpokenItemsComeBackAsTheirCodes) {
   harness.runFor(100);
   EXPECT_EQ(roundtrip::codesOf(harness.broadcastsOf(in)), (std::vector<int>{101, 103}));
   harness.send(in, 0, 0);
+}
+
+TEST_F(SpeechEngineTest, AFifoIsHeardAsItComesAndNeverEnds) {
+  std::string why;
+  const std::string spoken = tmp.file("spoken");
+  ASSERT_EQ(::mkdir(spoken.c_str(), 0700), 0);
+  ::setenv("LOOMWORK_SPEECH_OUTPUT", spoken.c_str(), 1);
+  JTestHarness harness;
+  JVoiceOutObj& out = harness.place<JVoiceOutObj>("tts");
+  out.phrases[0] = "open the door";
+  out.isMale = 0;
+  harness.send(out, 1, 1);
+  harness.send(out, 0, 0);
+  ASSERT_TRUE(JVoiceOutObj::waitQueueIdle(20000));
+  harness.send(out, 1, 0);
+  roundtrip::Recording rec;
+  ASSERT_TRUE(roundtrip::joinFiles({roundtrip::fileNumbered(spoken, 1)}, 600, rec, why)) << why;
+
+  const std::string fifo = tmp.file("in.fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  ::setenv("LOOMWORK_SPEECH_INPUT", fifo.c_str(), 1);
+  JVoiceCommandObj& in = harness.place<JVoiceCommandObj>("voice");
+  in.phrases[2] = "open the door";
+  harness.send(in, 0, 1);
+  ASSERT_TRUE(JVoiceCommandObj::listening()) << ::testing::PrintToString(harness.debugLines());
+  // A writer that comes and goes: the input does not end with it.
+  int fd = ::open(fifo.c_str(), O_WRONLY);
+  ASSERT_GE(fd, 0);
+  const char* bytes = reinterpret_cast<const char*>(rec.samples.data());
+  size_t left = rec.samples.size() * 2, at = 0;
+  while (left > 0) {
+    ssize_t n = ::write(fd, bytes + at, std::min<size_t>(left, 4097));  // odd pieces split samples
+    ASSERT_GT(n, 0);
+    at += static_cast<size_t>(n);
+    left -= static_cast<size_t>(n);
+  }
+  ::close(fd);
+  EXPECT_TRUE(harness.runUntil([&] { return !harness.outputsOf(in).empty(); }, 20000));
+  EXPECT_EQ(harness.outputsOf(in), (Lines{"0 -1", "3 1"}));
+  EXPECT_TRUE(JVoiceCommandObj::listening());
+  harness.send(in, 0, 0);  // stops a listener that waits for more
+  EXPECT_FALSE(JVoiceCommandObj::listening());
 }
 
 TEST_F(SpeechEngineTest, InputsAndWordsTheRecognizerCannotTake) {

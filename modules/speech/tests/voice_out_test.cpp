@@ -88,11 +88,16 @@ TEST_F(VoiceOutTest, NothingIsSpokenWhileDisabled) {
 
 TEST_F(VoiceOutTest, LongTextsAreCutToTheSpeakingBuffer) {
   module.phrases[7] = std::string(1500, 'x');
+  std::string accents;
+  for (int i = 0; i < 1100; ++i) accents += "\xc3\xa9";
+  module.phrases[8] = accents;  // 1100 characters of two bytes each
   harness.send(module, 1, 1);
   harness.send(module, 0, 7);
+  harness.send(module, 0, 8);
   Lines s = spoken();
-  ASSERT_EQ(s.size(), 1u);
+  ASSERT_EQ(s.size(), 2u);
   EXPECT_EQ(s[0], "male: " + std::string(1023, 'x'));
+  EXPECT_EQ(s[1], "male: " + accents.substr(0, 2046));
 }
 
 TEST_F(VoiceOutTest, QueueBuildingFailuresAndTheirMessages) {
