@@ -6,6 +6,10 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <chrono>
+#include <thread>
+
+#include "testing/Loopback.h"
 #include "testing/Process.h"
 #include "testing/TempFolder.h"
 
@@ -144,18 +148,25 @@ TEST(EverydayCli, ATakenPortGivesTheReceiversDebugLine) {
   if (!fs::exists(std::string(LOOMWORK_MODULES_DIR) + "/JToneDigitObj.so"))
     GTEST_SKIP() << "the tone receiver is not part of this build";
   TempFolder dir;
-  RunningProcess holder(LOOMWORK_BIN, {"run", "--modules", LOOMWORK_MODULES_DIR, dir.write("a.lwd", R"({ "loomwork": 1,
-    "modules": [ { "id": "first", "class": "JToneDigitObj", "content": { "port": 7393 } } ] })")});
-  // The first receiver listens (or the port was taken already: either way the second cannot).
-  const std::string second = dir.write("b.lwd", R"({ "loomwork": 1,
-    "modules": [ { "id": "dtmf", "class": "JToneDigitObj", "content": { "port": 7393 } } ] })");
-  ProcessResult r;
-  for (int attempt = 0; attempt < 50; ++attempt) {
-    r = runProcess(LOOMWORK_BIN, {"run", second, "--seconds", "0.3", "--modules", LOOMWORK_MODULES_DIR}, 20000);
-    if (!r.err.empty()) break;
+  const int port = unusedLoopbackPort();
+  const std::string content = R"({ "port": )" + std::to_string(port) + " }";
+  RunningProcess holder(LOOMWORK_BIN, {"run", "--modules", LOOMWORK_MODULES_DIR,
+                                       dir.write("a.lwd", R"({ "loomwork": 1, "modules": [
+    { "id": "first", "class": "JToneDigitObj", "content": )" + content + " } ] }")});
+  // The first receiver listens; a second on the same port cannot.
+  bool listening = false;
+  for (int i = 0; i < 200 && !listening; ++i) {
+    listening = LoopbackClient(port).connected();
+    if (!listening) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+  ASSERT_TRUE(listening) << holder.soFar().err;
+  const std::string second = dir.write("b.lwd", R"({ "loomwork": 1, "modules": [
+    { "id": "dtmf", "class": "JToneDigitObj", "content": )" + content + " } ] }");
+  const ProcessResult r =
+      runProcess(LOOMWORK_BIN, {"run", second, "--seconds", "0.3", "--modules", LOOMWORK_MODULES_DIR}, 20000);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "dtmf: listen: Address already in use\n");
   holder.signal(SIGTERM);
-  EXPECT_EQ(holder.finish(10000).status, 0);
+  const ProcessResult h = holder.finish(10000);
+  EXPECT_EQ(h.status, 0) << h.err;
 }

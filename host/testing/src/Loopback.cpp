@@ -57,20 +57,22 @@ bool peerClosed(int fd, int ms) {
 }
 }  // namespace
 
-LoopbackServer::LoopbackServer(int port) {
-  listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+int listenOnLoopback(int port, int backlog, int& boundPort) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   int one = 1;
-  ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   sockaddr_in sa = loopback(port);
-  if (::bind(listener_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(listener_, 4) != 0) {
-    ::close(listener_);
-    listener_ = -1;
-    return;
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(fd, backlog) != 0) {
+    if (fd >= 0) ::close(fd);
+    return -1;
   }
   socklen_t len = sizeof sa;
-  ::getsockname(listener_, reinterpret_cast<sockaddr*>(&sa), &len);
-  port_ = ntohs(sa.sin_port);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+  boundPort = ntohs(sa.sin_port);
+  return fd;
 }
+
+LoopbackServer::LoopbackServer(int port) { listener_ = listenOnLoopback(port, 4, port_); }
 
 LoopbackServer::~LoopbackServer() { stop(); }
 

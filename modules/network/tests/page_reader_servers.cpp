@@ -1,5 +1,7 @@
 #include "page_reader_servers.h"
 
+#include "testing/Loopback.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -117,21 +119,8 @@ ScriptedServer::Script ScriptedServer::inPieces(const std::string& bytes, size_t
 }
 
 ScriptedServer::ScriptedServer(Script script, int port) : script_(std::move(script)) {
-  listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  int one = 1;
-  ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(static_cast<uint16_t>(port));
-  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(listener_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(listener_, 8) != 0) {
-    ::close(listener_);
-    listener_ = -1;
-    return;
-  }
-  socklen_t len = sizeof sa;
-  ::getsockname(listener_, reinterpret_cast<sockaddr*>(&sa), &len);
-  port_ = ntohs(sa.sin_port);
+  listener_ = listenOnLoopback(port, 8, port_);
+  if (listener_ < 0) return;
   thread_ = std::thread([this] { serve(); });
 }
 

@@ -52,3 +52,7 @@ private:
 
 // A loopback port on which nothing listens (taken from the system, then given back).
 int unusedLoopbackPort();
+
+// A listening socket on 127.0.0.1:port (0: one the system picks), for test servers of their own;
+// -1 when it cannot listen. boundPort gets the port it listens on.
+int listenOnLoopback(int port, int backlog, int& boundPort);
