@@ -795,7 +795,8 @@ EXPORT LONG lineGetNewCalls(HLINE line, DWORD, DWORD select, LINECALLLIST* list)
     list->dwCallsNumEntries = static_cast<DWORD>(handles.size());
     list->dwCallsSize = static_cast<DWORD>(4 * handles.size());
     list->dwCallsOffset = sizeof *list;
-    std::memcpy(reinterpret_cast<char*>(list) + sizeof *list, handles.data(), 4 * handles.size());
+    if (!handles.empty())
+      std::memcpy(reinterpret_cast<char*>(list) + sizeof *list, handles.data(), 4 * handles.size());
     list->dwUsedSize = list->dwNeededSize;
     for (HCALL handle : handles) g_calls[handle]->appHolds = true;
   }
