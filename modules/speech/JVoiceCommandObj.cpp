@@ -1,10 +1,12 @@
 #include "JVoiceCommandObj.h"
 
+#include <algorithm>
 #include <atomic>
-#include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #include "SpeechLayer.h"
 #include "loom/JDiagram.h"
@@ -47,7 +49,6 @@ std::unique_ptr<speech::Synthesizer> voiceEngine;
 // The parse text read as a decimal integer: leading blanks and a sign allowed, reading stops at
 // the first non-digit, held to the int range.
 int leadingInteger(const char* text) {
-  errno = 0;
   long v = std::strtol(text, nullptr, 10);
   if (v > INT_MAX) return INT_MAX;
   if (v < INT_MIN) return INT_MIN;
