@@ -42,7 +42,7 @@ TEST_F(CallwatchTest, MessageCallFromRingToSavedMessage) {
   r.audio = writeSound("caller.wav", speech);
   r.digits = "12*3";
   r.rings = 6;
-  r.ringMs = 150;
+  r.ringMs = 400;
   SimCaller caller(r);
   ASSERT_TRUE(pumpUntilOver(caller, 20000)) << caller.Lines().size();
 
@@ -267,6 +267,62 @@ TEST_F(CallwatchTest, ClosingCallwatchDuringACallDropsItAndKeepsTheMessage) {
   ASSERT_TRUE(pumpUntil([&] { return caller.Done(); }));
   EXPECT_TRUE(caller.Has("dropped"));
   EXPECT_EQ(FilesIn(folder.file("Messages")).size(), 1u);
+}
+
+// The provider's events for one message call, in the order the program relies on.
+TEST_F(ProviderTest, EventsOfACallArriveInTheOrderOfARealExchange) {
+  struct Listener : ITapiLineSink, ITapiCallSink {
+    std::vector<std::string> heard;
+    std::unique_ptr<CTapiCall> call;
+    CTapiLine* line = nullptr;
+    void OnNewCall(CTapiLine*, HCALL h, DWORD, DWORD privilege) override {
+      heard.push_back("new call, privilege " + std::to_string(privilege));
+      call = std::make_unique<CTapiCall>(h, line, this);
+    }
+    void OnLineDevState(CTapiLine*, DWORD state, uintptr_t, uintptr_t count) override {
+      if (state != LINEDEVSTATE_RINGING) return;
+      heard.push_back("ring " + std::to_string(count));
+      if (count == 2) {
+        EXPECT_GT(call->Answer(), 0);
+      }
+    }
+    void OnCallInfo(CTapiCall*, DWORD s) override {
+      if (s & LINECALLINFOSTATE_CALLERID) heard.push_back("caller id");
+    }
+    void OnCallState(CTapiCall*, DWORD state, DWORD, DWORD) override {
+      heard.push_back(CallStateName(state));
+      if (state == LINECALLSTATE_CONNECTED) call->MonitorDigits(LINEDIGITMODE_DTMF);
+      if (state == LINECALLSTATE_DISCONNECTED) {
+        EXPECT_GT(call->Drop(), 0);
+      }
+      if (state == LINECALLSTATE_IDLE) call.reset();
+    }
+    void OnMonitorDigit(CTapiCall*, char digit, DWORD) override {
+      heard.push_back(std::string("digit ") + digit);
+    }
+    void OnCallReply(CTapiCall*, LONG, LONG result, int kind) override {
+      heard.push_back("reply " + std::to_string(result) + " kind " + std::to_string(kind));
+    }
+  } listener;
+  ASSERT_GE(CTapiContext::LineInitialize(nullptr, "Callwatch", nullptr), 0);
+  CTapiLine line;
+  listener.line = &line;
+  ASSERT_EQ(line.Open(0, &listener, LINECALLPRIVILEGE_OWNER | LINECALLPRIVILEGE_MONITOR,
+                      LINEMEDIAMODE_UNKNOWN | LINEMEDIAMODE_AUTOMATEDVOICE),
+            0);
+  CCallRequest r = call(0);
+  r.number = "5550123";
+  r.digits = "7#";
+  r.rings = 5;
+  r.ringMs = 400;  // room for the answer to arrive before the next ring, even on a loaded machine
+  SimCaller caller(r);
+  ASSERT_TRUE(pumpUntil([&] { return caller.Done() && !listener.call; }));
+  EXPECT_EQ(listener.heard,
+            (std::vector<std::string>{"new call, privilege 4", "Offering", "caller id", "ring 1",
+                                      "ring 2", "reply 0 kind 2", "Connect", "digit 7",
+                                      "digit #", "Disconnected", "reply 0 kind 4", "Over"}));
+  EXPECT_TRUE(line.Pending().empty());
+  EXPECT_TRUE(line.Unclaimed().empty());
 }
 
 }  // namespace

@@ -73,7 +73,7 @@ TEST_F(ProgramsTest, ATelephoneCallEndsAsKeysInLoomworkAndAMessageOnDisk) {
   const std::string audio = kSource + "/examples/phone/caller.wav";
   ProcessResult call = runProcess(PHONESIM_BIN, {"call", "--line", "0", "--name", "VUD VEROD",
                                                  "--number", "14255550123", "--audio", audio,
-                                                 "--digits", "12#*", "--ring-ms", "200",
+                                                 "--digits", "12#*", "--ring-ms", "400",
                                                  "--digit-ms", "300"},
                                   60000);
   EXPECT_EQ(call.status, 0) << call.err;
