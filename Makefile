@@ -1,7 +1,8 @@
 # Front door: make demo, make test. Everything else builds on these targets.
 PACKAGES := cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev \
             nlohmann-json3-dev libpng-dev libfreetype-dev fonts-dejavu-core libclang-rt-14-dev \
-            pkg-config python3 dpkg-dev
+            pkg-config python3 dpkg-dev \
+            libespeak-ng-dev libpocketsphinx-dev pocketsphinx-en-us libasound2-dev
 GENERATOR = $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
