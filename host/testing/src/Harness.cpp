@@ -140,3 +140,10 @@ JCanvas JTestHarness::render(JModuleObj& m, const JColor& background) {
   m.paint(g, -m.rect.x, -m.rect.y, all, 1.0);
   return canvas;
 }
+
+JNode JTestHarness::without(const JNode& content, const std::string& key) {
+  JNode out = JNode::map();
+  for (const auto& e : content.entries())
+    if (e.first != key) out.set(e.first, e.second);
+  return out;
+}

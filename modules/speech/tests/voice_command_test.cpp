@@ -15,13 +15,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-JNode without(const JNode& content, const std::string& key) {
-  JNode out = JNode::map();
-  for (const auto& e : content.entries())
-    if (e.first != key) out.set(e.first, e.second);
-  return out;
-}
-
 bool contains(const Lines& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
@@ -312,7 +305,8 @@ TEST_F(VoiceCommandTest, PersistenceKeysAndDefaults) {
   module.digitsEnabled = 1;
   JVoiceCommandObj fresh;
   fresh.phrases[9] = "kept";
-  JTestHarness::restore(fresh, without(without(JTestHarness::content(module), "digitsEnabled"), "phrase-10"));
+  const JNode stored = JTestHarness::without(JTestHarness::content(module), "digitsEnabled");
+  JTestHarness::restore(fresh, JTestHarness::without(stored, "phrase-10"));
   EXPECT_EQ(fresh.digitsEnabled, 0);
   EXPECT_EQ(fresh.phrases[9], JString("kept"));
   EXPECT_EQ(fresh.phrases[0], JString("lights on"));

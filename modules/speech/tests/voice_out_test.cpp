@@ -13,13 +13,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-JNode without(const JNode& content, const std::string& key) {
-  JNode out = JNode::map();
-  for (const auto& e : content.entries())
-    if (e.first != key) out.set(e.first, e.second);
-  return out;
-}
-
 class VoiceOutTest : public ::testing::Test {
 protected:
   ScriptedEngines engines;
@@ -185,7 +178,8 @@ TEST_F(VoiceOutTest, PersistenceKeysDefaultsAndProperties) {
   module.isMale = 1;
   JVoiceOutObj fresh;
   fresh.phrases[9] = "kept";
-  JTestHarness::restore(fresh, without(without(JTestHarness::content(module), "isMale"), "phrase-9"));
+  const JNode stored = JTestHarness::without(JTestHarness::content(module), "isMale");
+  JTestHarness::restore(fresh, JTestHarness::without(stored, "phrase-9"));
   EXPECT_EQ(fresh.isMale, 0);
   EXPECT_EQ(fresh.phrases[9], JString("kept"));
   EXPECT_EQ(fresh.phrases[0], JString("lights on"));

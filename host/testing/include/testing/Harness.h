@@ -77,6 +77,8 @@ public:
   // A fresh instance of m's class restored from m's content.
   static std::unique_ptr<JModuleObj> roundTrip(JModuleObj& m);
   static std::vector<std::string> keysOf(const JNode& content);
+  // The content with one key left out, as an older or hand-written diagram may store it.
+  static JNode without(const JNode& content, const std::string& key);
 
   // The module's face as the host paints it, on a canvas of its rect's size.
   static JCanvas render(JModuleObj& m, const JColor& background = JColor::white);
