@@ -592,7 +592,11 @@ void CallScript::Run(std::vector<int16_t> speech) {
     HangUp(c, OwnerWatches(c) && !m_stopping);
     Report(lock);
     // A program that owns the call has a while to drop it.
-    Wait(lock, 5000, [&] { return c.ended; });
+    const auto until = Clock::now() + std::chrono::seconds(5);
+    while (!c.ended && !m_stopping && Clock::now() < until) {
+      Report(lock);
+      g_changed.wait_for(lock, std::chrono::milliseconds(20));
+    }
     if (!c.ended) SetState(c, LINECALLSTATE_IDLE);
   }
   Report(lock);
