@@ -86,13 +86,20 @@ std::string ProgramFolder() {
 }
 
 // The greeting played before a message: $CALLWATCH_GREETING, else greeting.wav beside the
-// program; a short tone when neither can be read.
+// program, else the installed phone example's; a short tone when none can be read.
 std::vector<int16_t> LoadGreeting() {
   const char* env = std::getenv("CALLWATCH_GREETING");
-  const std::string path = env && *env ? env : ProgramFolder() + "/greeting.wav";
+  std::vector<std::string> paths;
+  if (env && *env) {
+    paths.push_back(env);
+  } else {
+    paths.push_back(ProgramFolder() + "/greeting.wav");
+    paths.push_back(ProgramFolder() + "/../share/loomwork/examples/phone/greeting.wav");
+  }
   std::vector<int16_t> samples;
   std::string error;
-  if (ReadWaveFile(path, &samples, &error) && !samples.empty()) return samples;
+  for (const std::string& path : paths)
+    if (ReadWaveFile(path, &samples, &error) && !samples.empty()) return samples;
   OutputDebug("No greeting (" + error + "); a tone instead\n");
   samples.resize(4000);
   for (size_t i = 0; i < samples.size(); ++i)

@@ -1,5 +1,9 @@
 #include "TapiBinding.h"
 
+#ifndef CALLWATCH_LIBDIR
+#define CALLWATCH_LIBDIR "lib"
+#endif
+
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -55,8 +59,11 @@ std::string TelephonyLibraryPath() {
   const char* env = std::getenv("CALLWATCH_TELEPHONY");
   if (env && *env) return env;
   const std::string folder = ProgramFolder();
-  const std::string beside = folder + "/" + kTelephonyLibraryName;
-  if (::access(beside.c_str(), R_OK) == 0) return beside;
+  // Beside the program, in the build tree's lib/, or where an installation keeps libraries.
+  for (const std::string& path : {folder + "/" + kTelephonyLibraryName,
+                                  folder + "/../lib/" + kTelephonyLibraryName,
+                                  folder + "/../" CALLWATCH_LIBDIR "/" + kTelephonyLibraryName})
+    if (::access(path.c_str(), R_OK) == 0) return path;
   return folder + "/../lib/" + kTelephonyLibraryName;
 }
 
