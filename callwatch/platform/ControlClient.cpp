@@ -11,6 +11,7 @@
 bool CControlClient::Place(const CCallRequest& request, std::string* error,
                            const std::string& socketPath) {
   Close();
+  m_pending.clear();
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   if (socketPath.size() >= sizeof address.sun_path) {
@@ -27,6 +28,11 @@ bool CControlClient::Place(const CCallRequest& request, std::string* error,
   }
   const std::string line = FormatCallRequest(request) + "\n";
   if (::send(m_fd, line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size())) {
+    // A provider that refuses at once may have said why before it closed: that is the answer.
+    char block[512];
+    const ssize_t n = ::recv(m_fd, block, sizeof block, MSG_DONTWAIT);
+    if (n > 0) m_pending.assign(block, static_cast<size_t>(n));
+    if (m_pending.find('\n') != std::string::npos) return true;
     *error = "the telephony provider closed the connection";
     Close();
     return false;

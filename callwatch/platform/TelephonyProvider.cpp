@@ -312,9 +312,14 @@ private:
   std::string m_path;
   std::atomic<bool> m_stopping{false};
   std::thread m_acceptor;
+  // One thread per connection; finished ones are joined as new ones come.
+  struct Connection {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  static constexpr size_t kMostConnections = 32;
   std::mutex m_threadsMutex;
-  std::vector<std::thread> m_threads;
-  std::vector<int> m_fds;
+  std::vector<Connection> m_threads;
 };
 
 ControlServer& g_server = *new ControlServer;  // outlives static destruction, like the ticker
@@ -369,12 +374,12 @@ void ControlServer::Stop() {
     g_changed.notify_all();
   }
   m_acceptor.join();
-  std::vector<std::thread> threads;
+  std::vector<Connection> threads;
   {
     std::lock_guard<std::mutex> lock(m_threadsMutex);
     threads.swap(m_threads);
   }
-  for (auto& t : threads) t.join();
+  for (auto& t : threads) t.thread.join();
   ::close(m_listen);
   m_listen = -1;
   ::unlink(m_path.c_str());
@@ -387,10 +392,26 @@ void ControlServer::Accept() {
     int fd = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
     std::lock_guard<std::mutex> lock(m_threadsMutex);
-    m_threads.emplace_back([this, fd] {
-      Serve(fd);
+    for (auto it = m_threads.begin(); it != m_threads.end();) {
+      if (it->done->load()) {
+        it->thread.join();
+        it = m_threads.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    if (m_threads.size() >= kMostConnections) {
+      Reply(fd, "error too many calls at once");
       ::close(fd);
-    });
+      continue;
+    }
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    m_threads.push_back(Connection{std::thread([this, fd, done] {
+                                     Serve(fd);
+                                     ::close(fd);
+                                     done->store(true);
+                                   }),
+                                   done});
   }
 }
 

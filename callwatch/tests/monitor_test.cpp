@@ -1,5 +1,8 @@
 // The monitoring flow from ringing line to saved message, against the telephony provider.
 #include <dirent.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -323,6 +326,33 @@ TEST_F(ProviderTest, EventsOfACallArriveInTheOrderOfARealExchange) {
                                       "digit #", "Disconnected", "reply 0 kind 4", "Over"}));
   EXPECT_TRUE(line.Pending().empty());
   EXPECT_TRUE(line.Unclaimed().empty());
+}
+
+TEST_F(ProviderTest, TheControlSocketServesABoundedNumberOfCallersAtOnce) {
+  ASSERT_GE(CTapiContext::LineInitialize(nullptr, "Callwatch", nullptr), 0);
+  // Callers that connect and say nothing hold a place each until they leave.
+  std::vector<int> silent;
+  for (int i = 0; i < 32; ++i) {
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::snprintf(a.sun_path, sizeof a.sun_path, "%s", folder.file("phonesim.sock").c_str());
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    silent.push_back(fd);
+  }
+  pumpFor(200);
+  {
+    SimCaller refused(call(0));
+    ASSERT_TRUE(pumpUntil([&] { return refused.Done(); }));
+    EXPECT_EQ(refused.Lines(), (std::vector<std::string>{"error too many calls at once"}));
+  }
+  for (int fd : silent) ::close(fd);
+  pumpFor(200);
+  CCallRequest r = call(0);
+  r.rings = 1;
+  SimCaller caller(r);
+  ASSERT_TRUE(pumpUntil([&] { return caller.Done(); }));
+  EXPECT_EQ(caller.Lines(), (std::vector<std::string>{"offered", "rung 1", "dropped", "idle"}));
 }
 
 }  // namespace
