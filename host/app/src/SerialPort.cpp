@@ -146,10 +146,7 @@ void SerialPort::run() {
     if (!(p[0].revents & (POLLIN | POLLHUP))) continue;
     ssize_t n = ::read(fd, buf, sizeof buf);
     if (n > 0) {
-      {
-        JCriticalSection::Lock g(lock_);
-        received_ = JBlock(buf, static_cast<int>(n));
-      }
+      received_.set(JBlock(buf, static_cast<int>(n)));
       broadcast(0);
     } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
       reader_.sleepFor(kHangUpPauseMs);  // hung up (the far side of a pseudo-terminal closed): wait for it to return
@@ -159,8 +156,7 @@ void SerialPort::run() {
 
 void SerialPort::access(int n, JLinkObj&, const JDataType& data) {
   if (n != 0 || data.type() != JBytesData::id) return;
-  JCriticalSection::Lock g(lock_);
-  static_cast<const JBytesData&>(data) = received_;
+  static_cast<const JBytesData&>(data) = received_.get();
 }
 
 void SerialPort::engine(int n, JLinkObj& link) {

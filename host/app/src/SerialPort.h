@@ -2,6 +2,7 @@
 // Carries bytes to and from a serial device: what the device sends goes out on output 0 (from the
 // port's reader thread), blocks arriving at input 0 are written to the device.
 #include "base/JAtomic.h"
+#include "base/JGuarded.h"
 #include "base/JWorker.h"
 #include "loom/JModuleObj.h"
 
@@ -43,6 +44,5 @@ private:
 
   JWorker reader_;
   Device dev_;
-  JCriticalSection lock_;  // guards received_
-  JBlock received_;
+  JGuarded<JBlock> received_;  // the reader's last block, what output 0 hands out
 };
