@@ -2,7 +2,7 @@
 PACKAGES := cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev \
             nlohmann-json3-dev libpng-dev libfreetype-dev fonts-dejavu-core libclang-rt-14-dev \
             pkg-config python3 dpkg-dev \
-            libespeak-ng-dev libpocketsphinx-dev pocketsphinx-en-us libasound2-dev
+            libespeak-ng-dev libpocketsphinx-dev pocketsphinx-en-us libasound2-dev qt6-base-dev
 GENERATOR = $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
@@ -10,13 +10,14 @@ CTEST := ctest --output-on-failure -j$(JOBS) --timeout 300
 
 PREFIX ?= /usr/local
 
-.PHONY: all help deps configure build test test-asan test-tsan bench fuzz demo install package package-check clean
+.PHONY: all help deps configure build test test-asan test-tsan bench fuzz demo demo-phone install package package-check clean
 
 all: build
 
 help:
 	@echo "make            build everything (build/bin, build/modules)"
 	@echo "make demo       build and run the main example"
+	@echo "make demo-phone a simulated phone call: Callwatch takes a message and forwards the caller's digits to loomwork"
 	@echo "make test       build and run every test"
 	@echo "make test-asan  the tests under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/)"
 	@echo "make test-tsan  the tests under ThreadSanitizer (build-tsan/)"
@@ -82,6 +83,9 @@ package-check: package
 
 demo: build
 	./examples/run-demo.sh build
+
+demo-phone: build
+	./examples/phone/run-demo.sh build
 
 clean:
 	rm -rf build build-asan build-tsan build-bench build-fuzz
