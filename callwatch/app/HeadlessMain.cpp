@@ -1,6 +1,7 @@
-// callwatch --headless [--messages DIR] [END-SEQUENCE]
-// Callwatch without its window: watches every line, prints one line per change of a call record
-// on standard output and every message box on standard error, until SIGINT or SIGTERM.
+// callwatch [--headless] [--messages DIR] [END-SEQUENCE]
+// Callwatch opens its window (desktop/DesktopMain.cpp). With --headless it runs without one:
+// watches every line, prints one line per change of a call record on standard output and every
+// message box on standard error, until SIGINT or SIGTERM.
 #include <signal.h>
 #include <unistd.h>
 
@@ -21,6 +22,7 @@
 #include "MessageQueue.h"
 #include "Settings.h"
 #include "WaveFile.h"
+#include "desktop/DesktopMain.h"
 
 namespace {
 
@@ -109,7 +111,7 @@ std::vector<int16_t> LoadGreeting() {
 
 int Usage(const char* problem) {
   if (problem) std::fprintf(stderr, "callwatch: %s\n", problem);
-  std::fprintf(stderr, "usage: callwatch --headless [--messages DIR] [END-SEQUENCE]\n");
+  std::fprintf(stderr, "usage: callwatch [--headless] [--messages DIR] [END-SEQUENCE]\n");
   return 2;
 }
 
@@ -136,7 +138,16 @@ int main(int argc, char** argv) {
       parameters.push_back(argv[i]);
     }
   }
-  if (!headless) return Usage("this build has no window yet: run it with --headless");
+  // The receiver's port is 3502; tests and demos that run beside another receiver move it.
+  if (const char* port = std::getenv("CALLWATCH_LOOMWORK_PORT")) {
+    const int p = std::atoi(port);
+    if (p > 0 && p < 65536) DigitLinkSetup().port = p;
+  }
+  CCallScreenSetup& setup = CallScreenSetup();
+  setup.endSequence.SetFromCommandLine(static_cast<int>(parameters.size()), parameters.data());
+  setup.messagesFolder = messages.empty() ? DefaultMessagesFolder() : messages;
+  setup.greeting = LoadGreeting();
+  if (!headless) return RunDesktop(argc, argv);
 
   struct sigaction action {};
   action.sa_handler = OnSignal;
@@ -150,17 +161,6 @@ int main(int argc, char** argv) {
     return 1;
   }
   CTapiContext::PhoneInitialize(nullptr, "Callwatch", nullptr);  // without phones: no speaker
-
-  // The receiver's port is 3502; tests and demos that run beside another receiver move it.
-  if (const char* port = std::getenv("CALLWATCH_LOOMWORK_PORT")) {
-    const int p = std::atoi(port);
-    if (p > 0 && p < 65536) DigitLinkSetup().port = p;
-  }
-
-  CCallScreenSetup& setup = CallScreenSetup();
-  setup.endSequence.SetFromCommandLine(static_cast<int>(parameters.size()), parameters.data());
-  setup.messagesFolder = messages.empty() ? DefaultMessagesFolder() : messages;
-  setup.greeting = LoadGreeting();
 
   int open = 0;
   {

@@ -1,0 +1,341 @@
+#include "CallwatchView.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLocale>
+#include <QPainter>
+#include <QStyleOptionFocusRect>
+
+#include "CallScreenDlg.h"
+#include "DesktopMessages.h"
+#include "MessageQueue.h"
+#include "PhoneNumber.h"
+#include "Settings.h"
+#include "TapiBinding.h"
+
+namespace {
+
+constexpr int kMostTextLength = 255;  // texts are handled in buffers of 256 characters
+const char* const kHeaders[kColumns] = {"Name", "Phone No.", "Date/Time", "Duration", "Rings",
+                                        "State"};
+
+int CompareText(const std::string& a, const std::string& b) {
+  return QString::compare(QString::fromStdString(a), QString::fromStdString(b),
+                          Qt::CaseInsensitive);
+}
+template <typename T>
+int CompareValue(T a, T b) {
+  return a < b ? -1 : (b < a ? 1 : 0);
+}
+
+}  // namespace
+
+QString ShortenText(const QString& text, const QFontMetrics& metrics, int width) {
+  const QString bounded = text.left(kMostTextLength);
+  if (metrics.horizontalAdvance(bounded) <= width) return bounded;
+  const QString dots = "...";
+  for (int keep = bounded.size() - 1; keep > 0; --keep) {
+    const QString shortened = bounded.left(keep) + dots;
+    if (metrics.horizontalAdvance(shortened) <= width) return shortened;
+  }
+  return bounded;
+}
+
+// ---- model ------------------------------------------------------------------------------------
+
+CCallLogModel::CCallLogModel(QObject* parent)
+    : QAbstractTableModel(parent), m_now([] { return std::time(nullptr); }) {}
+
+int CCallLogModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+}
+int CCallLogModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : kColumns;
+}
+
+QVariant CCallLogModel::data(const QModelIndex& index, int role) const {
+  const CCallRecord* r = Record(index.row());
+  if (!r || role != Qt::DisplayRole) return {};
+  return Text(*r, index.column());
+}
+
+QVariant CCallLogModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
+      section >= kColumns)
+    return {};
+  return QString(kHeaders[section]);
+}
+
+long CCallLogModel::Duration(const CCallRecord& r) const {
+  const time_t end = r.endTime ? r.endTime : m_now();
+  return static_cast<long>(end - r.startTime);
+}
+
+QString CCallLogModel::Text(const CCallRecord& r, int column) const {
+  switch (column) {
+    case kColName: return QString::fromStdString(r.name);
+    case kColNumber: return QString::fromStdString(r.number);
+    case kColDateTime:
+      return QLocale().toString(QDateTime::fromSecsSinceEpoch(r.startTime), QLocale::LongFormat);
+    case kColDuration: {
+      const long d = Duration(r);
+      return QString("%1 min. %2 sec.").arg(d / 60).arg(d % 60);
+    }
+    case kColRings: return QString::number(r.rings);
+    case kColState: return QString(r.StateName());
+    default: return {};
+  }
+}
+
+CCallRecord* CCallLogModel::Record(int row) const {
+  return row >= 0 && row < static_cast<int>(m_rows.size()) ? m_rows[row] : nullptr;
+}
+
+int CCallLogModel::RowOf(const CCallRecord* record) const {
+  for (size_t i = 0; i < m_rows.size(); ++i)
+    if (m_rows[i] == record) return static_cast<int>(i);
+  return -1;
+}
+
+void CCallLogModel::Append(CCallRecord* record) {
+  if (!record || RowOf(record) >= 0) return;
+  const int row = static_cast<int>(m_rows.size());
+  beginInsertRows(QModelIndex(), row, row);
+  m_rows.push_back(record);
+  endInsertRows();
+}
+
+void CCallLogModel::Changed(CCallRecord* record) {
+  const int row = RowOf(record);
+  if (row >= 0) emit dataChanged(index(row, 0), index(row, kColumns - 1));
+}
+
+void CCallLogModel::RefreshRunning() {
+  for (size_t i = 0; i < m_rows.size(); ++i)
+    if (m_rows[i]->endTime == 0) {
+      const int row = static_cast<int>(i);
+      emit dataChanged(index(row, 0), index(row, kColumns - 1));
+    }
+}
+
+void CCallLogModel::Clear() {
+  beginResetModel();
+  m_rows.clear();
+  endResetModel();
+}
+
+int CCallLogModel::Compare(const CCallRecord& a, const CCallRecord& b, int column) const {
+  int c = 0;
+  switch (column) {
+    case kColName:
+      if ((c = CompareText(a.name, b.name))) return c;
+      return CompareValue(a.startTime, b.startTime);
+    case kColNumber:
+      if ((c = CompareText(a.number, b.number))) return c;
+      if ((c = CompareText(a.name, b.name))) return c;
+      return CompareValue(a.startTime, b.startTime);
+    case kColDateTime:
+      if ((c = CompareValue(a.startTime, b.startTime))) return c;
+      return CompareText(a.name, b.name);
+    case kColDuration:
+      if ((c = CompareValue(Duration(a), Duration(b)))) return c;
+      return CompareText(a.name, b.name);
+    case kColRings:
+      if ((c = CompareValue(a.rings, b.rings))) return c;
+      if ((c = CompareValue(a.startTime, b.startTime))) return c;
+      return CompareText(a.name, b.name);
+    case kColState:
+      if ((c = CompareText(a.StateName(), b.StateName()))) return c;
+      if ((c = CompareValue(a.startTime, b.startTime))) return c;
+      return CompareText(a.name, b.name);
+    default: return 0;
+  }
+}
+
+void CCallLogModel::Sort(int column, bool ascending) {
+  if (column < 0 || column >= kColumns) return;
+  emit layoutAboutToBeChanged();
+  const QModelIndexList before = persistentIndexList();
+  std::vector<CCallRecord*> held;
+  for (const QModelIndex& i : before) held.push_back(Record(i.row()));
+  std::stable_sort(m_rows.begin(), m_rows.end(), [&](CCallRecord* a, CCallRecord* b) {
+    return ascending ? Compare(*a, *b, column) < 0 : Compare(*b, *a, column) < 0;
+  });
+  QModelIndexList after;
+  for (size_t i = 0; i < held.size(); ++i) after.push_back(index(RowOf(held[i]), before[i].column()));
+  changePersistentIndexList(before, after);
+  emit layoutChanged();
+}
+
+// ---- view -------------------------------------------------------------------------------------
+
+CCallwatchView::CCallwatchView(QWidget* parent)
+    : QTreeView(parent), m_model(new CCallLogModel(this)),
+      m_makeCall([](const char* n, const char* a, const char* c, const char* m) {
+        return tapi::tapiRequestMakeCallA(n, a, c, m);
+      }) {
+  setRootIsDecorated(false);
+  setItemsExpandable(false);
+  setUniformRowHeights(true);
+  setAllColumnsShowFocus(true);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setSelectionBehavior(QAbstractItemView::SelectRows);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setModel(m_model);
+  // Setting the model turns header clicks and the indicator off again: they come after it.
+  header()->setStretchLastSection(false);
+  header()->setSectionsClickable(true);
+  header()->setSortIndicatorShown(false);
+  connect(header(), &QHeaderView::sectionClicked, this, [this](int column) {
+    SortBy(column, !(QApplication::keyboardModifiers() & Qt::ShiftModifier));
+  });
+  connect(this, &QTreeView::doubleClicked, this, [this](const QModelIndex&) { Dial(); });
+  connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          [this] { CommandsChanged(); });
+  connect(m_model, &QAbstractItemModel::rowsInserted, this, [this] { CommandsChanged(); });
+  connect(m_model, &QAbstractItemModel::modelReset, this, [this] { CommandsChanged(); });
+
+  m_refresh.setInterval(kRefreshMs);
+  connect(&m_refresh, &QTimer::timeout, this, [this] { m_model->RefreshRunning(); });
+  m_pump.setInterval(10);
+  connect(&m_pump, &QTimer::timeout, this, [] { CMessageQueue::ForThisThread()->Pump(0); });
+}
+
+CCallwatchView::~CCallwatchView() {
+  if (m_initialised) SaveSettings();
+  // The monitor finishes every record, which may still redraw rows and stop the timer.
+  m_monitor.reset();
+  m_model->Clear();
+}
+
+void CCallwatchView::showEvent(QShowEvent* event) {
+  QTreeView::showEvent(event);
+  if (!m_initialised) Initialise();
+}
+
+void CCallwatchView::Initialise() {
+  if (m_initialised) return;
+  const CCallwatchSettings s = CCallwatchSettings::Load(std::max(1, viewport()->width() / 6));
+  m_sortColumn = s.sortColumn;
+  m_sortAscending = s.sortAscending;
+  for (int i = 0; i < kColumns; ++i) header()->resizeSection(i, s.columnWidths[i]);
+  m_monitor = std::make_unique<CCallMonitor>(this);
+  m_monitor->OpenAllLines();
+  m_monitor->ApplyRings(s.rings);
+  m_pump.start();
+  m_initialised = true;
+}
+
+void CCallwatchView::SaveSettings() const {
+  CCallwatchSettings s;
+  s.sortColumn = m_sortColumn;
+  s.sortAscending = m_sortAscending;
+  for (int i = 0; i < kColumns; ++i) s.columnWidths[i] = header()->sectionSize(i);
+  s.SaveView();
+}
+
+void CCallwatchView::ApplyRings(int rings) {
+  if (m_monitor) m_monitor->ApplyRings(rings);
+}
+
+void CCallwatchView::SortBy(int column, bool ascending) {
+  if (column < 0 || column >= kColumns) return;
+  m_sortColumn = column;
+  m_sortAscending = ascending;
+  m_model->Sort(column, ascending);
+  header()->setSortIndicatorShown(true);
+  header()->setSortIndicator(column, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
+}
+
+CCallRecord* CCallwatchView::SelectedRecord() const {
+  const QModelIndexList rows = selectionModel()->selectedRows();
+  return rows.isEmpty() ? nullptr : m_model->Record(rows.first().row());
+}
+
+bool CCallwatchView::CanDial() const { return SelectedRecord() != nullptr; }
+bool CCallwatchView::CanAutosize() const { return m_model->rowCount() > 0; }
+
+void CCallwatchView::Dial() {
+  const CCallRecord* r = SelectedRecord();
+  if (!r || r->number.empty() || r->number[0] == '<') return;
+  CPhoneNumber number;
+  number.SetFromText(r->number.c_str());
+  const auto dialable = number.GetDialable(CPhoneNumber::kKeypadLetters);
+  if (!dialable) return;
+  const LONG result = m_makeCall(dialable->c_str(), "Callwatch", r->name.c_str(), nullptr);
+  if (result == TAPIERR_NOREQUESTRECIPIENT)
+    ShowMessage(this, messages::kNoRequestRecipient);
+  else if (result == TAPIERR_REQUESTQUEUEFULL)
+    ShowMessage(this, messages::kRequestRefused);
+  else if (result == TAPIERR_INVALDESTADDRESS)
+    ShowMessage(this, messages::kCannotDial);
+}
+
+void CCallwatchView::AutosizeColumns() {
+  for (int i = 0; i < kColumns; ++i) resizeColumnToContents(i);
+}
+
+QString CCallwatchView::ShownText(int row, int column) const {
+  const CCallRecord* r = m_model->Record(row);
+  if (!r) return {};
+  return ShortenText(m_model->Text(*r, column), fontMetrics(), columnWidth(column) - 4);
+}
+
+void CCallwatchView::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
+                             const QModelIndex& index) const {
+  const bool selected = selectionModel()->isRowSelected(index.row(), index.parent());
+  const QPalette& pal = palette();
+  const QColor text = pal.color(selected ? QPalette::HighlightedText : QPalette::Text);
+  const QColor back = pal.color(selected ? QPalette::Highlight : QPalette::Base);
+  const QFontMetrics metrics = fontMetrics();
+  painter->save();
+  painter->setFont(font());
+  painter->setPen(text);
+  for (int c = 0; c < kColumns; ++c) {
+    if (isColumnHidden(c)) continue;
+    const QRect cell(columnViewportPosition(c), option.rect.top(), columnWidth(c),
+                     option.rect.height());
+    painter->setClipRect(cell);
+    painter->fillRect(cell, back);  // opaque
+    painter->drawText(cell.left() + 2, cell.top() + 1 + metrics.ascent(),
+                      ShownText(index.row(), c));
+  }
+  painter->restore();
+  if (hasFocus() && currentIndex().isValid() && currentIndex().row() == index.row()) {
+    QStyleOptionFocusRect focus;
+    focus.initFrom(this);
+    focus.rect = QRect(-header()->offset(), option.rect.top(), header()->length(),
+                       option.rect.height());
+    focus.backgroundColor = back;
+    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, this);
+  }
+}
+
+void CCallwatchView::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    Dial();
+    return;
+  }
+  QTreeView::keyPressEvent(event);
+}
+
+void CCallwatchView::CommandsChanged() {
+  if (m_commandsChanged) m_commandsChanged();
+}
+
+void CCallwatchView::RecordAdded(CCallRecord* record) { m_model->Append(record); }
+void CCallwatchView::RecordChanged(CCallRecord* record) { m_model->Changed(record); }
+
+void CCallwatchView::RefreshTimer(bool running) {
+  if (running)
+    m_refresh.start();
+  else
+    m_refresh.stop();
+}
+
+std::unique_ptr<ICallScreenView> CCallwatchView::MakeScreenView(CCallRecord* record) {
+  return std::make_unique<CCallScreenDlg>(record);
+}

@@ -1,0 +1,427 @@
+// The call log window without telephony: row texts, sorting, shortening, the refresh of running
+// durations, Dial, the settings that outlive the window, the main frame and the dialogs. Runs on
+// the offscreen platform with its settings in a folder of its own.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QHeaderView>
+#include <QImage>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+
+#include "CallwatchView.h"
+#include "DesktopMessages.h"
+#include "Dialogs.h"
+#include "MainFrame.h"
+#include "testing/TempFolder.h"
+
+namespace {
+
+QApplication& App() {
+  static TempFolder config{"callwatch-desktop-config"};
+  static int argc = 1;
+  static char name[] = "callwatch_desktop_view_tests";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = [] {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);  // never the user's settings
+    return new QApplication(argc, argv);
+  }();
+  return *app;
+}
+
+std::unique_ptr<CCallRecord> Record(const char* name, const char* number, time_t start,
+                                    time_t end, uint32_t rings, DWORD state) {
+  auto r = std::make_unique<CCallRecord>();
+  r->name = name;
+  r->number = number;
+  r->startTime = start;
+  r->endTime = end;
+  r->rings = rings;
+  r->state = state;
+  return r;
+}
+
+class DesktopViewTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    App();
+    QSettings("Larkspur Soft", "Callwatch").clear();
+    SetMessageHandler([this](QWidget*, const QString& text) { boxes.push_back(text.toStdString()); });
+  }
+  void TearDown() override {
+    SetMessageHandler(nullptr);
+    QSettings("Larkspur Soft", "Callwatch").clear();
+  }
+  // Four calls whose sort keys tie in pairs, so that every tie-break is needed somewhere.
+  void addCalls(CCallwatchView& view) {
+    records.push_back(Record("bob", "+1 (425) 5550100", 1000, 1100, 3, LINECALLSTATE_IDLE));
+    records.push_back(Record("Alice", "+1 (425) 5550100", 1010, 1110, 3, LINECALLSTATE_CONNECTED));
+    records.push_back(Record("alice", "+1 (206) 5550000", 900, 0, 1, LINECALLSTATE_OFFERING));
+    records.push_back(Record("Carl", "<blocked>", 1000, 1050, 3, LINECALLSTATE_IDLE));
+    view.Model()->SetClock([this] { return now; });
+    for (auto& r : records) view.RecordAdded(r.get());
+  }
+  std::string order(const CCallwatchView& view) const {
+    std::string s;
+    for (int row = 0; row < view.Model()->rowCount(); ++row) {
+      CCallRecord* r = view.Model()->Record(row);
+      for (size_t i = 0; i < records.size(); ++i)
+        if (records[i].get() == r) s += char('A' + i);
+    }
+    return s;
+  }
+  void clickHeader(CCallwatchView& view, int column, Qt::KeyboardModifiers modifiers = {}) {
+    QHeaderView* h = view.header();
+    const QPoint at(h->sectionViewportPosition(column) + h->sectionSize(column) / 2,
+                    h->height() / 2);
+    QTest::mouseClick(h->viewport(), Qt::LeftButton, modifiers, at);
+  }
+
+  std::vector<std::unique_ptr<CCallRecord>> records;
+  time_t now = 1200;
+  std::vector<std::string> boxes;
+};
+
+TEST_F(DesktopViewTest, RowTextsAreTheSixColumns) {
+  CCallwatchView view;
+  addCalls(view);
+  CCallLogModel& m = *view.Model();
+  ASSERT_EQ(m.columnCount(), 6);
+  const char* headers[] = {"Name", "Phone No.", "Date/Time", "Duration", "Rings", "State"};
+  for (int c = 0; c < 6; ++c)
+    EXPECT_EQ(m.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString().toStdString(), headers[c]);
+  EXPECT_EQ(m.Text(*records[0], kColName), "bob");
+  EXPECT_EQ(m.Text(*records[3], kColNumber), "<blocked>");
+  EXPECT_EQ(m.Text(*records[0], kColDuration), "1 min. 40 sec.");
+  EXPECT_EQ(m.Text(*records[2], kColDuration), "5 min. 0 sec.");  // running: until now
+  EXPECT_EQ(m.Text(*records[1], kColRings), "3");
+  EXPECT_EQ(m.Text(*records[0], kColState), "Over");
+  EXPECT_EQ(m.Text(*records[1], kColState), "Connect");
+  EXPECT_EQ(m.Text(*records[0], kColDateTime),
+            QLocale().toString(QDateTime::fromSecsSinceEpoch(1000), QLocale::LongFormat));
+  // The texts come from the records when asked: a changed record shows its new values.
+  records[0]->rings = 7;
+  EXPECT_EQ(m.data(m.index(0, kColRings), Qt::DisplayRole).toString(), "7");
+  // A record announced twice is one row.
+  view.RecordAdded(records[0].get());
+  EXPECT_EQ(m.rowCount(), 4);
+}
+
+TEST_F(DesktopViewTest, HeaderClicksSortEveryColumnBothWaysWithTheTieBreaks) {
+  CCallwatchView view;
+  view.resize(700, 300);
+  view.show();
+  addCalls(view);
+  EXPECT_EQ(order(view), "ABCD");  // in the order they came until a header is clicked
+  EXPECT_FALSE(view.header()->isSortIndicatorShown());
+  // Ascending orders; descending is each reversed.
+  const char* ascending[] = {"CBAD", "CBAD", "CADB", "DBAC", "CADB", "BCAD"};
+  for (int c = 0; c < kColumns; ++c) {
+    clickHeader(view, c);
+    EXPECT_EQ(order(view), ascending[c]) << "column " << c;
+    EXPECT_EQ(view.SortColumn(), c);
+    EXPECT_TRUE(view.SortAscending());
+    EXPECT_TRUE(view.header()->isSortIndicatorShown());
+    EXPECT_EQ(view.header()->sortIndicatorSection(), c);
+    EXPECT_EQ(view.header()->sortIndicatorOrder(), Qt::AscendingOrder);
+    clickHeader(view, c, Qt::ShiftModifier);
+    std::string reversed(ascending[c]);
+    std::reverse(reversed.begin(), reversed.end());
+    EXPECT_EQ(order(view), reversed) << "column " << c << " with Shift";
+    EXPECT_FALSE(view.SortAscending());
+    EXPECT_EQ(view.header()->sortIndicatorOrder(), Qt::DescendingOrder);
+  }
+  // Sorted once per click: a later call goes to the end, a changed one keeps its place.
+  clickHeader(view, kColName);
+  records.push_back(Record("Aaron", "1", 100, 200, 1, LINECALLSTATE_IDLE));
+  view.RecordAdded(records.back().get());
+  records[0]->name = "aardvark";
+  view.RecordChanged(records[0].get());
+  EXPECT_EQ(order(view), "CBADE");
+  // The selection follows its record through a sort.
+  view.selectionModel()->select(view.Model()->index(4, 0),
+                                QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  clickHeader(view, kColName);
+  EXPECT_EQ(order(view), "AECBD");
+  EXPECT_EQ(view.SelectedRecord(), records[4].get());
+}
+
+TEST_F(DesktopViewTest, LongTextsEndInThreeDotsOrAreLeftWhole) {
+  const QFontMetrics fm(App().font());
+  const QString name = "Bartholomew Featherstonehaugh-Cholmondeley of Upper Wallop";
+  EXPECT_EQ(ShortenText("Ann", fm, 200), "Ann");
+  const int width = fm.horizontalAdvance("Bartholomew Feath");
+  const QString s = ShortenText(name, fm, width);
+  ASSERT_TRUE(s.endsWith("...")) << s.toStdString();
+  EXPECT_FALSE(s.contains(QChar(0x2026)));
+  EXPECT_TRUE(name.startsWith(s.left(s.size() - 3)));
+  EXPECT_LE(fm.horizontalAdvance(s), width);
+  // One more character would not fit.
+  EXPECT_GT(fm.horizontalAdvance(name.left(s.size() - 2) + "..."), width);
+  // Not even one character and the dots: the whole text, for the cell to clip.
+  EXPECT_EQ(ShortenText(name, fm, 3), name);
+  EXPECT_EQ(ShortenText("", fm, 0), "");
+  // At most 255 characters are considered.
+  EXPECT_EQ(ShortenText(QString(400, 'x'), fm, 100000).size(), 255);
+
+  // In the view: the narrow name column shows the shortened name, the wide one the whole name.
+  CCallwatchView view;
+  view.resize(700, 300);
+  view.show();
+  records.push_back(Record(name.toUtf8().constData(), "+1 (425) 5550100", 1000, 1100, 2,
+                           LINECALLSTATE_IDLE));
+  view.RecordAdded(records.back().get());
+  view.setColumnWidth(kColName, 80);
+  const QString shown = view.ShownText(0, kColName);
+  EXPECT_TRUE(shown.endsWith("..."));
+  EXPECT_LE(view.fontMetrics().horizontalAdvance(shown), 80 - 4);
+  view.setColumnWidth(kColName, 600);
+  EXPECT_EQ(view.ShownText(0, kColName), name);
+}
+
+TEST_F(DesktopViewTest, RowsAreDrawnByTheViewWithSelectionColours) {
+  CCallwatchView view;
+  view.resize(600, 200);
+  view.show();
+  addCalls(view);
+  view.selectionModel()->select(view.Model()->index(1, 0),
+                                QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  const QImage image = view.viewport()->grab().toImage();
+  const QColor highlight = view.palette().color(QPalette::Highlight);
+  const QColor base = view.palette().color(QPalette::Base);
+  const QRect selected = view.visualRect(view.Model()->index(1, 0));
+  const QRect other = view.visualRect(view.Model()->index(0, 0));
+  auto count = [&](const QRect& row, const QColor& colour) {
+    int n = 0;
+    for (int x = 0; x < image.width(); ++x)
+      if (image.pixelColor(x, row.center().y() - row.height() / 2 + 1) == colour) ++n;
+    return n;
+  };
+  EXPECT_GT(count(selected, highlight), image.width() / 2);
+  EXPECT_EQ(count(other, highlight), 0);
+  EXPECT_GT(count(other, base), image.width() / 2);
+}
+
+TEST_F(DesktopViewTest, RunningDurationsAdvanceEveryFiveSecondsAndEndedOnesStay) {
+  CCallwatchView view;
+  addCalls(view);
+  CCallLogModel& m = *view.Model();
+  // The monitor starts the timer with the first active call and stops it with the last.
+  EXPECT_FALSE(view.RefreshTimerObject().isActive());
+  view.RefreshTimer(true);
+  EXPECT_TRUE(view.RefreshTimerObject().isActive());
+  EXPECT_EQ(view.RefreshTimerObject().interval(), 5000);
+
+  QSignalSpy changed(&m, &QAbstractItemModel::dataChanged);
+  now += 5;
+  // What the timer does when it fires: only the running call's row is redrawn.
+  QMetaObject::invokeMethod(const_cast<QTimer*>(&view.RefreshTimerObject()), "timeout",
+                            Qt::DirectConnection);
+  ASSERT_EQ(changed.count(), 1);
+  EXPECT_EQ(changed[0][0].toModelIndex().row(), 2);
+  EXPECT_EQ(m.Text(*records[2], kColDuration), "5 min. 5 sec.");
+  EXPECT_EQ(m.Text(*records[0], kColDuration), "1 min. 40 sec.");
+  // The call ends: its duration is fixed from then on.
+  records[2]->endTime = now;
+  now += 60;
+  EXPECT_EQ(m.Text(*records[2], kColDuration), "5 min. 5 sec.");
+  view.RefreshTimer(false);
+  EXPECT_FALSE(view.RefreshTimerObject().isActive());
+}
+
+TEST_F(DesktopViewTest, DialTakesTheSelectedNumberAndReportsTheThreeRefusals) {
+  CCallwatchView view;
+  view.show();
+  addCalls(view);
+  std::vector<std::string> dialled;
+  LONG result = 0;
+  view.SetMakeCall([&](const char* n, const char* app, const char* party, const char* comment) {
+    dialled.push_back(std::string(n) + "|" + app + "|" + party + "|" + (comment ? comment : "-"));
+    return result;
+  });
+  auto select = [&](int row) {
+    view.selectionModel()->select(view.Model()->index(row, 0),
+                                  QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  };
+  view.Dial();  // nothing selected
+  EXPECT_TRUE(dialled.empty());
+  select(3);    // "<blocked>"
+  view.Dial();
+  EXPECT_TRUE(dialled.empty());
+  records[1]->number = "";
+  select(1);
+  view.Dial();
+  EXPECT_TRUE(dialled.empty());
+
+  // Letters are dialled as keypad digits.
+  records[0]->number = "+1 (425) 555CALL";
+  select(0);
+  view.Dial();
+  ASSERT_EQ(dialled.size(), 1u);
+  EXPECT_EQ(dialled[0], "+1 (425) 5552255|Callwatch|bob|-");
+  EXPECT_TRUE(boxes.empty());
+  const std::pair<LONG, const char*> refusals[] = {
+      {-2, "There is no registered Telephony request recipient."},
+      {-3, "The Telephony request recipient has refused your request."},
+      {-4, "The Telephony request recipient is unable to dial the phone number you entered."},
+      {-16, nullptr},
+      {-1, nullptr}};
+  for (const auto& [code, text] : refusals) {
+    boxes.clear();
+    result = code;
+    // Enter on the row dials as the command does.
+    view.setFocus();
+    view.setCurrentIndex(view.Model()->index(0, 0));
+    QTest::keyClick(&view, Qt::Key_Return);
+    if (text) {
+      EXPECT_EQ(boxes, std::vector<std::string>{text}) << code;
+    } else {
+      EXPECT_TRUE(boxes.empty()) << code;
+    }
+  }
+  EXPECT_EQ(dialled.size(), 6u);
+}
+
+TEST_F(DesktopViewTest, SortAndColumnWidthsOutliveTheWindow) {
+  {
+    CCallwatchView view;
+    view.resize(600, 200);
+    view.show();
+    // No settings yet: every column a sixth of the list's width, sorted by name ascending.
+    const int sixth = view.viewport()->width() / 6;
+    for (int c = 0; c < kColumns; ++c) EXPECT_EQ(view.columnWidth(c), sixth) << c;
+    EXPECT_EQ(view.SortColumn(), 0);
+    EXPECT_TRUE(view.SortAscending());
+    for (int c = 0; c < kColumns; ++c) view.setColumnWidth(c, 50 + 10 * c);
+    view.SortBy(kColDuration, false);
+  }
+  QSettings s("Larkspur Soft", "Callwatch");
+  EXPECT_EQ(s.value("Settings/SortColumn").toInt(), 3);
+  EXPECT_EQ(s.value("Settings/SortAscending").toInt(), 0);
+  EXPECT_EQ(s.value("Settings/ColumnWidth5").toInt(), 100);
+  {
+    CCallwatchView view;
+    view.resize(600, 200);
+    view.show();
+    for (int c = 0; c < kColumns; ++c) EXPECT_EQ(view.columnWidth(c), 50 + 10 * c) << c;
+    EXPECT_EQ(view.SortColumn(), 3);
+    EXPECT_FALSE(view.SortAscending());
+  }
+  // A bad stored value falls back to its default.
+  s.setValue("Settings/SortColumn", 9);
+  s.setValue("Settings/ColumnWidth2", "wide");
+  s.sync();
+  CCallwatchView view;
+  view.resize(600, 200);
+  view.show();
+  EXPECT_EQ(view.SortColumn(), 0);
+  EXPECT_EQ(view.columnWidth(2), view.viewport()->width() / 6);
+}
+
+TEST_F(DesktopViewTest, MainFrameMenusPromptsToolbarAndCommandEnabling) {
+  CMainFrame frame;
+  frame.show();
+  EXPECT_EQ(frame.windowTitle(), "Callwatch");
+  QStringList menus;
+  for (QAction* a : frame.menuBar()->actions()) menus << a->text();
+  EXPECT_EQ(menus, (QStringList{"&Monitor", "&View", "&Help"}));
+  struct Expect { const char* text; const char* prompt; const char* tip; };
+  const Expect expected[] = {
+      {"&Dial", "Dial currently selected caller", "Dial"},
+      {"&Call Screen Settings...", "Set call screen settings.", nullptr},
+      {"E&xit", "Quit the application; prompts to save documents", "Exit"},
+      {"Lines...", "View TAPI lines and their monitor status", "Lines"},
+      {"&Messages...", "", nullptr},
+      {"&Toolbar", "Show or hide the toolbar", "Toggle ToolBar"},
+      {"&Status Bar", "Show or hide the status bar", "Toggle StatusBar"},
+      {"&Autosize Columns", "Resize columns to size of entries", "Autosize"},
+      {"&About Callwatch...", "Display program information, version number and copyright", "About"}};
+  for (const Expect& e : expected) {
+    QAction* a = frame.ActionNamed(e.text);
+    ASSERT_NE(a, nullptr) << e.text;
+    EXPECT_EQ(a->statusTip().toStdString(), e.prompt) << e.text;
+    if (e.tip) {
+      EXPECT_EQ(a->toolTip().toStdString(), e.tip) << e.text;
+    }
+  }
+  // The toolbar: Dial and Autosize Columns.
+  QToolBar* toolbar = frame.findChild<QToolBar*>("Toolbar");
+  ASSERT_NE(toolbar, nullptr);
+  EXPECT_EQ(toolbar->actions(), (QList<QAction*>{frame.DialAction(), frame.AutosizeAction()}));
+  frame.ActionNamed("&Toolbar")->trigger();
+  EXPECT_FALSE(toolbar->isVisible());
+
+  // Dial only with a selected row, Autosize Columns only with rows.
+  EXPECT_FALSE(frame.DialAction()->isEnabled());
+  EXPECT_FALSE(frame.AutosizeAction()->isEnabled());
+  addCalls(*frame.View());
+  EXPECT_TRUE(frame.AutosizeAction()->isEnabled());
+  EXPECT_FALSE(frame.DialAction()->isEnabled());
+  frame.View()->selectionModel()->select(
+      frame.View()->Model()->index(0, 0),
+      QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  EXPECT_TRUE(frame.DialAction()->isEnabled());
+  // Autosize: every column as wide as its widest text.
+  frame.View()->setColumnWidth(kColName, 5);
+  frame.AutosizeAction()->trigger();
+  EXPECT_GE(frame.View()->columnWidth(kColName),
+            frame.View()->fontMetrics().horizontalAdvance("alice"));
+  EXPECT_EQ(frame.View()->ShownText(0, kColDuration), "1 min. 40 sec.");
+}
+
+TEST_F(DesktopViewTest, SettingsDialogRefusesFiveAndTakesZero) {
+  CScreenSettingsDlg dlg(4);
+  EXPECT_EQ(dlg.windowTitle(), "Call Screening Settings");
+  EXPECT_EQ(dlg.Field()->value(), 4);
+  // The arrows stay within 0 to 4.
+  dlg.Field()->stepUp();
+  EXPECT_EQ(dlg.Field()->value(), 4);
+  // Typed 5 reaches OK and is refused; the dialog stays.
+  dlg.show();
+  dlg.Field()->setFocus();
+  dlg.Field()->selectAll();
+  QTest::keyClicks(dlg.Field(), "5");
+  EXPECT_EQ(dlg.Field()->text(), "5");
+  dlg.accept();
+  EXPECT_EQ(boxes, std::vector<std::string>{"Please enter an integer between 0 and 4."});
+  EXPECT_EQ(dlg.result(), QDialog::Rejected);
+  EXPECT_TRUE(dlg.isVisible());
+  EXPECT_EQ(dlg.Rings(), 4);
+  boxes.clear();
+  dlg.Field()->selectAll();
+  QTest::keyClicks(dlg.Field(), "-1");
+  dlg.accept();
+  EXPECT_EQ(boxes.size(), 1u);
+  dlg.Field()->selectAll();
+  QTest::keyClicks(dlg.Field(), "0");
+  dlg.accept();
+  EXPECT_EQ(dlg.result(), QDialog::Accepted);
+  EXPECT_EQ(dlg.Rings(), 0);
+  EXPECT_EQ(boxes.size(), 1u);
+}
+
+TEST_F(DesktopViewTest, AboutBoxSaysTheVersionAndClosesWithCool) {
+  CAboutDlg dlg;
+  dlg.show();
+  bool version = false;
+  for (QLabel* l : dlg.findChildren<QLabel*>()) version |= l->text() == "Callwatch Version 1.0";
+  EXPECT_TRUE(version);
+  const auto buttons = dlg.findChildren<QPushButton*>();
+  ASSERT_EQ(buttons.size(), 1);
+  EXPECT_EQ(buttons[0]->text(), "Cool");
+  QTest::mouseClick(buttons[0], Qt::LeftButton);
+  EXPECT_EQ(dlg.result(), QDialog::Accepted);
+  EXPECT_FALSE(dlg.isVisible());
+}
+
+}  // namespace
