@@ -32,6 +32,8 @@ QApplication& App() {
   static char name[] = "callwatch_desktop_view_tests";
   static char* argv[] = {name, nullptr};
   static QApplication* app = [] {
+    // One application for the whole test program, whichever test makes it first.
+    if (auto* made = qobject_cast<QApplication*>(QCoreApplication::instance())) return made;
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);  // never the user's settings
     return new QApplication(argc, argv);

@@ -1,0 +1,261 @@
+// The desktop window against the telephony provider: calls placed as phonesim places them show
+// up in the log and on call screens, whose buttons work the call; the settings dialog reaches the
+// lines; the Lines dialog tells open lines from the others.
+#include <stdlib.h>
+
+#include <QApplication>
+#include <QTreeWidget>
+#include <QLabel>
+#include <QPushButton>
+#include <QSettings>
+#include <QTest>
+#include <QTimer>
+
+#include "CallScreenDlg.h"
+#include "CallwatchView.h"
+#include "DesktopMessages.h"
+#include "Dialogs.h"
+#include "MainFrame.h"
+#include "ProviderFixture.h"
+#include "Settings.h"
+
+namespace {
+
+QApplication& App() {
+  static TempFolder config{"callwatch-desktop-config"};
+  static int argc = 1;
+  static char name[] = "callwatch_desktop_window_tests";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = [] {
+    // One application for the whole test program, whichever test makes it first.
+    if (auto* made = qobject_cast<QApplication*>(QCoreApplication::instance())) return made;
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);  // never the user's settings
+    return new QApplication(argc, argv);
+  }();
+  return *app;
+}
+
+class DesktopWindowTest : public ProviderTest {
+protected:
+  void SetUp() override {
+    App();
+    ProviderTest::SetUp();
+    QSettings("Larkspur Soft", "Callwatch").clear();
+    CCallScreenSetup& s = CallScreenSetup();
+    s = CCallScreenSetup{};
+    s.messagesFolder = folder.file("Messages");
+    s.forwardDigit = [this](char c) { forwarded += c; };
+    s.endLink = [this] { ++linkEnds; };
+    s.greeting.assign(400, 1000);
+    SetMessageHandler([this](QWidget*, const QString& t) { boxes.push_back(t.toStdString()); });
+    ASSERT_GE(CTapiContext::LineInitialize(nullptr, "Callwatch", nullptr), 0);
+    CTapiContext::PhoneInitialize(nullptr, "Callwatch", nullptr);
+  }
+  void TearDown() override {
+    frame.reset();
+    SetMessageHandler(nullptr);
+    CallScreenSetup() = CCallScreenSetup{};
+    QSettings("Larkspur Soft", "Callwatch").clear();
+    ProviderTest::TearDown();
+  }
+  void open() {
+    frame = std::make_unique<CMainFrame>();
+    frame->show();
+    ASSERT_TRUE(view()->Initialised());
+    view()->SetMakeCall([this](const char* n, const char*, const char*, const char*) {
+      dialled.push_back(n);
+      return LONG{-2};
+    });
+  }
+  CCallwatchView* view() const { return frame->View(); }
+  CCallRecord* row(int i) const { return view()->Model()->Record(i); }
+  CCallScreenDlg* screenOf(CCallRecord* r) const {
+    return r && r->screen ? dynamic_cast<CCallScreenDlg*>(r->screen->View()) : nullptr;
+  }
+  // Runs the window's events (the telephony events among them) until done() holds.
+  bool waitFor(const std::function<bool()>& done, int ms = 10000) {
+    return QTest::qWaitFor(done, ms);
+  }
+  bool visible(CCallScreenDlg* s, int id) const { return s->Control(id)->isVisibleTo(s); }
+  CCallRequest longCall(int line) {
+    CCallRequest r = call(line);
+    r.rings = 8;
+    r.ringMs = 1000;
+    return r;
+  }
+
+  std::unique_ptr<CMainFrame> frame;
+  std::string forwarded;
+  int linkEnds = 0;
+  std::vector<std::string> boxes, dialled;
+};
+
+TEST_F(DesktopWindowTest, LinesDialogShowsOpenAndNotOpenLines) {
+  CTapiLine taken;  // another program holds line 1
+  ASSERT_GE(taken.Open(1, nullptr, LINECALLPRIVILEGE_MONITOR, LINEMEDIAMODE_INTERACTIVEVOICE), 0);
+  open();
+  CLinesDlg dlg(view()->Monitor());
+  dlg.show();
+  EXPECT_EQ(dlg.windowTitle(), "Lines");
+  QTreeWidget* list = dlg.List();
+  ASSERT_EQ(list->topLevelItemCount(), 2);
+  EXPECT_EQ(list->headerItem()->text(0), "Line ID");
+  EXPECT_EQ(list->headerItem()->text(1), "Line Name");
+  EXPECT_EQ(list->headerItem()->text(2), "Monitor Status");
+  EXPECT_EQ(list->topLevelItem(0)->text(0), "0");
+  EXPECT_EQ(list->topLevelItem(0)->text(2), "Open");
+  EXPECT_EQ(list->topLevelItem(1)->text(0), "1");
+  EXPECT_EQ(list->topLevelItem(1)->text(2), "Not open");
+  EXPECT_FALSE(list->topLevelItem(0)->text(1).isEmpty());
+  EXPECT_NE(list->topLevelItem(0)->text(1), list->topLevelItem(1)->text(1));
+  const int third = list->viewport()->width() / 3;
+  for (int c = 0; c < 3; ++c) EXPECT_EQ(list->columnWidth(c), third);
+}
+
+TEST_F(DesktopWindowTest, SettingsDialogRefusesFiveAndAppliesZeroToTheLines) {
+  open();
+  ASSERT_EQ(view()->Monitor()->Lines()[0]->GetNumRings(0), 4u);
+  // The modal dialog is worked as a user would: 5 refused, then 0 taken.
+  std::vector<std::string> seen;
+  QTimer::singleShot(0, [&] {
+    auto* dlg = dynamic_cast<CScreenSettingsDlg*>(QApplication::activeModalWidget());
+    if (!dlg) return;
+    seen.push_back(dlg->windowTitle().toStdString());
+    seen.push_back(dlg->Field()->text().toStdString());
+    dlg->Field()->selectAll();
+    QTest::keyClicks(dlg->Field(), "5");
+    dlg->accept();
+    seen.push_back(dlg->isVisible() ? "still open" : "closed");
+    dlg->Field()->selectAll();
+    QTest::keyClicks(dlg->Field(), "0");
+    dlg->accept();
+  });
+  frame->ActionNamed("&Call Screen Settings...")->trigger();
+  EXPECT_EQ(seen, (std::vector<std::string>{"Call Screening Settings", "4", "still open"}));
+  EXPECT_EQ(boxes, std::vector<std::string>{"Please enter an integer between 0 and 4."});
+  EXPECT_EQ(CCallwatchSettings::Load().rings, 0);
+  for (const auto& line : view()->Monitor()->Lines())
+    if (line->IsOpen()) {
+      EXPECT_EQ(line->GetNumRings(0), 0u);
+    }
+
+  // With 0 a call is never answered automatically.
+  CCallRequest r = call(0);
+  r.rings = 3;
+  SimCaller caller(r);
+  ASSERT_TRUE(waitFor([&] { return caller.Done() && view()->Monitor()->ActiveCalls() == 0; }));
+  EXPECT_FALSE(caller.Has("answered"));
+  ASSERT_EQ(view()->Model()->rowCount(), 1);
+  EXPECT_EQ(row(0)->ringsToAnswer, 0u);
+  // Cancel leaves the setting alone.
+  QTimer::singleShot(0, [] {
+    if (auto* dlg = dynamic_cast<CScreenSettingsDlg*>(QApplication::activeModalWidget()))
+      dlg->reject();
+  });
+  frame->ActionNamed("&Call Screen Settings...")->trigger();
+  EXPECT_EQ(CCallwatchSettings::Load().rings, 0);
+}
+
+TEST_F(DesktopWindowTest, BlockedCallerIsShownButNotDialledAndItsRowStaysAfterTheCall) {
+  open();
+  CCallRequest r = longCall(0);
+  r.blocked = true;
+  SimCaller caller(r);
+  ASSERT_TRUE(waitFor([&] { return view()->Model()->rowCount() == 1 && screenOf(row(0)); }));
+  CCallRecord* rec = row(0);
+  EXPECT_EQ(view()->Model()->Text(*rec, kColName), "<blocked>");
+  EXPECT_EQ(view()->Model()->Text(*rec, kColNumber), "<blocked>");
+  EXPECT_TRUE(view()->RefreshTimerObject().isActive());  // a call in progress
+  view()->selectionModel()->select(view()->Model()->index(0, 0),
+                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  EXPECT_TRUE(frame->DialAction()->isEnabled());
+  frame->DialAction()->trigger();
+  EXPECT_TRUE(dialled.empty());
+  EXPECT_TRUE(boxes.empty());
+
+  // The call screen names the blocked caller; Take the Call, then Hang Up.
+  CCallScreenDlg* screen = screenOf(rec);
+  EXPECT_TRUE(screen->isVisible());
+  EXPECT_EQ(screen->ControlText(IDC_NAME), "<blocked>");
+  QTest::mouseClick(static_cast<QPushButton*>(screen->Control(IDC_TAKE_CALL)), Qt::LeftButton);
+  EXPECT_FALSE(visible(screen, IDC_TAKE_CALL));
+  EXPECT_FALSE(visible(screen, IDC_TAKE_MESSAGE));
+  EXPECT_TRUE(visible(screen, IDC_HANG_UP));
+  EXPECT_FALSE(visible(screen, IDC_DTMF_TEXT));
+  ASSERT_TRUE(waitFor([&] { return caller.Has("answered"); }));
+  QTest::mouseClick(static_cast<QPushButton*>(screen->Control(IDC_HANG_UP)), Qt::LeftButton);
+  EXPECT_FALSE(screen->isVisible());
+  ASSERT_TRUE(waitFor([&] { return caller.Done() && view()->Monitor()->ActiveCalls() == 0; }));
+  EXPECT_TRUE(caller.Has("dropped"));
+  EXPECT_EQ(linkEnds, 1);
+  EXPECT_TRUE(boxes.empty());
+  // The row stays, "Over", with its duration fixed; the refresh stops with the last call.
+  EXPECT_EQ(view()->Model()->Text(*rec, kColState), "Over");
+  EXPECT_EQ(rec->screen, nullptr);
+  EXPECT_FALSE(view()->RefreshTimerObject().isActive());
+  const QString duration = view()->Model()->Text(*rec, kColDuration);
+  EXPECT_EQ(duration, QString("%1 min. %2 sec.").arg((rec->endTime - rec->startTime) / 60)
+                          .arg((rec->endTime - rec->startTime) % 60));
+}
+
+TEST_F(DesktopWindowTest, CallScreenThroughAMessageCall) {
+  open();
+  CCallRequest r = longCall(0);
+  r.name = "VUD VEROD";
+  r.number = "14255550123";
+  r.digits = "12*";
+  r.digitMs = 50;
+  SimCaller caller(r);
+  ASSERT_TRUE(waitFor([&] { return view()->Model()->rowCount() == 1 && screenOf(row(0)); }));
+  CCallScreenDlg* screen = screenOf(row(0));
+  EXPECT_EQ(screen->windowTitle(), "Answered Call -- DTMF sent to loomwork");
+  EXPECT_TRUE(screen->isVisible());
+  EXPECT_EQ(screen->ControlText(IDC_NAME), "VUD VEROD");
+  EXPECT_EQ(screen->ControlText(IDC_NUMBER), "+1 (425) 5550123");
+  EXPECT_EQ(screen->ControlText(IDC_TAKE_CALL), "&Take the Call");
+  EXPECT_EQ(screen->ControlText(IDC_TAKE_MESSAGE), "&Take a Message");
+  EXPECT_EQ(screen->ControlText(IDC_HANG_UP), "&Hang Up");
+  EXPECT_TRUE(visible(screen, IDC_TAKE_CALL));
+  EXPECT_TRUE(visible(screen, IDC_TAKE_MESSAGE));
+  EXPECT_FALSE(visible(screen, IDC_HANG_UP));
+  EXPECT_FALSE(visible(screen, IDC_DTMF_TEXT));
+  EXPECT_EQ(screen->ControlText(IDC_DTMF_TEXT), "Waiting for DTMF...");
+
+  QTest::mouseClick(static_cast<QPushButton*>(screen->Control(IDC_TAKE_MESSAGE)), Qt::LeftButton);
+  EXPECT_FALSE(visible(screen, IDC_TAKE_CALL));
+  EXPECT_FALSE(visible(screen, IDC_TAKE_MESSAGE));
+  EXPECT_FALSE(visible(screen, IDC_HANG_UP));
+  EXPECT_TRUE(visible(screen, IDC_DTMF_TEXT));
+  EXPECT_EQ(screen->ControlText(IDC_DTMF_TEXT), "Accepted call -- press '*' to end call");
+  // The digits show as they come; the end sequence drops the call.
+  ASSERT_TRUE(waitFor([&] { return forwarded == "12"; }));
+  ASSERT_TRUE(waitFor([&] { return caller.Done() && view()->Monitor()->ActiveCalls() == 0; }));
+  EXPECT_TRUE(caller.Has("dropped"));
+  EXPECT_EQ(row(0)->screen, nullptr);  // gone with the call
+  EXPECT_EQ(view()->Model()->Text(*row(0), kColState), "Over");
+  EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(DesktopWindowTest, CallAnsweredElsewhereHidesItsScreen) {
+  CCallwatchSettings::SaveRings(0);  // no automatic acceptance before the other extension
+  open();
+  CCallRequest r = longCall(0);
+  r.answerElsewhere = true;
+  r.ringMs = 200;
+  r.hangupMs = 1500;
+  SimCaller caller(r);
+  ASSERT_TRUE(waitFor([&] { return view()->Model()->rowCount() == 1 && screenOf(row(0)); }));
+  CCallScreenDlg* screen = screenOf(row(0));
+  EXPECT_TRUE(screen->isVisible());
+  ASSERT_TRUE(waitFor([&] { return row(0)->state == LINECALLSTATE_CONNECTED; }));
+  CCallScreenDlg* still = screenOf(row(0));
+  ASSERT_NE(still, nullptr);  // the call goes on, elsewhere
+  EXPECT_FALSE(still->isVisible());
+  EXPECT_TRUE(visible(still, IDC_TAKE_CALL));  // no choice was made
+  EXPECT_EQ(row(0)->screen->GetMode(), CCallScreen::kNoChoice);
+  EXPECT_EQ(view()->Model()->Text(*row(0), kColState), "Connect");
+  ASSERT_TRUE(waitFor([&] { return caller.Done() && view()->Monitor()->ActiveCalls() == 0; }));
+}
+
+}  // namespace
