@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QTreeWidget>
 #include <QLabel>
 #include <QPushButton>
@@ -256,6 +257,22 @@ TEST_F(DesktopWindowTest, CallAnsweredElsewhereHidesItsScreen) {
   EXPECT_EQ(row(0)->screen->GetMode(), CCallScreen::kNoChoice);
   EXPECT_EQ(view()->Model()->Text(*row(0), kColState), "Connect");
   ASSERT_TRUE(waitFor([&] { return caller.Done() && view()->Monitor()->ActiveCalls() == 0; }));
+}
+
+TEST_F(DesktopWindowTest, MessagesFolderIsMadeOrItsFailureReported) {
+  open();
+  // A folder that cannot be made (under a file): the message, and nothing made.
+  const std::string file = folder.write("plain", "x");
+  CallScreenSetup().messagesFolder = file + "/Messages";
+  frame->ActionNamed("&Messages...")->trigger();
+  EXPECT_EQ(boxes, std::vector<std::string>{"Can't open Messages folder."});
+  // A folder that can be made is made before the file manager is asked to open it (there may be
+  // none here, which is reported the same way).
+  boxes.clear();
+  CallScreenSetup().messagesFolder = folder.file("Messages");
+  frame->ActionNamed("&Messages...")->trigger();
+  EXPECT_TRUE(QDir(QString::fromStdString(folder.file("Messages"))).exists());
+  EXPECT_LE(boxes.size(), 1u);
 }
 
 }  // namespace

@@ -1,0 +1,208 @@
+// callwatch_screenshots OUT-FOLDER
+// Pictures of the desktop window against the simulated provider: the call log with a blocked
+// caller, a long name and calls in progress, a call screen in each of its modes, and the dialogs.
+// Runs on any Qt platform (offscreen included); its provider, socket and messages stay in a
+// temporary folder, its settings wherever XDG_CONFIG_HOME points.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QPixmap>
+#include <QPushButton>
+#include <QThread>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "CallScreenDlg.h"
+#include "ControlClient.h"
+#include "Dialogs.h"
+#include "MainFrame.h"
+#include "Settings.h"
+#include "Tapi.h"
+
+namespace {
+
+// One simulated caller: places the call and reads the provider's reports until the call ends.
+class Caller {
+public:
+  explicit Caller(const CCallRequest& r) {
+    std::string error;
+    if (!m_client.Place(r, &error)) {
+      std::fprintf(stderr, "callwatch_screenshots: cannot place a call: %s\n", error.c_str());
+      m_done = true;
+      return;
+    }
+    m_thread = std::thread([this] {
+      std::string line;
+      while (m_client.NextLine(&line, 60000)) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_lines.push_back(line);
+      }
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_done = true;
+    });
+  }
+  ~Caller() {
+    m_client.HangUp();
+    if (m_thread.joinable()) m_thread.join();
+  }
+  bool Done() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_done;
+  }
+  bool Has(const std::string& text) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (const auto& l : m_lines)
+      if (l == text) return true;
+    return false;
+  }
+
+private:
+  CControlClient m_client;
+  std::thread m_thread;
+  mutable std::mutex m_mutex;
+  std::vector<std::string> m_lines;
+  bool m_done = false;
+};
+
+CCallRequest Request(int line, const char* name, const char* number, int rings, int ringMs) {
+  CCallRequest r;
+  r.line = line;
+  r.name = name;
+  r.number = number;
+  r.rings = rings;
+  r.ringMs = ringMs;
+  r.hangupMs = 60000;
+  return r;
+}
+
+bool Save(QWidget* w, const QString& path) {
+  QApplication::processEvents();
+  if (!w->grab().save(path)) {
+    std::fprintf(stderr, "callwatch_screenshots: cannot write %s\n", path.toUtf8().constData());
+    return false;
+  }
+  std::printf("%s\n", path.toUtf8().constData());
+  return true;
+}
+
+// Runs the window's events until done() holds or ms pass; whether it held.
+template <typename F>
+bool WaitFor(F done, int ms) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done()) {
+    if (clock.elapsed() >= ms) return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+    QThread::msleep(5);
+  }
+  return true;
+}
+
+CCallScreenDlg* ScreenOf(CCallRecord* r) {
+  return r && r->screen ? dynamic_cast<CCallScreenDlg*>(r->screen->View()) : nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: callwatch_screenshots OUT-FOLDER\n");
+    return 2;
+  }
+  char work[] = "/tmp/callwatch-screenshots-XXXXXX";
+  if (!mkdtemp(work)) {
+    std::perror("callwatch_screenshots");
+    return 1;
+  }
+  setenv("PHONESIM_SOCKET", (std::string(work) + "/phonesim.sock").c_str(), 1);
+  setenv("PHONESIM_LINES", "2", 1);
+  setenv("PHONESIM_LOCATION", "1,425", 1);
+  QApplication app(argc, argv);
+  const QString out = QString::fromLocal8Bit(argv[1]);
+  if (!QDir().mkpath(out)) {
+    std::fprintf(stderr, "callwatch_screenshots: cannot make %s\n", argv[1]);
+    return 1;
+  }
+  CCallScreenSetup& setup = CallScreenSetup();
+  setup.messagesFolder = std::string(work) + "/Messages";
+  setup.forwardDigit = [](char) {};  // no loomwork to forward to here
+  setup.endLink = [] {};
+  CCallwatchSettings::SaveRings(0);  // the calls wait for the pictures, never answered alone
+  if (CTapiContext::LineInitialize(nullptr, "Callwatch", nullptr) < 0) {
+    std::fprintf(stderr, "callwatch_screenshots: Can't initialize the line of Windows Telephony.\n");
+    return 1;
+  }
+  CTapiContext::PhoneInitialize(nullptr, "Callwatch", nullptr);
+
+  bool ok = true;
+  {
+    auto frame = std::make_unique<CMainFrame>();
+    frame->resize(820, 300);
+    frame->show();
+    CCallwatchView* view = frame->View();
+    auto rowCount = [&] { return view->Model()->rowCount(); };
+    std::vector<std::unique_ptr<Caller>> callers;
+    auto place = [&](const CCallRequest& r) {
+      const int before = rowCount();
+      callers.push_back(std::make_unique<Caller>(r));
+      WaitFor([&] { return rowCount() > before || callers.back()->Done(); }, 10000);
+      return view->Model()->Record(rowCount() - 1);
+    };
+    // Two calls over: a blocked caller and a long name; nobody answers, they give up.
+    CCallRequest blocked = Request(0, "", "", 2, 300);
+    blocked.blocked = true;
+    place(blocked);
+    ok &= WaitFor([&] { return callers.back()->Done(); }, 10000);
+    place(Request(0, "Maximilian Aurelius Featherstonehaugh-Cholmondeley", "12065550142", 2, 300));
+    ok &= WaitFor([&] { return callers.back()->Done(); }, 10000);
+    // Two calls in progress.
+    CCallRecord* offered = place(Request(1, "VUD VEROD", "14255550123", 20, 1500));
+    CCallRecord* taken = place(Request(0, "ANN OTHERTON", "12065550199", 20, 1500));
+    WaitFor([] { return false; }, 2500);
+    CCallScreenDlg* first = ScreenOf(offered);
+    CCallScreenDlg* second = ScreenOf(taken);
+    if (!first || !second) {
+      std::fprintf(stderr, "callwatch_screenshots: the calls brought no call screens (%d rows)\n",
+                   rowCount());
+      ok = false;
+    } else {
+      ok &= Save(first, out + "/callscreen-offered.png");
+      static_cast<QPushButton*>(second->Control(IDC_TAKE_CALL))->click();
+      ok &= WaitFor([&] { return callers.back()->Has("answered"); }, 5000);
+      ok &= Save(second, out + "/callscreen-take-call.png");
+      static_cast<QPushButton*>(first->Control(IDC_TAKE_MESSAGE))->click();
+      ok &= WaitFor([&] { return callers[2]->Has("answered"); }, 5000);
+      ok &= Save(first, out + "/callscreen-message.png");
+    }
+    view->SortBy(kColDateTime, true);
+    view->selectionModel()->select(view->Model()->index(1, 0),
+                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    view->setCurrentIndex(view->Model()->index(1, 0));
+    view->setFocus();
+    ok &= Save(frame.get(), out + "/mainwindow.png");
+
+    {
+      CScreenSettingsDlg settings(CCallwatchSettings::Load().rings);
+      settings.show();
+      ok &= Save(&settings, out + "/settings.png");
+      CLinesDlg lines(view->Monitor());
+      lines.show();
+      ok &= Save(&lines, out + "/lines.png");
+      CAboutDlg about;
+      about.show();
+      ok &= Save(&about, out + "/about.png");
+    }
+    frame.reset();  // the calls still going are finished
+    callers.clear();
+  }
+  CTapiContext::LineShutdown();
+  CTapiContext::PhoneShutdown();
+  QDir(work).removeRecursively();
+  return ok ? 0 : 1;
+}
