@@ -292,6 +292,15 @@ TEST_F(DesktopViewTest, DialTakesTheSelectedNumberAndReportsTheThreeRefusals) {
     }
   }
   EXPECT_EQ(dialled.size(), 6u);
+  // A double click on a row dials it.
+  result = 0;
+  select(2);
+  const QRect cell = view.visualRect(view.Model()->index(2, 0));
+  QTest::mousePress(view.viewport(), Qt::LeftButton, {}, cell.center());
+  QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, cell.center());
+  QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, cell.center());
+  ASSERT_EQ(dialled.size(), 7u);
+  EXPECT_EQ(dialled.back(), "+1 (206) 5550000|Callwatch|alice|-");
 }
 
 TEST_F(DesktopViewTest, SortAndColumnWidthsOutliveTheWindow) {

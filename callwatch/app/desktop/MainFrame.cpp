@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDesktopServices>
 #include <QMenuBar>
 #include <QStatusBar>
@@ -79,6 +80,11 @@ QAction* CMainFrame::ActionNamed(const QString& text) const {
       for (QAction* a : menu->menu()->actions())
         if (a->text() == text) return a;
   return nullptr;
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+  QMainWindow::closeEvent(event);
+  if (event->isAccepted()) QCoreApplication::exit(0);
 }
 
 void CMainFrame::UpdateCommands() {

@@ -22,6 +22,10 @@ public:
   void OnAbout();
   void UpdateCommands();
 
+protected:
+  // Closing the window ends the program, call screens still up or not.
+  void closeEvent(QCloseEvent* event) override;
+
 private:
   QAction* AddCommand(QMenu* menu, const QString& text, const QString& prompt);
 
