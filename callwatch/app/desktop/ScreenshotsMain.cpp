@@ -188,6 +188,7 @@ int main(int argc, char** argv) {
     ok &= Save(frame.get(), out + "/mainwindow.png");
 
     {
+      CCallwatchSettings::SaveRings(CCallMonitor::kDefaultRings);  // the dialog as a user first sees it
       CScreenSettingsDlg settings(CCallwatchSettings::Load().rings);
       settings.show();
       ok &= Save(&settings, out + "/settings.png");
