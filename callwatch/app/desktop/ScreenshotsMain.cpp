@@ -1,8 +1,8 @@
 // callwatch_screenshots OUT-FOLDER
 // Pictures of the desktop window against the simulated provider: the call log with a blocked
 // caller, a long name and calls in progress, a call screen in each of its modes, and the dialogs.
-// Runs on any Qt platform (offscreen included); its provider, socket and messages stay in a
-// temporary folder, its settings wherever XDG_CONFIG_HOME points.
+// Runs on any Qt platform (offscreen included); its provider's socket, its messages and its
+// settings stay in a temporary folder, so the user's own settings are never touched.
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -123,6 +123,7 @@ int main(int argc, char** argv) {
   setenv("PHONESIM_SOCKET", (std::string(work) + "/phonesim.sock").c_str(), 1);
   setenv("PHONESIM_LINES", "2", 1);
   setenv("PHONESIM_LOCATION", "1,425", 1);
+  setenv("XDG_CONFIG_HOME", work, 1);
   QApplication app(argc, argv);
   const QString out = QString::fromLocal8Bit(argv[1]);
   if (!QDir().mkpath(out)) {
