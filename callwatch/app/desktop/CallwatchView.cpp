@@ -205,6 +205,9 @@ CCallwatchView::CCallwatchView(QWidget* parent)
 }
 
 CCallwatchView::~CCallwatchView() {
+  // The frame that asked to hear of command changes is being destroyed around this view: what
+  // the teardown below changes must not call back into it.
+  m_commandsChanged = nullptr;
   if (m_initialised) SaveSettings();
   // The monitor finishes every record, which may still redraw rows and stop the timer.
   m_monitor.reset();
