@@ -10,7 +10,7 @@ CTEST := ctest --output-on-failure -j$(JOBS) --timeout 300
 
 PREFIX ?= /usr/local
 
-.PHONY: all help deps configure build test test-asan test-tsan bench fuzz demo demo-phone install package package-check clean
+.PHONY: all help deps configure build test test-asan test-tsan bench fuzz demo demo-phone screenshots install package package-check clean
 
 all: build
 
@@ -18,6 +18,7 @@ help:
 	@echo "make            build everything (build/bin, build/modules)"
 	@echo "make demo       build and run the main example"
 	@echo "make demo-phone a simulated phone call: Callwatch takes a message and forwards the caller's digits to loomwork"
+	@echo "make screenshots  PNGs of the Callwatch window, its call screens and dialogs (build/screenshots)"
 	@echo "make test       build and run every test"
 	@echo "make test-asan  the tests under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/)"
 	@echo "make test-tsan  the tests under ThreadSanitizer (build-tsan/)"
@@ -86,6 +87,9 @@ demo: build
 
 demo-phone: build
 	./examples/phone/run-demo.sh build
+
+screenshots: build
+	QT_QPA_PLATFORM=offscreen build/bin/callwatch_screenshots build/screenshots
 
 clean:
 	rm -rf build build-asan build-tsan build-bench build-fuzz
