@@ -10,28 +10,10 @@
 
 #include "JGeoFixObj.h"
 #include "base/JComponent.h"
+#include "FuzzSupport.h"
 #include "loom/JDiagram.h"
 
 namespace {
-void check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "%s\n", what);
-  std::abort();
-}
-
-class ByteSource : public JModuleObj {
-public:
-  ByteSource() {
-    static const JPortTable none;
-    static const JPortTable out{{kSideRight, 0.1, 0.8, {{"bytes", JBytesData::id}}}};
-    setPorts(none, out);
-  }
-  const char* className() const override { return "ByteSource"; }
-  JObject* clone() const override { return new ByteSource(*this); }
-  void access(int, JLinkObj&, const JDataType& data) override { static_cast<const JBytesData&>(data) = block; }
-  JBlock block;
-};
-
 struct Rig {
   Rig() {
     diagram.bindHostThread();

@@ -14,14 +14,9 @@
 #include <vector>
 
 #include "JPageReaderObj.h"
+#include "FuzzSupport.h"
 
 namespace {
-void check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "%s\n", what);
-  std::abort();
-}
-
 // The description, read literally, on std::string chunks.
 struct Model {
   bool bodyFound = false;

@@ -72,3 +72,42 @@ void CControlClient::HangUp() {
   const int fd = m_fd.load();
   if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
 }
+
+CSimulatedCall::CSimulatedCall(const CCallRequest& request, int lineWaitMs) {
+  std::string error;
+  if (!m_client.Place(request, &error)) {
+    m_lines.push_back("error " + error);
+    m_done = true;
+    return;
+  }
+  m_thread = std::thread([this, lineWaitMs] {
+    std::string line;
+    while (m_client.NextLine(&line, lineWaitMs)) {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_lines.push_back(line);
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_done = true;
+  });
+}
+
+CSimulatedCall::~CSimulatedCall() {
+  m_client.HangUp();
+  if (m_thread.joinable()) m_thread.join();
+}
+
+std::vector<std::string> CSimulatedCall::Lines() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_lines;
+}
+
+bool CSimulatedCall::Has(const std::string& line) const {
+  for (const auto& l : Lines())
+    if (l == line) return true;
+  return false;
+}
+
+bool CSimulatedCall::Done() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_done;
+}

@@ -1,7 +1,10 @@
 #pragma once
 // phonesim's side of the control socket: places a call and reads the provider's reports.
 #include <atomic>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "ControlProtocol.h"
 
@@ -24,4 +27,26 @@ public:
 private:
   std::atomic<int> m_fd{-1};
   std::string m_pending;
+};
+
+// A call placed with a reader thread of its own that keeps every report line until the call is
+// over, so that a program can drive calls while it waits for something else (tests, screenshots).
+// A call that cannot be placed has the one line "error WHY".
+class CSimulatedCall {
+public:
+  explicit CSimulatedCall(const CCallRequest& request, int lineWaitMs = 60000);
+  ~CSimulatedCall();  // ends a call that still goes on; the reader then sees the end
+  CSimulatedCall(const CSimulatedCall&) = delete;
+  CSimulatedCall& operator=(const CSimulatedCall&) = delete;
+
+  std::vector<std::string> Lines() const;
+  bool Has(const std::string& line) const;
+  bool Done() const;
+
+private:
+  CControlClient m_client;
+  std::thread m_thread;
+  mutable std::mutex m_mutex;
+  std::vector<std::string> m_lines;
+  bool m_done = false;
 };

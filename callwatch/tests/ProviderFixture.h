@@ -27,50 +27,7 @@ inline void UseBuiltProvider() {
 }
 
 // A caller: places one call and keeps every report line until the call is over.
-class SimCaller {
-public:
-  explicit SimCaller(const CCallRequest& request) {
-    std::string error;
-    if (!m_client.Place(request, &error)) {
-      m_lines.push_back("error " + error);
-      m_done = true;
-      return;
-    }
-    m_thread = std::thread([this] {
-      std::string line;
-      while (m_client.NextLine(&line, 30000)) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_lines.push_back(line);
-      }
-      std::lock_guard<std::mutex> lock(m_mutex);
-      m_done = true;
-    });
-  }
-  ~SimCaller() {
-    m_client.HangUp();  // a call that still goes on ends; the reader then sees the end
-    if (m_thread.joinable()) m_thread.join();
-  }
-  std::vector<std::string> Lines() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_lines;
-  }
-  bool Has(const std::string& line) const {
-    for (const auto& l : Lines())
-      if (l == line) return true;
-    return false;
-  }
-  bool Done() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_done;
-  }
-
-private:
-  CControlClient m_client;
-  std::thread m_thread;
-  mutable std::mutex m_mutex;
-  std::vector<std::string> m_lines;
-  bool m_done = false;
-};
+using SimCaller = CSimulatedCall;
 
 class ProviderTest : public ::testing::Test {
 protected:

@@ -21,25 +21,13 @@
 #include "CallwatchView.h"
 #include "DesktopMessages.h"
 #include "Dialogs.h"
+#include "DesktopTestApp.h"
 #include "MainFrame.h"
 #include "testing/TempFolder.h"
 
 namespace {
 
-QApplication& App() {
-  static TempFolder config{"callwatch-desktop-config"};
-  static int argc = 1;
-  static char name[] = "callwatch_desktop_view_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = [] {
-    // One application for the whole test program, whichever test makes it first.
-    if (auto* made = qobject_cast<QApplication*>(QCoreApplication::instance())) return made;
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);  // never the user's settings
-    return new QApplication(argc, argv);
-  }();
-  return *app;
-}
+QApplication& App() { return DesktopTestApp("callwatch_desktop_view_tests"); }
 
 std::unique_ptr<CCallRecord> Record(const char* name, const char* number, time_t start,
                                     time_t end, uint32_t rings, DWORD state) {

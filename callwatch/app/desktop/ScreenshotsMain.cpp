@@ -27,49 +27,6 @@
 
 namespace {
 
-// One simulated caller: places the call and reads the provider's reports until the call ends.
-class Caller {
-public:
-  explicit Caller(const CCallRequest& r) {
-    std::string error;
-    if (!m_client.Place(r, &error)) {
-      std::fprintf(stderr, "callwatch_screenshots: cannot place a call: %s\n", error.c_str());
-      m_done = true;
-      return;
-    }
-    m_thread = std::thread([this] {
-      std::string line;
-      while (m_client.NextLine(&line, 60000)) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_lines.push_back(line);
-      }
-      std::lock_guard<std::mutex> lock(m_mutex);
-      m_done = true;
-    });
-  }
-  ~Caller() {
-    m_client.HangUp();
-    if (m_thread.joinable()) m_thread.join();
-  }
-  bool Done() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_done;
-  }
-  bool Has(const std::string& text) const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    for (const auto& l : m_lines)
-      if (l == text) return true;
-    return false;
-  }
-
-private:
-  CControlClient m_client;
-  std::thread m_thread;
-  mutable std::mutex m_mutex;
-  std::vector<std::string> m_lines;
-  bool m_done = false;
-};
-
 CCallRequest Request(int line, const char* name, const char* number, int rings, int ringMs) {
   CCallRequest r;
   r.line = line;
@@ -148,10 +105,13 @@ int main(int argc, char** argv) {
     frame->show();
     CCallwatchView* view = frame->View();
     auto rowCount = [&] { return view->Model()->rowCount(); };
-    std::vector<std::unique_ptr<Caller>> callers;
+    std::vector<std::unique_ptr<CSimulatedCall>> callers;
     auto place = [&](const CCallRequest& r) {
       const int before = rowCount();
-      callers.push_back(std::make_unique<Caller>(r));
+      callers.push_back(std::make_unique<CSimulatedCall>(r));
+      if (!callers.back()->Lines().empty() && callers.back()->Lines().front().rfind("error ", 0) == 0)
+        std::fprintf(stderr, "callwatch_screenshots: cannot place a call: %s\n",
+                     callers.back()->Lines().front().c_str() + 6);
       WaitFor([&] { return rowCount() > before || callers.back()->Done(); }, 10000);
       return view->Model()->Record(rowCount() - 1);
     };
