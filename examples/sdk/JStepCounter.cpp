@@ -1,50 +1,29 @@
 #include "JStepCounter.h"
 
 namespace {
-const JPortTable kInputs{{kSideLeft, 0.25, 0.5, {"count"}}, {kSideTop, 0.25, 0.5, {"reset"}}};
-const JPortTable kOutputs{{kSideRight, 0.25, 0.5, {"value", {"text", JStringData::id}}}};
+const JPortTable kInputs{{kSideLeft, 0.25, 0.5, portsOf(JStepCounter::kInputTags, 0, 1)},
+                         {kSideTop, 0.25, 0.5, portsOf(JStepCounter::kInputTags, 1, 1)}};
+const JPortTable kOutputs{{kSideRight, 0.25, 0.5, portsOf(JStepCounter::kOutputTags, {JIntegerData::id, JStringData::id})}};
 constexpr int kMaxStep = 100;
+
+// Settings: property and key, initial value, range and what a value outside it does. "count" is
+// kept in the diagram but offered to no dialog.
+const JSettings kSettings{
+    JSetting::integer("step", &JStepCounter::step).init(1).range(1, kMaxStep, JOutOfRange::kClamp).whenMissing(1),
+    JSetting::integer("wrap", &JStepCounter::wrap).init(0).range(0, kWireMax, JOutOfRange::kClamp),
+    JSetting::integer("count", &JStepCounter::count).init(0).range(0, kWireMax, JOutOfRange::kClamp).notProperty(),
+};
 }  // namespace
 
-JStepCounter::JStepCounter() { setPorts(kInputs, kOutputs); }
-
-// --- persistence: after the base class, one key per field ---
-
-void JStepCounter::writeContent(JOutputStream& os) {
-  JAddObj::writeContent(os);
-  putInteger(os, "step", step);
-  putInteger(os, "wrap", wrap);
-  putInteger(os, "count", count);
+JStepCounter::JStepCounter() {
+  setPorts(kInputs, kOutputs);
+  setSettings(kSettings);
 }
 
+// The output shows the stored count from the start.
 void JStepCounter::readContent(JDictionary& dict) {
   JAddObj::readContent(dict);
-  step = clampTo(getInteger(dict, "step", 1), 1, kMaxStep);
-  wrap = clampTo(getInteger(dict, "wrap", 0), 0, kWireMax);
-  count = clampTo(getInteger(dict, "count", 0), 0, kWireMax);
   value = count;
-}
-
-// --- properties ---
-
-JArray JStepCounter::getProperties() {
-  JArray a;
-  a.append(new JIntegerProperty("step", step, 1, kMaxStep));
-  a.append(new JIntegerProperty("wrap", wrap, 0, kWireMax));
-  return a;
-}
-
-bool JStepCounter::updateProperty(JProperty& p) {
-  int v = 0;
-  if (p.is("step", v)) {
-    step = clampTo(v, 1, kMaxStep);
-    return true;
-  }
-  if (p.is("wrap", v)) {
-    wrap = clampTo(v, 0, kWireMax);
-    return true;
-  }
-  return false;
 }
 
 // --- values ---

@@ -6,26 +6,28 @@
 
 class JStepCounter : public JAddObj {
 public:
-  enum { kCount = 0, kReset = 1 };         // inputs
-  enum { kValue = 0, kText = 1 };          // outputs
+  // Ports: the tags, once; the index names follow from them.
+  static constexpr const char* kInputTags[] = {"count", "reset"};
+  static constexpr const char* kOutputTags[] = {"value", "text"};
+  static constexpr int kCount = portIndex(kInputTags, "count");
+  static constexpr int kReset = portIndex(kInputTags, "reset");
+  static constexpr int kValue = portIndex(kOutputTags, "value");
+  static constexpr int kText = portIndex(kOutputTags, "text");
 
   JStepCounter();
 
-  // --- host operations ---
-  void writeContent(JOutputStream& os) override;
+  // --- host operations (properties and persistence come from the settings table) ---
   void readContent(JDictionary& dict) override;
   const char* className() const override { return "JStepCounter"; }
   JObject* clone() const override { return new JStepCounter(*this); }
-  JArray getProperties() override;
-  bool updateProperty(JProperty& p) override;
   void draw(JGraphics& g, int x, int y, int w, int h) override;
   void access(int n, JLinkObj& link, const JDataType& data) override;
   void engine(int n, JLinkObj& link) override;
 
-  // --- fields ---
-  int step = 1;
-  int wrap = 0;
-  int count = 0;
+  // --- fields (initial values in the settings table) ---
+  int step;
+  int wrap;
+  int count;
 
 private:
   void publish();

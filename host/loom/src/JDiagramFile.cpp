@@ -174,6 +174,7 @@ std::unique_ptr<JDiagram> JDiagram::loadText(const std::string& text, const std:
           mod->readContent(dict);
         }
         if (!dict.problems().empty()) throw fail(where + ": " + dict.problems().front());
+        for (const auto& w : dict.warnings()) diagram->warnings_.push_back(name + ": warning: " + where + ": " + w);
         for (const auto& key : dict.unreadKeys())
           diagram->warnings_.push_back(name + ": warning: " + where + ": key \"" + key + "\" is not used");
       }

@@ -15,7 +15,8 @@ JModuleObj::JModuleObj(const JModuleObj& o)
       outputCount(o.outPorts_ ? o.outPorts_->count() : o.outputCount),
       color(o.color),
       inPorts_(o.inPorts_),
-      outPorts_(o.outPorts_) {}
+      outPorts_(o.outPorts_),
+      settings_(o.settings_) {}
 
 JModuleObj& JModuleObj::operator=(const JModuleObj& o) {
   if (this != &o) {
@@ -25,6 +26,7 @@ JModuleObj& JModuleObj::operator=(const JModuleObj& o) {
     color = o.color;
     inPorts_ = o.inPorts_;
     outPorts_ = o.outPorts_;
+    settings_ = o.settings_;
   }
   return *this;
 }
@@ -44,8 +46,28 @@ void JModuleObj::setPorts(std::shared_ptr<const JPortTable> inputs, std::shared_
   outputCount = outPorts_ ? outPorts_->count() : 0;
 }
 
-void JModuleObj::writeContent(JOutputStream& os) { JViewObj::writeContent(os); }
-void JModuleObj::readContent(JDictionary& dict) { JViewObj::readContent(dict); }
+void JModuleObj::setSettings(const JSettings& table) {
+  settings_ = &table;
+  table.setInitial(*this);
+}
+
+bool JModuleObj::applySetting(const std::string& property, const std::string& text, JSettingResult& result) {
+  int index = 0;
+  const JSetting* row = settings_ ? settings_->byProperty(property, index) : nullptr;
+  if (!row) return false;
+  result = row->applyText(*this, index, text);
+  return true;
+}
+
+void JModuleObj::writeContent(JOutputStream& os) {
+  JViewObj::writeContent(os);
+  if (settings_) settings_->write(*this, os);
+}
+
+void JModuleObj::readContent(JDictionary& dict) {
+  JViewObj::readContent(dict);
+  if (settings_) settings_->read(*this, dict);
+}
 void JModuleObj::startup() {}
 void JModuleObj::reset() {}
 void JModuleObj::close() {}
@@ -64,8 +86,16 @@ void JModuleObj::paint(JGraphics& g, double dx, double dy, JRegion& region, doub
   g.setClip(region);
 }
 
-JArray JModuleObj::getProperties() { return JArray(); }
-bool JModuleObj::updateProperty(JProperty&) { return false; }
+JArray JModuleObj::getProperties() {
+  JArray a;
+  if (settings_) settings_->appendProperties(*this, a);
+  return a;
+}
+
+bool JModuleObj::updateProperty(JProperty& p) {
+  JSettingResult result;
+  return settings_ && settings_->applyProperty(*this, p, result);
+}
 JString JModuleObj::inputTag(int n) {
   return inPorts_ ? inPorts_->tag(n) : JString("in ") + JInteger::toJString(n);
 }

@@ -85,9 +85,16 @@ public:
   void noteProblem(const std::string& key, const std::string& why) const {
     problems_.push_back("key \"" + key + "\": " + why);
   }
+  // Entries read but not taken as they stand (a value outside its range that was left out):
+  // "key \"K\": WHY". The load goes on; whoever loads the file says so.
+  const std::vector<std::string>& warnings() const { return warnings_; }
+  void noteWarning(const std::string& key, const std::string& why) const {
+    warnings_.push_back("key \"" + key + "\": " + why);
+  }
 
 private:
   JNode node_;
   mutable std::vector<std::string> read_;
   mutable std::vector<std::string> problems_;
+  mutable std::vector<std::string> warnings_;
 };

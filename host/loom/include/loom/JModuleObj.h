@@ -12,6 +12,7 @@
 #include "loom/JDataType.h"
 #include "loom/JPorts.h"
 #include "loom/JProperty.h"
+#include "loom/JSettings.h"
 
 class JDiagram;
 class JModuleObj;
@@ -80,6 +81,17 @@ public:
   const JPortTable* inputPorts() const { return inPorts_.get(); }
   const JPortTable* outputPorts() const { return outPorts_.get(); }
 
+  // Declares the module's settings (the table outlives every instance, as a static does) and puts
+  // each row's initial value into its member. The host's getProperties, updateProperty,
+  // writeContent and readContent then work from the rows; a module that stores more than its
+  // settings, or recomputes after a load, overrides them and calls the base first.
+  void setSettings(const JSettings& table);
+  const JSettings* settings() const { return settings_; }
+  // A setting changed by its property name from a value written as text (`loomwork set`, `--set`,
+  // the canvas); false when no row offers that property. The result says whether the value was
+  // taken, held to its range, left out or refused, and why.
+  bool applySetting(const std::string& property, const std::string& text, JSettingResult& result);
+
   // --- the host's table of operations, in order, with the host's defaults ---
   void writeContent(JOutputStream& os) override;
   void readContent(JDictionary& dict) override;
@@ -109,6 +121,15 @@ public:
   virtual JFPoint inputPoint(int n, JLinkObj& link);
   virtual JFPoint outputPoint(int n, JLinkObj& link);
   virtual void engine(int n, JLinkObj& link);
+
+  // --- what a run asks (the host's own modules answer; the defaults suit every other module) ---
+  // Before the run starts: reads and checks what the module needs beyond its settings (a file
+  // to play, a value to parse); false with one line saying why, and the run does not start.
+  virtual bool prepareRun(std::string& /*error*/) { return true; }
+  // A module that plays a script of values: true, with how many it has sent and how many there
+  // are in all (other threads read these, for a progress line). A run until idle waits for each
+  // such module to send all. False for every other module.
+  virtual bool playProgress(size_t& /*played*/, size_t& /*total*/) const { return false; }
 
   // --- what the host offers ---
   // Tells every link on output n that its value changed (see JDiagram for delivery).
@@ -155,6 +176,7 @@ private:
 
   static const JLinkSet kNoLinks;
   std::shared_ptr<const JPortTable> inPorts_, outPorts_;
+  const JSettings* settings_ = nullptr;
   JDiagram* diagram_ = nullptr;
   std::string id_;
   std::vector<JLinkSet> inputs_;

@@ -2,6 +2,7 @@
 // A module's ports, declared once: each side's group of consecutive ports with its geometry, and
 // in it every port's tag and data type in port order. Counts, tags, types, faces, areas and link
 // points all come from this one table (JModuleObj::setPorts).
+#include <cstddef>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -24,6 +25,41 @@ struct JPort {
   std::string tag;
   int type;
 };
+
+// A port's index worked out by the compiler from the tag list its table is built from, so that
+// an index name cannot drift from the table: naming a tag the list does not hold stops the build.
+//   static constexpr const char* kOutputTags[] = {"value", "text"};
+//   static constexpr int kText = portIndex(kOutputTags, "text");
+template <size_t N>
+constexpr int portIndex(const char* const (&tags)[N], const char* tag) {
+  for (size_t i = 0; i < N; ++i) {
+    const char* a = tags[i];
+    const char* b = tag;
+    while (*a != '\0' && *a == *b) {
+      ++a;
+      ++b;
+    }
+    if (*a == *b) return static_cast<int>(i);
+  }
+  throw "no port has this tag";  // not a constant: the build stops here
+}
+
+// Ports first .. first + count - 1 of a tag list, for one group of a table: all of one type, or
+// each of its own (types holds count entries).
+template <size_t N>
+std::vector<JPort> portsOf(const char* const (&tags)[N], int first, int count,
+                           std::initializer_list<int> types = {JIntegerData::id}) {
+  std::vector<JPort> out;
+  for (int i = 0; i < count && first + i < static_cast<int>(N); ++i) {
+    const int type = types.size() == static_cast<size_t>(count) ? types.begin()[i] : *types.begin();
+    out.emplace_back(std::string(tags[first + i]), type);
+  }
+  return out;
+}
+template <size_t N>
+std::vector<JPort> portsOf(const char* const (&tags)[N], std::initializer_list<int> types = {JIntegerData::id}) {
+  return portsOf(tags, 0, static_cast<int>(N), types);
+}
 
 // One group of consecutive ports on one side. The area and the link point may spread the group
 // over different fractions of the side; by default both use start and length.
