@@ -70,9 +70,7 @@ void JGestureMaker::writeContent(JOutputStream& os) {
   putFlag(os, "enabled", enabled);
   putFlag(os, "ignoreZero", ignoreZero);
   putInteger(os, "easyToHardPercent", easyToHardPercent);
-  putInteger(os, "minDelta", minDelta);
-  putInteger(os, "maxDelta", maxDelta);
-  putFlag(os, "minMaxSet", minMaxSet);
+  deltaRange().put(os, "minDelta", "maxDelta", "minMaxSet");
   putInteger(os, "secondsBeforeCreating", secondsBeforeCreating);
 }
 
@@ -80,10 +78,8 @@ void JGestureMaker::readContent(JDictionary& dict) {
   JAddObj::readContent(dict);
   enabled = getFlag(dict, "enabled");
   ignoreZero = getFlag(dict, "ignoreZero");
-  minMaxSet = getFlag(dict, "minMaxSet");
   easyToHardPercent = getInteger(dict, "easyToHardPercent", 0);
-  minDelta = getInteger(dict, "minDelta", 0);
-  maxDelta = getInteger(dict, "maxDelta", 0);
+  deltaRange().get(dict, "minDelta", "maxDelta", "minMaxSet");
   const int seconds = getInteger(dict, "secondsBeforeCreating", 0);
   secondsBeforeCreating = seconds == 0 ? 3 : seconds;
 }

@@ -3,6 +3,7 @@
 // secondsBeforeCreating, it pulses "createDynamicPattern" (65535 for about a second) so that the
 // gesture recogniser learns what it buffered. A ticker thread of its own counts the quiet time;
 // the fields it shares with the host thread are atomic.
+#include "modules/Calibrated.h"
 #include "modules/Module.h"
 
 class JGestureMaker : public JAddObj {
@@ -37,11 +38,13 @@ public:
   int staticValue = 0;
   JAtomic<bool> enabled{false};
   bool ignoreZero = true;
-  // Stored and restored with the other settings; they influence nothing here.
+  // Stored and restored with the other settings; they influence nothing here. The last three
+  // are kept as a learned range is, though nothing here learns it.
   int easyToHardPercent = 90;
   int minDelta = 0;
   int maxDelta = 0;
   bool minMaxSet = false;
+  Calibrated<bool> deltaRange() { return Calibrated<bool>(minDelta, maxDelta, minMaxSet); }
   JAtomic<int> secondsBeforeCreating{3};
   JAtomic<int> idleTicks{0};  // counted up by the ticker, reset by engine
 

@@ -34,19 +34,15 @@ void JPoseMaker::writeContent(JOutputStream& os) {
   JAddObj::writeContent(os);
   putInteger(os, "enabled", enabled);
   putInteger(os, "easyToHardPercent", easyToHardPercent);
-  putInteger(os, "minValue", minValue);
-  putInteger(os, "maxValue", maxValue);
-  putFlag(os, "minMaxSet", minMaxSet);
+  range().put(os, "minValue", "maxValue", "minMaxSet");
 }
 
 void JPoseMaker::readContent(JDictionary& dict) {
   JAddObj::readContent(dict);
   enabled = getFlag(dict, "enabled") ? 1 : 0;
-  minMaxSet = getFlag(dict, "minMaxSet");
   // Held to 0..100: it weighs the smoothing, and a weight past 100 would amplify the motion.
   easyToHardPercent = clampTo(getInteger(dict, "easyToHardPercent", 0), 0, 100);
-  minValue = getInteger(dict, "minValue", 0);
-  maxValue = getInteger(dict, "maxValue", 0);
+  range().get(dict, "minValue", "maxValue", "minMaxSet");
 }
 
 // --- engine ---
@@ -61,7 +57,7 @@ void JPoseMaker::engine(int n, JLinkObj& link) {
       const long long b = easyToHardPercent;
       smoothedAcceleration = saturate(acceleration * (100 - b) / 100 + smoothedAcceleration * b / 100);
       calibrateValue(smoothedAcceleration);
-      erange = saturate(minValue + (static_cast<long long>(maxValue) - minValue) * (100 - b) / 100);
+      erange = range().point(100 - easyToHardPercent, 100);
       if (smoothedAcceleration < erange) {
         autoCalibrateOn();
       } else {
@@ -87,25 +83,14 @@ void JPoseMaker::engine(int n, JLinkObj& link) {
 
 void JPoseMaker::startCalibration() {
   calibrating = true;
-  minMaxSet = false;
   calibrateCounter = 0;
-  minValue = 0;
-  maxValue = 0;
+  range().clear();
 }
 
 // The range stays open: it keeps widening until the next start.
 void JPoseMaker::endCalibration() { calibrating = false; }
 
-void JPoseMaker::calibrateValue(int v) {
-  if (!minMaxSet) {
-    minValue = maxValue = v;
-    minMaxSet = true;
-  } else if (v < minValue) {
-    minValue = v;
-  } else if (v > maxValue) {
-    maxValue = v;
-  }
-}
+void JPoseMaker::calibrateValue(int v) { range().learn(v); }
 
 // The output is broadcast only when it changes.
 void JPoseMaker::autoCalibrateOn() {

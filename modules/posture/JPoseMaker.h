@@ -3,6 +3,7 @@
 // motion sum, learns its range, and holds its output at 65535 while the smoothed motion lies
 // below a threshold placed within that range, at 0 otherwise. Wired to the recognizer's
 // "create pattern" input, a posture held still is learned without a manual trigger.
+#include "modules/Calibrated.h"
 #include "modules/Module.h"
 
 class JPoseMaker : public JAddObj {
@@ -28,6 +29,8 @@ public:
   void autoCalibrateOn();
   void autoCalibrateOff();
   void debugInfo();
+  // The learned range: a view on minValue, maxValue and minMaxSet.
+  Calibrated<bool> range() { return Calibrated<bool>(minValue, maxValue, minMaxSet); }
 
   // --- fields ---
   int acceleration = 0;

@@ -16,6 +16,15 @@ void putLE(JBlock& b, int v) {
   for (int i = 0; i < 4; ++i) b.append(static_cast<uint8_t>(u >> (8 * i)));
 }
 
+// The stored keys of signal k (1..5): "minSignal1", "maxSignal1", "initial_signal1_values_set".
+struct SignalKeys {
+  explicit SignalKeys(int k)
+      : min("minSignal" + std::to_string(k)),
+        max("maxSignal" + std::to_string(k)),
+        seen("initial_signal" + std::to_string(k) + "_values_set") {}
+  std::string min, max, seen;
+};
+
 bool hasLetter(const JString& s) {
   for (int i = 0; i < s.length(); ++i)
     if (JCharacter::isAlpha(static_cast<unsigned char>(s[i]))) return true;
@@ -27,28 +36,12 @@ JPlotFeed::JPlotFeed() { setPorts(kInputs, kOutputs); }
 
 JPlotFeed::~JPlotFeed() { close(); }
 
-// A copy takes the connection's settings under the lock: the original's thread may be replacing
-// the socket or the address at this moment. The copy is not connected.
-JPlotFeed::Line::Line(const Line& o) { *this = o; }
-
-JPlotFeed::Line& JPlotFeed::Line::operator=(const Line& o) {
-  if (this == &o) return *this;
-  JCriticalSection::Lock mine(lock);
-  JCriticalSection::Lock theirs(const_cast<JCriticalSection&>(o.lock));
-  socket = o.socket;
-  address = o.address;
-  listText = o.listText;
-  return *this;
-}
-
 JString JPlotFeed::currentAddress() const {
-  JCriticalSection::Lock guard(const_cast<JCriticalSection&>(line.lock));
-  return line.address;
+  return line.locked([](const LineTexts& t) { return t.address; });
 }
 
 JString JPlotFeed::lastText() const {
-  JCriticalSection::Lock guard(const_cast<JCriticalSection&>(line.lock));
-  return line.listText;
+  return line.locked([](const LineTexts& t) { return t.listText; });
 }
 
 // --- properties and persistence ---
@@ -104,11 +97,8 @@ void JPlotFeed::writeContent(JOutputStream& os) {
   putInteger(os, "initial_Y_values_set", initialYSet);
   putInteger(os, "initial_Z_values_set", initialZSet);
   for (int k = 1; k <= kSignals; ++k) {
-    const SignalRange& s = signalRanges[k - 1];
-    const std::string n = std::to_string(k);
-    putInteger(os, ("minSignal" + n).c_str(), s.minSignal);
-    putInteger(os, ("maxSignal" + n).c_str(), s.maxSignal);
-    putInteger(os, ("initial_signal" + n + "_values_set").c_str(), s.initialSignalSet);
+    const SignalKeys keys(k);
+    channel(kSignal1 + k - 1).put(os, keys.min.c_str(), keys.max.c_str(), keys.seen.c_str());
   }
 }
 
@@ -131,11 +121,8 @@ void JPlotFeed::readContent(JDictionary& dict) {
   initialYSet = getInteger(dict, "initial_Y_values_set", 0);
   initialZSet = getInteger(dict, "initial_Z_values_set", 0);
   for (int k = 1; k <= kSignals; ++k) {
-    SignalRange& s = signalRanges[k - 1];
-    const std::string n = std::to_string(k);
-    s.minSignal = getInteger(dict, ("minSignal" + n).c_str(), 0);
-    s.maxSignal = getInteger(dict, ("maxSignal" + n).c_str(), 0);
-    s.initialSignalSet = getInteger(dict, ("initial_signal" + n + "_values_set").c_str(), 0);
+    const SignalKeys keys(k);
+    channel(kSignal1 + k - 1).get(dict, keys.min.c_str(), keys.max.c_str(), keys.seen.c_str());
   }
 }
 
@@ -159,7 +146,7 @@ void JPlotFeed::engine(int n, JLinkObj& link) {
     else if (n == kY) y = v;
     else if (n == kZ) z = v;
     else signals[n - kSignal1] = v;
-    if (calibrating != 0) learn(n, v);
+    if (calibrating != 0) channel(n).learn(v);
   } else if (n == kBytes) {
     JCriticalSection::Lock guard(line.lock);
     if (connectionState.load() != kStopped) send(readBytes(link));
@@ -178,8 +165,7 @@ void JPlotFeed::engine(int n, JLinkObj& link) {
     if (v != 0) {
       calibrating = 1;
       calibrated = 0;
-      initialXSet = initialYSet = initialZSet = 0;
-      for (SignalRange& s : signalRanges) s.initialSignalSet = 0;
+      for (int c = kX; c < kBytes; ++c) channel(c).restart();
     } else {
       calibrating = 0;
       if (initialXSet != 0 && initialYSet != 0) calibrated = 1;  // z and the signals are optional
@@ -191,11 +177,7 @@ void JPlotFeed::engine(int n, JLinkObj& link) {
   }
 
   if (calibrationPending.load() && calibrating == 0) {
-    if (initialXSet == 0) minX = maxX = 0;
-    if (initialYSet == 0) minY = maxY = 0;
-    if (initialZSet == 0) minZ = maxZ = 0;
-    for (SignalRange& s : signalRanges)
-      if (s.initialSignalSet == 0) s.minSignal = s.maxSignal = 0;
+    for (int c = kX; c < kBytes; ++c) channel(c).zeroIfUnseen();
     {
       JCriticalSection::Lock guard(line.lock);
       if (connectionState.load() != kStopped) send(calibrationPayload());
@@ -211,23 +193,12 @@ void JPlotFeed::engine(int n, JLinkObj& link) {
   }
 }
 
-void JPlotFeed::learn(int channel, int v) {
-  int *lo, *hi, *seen;
-  if (channel == kX) { lo = &minX; hi = &maxX; seen = &initialXSet; }
-  else if (channel == kY) { lo = &minY; hi = &maxY; seen = &initialYSet; }
-  else if (channel == kZ) { lo = &minZ; hi = &maxZ; seen = &initialZSet; }
-  else {
-    SignalRange& s = signalRanges[channel - kSignal1];
-    lo = &s.minSignal; hi = &s.maxSignal; seen = &s.initialSignalSet;
-  }
-  if (*seen == 0) {
-    *lo = *hi = v;
-    *seen = 1;
-  } else if (v < *lo) {
-    *lo = v;
-  } else if (v > *hi) {
-    *hi = v;
-  }
+Calibrated<int> JPlotFeed::channel(int n) {
+  if (n == kX) return Calibrated<int>(minX, maxX, initialXSet);
+  if (n == kY) return Calibrated<int>(minY, maxY, initialYSet);
+  if (n == kZ) return Calibrated<int>(minZ, maxZ, initialZSet);
+  SignalRange& s = signalRanges[n - kSignal1];
+  return Calibrated<int>(s.minSignal, s.maxSignal, s.initialSignalSet);
 }
 
 // --- frames ---
@@ -303,10 +274,7 @@ void JPlotFeed::close() {
   const auto shut = [this] {
     JCriticalSection::Lock guard(line.lock);
     connectionState.store(kStopped);
-    try {
-      line.socket.close();
-    } catch (const JException&) {
-    }
+    line.close();
   };
   const bool wasOpen = connectionState.load() != kStopped || thread.isAlive();
   shut();
@@ -319,10 +287,7 @@ void JPlotFeed::close() {
 void JPlotFeed::reset() {
   JCriticalSection::Lock guard(line.lock);
   connectionState.store(kStopped);
-  try {
-    line.socket.close();
-  } catch (const JException&) {
-  }
+  line.close();
 }
 
 void JPlotFeed::run() {
@@ -370,9 +335,7 @@ void JPlotFeed::run() {
         break;
       }
       if (!connected) continue;  // a failure while connecting: resolve again
-      line.socket = std::move(attempt);
-      line.input = JSocketInputStream(line.socket);
-      line.output = JSocketOutputStream(line.socket);
+      line.attach(std::move(attempt));
       connectionState.store(kConnected);
     }
     repaint();
@@ -389,7 +352,7 @@ void JPlotFeed::run() {
 
     JCriticalSection::Lock guard(line.lock);
     if (connectionState.load() != kConnected) break;
-    line.socket.close();  // the connection broke: start again
+    line.close();  // the connection broke: start again
   }
   repaint();
 }

@@ -12,7 +12,8 @@
 // reading, so close() can stop it and wait for it without holding the lock.
 #include <cstdint>
 
-#include "base/JSocket.h"
+#include "modules/Calibrated.h"
+#include "modules/GuardedConnection.h"
 #include "modules/Module.h"
 
 class JPlotFeed : public JAddObj {
@@ -57,24 +58,20 @@ public:
   JBlock sceneFilePayload() const;
   // Writes one frame when a connection is open; false when nothing went out.
   bool send(const JBlock& payload);
-  void learn(int channel, int v);
+  // The learned range of channel kX .. kSignal1 + 4: a view on its min, max and initial flag.
+  Calibrated<int> channel(int n);
   void hearText(const JString& text);
   JString currentAddress() const;
   JString lastText() const;
 
   // --- fields ---
-  // The connection and what the thread replaces while the host reads it.
-  struct Line {
-    Line() = default;
-    Line(const Line& o);
-    Line& operator=(const Line& o);
-    JCriticalSection lock;  // guards opening, closing, every send and the members below
-    JSocket socket;
-    JSocketInputStream input;
-    JSocketOutputStream output;
+  // The connection and what the thread replaces while the host reads it. Its lock also guards
+  // opening, closing and every send.
+  struct LineTexts {
     JString address{"localhost"};
     JString listText;
-  } line;
+  };
+  GuardedConnection<LineTexts> line;
   JString fileToLoad;
   JAtomic<bool> fileMessagePending{true};
   JAtomic<int> port{kDefaultPort};

@@ -1,6 +1,5 @@
 #include "JSceneMapper.h"
 
-#include <climits>
 #include <vector>
 
 namespace {
@@ -139,7 +138,7 @@ void JSceneMapper::engine(int n, JLinkObj& link) {
       (n == kI1 ? i1Value : n == kI2 ? i2Value : i3Value) = v;
       previousValue = lastValue;
       lastValue = v;
-      if (calibratingValue != 0) learn(n, v);
+      if (calibratingValue != 0) axisRange(n).learn(v);
       break;
     }
     case kDefList:
@@ -153,7 +152,8 @@ void JSceneMapper::engine(int n, JLinkObj& link) {
     case kCalibrating:
       calibratingValue = readInteger(link);
       if (calibratingValue != 0) {
-        calibrated = initialI1Set = initialI2Set = initialI3Set = false;
+        calibrated = false;
+        for (int axis : {kI1, kI2, kI3}) axisRange(axis).restart();
       } else {
         calibrated = (initialI1Set && initialI2Set && initialI3Set) || transformType == kMarker;
       }
@@ -163,18 +163,10 @@ void JSceneMapper::engine(int n, JLinkObj& link) {
   }
 }
 
-void JSceneMapper::learn(int axis, int v) {
-  bool& seen = axis == kI1 ? initialI1Set : axis == kI2 ? initialI2Set : initialI3Set;
-  int& lo = axis == kI1 ? minI1 : axis == kI2 ? minI2 : minI3;
-  int& hi = axis == kI1 ? maxI1 : axis == kI2 ? maxI2 : maxI3;
-  if (!seen) {
-    lo = hi = v;
-    seen = true;
-  } else if (v < lo) {
-    lo = v;
-  } else if (v > hi) {
-    hi = v;
-  }
+Calibrated<bool> JSceneMapper::axisRange(int axis) {
+  if (axis == kI1) return Calibrated<bool>(minI1, maxI1, initialI1Set);
+  if (axis == kI2) return Calibrated<bool>(minI2, maxI2, initialI2Set);
+  return Calibrated<bool>(minI3, maxI3, initialI3Set);
 }
 
 void JSceneMapper::tick() {
@@ -186,25 +178,13 @@ void JSceneMapper::tick() {
     }
     return;
   }
-  message = buildMessage(transformObject, transformType, map(i1Value, minI1, maxI1, mapToMinI1, mapToMaxI1),
-                         map(i2Value, minI2, maxI2, mapToMinI2, mapToMaxI2),
-                         map(i3Value, minI3, maxI3, mapToMinI3, mapToMaxI3));
+  message = buildMessage(transformObject, transformType, axisRange(kI1).map(i1Value, mapToMinI1, mapToMaxI1),
+                         axisRange(kI2).map(i2Value, mapToMinI2, mapToMaxI2),
+                         axisRange(kI3).map(i3Value, mapToMinI3, mapToMaxI3));
   broadcast(0);
 }
 
-// The product of a wide learned range and a wide target range passes 32 bits: it is taken wider,
-// which gives the same result wherever 32 bits were enough. (A range restored from a file may be
-// as wide as the int range on both sides, so even 64 bits could overflow.)
-int JSceneMapper::map(int v, int min, int max, int lo, int hi) {
-  if (v > max) v = max;
-  else if (v < min) v = min;
-  long long span = static_cast<long long>(max) - min;
-  if (span == 0) span = 1;
-  if (lo == hi) return lo;
-  const __int128 offset = static_cast<long long>(v) - min;
-  const __int128 result = lo + offset * (static_cast<long long>(hi) - lo) / span;
-  return saturate(result > LLONG_MAX ? LLONG_MAX : result < LLONG_MIN ? LLONG_MIN : static_cast<long long>(result));
-}
+int JSceneMapper::map(int v, int min, int max, int lo, int hi) { return mapRange(v, min, max, lo, hi); }
 
 JBlock JSceneMapper::buildMessage(int object, int type, int a1, int a2, int a3) {
   JBlock b(kMessageBytes);

@@ -5,6 +5,7 @@
 // message on "dataOut" (for the plot feed to carry to the viewer). Type 7 sends a marker
 // message instead, once per change of the most recent signal value.
 #include "SceneNames.h"
+#include "modules/Calibrated.h"
 #include "modules/Module.h"
 
 class JSceneMapper : public JAddObj {
@@ -33,7 +34,8 @@ public:
   static int map(int v, int min, int max, int lo, int hi);
   // The message: 4, object, type, a1, a2, a3 as little-endian 32-bit integers.
   static JBlock buildMessage(int object, int type, int a1, int a2, int a3);
-  void learn(int axis, int v);
+  // The learned range of axis kI1, kI2 or kI3: a view on its min, max and initial-set fields.
+  Calibrated<bool> axisRange(int axis);
   void tick();
 
   // --- fields ---
