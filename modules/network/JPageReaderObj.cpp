@@ -124,39 +124,12 @@ JPageReaderObj& JPageReaderObj::operator=(const JPageReaderObj& o) {
 
 JPageReaderObj::~JPageReaderObj() { close(); }
 
-// A copy takes the socket's settings under its lock: the original's fetch may be installing a
-// new connection at this very moment.
-JPageReaderObj::Line::Line(const Line& o) { *this = o; }
-
-JPageReaderObj::Line& JPageReaderObj::Line::operator=(const Line& o) {
-  if (this == &o) return *this;
-  JCriticalSection::Lock mine(lock);
-  JCriticalSection::Lock theirs(const_cast<JCriticalSection&>(o.lock));
-  socket = o.socket;  // settings only, never the connection
-  input = JSocketInputStream();
-  output = JSocketOutputStream();
-  return *this;
-}
-
-JPageReaderObj::Texts::Texts(const Texts& o) { *this = o; }
-
-JPageReaderObj::Texts& JPageReaderObj::Texts::operator=(const Texts& o) {
-  if (this == &o) return *this;
-  JCriticalSection::Lock mine(lock);
-  JCriticalSection::Lock theirs(o.lock);
-  address = o.address;
-  url = o.url;
-  return *this;
-}
-
 JString JPageReaderObj::getAddress() const {
-  JCriticalSection::Lock guard(texts.lock);
-  return texts.address;
+  return texts.locked([](const Texts& t) { return t.address; });
 }
 
 JString JPageReaderObj::getUrl() const {
-  JCriticalSection::Lock guard(texts.lock);
-  return texts.url;
+  return texts.locked([](const Texts& t) { return t.url; });
 }
 
 // --- properties and persistence ---
@@ -249,10 +222,7 @@ void JPageReaderObj::close() {
   if (fetchState.exchange(kIdle) != kIdle) repaint();
 }
 
-void JPageReaderObj::closeSocket() {
-  JCriticalSection::Lock guard(line.lock);
-  line.socket.close();
-}
+void JPageReaderObj::closeSocket() { line.close(); }
 
 JString JPageReaderObj::requestFor(const JString& url, const JString& address, int port) {
   return JString("GET ") + url + " HTTP/1.0\r\nHost: " + address + ":" + JInteger::toJString(port) + "\r\n\r\n";
@@ -290,9 +260,7 @@ bool JPageReaderObj::connectAndRequest(const JInetAddress& target) {
       attempt.close();
       return false;
     }
-    line.socket = std::move(attempt);
-    line.input = JSocketInputStream(line.socket);
-    line.output = JSocketOutputStream(line.socket);
+    line.attach(std::move(attempt));
   }
   line.output.write(request);
   return true;

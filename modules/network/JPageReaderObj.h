@@ -15,7 +15,7 @@
 // closes the socket under that lock, which wakes a read or a connect retry at once.
 #include <cstdint>
 
-#include "base/JSocket.h"
+#include "modules/GuardedConnection.h"
 #include "modules/Module.h"
 
 // The page decoder, on its own so that it can be fed any bytes (tests, the fuzzer).
@@ -121,24 +121,13 @@ public:
   // --- fields ---
   PageDecoder decoder;  // run-time only: the fetch thread's alone while it runs
   // The connection: the fetch thread installs it, close() closes it from the host thread.
-  struct Line {
-    Line() = default;
-    Line(const Line& o);
-    Line& operator=(const Line& o);
-    JCriticalSection lock;
-    JSocket socket;
-    JSocketInputStream input;
-    JSocketOutputStream output;
-  } line;
+  GuardedConnection<> line;
   // The texts the fetch thread reads (and, after resolving, writes) while the host draws them.
   struct Texts {
-    Texts() = default;
-    Texts(const Texts& o);
-    Texts& operator=(const Texts& o);
-    mutable JCriticalSection lock;
     JString address{kDefaultAddress};
     JString url{"/"};
-  } texts;
+  };
+  GuardedFields<Texts> texts;
   JAtomic<int> port{kDefaultPort};
   JAtomic<int> fetchState{kIdle};
   JAtomic<bool> published{false};

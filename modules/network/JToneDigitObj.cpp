@@ -21,19 +21,6 @@ constexpr int kMaxEmptyReads = 100;
 
 JToneDigitObj::JToneDigitObj() { setPorts(kInputs, kOutputs); }
 
-// A copy takes the sockets' settings under their lock: the original's reader may be replacing
-// them at this very moment (a new listening socket, an accepted sender).
-JToneDigitObj::Line::Line(const Line& o) { *this = o; }
-
-JToneDigitObj::Line& JToneDigitObj::Line::operator=(const Line& o) {
-  if (this == &o) return *this;
-  JCriticalSection::Lock mine(lock);
-  JCriticalSection::Lock theirs(const_cast<JCriticalSection&>(o.lock));
-  server = o.server;
-  client = o.client;
-  return *this;
-}
-
 JToneDigitObj::~JToneDigitObj() { close(); }
 
 // --- ports, properties, persistence ---
@@ -125,30 +112,20 @@ void JToneDigitObj::run() {
 
 void JToneDigitObj::openSocket() {
   JCriticalSection::Lock guard(line.lock);
-  line.server = JServerSocket(port.load());
-  if (!line.server.listen(1)) throw JSocketException("listen: " + line.server.lastError());
-  line.boundPort.store(line.server.getLocalPort());
+  if (!line.listen(port.load(), 1)) throw JSocketException("listen: " + line.server.lastError());
   lastDigit.store(-1);
 }
 
 bool JToneDigitObj::connectSocket() {
   JCriticalSection::Lock guard(line.lock);
-  if (!reader.running() || !line.server.accept(line.client)) return false;
-  line.server.close();  // one sender at a time
-  line.boundPort.store(-1);
-  line.in = JSocketInputStream(line.client);
+  if (!reader.running() || !line.accept()) return false;  // accepting stops listening: one sender at a time
   connected.store(1);
   return true;
 }
 
 void JToneDigitObj::closeSocket() {
   JCriticalSection::Lock guard(line.lock);
-  try {
-    line.client.close();
-    line.server.close();
-  } catch (const JIOException&) {
-  }
-  line.boundPort.store(-1);
+  line.close();
   connected.store(0);
 }
 
@@ -160,7 +137,7 @@ void JToneDigitObj::processInputStream() {
   int emptyReads = 0;
   while (connected.load() != 0) {
     try {
-      line.in.read(block);
+      line.input.read(block);
     } catch (const JException&) {
       connected.store(0);
       break;

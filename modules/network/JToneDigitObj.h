@@ -7,7 +7,7 @@
 // A reader thread of its own listens, accepts and reads; it broadcasts from that thread. The
 // fields it shares with the host thread are atomic; the sockets, which both the reader and
 // close() touch, are guarded by their own lock.
-#include "base/JSocket.h"
+#include "modules/GuardedConnection.h"
 #include "modules/Module.h"
 
 class JToneDigitObj : public JAddObj {
@@ -46,22 +46,13 @@ public:
   // byte.
   static int keyIndexOf(int c);
   // The port listened on now, -1 while not listening (port 0 listens on a port the system picks).
-  int listeningPort() const { return line.boundPort.load(); }
+  int listeningPort() const { return line.listeningPort(); }
 
   // --- fields ---
   JWorker reader;
-  // The sockets: the reader replaces them while the host may copy the module or close them. A
-  // copy has no reader, so it listens nowhere.
-  struct Line {
-    Line() = default;
-    Line(const Line& o);
-    Line& operator=(const Line& o);
-    JCriticalSection lock;
-    JServerSocket server;
-    JSocket client;
-    JSocketInputStream in;
-    std::atomic<int> boundPort{-1};  // where the reader listens
-  } line;
+  // The listening socket and the sender's connection: the reader replaces them while the host
+  // may copy the module or close them. A copy has no reader, so it listens nowhere.
+  GuardedConnection<> line;
   JAtomic<int> connected{0};
   JAtomic<int> port{kDefaultPort};
   JAtomic<int> digitLevels[kKeys];

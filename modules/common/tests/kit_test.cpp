@@ -163,12 +163,16 @@ TEST(GuardedConnection, ListensAcceptsOneClientAndACopyHasNoConnection) {
   EXPECT_FALSE(copy.input.isAttached());
   Line assigned;
   assigned = line;
-  EXPECT_FALSE(assigned.output.isAttached());
   EXPECT_EQ(assigned.locked([](const Texts& t) { return t.b; }), JString("two"));
+  EXPECT_FALSE(assigned.socket.isConnected());
   EXPECT_TRUE(line.socket.isConnected());  // the original keeps its connection
 
-  line.close();
+  // Assigning over a connected line closes its connection; its streams throw from then on.
+  line = Line();
+  EXPECT_EQ(line.a, JString("one"));
   EXPECT_TRUE(client.closedByPeer(2000));
+  EXPECT_THROW(line.input.readLine(), JException);
+  line.close();
   line.close();  // again: nothing happens
 }
 

@@ -14,7 +14,8 @@
 //   - close(), from any thread, closes both sockets under the lock: a read blocked on `input`
 //     throws at once, an accept() waiting on `server` returns false.
 //   - A copy has the sockets' settings and Extra's fields, never the connection: it is closed,
-//     its streams are unattached and it listens nowhere.
+//     its streams unattached (an assigned one's stay on its closed connection), and it listens
+//     nowhere.
 // The lock is the host's re-entrant JCriticalSection: a module holds it around a check and the
 // operation that must follow it (say, attach only while the thread should still run).
 #include <atomic>
@@ -67,13 +68,14 @@ template <class Extra>
 struct ConnectionFields : Extra {
   ConnectionFields() = default;
   ConnectionFields(const ConnectionFields& o) : Extra(o), server(o.server), socket(o.socket) {}
+  // Settings only: this one's listening socket and connection are closed. The streams are left
+  // on the closed connection (they throw from now on), since a thread of this one may still be
+  // inside a read; the next accept or attach replaces them.
   ConnectionFields& operator=(const ConnectionFields& o) {
     if (this == &o) return *this;
     Extra::operator=(o);
-    server = o.server;  // settings only: this one's listening socket and connection are closed
+    server = o.server;
     socket = o.socket;
-    input = JSocketInputStream();
-    output = JSocketOutputStream();
     boundPort.store(-1);
     return *this;
   }
