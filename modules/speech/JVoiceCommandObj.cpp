@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <thread>
 
-#include "SpeechLayer.h"
+#include "SpeechEngines.h"
+#include "SpeechGrammar.h"
+#include "base/JWorker.h"
 #include "loom/JDiagram.h"
 
 namespace {
@@ -173,10 +175,12 @@ void JVoiceCommandObj::engine(int n, JLinkObj& link) {
   }
 }
 
+speech::SpeechEngines& JVoiceCommandObj::engines() const { return engines_ ? *engines_ : speech::realEngines(); }
+
 bool JVoiceCommandObj::startRecognizer() {
   std::string why;
   // A failed start leaves nothing behind: the next nonzero value tries the whole start again.
-  recognizerEngine = speech::engines().selectRecognizer(why);
+  recognizerEngine = engines().selectRecognizer(why);
   if (!recognizerEngine) {
     if (!why.empty()) JComponent::debugf("%s", why.c_str());
     JComponent::debug("Can't initialize speech recognition");
@@ -210,8 +214,8 @@ bool JVoiceCommandObj::startRecognizer() {
 
   // A text-to-speech engine is selected with the recognizer, as its audio pair; it speaks nothing.
   why.clear();
-  voiceAudio = speech::engines().createAudioDestination(why);
-  if (voiceAudio) voiceEngine = speech::engines().selectSynthesizer(speech::Gender::any, voiceAudio, why);
+  voiceAudio = engines().createAudioDestination(why);
+  if (voiceAudio) voiceEngine = engines().selectSynthesizer(speech::Gender::any, voiceAudio, why);
   if (!voiceEngine) {
     voiceAudio.reset();
     if (!why.empty()) JComponent::debugf("%s", why.c_str());

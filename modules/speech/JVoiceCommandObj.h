@@ -13,6 +13,10 @@
 
 #include "modules/Module.h"
 
+namespace speech {
+class SpeechEngines;
+}
+
 class JVoiceCommandObj : public JAddObj {
 public:
   static constexpr int kPhrases = 10;
@@ -52,6 +56,9 @@ public:
   static const JVoiceCommandObj* resultsGoTo();
   // Waits up to ms for the listening thread to end (its input ended); true when it has.
   static bool waitListenerDone(int ms);
+  // The engines this instance starts the recognizer with; nullptr (the default): espeak-ng and
+  // PocketSphinx. Not owned; copies keep them.
+  void useEngines(speech::SpeechEngines* engines) { engines_ = engines; }
 
   // --- fields ---
   int enabled = 0;
@@ -62,4 +69,7 @@ public:
 
 private:
   bool startRecognizer();  // true when the grammar is loaded and may be activated
+  speech::SpeechEngines& engines() const;
+
+  speech::SpeechEngines* engines_ = nullptr;
 };

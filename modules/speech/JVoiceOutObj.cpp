@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "SpeechLayer.h"
+#include "SpeechQueue.h"
 
 namespace {
 const JPortTable kInputs{{kSideLeft, 0.1, 0.8, {"phrase"}}, {kSideTop, 0.25, 0.5, {"enabled"}}};
@@ -38,12 +38,12 @@ void releaseQueue() {
 }
 
 // An engine of one gender with an audio destination of its own; nullptr when there is none.
-std::unique_ptr<speech::Synthesizer> createEngine(speech::Gender gender,
+std::unique_ptr<speech::Synthesizer> createEngine(speech::SpeechEngines& engines, speech::Gender gender,
                                                   std::shared_ptr<speech::AudioDestination>& audio) {
   std::string why;
-  std::shared_ptr<speech::AudioDestination> own = speech::engines().createAudioDestination(why);
+  std::shared_ptr<speech::AudioDestination> own = engines.createAudioDestination(why);
   std::unique_ptr<speech::Synthesizer> engine;
-  if (own) engine = speech::engines().selectSynthesizer(gender, own, why);
+  if (own) engine = engines.selectSynthesizer(gender, own, why);
   if (own) audio = own;
   if (!engine && !why.empty()) JComponent::debugf("%s", why.c_str());
   return engine;
@@ -117,7 +117,7 @@ bool JVoiceOutObj::createAndPopulateQueue() {
     return false;
   }
   std::string why;
-  std::shared_ptr<speech::AudioDestination> audio = speech::engines().createAudioDestination(why);
+  std::shared_ptr<speech::AudioDestination> audio = engines().createAudioDestination(why);
   if (!audio) {
     if (!why.empty()) JComponent::debugf("%s", why.c_str());
     JComponent::debug("Can't create audio destination");
@@ -129,18 +129,20 @@ bool JVoiceOutObj::createAndPopulateQueue() {
   }
   audio.reset();  // the queue keeps it
 
-  std::unique_ptr<speech::Synthesizer> male = createEngine(speech::Gender::male, maleAudio);
+  std::unique_ptr<speech::Synthesizer> male = createEngine(engines(), speech::Gender::male, maleAudio);
   if (!male || !speechQueue->addVoice("MALE", std::move(male))) {
     JComponent::debug("Can't create male TTS engine.");
     return false;
   }
-  std::unique_ptr<speech::Synthesizer> female = createEngine(speech::Gender::female, femaleAudio);
+  std::unique_ptr<speech::Synthesizer> female = createEngine(engines(), speech::Gender::female, femaleAudio);
   if (!female || !speechQueue->addVoice("FEMALE", std::move(female))) {
     JComponent::debug("Can't create femail TTS engine.");
     return false;
   }
   return true;
 }
+
+speech::SpeechEngines& JVoiceOutObj::engines() const { return engines_ ? *engines_ : speech::realEngines(); }
 
 bool JVoiceOutObj::hasQueue() { return speechQueue != nullptr; }
 

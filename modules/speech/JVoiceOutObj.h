@@ -7,6 +7,10 @@
 // it. The queue speaks on a thread of its own, so the host thread never waits for a phrase.
 #include "modules/Module.h"
 
+namespace speech {
+class SpeechEngines;
+}
+
 class JVoiceOutObj : public JAddObj {
 public:
   static constexpr int kPhrases = 10;
@@ -34,10 +38,18 @@ public:
   // The library-wide queue: whether one exists, and waiting until it has spoken everything.
   static bool hasQueue();
   static bool waitQueueIdle(int ms);
+  // The engines this instance builds the queue with; nullptr (the default): espeak-ng. Not
+  // owned; copies keep them.
+  void useEngines(speech::SpeechEngines* engines) { engines_ = engines; }
 
   // --- fields ---
   int phraseIndex = 0;
   int enabled = 0;
   JString phrases[kPhrases];
   int isMale = 1;
+
+private:
+  speech::SpeechEngines& engines() const;
+
+  speech::SpeechEngines* engines_ = nullptr;
 };

@@ -2,6 +2,7 @@
 // Speech engines for module tests: a recognizer that "hears" the utterances a test hands it and
 // knows the words a test gives it, and synthesizers that log what they would say. Each can be
 // told to fail, and every engine object is counted, so a test sees what was made and released.
+// A module is handed them with its useEngines().
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -11,13 +12,10 @@
 #include <thread>
 #include <vector>
 
-#include "SpeechLayer.h"
+#include "SpeechEngines.h"
 
 class ScriptedEngines : public speech::SpeechEngines {
 public:
-  ScriptedEngines() { speech::installEngines(this); }
-  ~ScriptedEngines() override { speech::installEngines(nullptr); }
-
   // --- what the test sets ---
   std::set<std::string> dictionary{"zero", "one", "two",  "three", "four",  "five", "six",  "seven",
                                    "eight", "nine", "lights", "on",  "off",  "open", "the",  "door"};

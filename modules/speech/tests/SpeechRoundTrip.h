@@ -15,7 +15,8 @@
 
 #include "JVoiceCommandObj.h"
 #include "JVoiceOutObj.h"
-#include "SpeechLayer.h"
+#include "SpeechAudio.h"
+#include "SpeechResample.h"
 #include "testing/Harness.h"
 
 namespace roundtrip {
@@ -91,7 +92,7 @@ inline bool joinFiles(const std::vector<std::string>& files, int gapMs, Recordin
   for (const auto& f : files) {
     std::vector<int16_t> s;
     int rate = 0;
-    if (!speech::readWave(f, s, rate, why)) return false;
+    if (!speech::readMonoWave(f, s, rate, why)) return false;
     if (rate != 16000) s = speech::resample(s, rate, 16000);
     appendSilence(rec.samples, rec.samples.empty() ? std::max<size_t>(gap, 16000) : gap, rng);
     size_t last = 0;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/JWaveFile.h"
 #include "tests/SpeechRoundTrip.h"
 #include "testing/Process.h"
 #include "testing/TempFolder.h"
@@ -44,9 +45,9 @@ TEST_F(SpeechEngineTest, VoiceOutputWritesNumberedWaveFilesInTheVoiceChosen) {
   std::vector<int16_t> male, female;
   int rate = 0;
   std::string why;
-  ASSERT_TRUE(speech::readWave(tmp.file("0001.wav"), male, rate, why)) << why;
+  ASSERT_TRUE(speech::readMonoWave(tmp.file("0001.wav"), male, rate, why)) << why;
   EXPECT_EQ(rate, 16000);
-  ASSERT_TRUE(speech::readWave(tmp.file("0002.wav"), female, rate, why)) << why;
+  ASSERT_TRUE(speech::readMonoWave(tmp.file("0002.wav"), female, rate, why)) << why;
   EXPECT_GT(male.size(), 8000u);  // about a second of speech
   const double malePitch = roundtrip::medianPitch(male, rate), femalePitch = roundtrip::medianPitch(female, rate);
   EXPECT_GT(malePitch, 60);
@@ -56,7 +57,7 @@ TEST_F(SpeechEngineTest, VoiceOutputWritesNumberedWaveFilesInTheVoiceChosen) {
   harness.send(out, 1, 1);
   harness.send(out, 0, 2);
   ASSERT_TRUE(JVoiceOutObj::waitQueueIdle(20000));
-  EXPECT_TRUE(speech::readWave(tmp.file("0003.wav"), male, rate, why)) << why;
+  EXPECT_TRUE(speech::readMonoWave(tmp.file("0003.wav"), male, rate, why)) << why;
   harness.send(out, 1, 0);
 
   // An output folder that is not there.
@@ -155,7 +156,7 @@ TEST_F(SpeechEngineTest, AFifoIsHeardAsItComesAndNeverEnds) {
   }
   ::close(fd);
   EXPECT_TRUE(harness.runUntil([&] { return !harness.outputsOf(in).empty(); }, 20000));
-  EXPECT_EQ(harness.outputsOf(in), (Lines{"0 -1", "3 1"}));
+  EXPECT_EQ(harness.outputsOf(in), (Outputs{{0, -1}, {3, 1}}));
   EXPECT_TRUE(JVoiceCommandObj::listening());
   harness.send(in, 0, 0);  // stops a listener that waits for more
   EXPECT_FALSE(JVoiceCommandObj::listening());
@@ -182,6 +183,17 @@ TEST_F(SpeechEngineTest, InputsAndWordsTheRecognizerCannotTake) {
   ASSERT_EQ(debug.size(), 2u);
   EXPECT_NE(debug[0].find("44100 Hz (16 kHz or 8 kHz wanted)"), std::string::npos) << debug[0];
   EXPECT_FALSE(JVoiceCommandObj::recognizerRunning());
+
+  JWaveFile stereo;
+  stereo.format = JWaveFormat::pcm(16000, 2, 16);
+  stereo.samples.assign(3200, 0);
+  ASSERT_TRUE(stereo.write(tmp.file("stereo.wav"), why)) << why;
+  ::setenv("LOOMWORK_SPEECH_INPUT", tmp.file("stereo.wav").c_str(), 1);
+  harness.clear();
+  harness.send(in, 0, 1);
+  EXPECT_EQ(harness.debugLines(),
+            (Lines{"voice: speech input " + tmp.file("stereo.wav") + ": not 16-bit mono PCM (format 1, 2 channels, 16 bits)",
+                   "voice: Can't initialize speech recognition"}));
 
   ASSERT_TRUE(speech::writeWave(tmp.file("quiet.wav"), std::vector<int16_t>(16000), 16000, why));
   ::setenv("LOOMWORK_SPEECH_INPUT", tmp.file("quiet.wav").c_str(), 1);
@@ -217,8 +229,8 @@ TEST_F(SpeechEngineTest, TheExampleDiagramSpeaksAndListens) {
   std::vector<int16_t> s;
   int rate = 0;
   std::string why;
-  EXPECT_TRUE(speech::readWave(tmp.file("0001.wav"), s, rate, why)) << why;
-  EXPECT_TRUE(speech::readWave(tmp.file("0002.wav"), s, rate, why)) << why;
+  EXPECT_TRUE(speech::readMonoWave(tmp.file("0001.wav"), s, rate, why)) << why;
+  EXPECT_TRUE(speech::readMonoWave(tmp.file("0002.wav"), s, rate, why)) << why;
 }
 
 }  // namespace

@@ -1,12 +1,17 @@
 // The speech layer's own parts: text normalising, the grammar compiler (reading the grammar
-// text, JSGF, mapping what was heard back to commands), WAVE files and the speech queue.
+// text, JSGF, mapping what was heard back to commands), its WAVE files and the speech queue.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "ScriptedEngines.h"
-#include "SpeechLayer.h"
+#include "SpeechAudio.h"
+#include "SpeechGrammar.h"
+#include "SpeechQueue.h"
+#include "SpeechResample.h"
 #include "testing/TempFolder.h"
 
 namespace {
@@ -83,30 +88,59 @@ TEST(SpeechGrammar, HeardWordsMapBackToCommands) {
   EXPECT_FALSE(hasText);
 }
 
-TEST(SpeechWave, WrittenFilesReadBackAndOtherFormatsAreRefused) {
+// The file format itself is the host's JWaveFile (its own tests); here the speech layer's use of it.
+TEST(SpeechWave, WrittenFilesReadBackAndOtherLayoutsAreRefused) {
   TempFolder tmp;
   std::vector<int16_t> samples{0, 1, -1, 32767, -32768, 1234};
   std::string why;
   ASSERT_TRUE(speech::writeWave(tmp.file("a.wav"), samples, 16000, why)) << why;
   std::vector<int16_t> back;
   int rate = 0;
-  ASSERT_TRUE(speech::readWave(tmp.file("a.wav"), back, rate, why)) << why;
+  ASSERT_TRUE(speech::readMonoWave(tmp.file("a.wav"), back, rate, why)) << why;
   EXPECT_EQ(back, samples);
   EXPECT_EQ(rate, 16000);
+  const std::string bytes = TempFolder::read(tmp.file("a.wav"));
+  EXPECT_EQ(bytes.size(), 44u + 12);
+  EXPECT_EQ(bytes.substr(20, 2), std::string("\x01\x00", 2));  // PCM
 
-  std::string bytes = TempFolder::read(tmp.file("a.wav"));
   std::string stereo = bytes;
   stereo[22] = 2;
-  EXPECT_FALSE(speech::parseWave(stereo, back, rate, why));
-  EXPECT_NE(why.find("2 channels"), std::string::npos) << why;
-  EXPECT_FALSE(speech::parseWave("RIFF\x10\0\0\0WAVEfmt ", back, rate, why));
-  EXPECT_FALSE(speech::parseWave(bytes.substr(0, 30), back, rate, why));
-  EXPECT_FALSE(speech::parseWave("not a wave file at all", back, rate, why));
+  tmp.write("stereo.wav", stereo);
+  EXPECT_FALSE(speech::readMonoWave(tmp.file("stereo.wav"), back, rate, why));
+  EXPECT_EQ(why, tmp.file("stereo.wav") + ": not 16-bit mono PCM (format 1, 2 channels, 16 bits)");
+  std::string eight = bytes;
+  eight[34] = 8;
+  tmp.write("eight.wav", eight);
+  EXPECT_FALSE(speech::readMonoWave(tmp.file("eight.wav"), back, rate, why));
+  EXPECT_NE(why.find("1 channels, 8 bits"), std::string::npos) << why;
   // A data size past the end (a recording never finished): what is there is read.
-  ASSERT_TRUE(speech::parseWave(bytes.substr(0, bytes.size() - 4), back, rate, why));
+  tmp.write("cut.wav", bytes.substr(0, bytes.size() - 4));
+  ASSERT_TRUE(speech::readMonoWave(tmp.file("cut.wav"), back, rate, why)) << why;
   EXPECT_EQ(back.size(), samples.size() - 2);
-  EXPECT_FALSE(speech::readWave(tmp.file("missing.wav"), back, rate, why));
+  tmp.write("short.wav", bytes.substr(0, 30));
+  EXPECT_FALSE(speech::readMonoWave(tmp.file("short.wav"), back, rate, why));
+  EXPECT_EQ(why, tmp.file("short.wav") + ": the format chunk is cut short");
+  EXPECT_FALSE(speech::readMonoWave(tmp.file("missing.wav"), back, rate, why));
   EXPECT_NE(why.find("missing.wav"), std::string::npos);
+  EXPECT_FALSE(speech::writeWave(tmp.file("b.wav"), samples, 0, why));
+}
+
+TEST(SpeechResampling, KeepsLevelAndLengthAndPassesOddRatesThrough) {
+  const std::vector<int16_t> level(1600, 1000);
+  const std::vector<int16_t> down = speech::resample(level, 16000, 8000);
+  ASSERT_EQ(down.size(), 800u);
+  for (size_t i = 16; i + 16 < down.size(); ++i) EXPECT_NEAR(down[i], 1000, 1) << i;  // clear of the filter's reach past the ends
+  EXPECT_EQ(speech::resample(level, 8000, 16000).size(), 3200u);
+  // A tone above the lower rate's Nyquist frequency is filtered out.
+  std::vector<int16_t> high(1600);
+  for (size_t i = 0; i < high.size(); ++i) high[i] = static_cast<int16_t>(i % 2 ? 10000 : -10000);
+  long loudest = 0;
+  const std::vector<int16_t> filtered = speech::resample(high, 16000, 8000);
+  for (size_t i = 40; i + 40 < filtered.size(); ++i) loudest = std::max<long>(loudest, std::abs(filtered[i]));
+  EXPECT_LT(loudest, 500);
+  EXPECT_EQ(speech::resample(level, 0, 8000), level);
+  EXPECT_EQ(speech::resample(level, 8000, 8000), level);
+  EXPECT_TRUE(speech::resample({}, 16000, 8000).empty());
 }
 
 TEST(SpeechQueueTest, SpeaksInOrderWithNamedVoicesAndBoundsWhatWaits) {

@@ -23,7 +23,14 @@ class VoiceCommandTest : public ::testing::Test {
 protected:
   ScriptedEngines engines;
   JTestHarness harness;
-  JVoiceCommandObj& module = harness.place<JVoiceCommandObj>("voice");
+  JVoiceCommandObj& module = place("voice");
+
+  // A module on the scripted engines.
+  JVoiceCommandObj& place(const std::string& id) {
+    JVoiceCommandObj& m = harness.place<JVoiceCommandObj>(id);
+    m.useEngines(&engines);
+    return m;
+  }
 
   // Says each utterance and runs the host loop until their codes are applied.
   void hear(const std::vector<std::string>& utterances) {
@@ -32,7 +39,7 @@ protected:
     harness.runUntil([] { return false; }, 50);
     harness.runPending();
   }
-  Lines outputs() { return harness.outputsOf(module); }
+  Outputs outputs() { return harness.outputsOf(module); }
 };
 
 TEST(VoiceCommandShape, PortsTagsGeometryAndLabel) {
@@ -97,14 +104,14 @@ TEST_F(VoiceCommandTest, PhrasesThatWouldBreakTheirLineAreLeftOut) {
 TEST_F(VoiceCommandTest, GotDataBroadcastsOfDigitsAndPhrases) {
   module.gotData(7);
   module.gotData(7);
-  EXPECT_EQ(outputs(), (Lines{"0 7", "0 7"}));  // a repeated digit is sent again
+  EXPECT_EQ(outputs(), (Outputs{{0, 7}, {0, 7}}));  // a repeated digit is sent again
 
   harness.clear();
   module.gotData(105);
-  EXPECT_EQ(outputs(), (Lines{"0 -1", "5 1"}));
+  EXPECT_EQ(outputs(), (Outputs{{0, -1}, {5, 1}}));
   harness.clear();
   module.gotData(102);
-  EXPECT_EQ(outputs(), (Lines{"2 1", "5 0"}));  // output 0 already -1: not sent again
+  EXPECT_EQ(outputs(), (Outputs{{2, 1}, {5, 0}}));  // output 0 already -1: not sent again
   harness.clear();
   module.gotData(102);
   EXPECT_TRUE(outputs().empty());
@@ -113,7 +120,7 @@ TEST_F(VoiceCommandTest, GotDataBroadcastsOfDigitsAndPhrases) {
 
   harness.clear();
   module.gotData(4);
-  EXPECT_EQ(outputs(), (Lines{"0 4", "2 0"}));
+  EXPECT_EQ(outputs(), (Outputs{{0, 4}, {2, 0}}));
   EXPECT_EQ(harness.readInt(module, 2), 0);
 
   harness.clear();
@@ -122,7 +129,7 @@ TEST_F(VoiceCommandTest, GotDataBroadcastsOfDigitsAndPhrases) {
   EXPECT_TRUE(outputs().empty());
   module.gotData(100);  // up to 100 counts as a digit value
   module.gotData(-3);
-  EXPECT_EQ(outputs(), (Lines{"0 100", "0 -3"}));
+  EXPECT_EQ(outputs(), (Outputs{{0, 100}, {0, -3}}));
   // access hands out the phrase entry for outputs 1 to 10.
   module.gotData(110);
   EXPECT_EQ(harness.readInt(module, 10), 1);
@@ -140,7 +147,7 @@ TEST_F(VoiceCommandTest, RecognisedUtterancesBecomeCodes) {
             "#JSGF V1.0;\ngrammar commands;\npublic <command> = zero | one | two | three | four | five | six | "
             "seven | eight | nine | lights on | lights off | open the door;\n");
   hear({"seven", "LIGHTS OFF.", "banana", "", "open the door", "three"});
-  EXPECT_EQ(outputs(), (Lines{"0 7", "0 -1", "3 1", "3 0", "10 1", "0 3", "10 0"}));
+  EXPECT_EQ(outputs(), (Outputs{{0, 7}, {0, -1}, {3, 1}, {3, 0}, {10, 1}, {0, 3}, {10, 0}}));
   EXPECT_TRUE(harness.debugLines().empty());
 
   module.debug = 1;
@@ -148,7 +155,7 @@ TEST_F(VoiceCommandTest, RecognisedUtterancesBecomeCodes) {
   hear({"nine", "lights on"});
   EXPECT_EQ(harness.debugLines(), (Lines{"voice: got something", "voice: 9", "voice: 0 0", "voice: got something",
                                          "voice: pszRet is NULL", "voice: 101 0"}));
-  EXPECT_EQ(outputs(), (Lines{"0 9", "0 -1", "1 1"}));
+  EXPECT_EQ(outputs(), (Outputs{{0, 9}, {0, -1}, {1, 1}}));
 }
 
 TEST_F(VoiceCommandTest, WithoutDigitsTheDigitWordsMeanNothing) {
@@ -156,7 +163,7 @@ TEST_F(VoiceCommandTest, WithoutDigitsTheDigitWordsMeanNothing) {
   module.phrases[1] = "one";
   harness.send(module, 0, 1);
   hear({"two", "one"});
-  EXPECT_EQ(outputs(), (Lines{"0 -1", "2 1"}));
+  EXPECT_EQ(outputs(), (Outputs{{0, -1}, {2, 1}}));
 }
 
 TEST_F(VoiceCommandTest, StartFailuresAndTheirMessages) {
@@ -201,7 +208,7 @@ TEST_F(VoiceCommandTest, StartFailuresAndTheirMessages) {
   EXPECT_TRUE(JVoiceCommandObj::listening());
   EXPECT_EQ(engines.synthesizers.load(), 0);
   hear({"four"});
-  EXPECT_EQ(outputs(), (Lines{"0 4"}));
+  EXPECT_EQ(outputs(), (Outputs{{0, 4}}));
 }
 
 TEST_F(VoiceCommandTest, StopReleasesEverySpeechObject) {
@@ -245,11 +252,11 @@ TEST_F(VoiceCommandTest, PropertyChangesWaitForTheNextStart) {
   harness.send(module, 0, 0);
   harness.send(module, 0, 1);
   hear({"open the door"});
-  EXPECT_EQ(outputs(), (Lines{"0 -1", "4 1"}));
+  EXPECT_EQ(outputs(), (Outputs{{0, -1}, {4, 1}}));
 }
 
 TEST_F(VoiceCommandTest, InstancesShareOneRecognizer) {
-  JVoiceCommandObj& other = harness.place<JVoiceCommandObj>("other");
+  JVoiceCommandObj& other = place("other");
   module.phrases[0] = "lights on";
   other.phrases[0] = "lights off";
   harness.send(module, 0, 1);
@@ -257,7 +264,7 @@ TEST_F(VoiceCommandTest, InstancesShareOneRecognizer) {
   EXPECT_EQ(engines.recognizersMade.load(), 1);
   EXPECT_EQ(JVoiceCommandObj::resultsGoTo(), &module);
   hear({"lights on", "lights off", "two"});
-  EXPECT_EQ(outputs(), (Lines{"0 -1", "1 1", "0 2", "1 0"}));
+  EXPECT_EQ(outputs(), (Outputs{{0, -1}, {1, 1}, {0, 2}, {1, 0}}));
   EXPECT_TRUE(harness.outputsOf(other).empty());
 
   harness.send(other, 0, 0);  // stops it for both
@@ -268,7 +275,16 @@ TEST_F(VoiceCommandTest, InstancesShareOneRecognizer) {
   harness.send(other, 0, 1);
   EXPECT_EQ(JVoiceCommandObj::resultsGoTo(), &other);
   hear({"lights off"});
-  EXPECT_EQ(harness.outputsOf(other), (Lines{"0 -1", "1 1"}));
+  EXPECT_EQ(harness.outputsOf(other), (Outputs{{0, -1}, {1, 1}}));
+}
+
+TEST_F(VoiceCommandTest, ACopyStartsOnTheEnginesItsOriginalWasHanded) {
+  JVoiceCommandObj& copy = harness.place(static_cast<JVoiceCommandObj*>(module.clone()), "copy");
+  harness.send(copy, 0, 1);
+  EXPECT_TRUE(harness.debugLines().empty());
+  EXPECT_EQ(engines.recognizersMade.load(), 1);
+  EXPECT_EQ(JVoiceCommandObj::resultsGoTo(), &copy);
+  harness.send(copy, 0, 0);
 }
 
 TEST_F(VoiceCommandTest, RemovingTheListeningInstanceStopsTheRecognizer) {

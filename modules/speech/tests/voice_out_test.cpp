@@ -17,7 +17,14 @@ class VoiceOutTest : public ::testing::Test {
 protected:
   ScriptedEngines engines;
   JTestHarness harness;
-  JVoiceOutObj& module = harness.place<JVoiceOutObj>("tts");
+  JVoiceOutObj& module = place("tts");
+
+  // A module on the scripted engines.
+  JVoiceOutObj& place(const std::string& id) {
+    JVoiceOutObj& m = harness.place<JVoiceOutObj>(id);
+    m.useEngines(&engines);
+    return m;
+  }
 
   void SetUp() override {
     module.phrases[0] = "lights on";
@@ -138,7 +145,7 @@ TEST_F(VoiceOutTest, EveryEnableBuildsANewQueueAndReleasesTheOld) {
 }
 
 TEST_F(VoiceOutTest, InstancesShareOneQueue) {
-  JVoiceOutObj& other = harness.place<JVoiceOutObj>("other");
+  JVoiceOutObj& other = place("other");
   other.phrases[0] = "lights off";
   other.isMale = 0;
   harness.send(module, 1, 1);
@@ -152,6 +159,15 @@ TEST_F(VoiceOutTest, InstancesShareOneQueue) {
   EXPECT_FALSE(JVoiceOutObj::hasQueue());
   harness.send(module, 0, 0);
   EXPECT_EQ(spoken().size(), 2u);
+}
+
+TEST_F(VoiceOutTest, ACopySpeaksOnTheEnginesItsOriginalWasHanded) {
+  JVoiceOutObj& copy = harness.place(static_cast<JVoiceOutObj*>(module.clone()), "copy");
+  harness.send(copy, 1, 1);
+  harness.send(copy, 0, 3);
+  EXPECT_EQ(spoken(), (Lines{"male: open the door"}));
+  EXPECT_EQ(engines.synthesizers.load(), 2);
+  harness.send(copy, 1, 0);
 }
 
 TEST_F(VoiceOutTest, RemovingTheModuleThatBuiltTheQueueStopsIt) {

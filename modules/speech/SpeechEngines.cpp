@@ -1,19 +1,14 @@
-// The engines behind the speech layer: espeak-ng for text to speech, PocketSphinx with its US
-// English model for recognition, ALSA for audio, and the file stand-ins for both directions
-// (LOOMWORK_SPEECH_OUTPUT, LOOMWORK_SPEECH_INPUT).
-#include <alsa/asoundlib.h>
-#include <dirent.h>
+// The real engines behind the speech modules: PocketSphinx with its US English model for
+// recognition and espeak-ng for text to speech.
+#include "SpeechEngines.h"
+
 #include <espeak-ng/speak_lib.h>
-#include <fcntl.h>
-#include <poll.h>
 #include <pocketsphinx.h>
 #include <sphinxbase/err.h>
 #include <sphinxbase/jsgf.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -22,8 +17,8 @@
 #include <deque>
 #include <mutex>
 #include <random>
+#include <vector>
 
-#include "SpeechLayer.h"
 #include "base/JComponent.h"
 
 #ifndef LOOMWORK_SPEECH_MODEL_DIR
@@ -33,8 +28,6 @@
 namespace speech {
 namespace {
 
-constexpr int kRate = 16000;
-constexpr int kChunk = 1600;  // 100 ms of audio per read: stop requests are seen that often
 // Utterances are cut at silence by frame loudness, and each is decoded whole: PocketSphinx's own
 // voice activity detector takes the first stretch of near-silence for speech, and its running
 // cepstral mean garbles the first utterances it hears.
@@ -44,14 +37,9 @@ constexpr double kNoiseFactor = 3;          // louder than three times the noise
 constexpr size_t kLeadSamples = 4000;       // 250 ms kept from before the first loud frame
 constexpr long kHangSamples = 2400;         // 150 ms of quiet ends an utterance
 constexpr int kMinLoudFrames = 8;           // shorter bursts (clicks) are no utterance
-constexpr size_t kMaxUtterance = 16000 * 10;  // 10 s: a longer one is decoded as it stands
+constexpr size_t kMaxUtterance = kSpeechRate * 10;  // 10 s: a longer one is decoded as it stands
 
-std::string envOf(const char* name) {
-  const char* v = std::getenv(name);
-  return v ? std::string(v) : std::string();
-}
-
-// --- the libraries' own diagnostics ---
+// --- the recognizer's own diagnostics ---
 
 // PocketSphinx's errors become debug lines of the module at work; its chatter is dropped.
 void sphinxLog(void*, err_lvl_t level, const char* format, ...) {
@@ -66,141 +54,12 @@ void sphinxLog(void*, err_lvl_t level, const char* format, ...) {
   if (n > 0) JComponent::debugf("pocketsphinx: %s", line);
 }
 
-void alsaLog(const char*, int, const char*, int, const char*, ...) {}
-
-void quietLibraries() {
+void quietSphinx() {
   static std::once_flag once;
   std::call_once(once, [] {
     err_set_logfp(nullptr);
     err_set_callback(sphinxLog, nullptr);
-    snd_lib_error_set_handler(alsaLog);
   });
-}
-
-// --- audio in ---
-
-class AudioSource {
-public:
-  virtual ~AudioSource() = default;
-  // Up to max samples at 16 kHz; 0 at the end of the input or when keepGoing says stop; may
-  // return 0 and be called again (nothing yet), so the caller asks keepGoing between reads.
-  virtual long read(int16_t* buf, long max, bool& ended) = 0;
-};
-
-// A whole WAVE file, handed out as fast as it is asked for.
-class WaveSource : public AudioSource {
-public:
-  explicit WaveSource(std::vector<int16_t> samples) : samples_(std::move(samples)) {}
-  long read(int16_t* buf, long max, bool& ended) override {
-    long n = std::min<long>(max, static_cast<long>(samples_.size() - at_));
-    std::copy(samples_.begin() + static_cast<long>(at_), samples_.begin() + static_cast<long>(at_) + n, buf);
-    at_ += static_cast<size_t>(n);
-    ended = n == 0;
-    return n;
-  }
-
-private:
-  std::vector<int16_t> samples_;
-  size_t at_ = 0;
-};
-
-// Raw 16 kHz samples from a FIFO, as they come. Opened for reading and writing, so that writers
-// may come and go without an end of input.
-class FifoSource : public AudioSource {
-public:
-  explicit FifoSource(int fd) : fd_(fd) {}
-  ~FifoSource() override { ::close(fd_); }
-  long read(int16_t* buf, long max, bool& ended) override {
-    ended = false;
-    pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, 100) <= 0) return 0;
-    // Keep an odd byte for the next read: samples never split.
-    char* bytes = reinterpret_cast<char*>(buf);
-    std::memcpy(bytes, &carry_, carried_);
-    ssize_t got = ::read(fd_, bytes + carried_, static_cast<size_t>(max) * 2 - carried_);
-    if (got < 0) {
-      ended = errno != EAGAIN && errno != EINTR;
-      return 0;
-    }
-    size_t total = carried_ + static_cast<size_t>(got);
-    carried_ = total & 1;
-    if (carried_) carry_ = bytes[total - 1];
-    return static_cast<long>(total / 2);
-  }
-
-private:
-  int fd_;
-  char carry_ = 0;
-  size_t carried_ = 0;
-};
-
-// The default capture device.
-class AlsaSource : public AudioSource {
-public:
-  explicit AlsaSource(snd_pcm_t* pcm) : pcm_(pcm) {}
-  ~AlsaSource() override { snd_pcm_close(pcm_); }
-  long read(int16_t* buf, long max, bool& ended) override {
-    ended = false;
-    snd_pcm_sframes_t got = snd_pcm_readi(pcm_, buf, static_cast<snd_pcm_uframes_t>(std::min<long>(max, kChunk)));
-    if (got < 0) got = snd_pcm_recover(pcm_, static_cast<int>(got), 1);
-    if (got < 0) {
-      ended = true;
-      JComponent::debugf("capture: %s", snd_strerror(static_cast<int>(got)));
-      return 0;
-    }
-    return static_cast<long>(got);
-  }
-
-private:
-  snd_pcm_t* pcm_;
-};
-
-std::unique_ptr<AudioSource> openSource(std::string& why) {
-  const std::string path = envOf("LOOMWORK_SPEECH_INPUT");
-  if (path.empty()) {
-    snd_pcm_t* pcm = nullptr;
-    int rc = snd_pcm_open(&pcm, "default", SND_PCM_STREAM_CAPTURE, 0);
-    if (rc >= 0) rc = snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, 1, kRate, 1, 100000);
-    if (rc < 0) {
-      if (pcm) snd_pcm_close(pcm);
-      why = std::string("capture device \"default\": ") + snd_strerror(rc);
-      return nullptr;
-    }
-    return std::make_unique<AlsaSource>(pcm);
-  }
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) {
-    why = "speech input " + path + ": " + std::strerror(errno);
-    return nullptr;
-  }
-  if (S_ISFIFO(st.st_mode)) {
-    int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-      why = "speech input " + path + ": " + std::strerror(errno);
-      return nullptr;
-    }
-    return std::make_unique<FifoSource>(fd);
-  }
-  std::vector<int16_t> samples;
-  int rate = 0;
-  if (!readWave(path, samples, rate, why)) {
-    why = "speech input " + why;
-    return nullptr;
-  }
-  if (rate == 8000) {
-    // The model is of 16 kHz speech: every other sample is interpolated.
-    std::vector<int16_t> up(samples.size() * 2);
-    for (size_t i = 0; i < samples.size(); ++i) {
-      int next = i + 1 < samples.size() ? samples[i + 1] : samples[i];
-      up[2 * i] = samples[i];
-      up[2 * i + 1] = static_cast<int16_t>((samples[i] + next) / 2);
-    }
-    samples.swap(up);
-  } else if (rate != kRate) {
-    why = "speech input " + path + ": " + std::to_string(rate) + " Hz (16 kHz or 8 kHz wanted)";
-    return nullptr;
-  }
-  return std::make_unique<WaveSource>(std::move(samples));
 }
 
 // --- recognition ---
@@ -249,7 +108,7 @@ public:
   }
 
   void listen(const std::function<void(const std::string&)>& heard, const std::function<bool()>& keepGoing) override {
-    std::vector<int16_t> chunk(kChunk);
+    std::vector<int16_t> chunk(static_cast<size_t>(kSourceChunk));
     std::vector<int16_t> frame;
     std::deque<int16_t> lead;
     std::vector<int16_t> utterance;
@@ -266,7 +125,7 @@ public:
     };
     while (keepGoing()) {
       bool ended = false;
-      long n = source_->read(chunk.data(), kChunk, ended);
+      long n = source_->read(chunk.data(), kSourceChunk, ended);
       if (ended) break;
       for (long i = 0; i < n; ++i) {
         frame.push_back(chunk[static_cast<size_t>(i)]);
@@ -327,16 +186,16 @@ private:
 };
 
 std::unique_ptr<Recognizer> selectSphinx(std::string& why) {
-  quietLibraries();
-  const std::string model = envOf("LOOMWORK_SPEECH_MODEL").empty() ? LOOMWORK_SPEECH_MODEL_DIR
-                                                                    : envOf("LOOMWORK_SPEECH_MODEL");
+  quietSphinx();
+  const char* chosen = std::getenv("LOOMWORK_SPEECH_MODEL");
+  const std::string model = chosen && *chosen ? chosen : LOOMWORK_SPEECH_MODEL_DIR;
   const std::string hmm = model + "/en-us", dict = model + "/cmudict-en-us.dict";
   struct stat st {};
   if (::stat((hmm + "/mdef").c_str(), &st) != 0 || ::stat(dict.c_str(), &st) != 0) {
     why = "no US English model in " + model;
     return nullptr;
   }
-  std::unique_ptr<AudioSource> source = openSource(why);
+  std::unique_ptr<AudioSource> source = openAudioSource(why);
   if (!source) return nullptr;
   // Dithering: synthetic speech comes with digital silence, which the front end handles badly.
   cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.c_str(), "-dict", dict.c_str(), "-dither",
@@ -420,102 +279,12 @@ private:
   std::shared_ptr<AudioDestination> audio_;
 };
 
-// --- audio out ---
-
-// Each text as the next numbered WAVE file of a folder. The number goes past every file already
-// there, so a file is never written over.
-class WaveFolder : public AudioDestination {
-public:
-  explicit WaveFolder(std::string folder) : folder_(std::move(folder)) {}
-  bool play(const std::vector<int16_t>& samples, int rate, std::string& why) override {
-    static std::mutex numbering;
-    std::lock_guard<std::mutex> g(numbering);
-    int next = highestNumber() + 1;
-    if (next > 9999) {
-      why = folder_ + ": no number left after 9999.wav";
-      return false;
-    }
-    char name[16];
-    std::snprintf(name, sizeof name, "%04d.wav", next);
-    const std::string final = folder_ + "/" + name, part = final + ".part";
-    // Written at the recognizer's rate, so that what is said can be heard again.
-    if (!writeWave(part, resample(samples, rate, kRate), kRate, why)) return false;
-    if (std::rename(part.c_str(), final.c_str()) != 0) {
-      why = final + ": " + std::strerror(errno);
-      std::remove(part.c_str());
-      return false;
-    }
-    return true;
-  }
-
-private:
-  int highestNumber() const {
-    int highest = 0;
-    DIR* d = ::opendir(folder_.c_str());
-    if (!d) return 0;
-    while (dirent* e = ::readdir(d)) {
-      const char* n = e->d_name;
-      if (std::strlen(n) != 8 || std::strcmp(n + 4, ".wav") != 0) continue;
-      int v = 0;
-      bool digits = true;
-      for (int i = 0; i < 4; ++i) {
-        digits = digits && n[i] >= '0' && n[i] <= '9';
-        v = v * 10 + (n[i] - '0');
-      }
-      if (digits && v > highest) highest = v;
-    }
-    ::closedir(d);
-    return highest;
-  }
-  std::string folder_;
-};
-
-// The default playback device, opened for each text.
-class AlsaPlayback : public AudioDestination {
-public:
-  bool play(const std::vector<int16_t>& samples, int rate, std::string& why) override {
-    snd_pcm_t* pcm = nullptr;
-    int rc = snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, 0);
-    if (rc >= 0)
-      rc = snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, 1,
-                              static_cast<unsigned>(rate), 1, 200000);
-    size_t at = 0;
-    while (rc >= 0 && at < samples.size()) {
-      snd_pcm_sframes_t n = snd_pcm_writei(pcm, samples.data() + at, samples.size() - at);
-      if (n < 0) n = snd_pcm_recover(pcm, static_cast<int>(n), 1);
-      if (n < 0) rc = static_cast<int>(n);
-      else at += static_cast<size_t>(n);
-    }
-    if (rc >= 0) snd_pcm_drain(pcm);
-    if (pcm) snd_pcm_close(pcm);
-    if (rc < 0) why = std::string("playback device \"default\": ") + snd_strerror(rc);
-    return rc >= 0;
-  }
-};
-
 class RealEngines : public SpeechEngines {
 public:
   std::unique_ptr<Recognizer> selectRecognizer(std::string& why) override { return selectSphinx(why); }
 
   std::shared_ptr<AudioDestination> createAudioDestination(std::string& why) override {
-    quietLibraries();
-    const std::string folder = envOf("LOOMWORK_SPEECH_OUTPUT");
-    if (!folder.empty()) {
-      struct stat st {};
-      if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        why = "speech output " + folder + ": not a folder";
-        return nullptr;
-      }
-      return std::make_shared<WaveFolder>(folder);
-    }
-    snd_pcm_t* pcm = nullptr;
-    int rc = snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
-    if (rc < 0) {
-      why = std::string("playback device \"default\": ") + snd_strerror(rc);
-      return nullptr;
-    }
-    snd_pcm_close(pcm);
-    return std::make_shared<AlsaPlayback>();
+    return openAudioDestination(why);
   }
 
   std::unique_ptr<Synthesizer> selectSynthesizer(Gender gender, std::shared_ptr<AudioDestination> audio,
