@@ -15,14 +15,14 @@
 #include <tuple>
 #include <vector>
 
-#include "CallMonitor.h"
-#include "Debug.h"
-#include "DigitLink.h"
-#include "MessageFiles.h"
-#include "MessageQueue.h"
-#include "Settings.h"
-#include "WaveFile.h"
-#include "desktop/DesktopMain.h"
+#include "core/CallMonitor.h"
+#include "core/Debug.h"
+#include "link/DigitLink.h"
+#include "core/MessageFiles.h"
+#include "base/MessageQueue.h"
+#include "core/Settings.h"
+#include "base/WaveFile.h"
+#include "app/desktop/DesktopMain.h"
 
 namespace {
 

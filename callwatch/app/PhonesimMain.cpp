@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "ControlClient.h"
-#include "WaveFile.h"
+#include "platform/ControlClient.h"
+#include "base/WaveFile.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "CallMonitor.h"
+#include "core/CallMonitor.h"
 
 #include <ctime>
 
-#include "PhoneNumber.h"
+#include "core/PhoneNumber.h"
 
 namespace {
 

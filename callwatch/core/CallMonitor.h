@@ -5,9 +5,9 @@
 #include <memory>
 #include <vector>
 
-#include "CallRecord.h"
-#include "CallScreen.h"
-#include "Tapi.h"
+#include "core/CallRecord.h"
+#include "core/CallScreen.h"
+#include "core/Tapi.h"
 
 class ICallLogView {
 public:

@@ -1,7 +1,7 @@
-#include "CallRecord.h"
+#include "core/CallRecord.h"
 
-#include "CallScreen.h"
-#include "Tapi.h"
+#include "core/CallScreen.h"
+#include "core/Tapi.h"
 
 namespace {
 const char* const kStateNames[16] = {

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "TapiDefs.h"
+#include "base/TapiDefs.h"
 
 class CTapiCall;
 class CCallScreen;

@@ -1,10 +1,10 @@
-#include "CallScreen.h"
+#include "core/CallScreen.h"
 
 #include <cstdio>
 
-#include "Debug.h"
-#include "DigitLink.h"
-#include "MessageFiles.h"
+#include "core/Debug.h"
+#include "link/DigitLink.h"
+#include "core/MessageFiles.h"
 
 namespace {
 ICallScreenView g_noView;

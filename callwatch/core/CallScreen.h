@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "Tapi.h"
-#include "WaveRecorder.h"
+#include "core/Tapi.h"
+#include "core/WaveRecorder.h"
 
 // Controls of the call screen.
 enum : int {

@@ -1,4 +1,4 @@
-#include "Debug.h"
+#include "core/Debug.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "MessageFiles.h"
+#include "core/MessageFiles.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,9 +1,9 @@
-#include "PhoneNumber.h"
+#include "core/PhoneNumber.h"
 
 #include <cctype>
 #include <cstring>
 
-#include "TapiBinding.h"
+#include "core/TapiBinding.h"
 
 const char* const CPhoneNumber::kKeypadLetters = "22233344455566677778889999";
 

@@ -1,4 +1,4 @@
-#include "Settings.h"
+#include "core/Settings.h"
 
 #include <QSettings>
 #include <QString>

@@ -1,8 +1,8 @@
-#include "Tapi.h"
+#include "core/Tapi.h"
 
 #include <algorithm>
 
-#include "TapiBinding.h"
+#include "core/TapiBinding.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <memory>
 #include <vector>
 
-#include "TapiBuffer.h"
-#include "TapiSinks.h"
+#include "core/TapiBuffer.h"
+#include "core/TapiSinks.h"
 
 // A list of listeners: adding reuses the first empty slot and ignores a listener already there;
 // removing leaves the slot empty, so a listener may remove itself while the list is called.

@@ -1,4 +1,4 @@
-#include "TapiBinding.h"
+#include "core/TapiBinding.h"
 
 #ifndef CALLWATCH_LIBDIR
 #define CALLWATCH_LIBDIR "lib"

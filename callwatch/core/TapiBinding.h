@@ -10,8 +10,8 @@
 #include <mutex>
 #include <string>
 
-#include "TapiDefs.h"
-#include "WaveDefs.h"
+#include "base/TapiDefs.h"
+#include "base/WaveDefs.h"
 
 // One library opened by path on first need.
 class CDelayedLibrary {

@@ -1,9 +1,9 @@
-#include "TapiBuffer.h"
+#include "core/TapiBuffer.h"
 
 #include <cstring>
 #include <new>
 
-#include "TapiBinding.h"
+#include "core/TapiBinding.h"
 
 LONG CTapiBuffer::Fetch(Kind kind, const Getter& getter) {
   m_kind = kind;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "TapiDefs.h"
+#include "base/TapiDefs.h"
 
 class CTapiBuffer {
 public:

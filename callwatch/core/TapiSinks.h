@@ -3,7 +3,7 @@
 // listener overrides only what it needs; the first argument is the object that raised the event.
 #include <cstdint>
 
-#include "TapiDefs.h"
+#include "base/TapiDefs.h"
 
 class CTapiLine;
 class CTapiCall;

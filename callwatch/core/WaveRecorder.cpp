@@ -1,4 +1,4 @@
-#include "WaveRecorder.h"
+#include "core/WaveRecorder.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -6,8 +6,8 @@
 #include <cstring>
 #include <new>
 
-#include "Debug.h"
-#include "TapiBinding.h"
+#include "core/Debug.h"
+#include "core/TapiBinding.h"
 
 CWaveRecorder::CWaveRecorder(IWaveSink* sink) : m_sink(sink) {}
 

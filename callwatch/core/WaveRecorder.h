@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "MessageQueue.h"
-#include "WaveDefs.h"
+#include "base/MessageQueue.h"
+#include "base/WaveDefs.h"
 
 class IWaveSink {
 public:

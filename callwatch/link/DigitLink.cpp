@@ -1,4 +1,4 @@
-#include "DigitLink.h"
+#include "link/DigitLink.h"
 
 #include <chrono>
 #include <cstdio>

@@ -9,9 +9,9 @@
 #include <functional>
 #include <string>
 
-#include "DigitSocket.h"
-#include "DigitTrace.h"
-#include "SocketLayer.h"
+#include "link/DigitSocket.h"
+#include "link/DigitTrace.h"
+#include "link/SocketLayer.h"
 
 // Sends one digit, making the link first when there is none.
 void SendDigitToLoomwork(char c);

@@ -1,4 +1,4 @@
-#include "DigitSocket.h"
+#include "link/DigitSocket.h"
 
 #include <arpa/inet.h>
 #include <netinet/tcp.h>

@@ -6,8 +6,8 @@
 
 #include <functional>
 
-#include "DigitTrace.h"
-#include "SocketLayer.h"
+#include "link/DigitTrace.h"
+#include "link/SocketLayer.h"
 
 class CDigitSocket {
 public:

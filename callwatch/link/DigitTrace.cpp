@@ -1,4 +1,4 @@
-#include "DigitTrace.h"
+#include "link/DigitTrace.h"
 
 #include <cstdarg>
 

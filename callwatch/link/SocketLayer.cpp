@@ -1,4 +1,4 @@
-#include "SocketLayer.h"
+#include "link/SocketLayer.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "ControlClient.h"
+#include "platform/ControlClient.h"
 
 #include <poll.h>
 #include <sys/socket.h>

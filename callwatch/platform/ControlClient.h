@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "ControlProtocol.h"
+#include "platform/ControlProtocol.h"
 
 class CControlClient {
 public:

@@ -1,4 +1,4 @@
-#include "ControlProtocol.h"
+#include "platform/ControlProtocol.h"
 
 #include <unistd.h>
 

@@ -26,11 +26,11 @@
 #include <thread>
 #include <vector>
 
-#include "ControlProtocol.h"
-#include "MessageQueue.h"
-#include "TapiDefs.h"
-#include "WaveDefs.h"
-#include "WaveFile.h"
+#include "platform/ControlProtocol.h"
+#include "base/MessageQueue.h"
+#include "base/TapiDefs.h"
+#include "base/WaveDefs.h"
+#include "base/WaveFile.h"
 
 #define EXPORT extern "C" __attribute__((visibility("default")))
 

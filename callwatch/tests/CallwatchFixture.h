@@ -4,9 +4,9 @@
 #include <fstream>
 #include <map>
 
-#include "CallMonitor.h"
-#include "Debug.h"
-#include "ProviderFixture.h"
+#include "core/CallMonitor.h"
+#include "core/Debug.h"
+#include "tests/ProviderFixture.h"
 
 struct ShownScreen {
   bool visible = false;

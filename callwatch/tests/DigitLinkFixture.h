@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "DigitLink.h"
+#include "link/DigitLink.h"
 
 class DigitLinkFixture : public ::testing::Test {
 protected:

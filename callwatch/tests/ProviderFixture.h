@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include "ControlClient.h"
-#include "MessageQueue.h"
-#include "Tapi.h"
+#include "platform/ControlClient.h"
+#include "base/MessageQueue.h"
+#include "core/Tapi.h"
 #include "testing/TempFolder.h"
 
 // Points the program at the provider built beside the tests, once per process.

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "CallwatchFixture.h"
-#include "MessageFiles.h"
+#include "tests/CallwatchFixture.h"
+#include "core/MessageFiles.h"
 
 namespace {
 

@@ -18,11 +18,11 @@
 #include <QTimer>
 #include <QToolBar>
 
-#include "CallwatchView.h"
-#include "DesktopMessages.h"
-#include "Dialogs.h"
-#include "DesktopTestApp.h"
-#include "MainFrame.h"
+#include "app/desktop/CallwatchView.h"
+#include "app/desktop/DesktopMessages.h"
+#include "app/desktop/Dialogs.h"
+#include "tests/DesktopTestApp.h"
+#include "app/desktop/MainFrame.h"
 #include "testing/TempFolder.h"
 
 namespace {

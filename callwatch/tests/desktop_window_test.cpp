@@ -12,14 +12,14 @@
 #include <QTest>
 #include <QTimer>
 
-#include "CallScreenDlg.h"
-#include "CallwatchView.h"
-#include "DesktopMessages.h"
-#include "Dialogs.h"
-#include "DesktopTestApp.h"
-#include "MainFrame.h"
-#include "ProviderFixture.h"
-#include "Settings.h"
+#include "app/desktop/CallScreenDlg.h"
+#include "app/desktop/CallwatchView.h"
+#include "app/desktop/DesktopMessages.h"
+#include "app/desktop/Dialogs.h"
+#include "tests/DesktopTestApp.h"
+#include "app/desktop/MainFrame.h"
+#include "tests/ProviderFixture.h"
+#include "core/Settings.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // End to end: Callwatch's digit link sending to a JToneDigitObj in a harness.
-#include "DigitLinkFixture.h"
+#include "tests/DigitLinkFixture.h"
 #include "JToneDigitObj.h"
 #include "testing/Harness.h"
 
@@ -31,13 +31,13 @@ protected:
 TEST_F(DigitLinkToLoomworkTest, EveryDigitArrivesAsItsKeysOutputInOrder) {
   const std::string digits = "0123456789*#550#*";
   // Each code is followed by its key's level going up; the key before it then goes down.
-  std::vector<std::string> expected;
+  Outputs expected;
   int previous = -1;
   for (char c : digits) {
     int k = JToneDigitObj::keyIndexOf(c);
-    expected.push_back("12 " + std::to_string(c));
-    expected.push_back(std::to_string(k) + " 65535");
-    if (previous >= 0 && previous != k) expected.push_back(std::to_string(previous) + " 0");
+    expected.emplace_back(JToneDigitObj::kDigitValue, static_cast<int>(c));
+    expected.emplace_back(k, 65535);
+    if (previous >= 0 && previous != k) expected.emplace_back(previous, 0);
     previous = k;
   }
   for (char c : digits) SendDigitToLoomwork(c);

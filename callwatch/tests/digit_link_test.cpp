@@ -3,8 +3,8 @@
 #include <chrono>
 #include <thread>
 
-#include "DigitLinkFixture.h"
-#include "LoopbackReceiver.h"
+#include "tests/DigitLinkFixture.h"
+#include "tests/LoopbackReceiver.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "CallwatchFixture.h"
-#include "TapiBinding.h"
+#include "tests/CallwatchFixture.h"
+#include "core/TapiBinding.h"
 
 namespace {
 

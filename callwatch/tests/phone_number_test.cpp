@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "PhoneNumber.h"
+#include "core/PhoneNumber.h"
 
 namespace {
 

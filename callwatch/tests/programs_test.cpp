@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "WaveFile.h"
+#include "base/WaveFile.h"
 #include "testing/Process.h"
 #include "testing/TempFolder.h"
 

@@ -6,7 +6,7 @@
 
 #include <fstream>
 
-#include "Settings.h"
+#include "core/Settings.h"
 #include "testing/TempFolder.h"
 
 namespace {

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "ProviderFixture.h"
-#include "Tapi.h"
-#include "TapiBinding.h"
+#include "tests/ProviderFixture.h"
+#include "core/Tapi.h"
+#include "core/TapiBinding.h"
 
 namespace {
 

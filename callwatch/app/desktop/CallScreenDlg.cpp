@@ -1,4 +1,4 @@
-#include "CallScreenDlg.h"
+#include "app/desktop/CallScreenDlg.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "DesktopMessages.h"
+#include "app/desktop/DesktopMessages.h"
 
 CCallScreenDlg::CCallScreenDlg(CCallRecord* record, QWidget* parent)
     : QDialog(parent), m_record(record) {

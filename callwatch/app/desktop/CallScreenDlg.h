@@ -4,8 +4,8 @@
 // ICallScreenView; its buttons call that logic.
 #include <QDialog>
 
-#include "CallRecord.h"
-#include "CallScreen.h"
+#include "core/CallRecord.h"
+#include "core/CallScreen.h"
 
 class QLabel;
 class QLineEdit;

@@ -1,4 +1,4 @@
-#include "CallwatchView.h"
+#include "app/desktop/CallwatchView.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -9,12 +9,12 @@
 #include <QPainter>
 #include <QStyleOptionFocusRect>
 
-#include "CallScreenDlg.h"
-#include "DesktopMessages.h"
-#include "MessageQueue.h"
-#include "PhoneNumber.h"
-#include "Settings.h"
-#include "TapiBinding.h"
+#include "app/desktop/CallScreenDlg.h"
+#include "app/desktop/DesktopMessages.h"
+#include "base/MessageQueue.h"
+#include "core/PhoneNumber.h"
+#include "core/Settings.h"
+#include "core/TapiBinding.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <memory>
 #include <vector>
 
-#include "CallMonitor.h"
-#include "TapiDefs.h"
+#include "core/CallMonitor.h"
+#include "base/TapiDefs.h"
 
 class QFontMetrics;
 

@@ -1,4 +1,4 @@
-#include "DesktopMain.h"
+#include "app/desktop/DesktopMain.h"
 
 #include <signal.h>
 
@@ -8,10 +8,10 @@
 #include <cstdio>
 #include <memory>
 
-#include "DesktopMessages.h"
-#include "DigitLink.h"
-#include "MainFrame.h"
-#include "Tapi.h"
+#include "app/desktop/DesktopMessages.h"
+#include "link/DigitLink.h"
+#include "app/desktop/MainFrame.h"
+#include "core/Tapi.h"
 
 namespace {
 std::atomic<bool> g_quit{false};

@@ -1,4 +1,4 @@
-#include "DesktopMessages.h"
+#include "app/desktop/DesktopMessages.h"
 
 #include <QMessageBox>
 

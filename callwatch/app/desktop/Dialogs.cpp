@@ -1,4 +1,4 @@
-#include "Dialogs.h"
+#include "app/desktop/Dialogs.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
@@ -11,9 +11,9 @@
 #include <QVBoxLayout>
 #include <climits>
 
-#include "CallMonitor.h"
-#include "DesktopMessages.h"
-#include "TapiBuffer.h"
+#include "core/CallMonitor.h"
+#include "app/desktop/DesktopMessages.h"
+#include "core/TapiBuffer.h"
 
 // ---- call screening settings ------------------------------------------------------------------
 

@@ -1,4 +1,4 @@
-#include "MainFrame.h"
+#include "app/desktop/MainFrame.h"
 
 #include <QAction>
 #include <QApplication>
@@ -10,11 +10,11 @@
 #include <QToolBar>
 #include <QUrl>
 
-#include "CallScreen.h"
-#include "DesktopMessages.h"
-#include "Dialogs.h"
-#include "MessageFiles.h"
-#include "Settings.h"
+#include "core/CallScreen.h"
+#include "app/desktop/DesktopMessages.h"
+#include "app/desktop/Dialogs.h"
+#include "core/MessageFiles.h"
+#include "core/Settings.h"
 
 CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent), m_view(new CCallwatchView(this)) {
   setWindowTitle("Callwatch");

@@ -3,7 +3,7 @@
 // highlighted command's prompt, and the call log as its only content.
 #include <QMainWindow>
 
-#include "CallwatchView.h"
+#include "app/desktop/CallwatchView.h"
 
 class QAction;
 

@@ -18,12 +18,12 @@
 #include <thread>
 #include <vector>
 
-#include "CallScreenDlg.h"
-#include "ControlClient.h"
-#include "Dialogs.h"
-#include "MainFrame.h"
-#include "Settings.h"
-#include "Tapi.h"
+#include "app/desktop/CallScreenDlg.h"
+#include "platform/ControlClient.h"
+#include "app/desktop/Dialogs.h"
+#include "app/desktop/MainFrame.h"
+#include "core/Settings.h"
+#include "core/Tapi.h"
 
 namespace {
 

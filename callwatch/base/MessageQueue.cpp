@@ -1,4 +1,4 @@
-#include "MessageQueue.h"
+#include "base/MessageQueue.h"
 
 #include <chrono>
 #include <map>

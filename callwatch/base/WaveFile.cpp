@@ -1,4 +1,4 @@
-#include "WaveFile.h"
+#include "base/WaveFile.h"
 
 #include <cstdio>
 #include <cstring>
