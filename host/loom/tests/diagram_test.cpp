@@ -69,7 +69,7 @@ TEST(Modules, UnlistedPortCloneAndProperties) {
   m.gain = 3;
   h.send(m, 0, 4);
   h.send(m, 1, 1);
-  EXPECT_EQ(h.outputsOf(m), (std::vector<std::string>{"0 12", "0 13"}));
+  EXPECT_EQ(h.outputsOf(m), (Outputs{{0, 12}, {0, 13}}));
   // A value at an unlisted port changes nothing and broadcasts nothing.
   h.clear();
   JLinkObj stray(&m, 0, &m, 7);

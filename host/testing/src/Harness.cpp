@@ -81,10 +81,10 @@ std::vector<JTestHarness::Broadcast> JTestHarness::broadcastsOf(const JModuleObj
   return out;
 }
 
-std::vector<std::string> JTestHarness::outputsOf(const JModuleObj& m) const {
-  std::vector<std::string> out;
+JTestHarness::Outputs JTestHarness::outputsOf(const JModuleObj& m) const {
+  Outputs out;
   for (const auto& b : broadcasts_)
-    if (b.module == m.id()) out.push_back(std::to_string(b.output) + " " + b.value.format());
+    if (b.module == m.id()) out.emplace_back(b.output, b.value);
   return out;
 }
 

@@ -13,12 +13,12 @@ using Lines = std::vector<std::string>;
 
 const std::string kGll = "$GPGLL,4916.45,N,12311.12,W,225444,A";
 const std::string kGsv = "$GPGSV,2,1,08,01,40,083,46";
-const Lines kGllOutputs{"0 \"49 16.45 N\"", "1 \"123 11.12 W\""};
+const Outputs kGllOutputs{{0, "49 16.45 N"}, {1, "123 11.12 W"}};
 
 struct Rig {
   Rig() : m(h.place<JGeoFixObj>("gps")) {}
   void feed(const std::string& s) { h.send(m, JGeoFixObj::kBytes, JBlock(s.data(), static_cast<int>(s.size()))); }
-  Lines outputs() const { return h.outputsOf(m); }
+  Outputs outputs() const { return h.outputsOf(m); }
   JTestHarness h;
   JGeoFixObj& m;
 };
@@ -74,13 +74,13 @@ TEST(JGeoFixSentences, GllAndGsvExamplesAndOtherSentences) {
   EXPECT_EQ(r.h.readText(r.m, JGeoFixObj::kLongitude).str(), "123 11.12 W");
   r.h.clear();
   r.feed(kGsv + "*7D\r\n");
-  EXPECT_EQ(r.outputs(), (Lines{"2 8"}));
+  EXPECT_EQ(r.outputs(), (Outputs{{2, 8}}));
   EXPECT_EQ(r.h.readInt(r.m, JGeoFixObj::kSatellites), 8);
 
   // Unchanged values are broadcast again; the checksum and status are not looked at.
   r.h.clear();
   r.feed(kGsv + "*00\r\n" + kGll + ",V*FF\r\n");
-  EXPECT_EQ(r.outputs(), (Lines{"2 8", kGllOutputs[0], kGllOutputs[1]}));
+  EXPECT_EQ(r.outputs(), (Outputs{{2, 8}, kGllOutputs[0], kGllOutputs[1]}));
 
   // Another talker, other sentence types and stray text are ignored; "$GP" alone is skipped,
   // so a sentence without it is taken whole.
@@ -89,7 +89,7 @@ TEST(JGeoFixSentences, GllAndGsvExamplesAndOtherSentences) {
   EXPECT_TRUE(r.h.broadcasts().empty());
   r.feed("GSV,3,1,11,03\n");
   r.feed("GLL,0102.5,S,00304.25,E\n");
-  EXPECT_EQ(r.outputs(), (Lines{"2 11", "0 \"01 02.5 S\"", "1 \"003 04.25 E\""}));
+  EXPECT_EQ(r.outputs(), (Outputs{{2, 11}, {0, "01 02.5 S"}, {1, "003 04.25 E"}}));
 
   // The number is read at index 8 as atoi reads it: a two-digit message count moves it.
   r.h.clear();
@@ -97,7 +97,7 @@ TEST(JGeoFixSentences, GllAndGsvExamplesAndOtherSentences) {
   r.feed("$GPGSV,3,1, -7x\r\n");
   r.feed("$GPGSV,3,1,99999999999999999999\r\n");
   r.feed("$GPGSV,3\r\n");  // ends before index 8
-  EXPECT_EQ(r.outputs(), (Lines{"2 0", "2 -7", "2 2147483647", "2 0"}));
+  EXPECT_EQ(r.outputs(), (Outputs{{2, 0}, {2, -7}, {2, 2147483647}, {2, 0}}));
 }
 
 TEST(JGeoFixAssembler, BlocksLineEndsAndSplits) {
@@ -105,7 +105,7 @@ TEST(JGeoFixAssembler, BlocksLineEndsAndSplits) {
   {
     Rig r;
     r.feed(kGsv + "\r\n" + kGll + "\r\n");
-    EXPECT_EQ(r.outputs(), (Lines{"2 8", kGllOutputs[0], kGllOutputs[1]}));
+    EXPECT_EQ(r.outputs(), (Outputs{{2, 8}, kGllOutputs[0], kGllOutputs[1]}));
   }
   // A sentence split over two blocks at every position is handled once, at its line end.
   const std::string both = kGll + "\r\n";
@@ -122,7 +122,7 @@ TEST(JGeoFixAssembler, BlocksLineEndsAndSplits) {
   {
     Rig r;
     r.feed("\r\n\n\r" + kGsv + "\r" + kGsv + "\n\n\n" + kGsv);
-    EXPECT_EQ(r.outputs(), (Lines{"2 8", "2 8"}));
+    EXPECT_EQ(r.outputs(), (Outputs{{2, 8}, {2, 8}}));
     r.feed("\n");
     EXPECT_EQ(r.outputs().size(), 3u);
   }
@@ -140,7 +140,7 @@ TEST(JGeoFixAssembler, DebugPrintsEveryCompleteLine) {
   r.h.clear();
   r.feed(kGsv + "\n");
   EXPECT_EQ(r.h.debugLines().size(), 1u);
-  EXPECT_EQ(r.outputs(), (Lines{"2 8"}));
+  EXPECT_EQ(r.outputs(), (Outputs{{2, 8}}));
   r.h.send(r.m, JGeoFixObj::kDebug, 0);
   r.h.clear();
   r.feed(kGsv + "\n");
@@ -157,17 +157,17 @@ TEST(JGeoFixPosition, FieldLimitsAndShortFields) {
   EXPECT_EQ(r.m.latitude.str(), "49 16.45 N");
   // 50 characters still fit.
   r.feed("$GPGLL," + std::string(50, '2') + ",N,1.5,W\n");
-  EXPECT_EQ(r.outputs(), (Lines{"0 \"" + std::string(50, '2') + " N\"", "1 \" 1.5 W\""}));
+  EXPECT_EQ(r.outputs(), (Outputs{{0, std::string(50, '2') + " N"}, {1, " 1.5 W"}}));
 
   // Only the longitude too long: the latitude is published, the longitude kept.
   r.h.clear();
   r.feed("$GPGLL,4000.00,S," + std::string(60, '3') + ",E\n");
-  EXPECT_EQ(r.outputs(), (Lines{"0 \"40 00.00 S\""}));
+  EXPECT_EQ(r.outputs(), (Outputs{{0, "40 00.00 S"}}));
   EXPECT_EQ(r.m.longitude.str(), " 1.5 W");
   // A longitude that runs past index 100 of the sentence, though under 50 characters.
   r.h.clear();
   r.feed("$GPGLL," + std::string(48, '4') + ",N," + std::string(49, '5') + ",E\n");
-  EXPECT_EQ(r.outputs(), (Lines{"0 \"" + std::string(48, '4') + " N\""}));
+  EXPECT_EQ(r.outputs(), (Outputs{{0, std::string(48, '4') + " N"}}));
   EXPECT_EQ(r.m.longitude.str(), " 1.5 W");
 
   // Fewer than two characters before the '.', and empty fields: published within the buffers.
@@ -175,15 +175,15 @@ TEST(JGeoFixPosition, FieldLimitsAndShortFields) {
   r.feed("$GPGLL,.5,N,7.25,E\n");
   r.feed("$GPGLL,,,,,\n");
   r.feed("$GPGLL,12.3.4,N,5..6,W\n");
-  EXPECT_EQ(r.outputs(), (Lines{"0 \" .5 N\"", "1 \" 7.25 E\"",  //
-                                "0 \" ,\"", "1 \" \"",  // the hemisphere read at the sentence's end
-                                "0 \" 12 .3.4 N\"", "1 \"  5..6 W\""}));
+  EXPECT_EQ(r.outputs(), (Outputs{{0, " .5 N"}, {1, " 7.25 E"},  //
+                                  {0, " ,"}, {1, " "},  // the hemisphere read at the sentence's end
+                                  {0, " 12 .3.4 N"}, {1, "  5..6 W"}}));
   // A sentence that ends inside a field: the rest of it is abandoned.
   r.h.clear();
   r.feed("$GPGLL,4916.45\n");
   r.feed("$GPGLL,4916.45,N\n");
   r.feed("$GPGLL\n");
-  EXPECT_EQ(r.outputs(), (Lines{"0 \"49 16.45 N\""}));
+  EXPECT_EQ(r.outputs(), (Outputs{{0, "49 16.45 N"}}));
 }
 
 // Mended: the description lost the rest of the block after an overlong line, and the next block
@@ -192,14 +192,14 @@ TEST(JGeoFixAssembler, AnOverlongLineIsDroppedAlone) {
   Rig r;
   const std::string noise(450, 'n');
   r.feed(kGsv + "\r\n" + noise + "\r\n" + kGll + "\r\n");
-  EXPECT_EQ(r.outputs(), (Lines{"2 8", kGllOutputs[0], kGllOutputs[1]}));
+  EXPECT_EQ(r.outputs(), (Outputs{{2, 8}, kGllOutputs[0], kGllOutputs[1]}));
 
   // An overlong line over several blocks, its end in a block with a sentence after it.
   r.h.clear();
   r.feed(std::string(150, 'a'));
   r.feed(std::string(150, 'b'));
   r.feed(std::string(30, 'c') + "\n" + kGsv + "\n");
-  EXPECT_EQ(r.outputs(), (Lines{"2 8"}));
+  EXPECT_EQ(r.outputs(), (Outputs{{2, 8}}));
   EXPECT_EQ(r.m.lineLength, 0);
 
   // With debug on, the dropped line is not printed; a line of exactly 199 characters fits and
@@ -210,13 +210,13 @@ TEST(JGeoFixAssembler, AnOverlongLineIsDroppedAlone) {
   ASSERT_EQ(fits.size(), 199u);
   r.feed(fits);
   r.feed("\r\n" + fits + "x\r\n");
-  EXPECT_EQ(r.outputs(), (Lines{"2 5"}));
+  EXPECT_EQ(r.outputs(), (Outputs{{2, 5}}));
   EXPECT_EQ(r.h.debugLines(), (Lines{"gps: " + fits}));
 
   // A NUL inside a line ends its sentence text there.
   r.h.clear();
   r.feed(std::string("$GPGSV,3,1,07\0,99\r\n", 19));
-  EXPECT_EQ(r.outputs(), (Lines{"2 7"}));
+  EXPECT_EQ(r.outputs(), (Outputs{{2, 7}}));
 }
 
 // A delivery that arrives from within the module's own broadcast (a wire looping back) follows
@@ -232,5 +232,5 @@ TEST(JGeoFixAssembler, BytesLoopedBackFollowTheBlockBeingAssembled) {
   loop.replies = 2;
   const std::string sent = kGsv + "\r\n" + kGll + "\r\n";
   h.send(loop, 0, JBlock(sent.data(), static_cast<int>(sent.size())));
-  EXPECT_EQ(h.outputsOf(m), (Lines{"2 8", kGllOutputs[0], kGllOutputs[1], "2 5", "2 4", "2 5", "2 4"}));
+  EXPECT_EQ(h.outputsOf(m), (Outputs{{2, 8}, kGllOutputs[0], kGllOutputs[1], {2, 5}, {2, 4}, {2, 5}, {2, 4}}));
 }

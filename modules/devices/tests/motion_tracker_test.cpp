@@ -42,14 +42,14 @@ int exactScaled(int raw, int word) {
 struct Rig {
   Rig() : m(h.place<JMotionTrackerObj>("tracker")) {}
   void feed(const Bytes& b) { h.send(m, JMotionTrackerObj::kData, blockOf(b)); }
-  Lines outputs() const { return h.outputsOf(m); }
+  Outputs outputs() const { return h.outputsOf(m); }
   std::vector<int> values() { return {m.values[0], m.values[1], m.values[2], m.values[3], m.values[4], m.values[5]}; }
   JTestHarness h;
   JMotionTrackerObj& m;
 };
 
 const int kSample[6] = {dataOf(16384), dataOf(-8192), dataOf(4000), dataOf(32764), dataOf(-32768), dataOf(1000)};
-const Lines kSampleOutputs{"1 1800", "2 -900", "3 439", "4 17997", "5 -18000", "6 549"};
+const Outputs kSampleOutputs{{1, 1800}, {2, -900}, {3, 439}, {4, 17997}, {5, -18000}, {6, 549}};
 }  // namespace
 
 TEST(JMotionTrackerPorts, TagsTypesSidesAndGeometry) {
@@ -97,12 +97,12 @@ TEST(JMotionTrackerDecoding, WorkedExamplesAndEveryDataWord) {
 
   // Twelve bytes of zero data: six zero outputs, broadcast in the order x .. roll.
   r.feed({0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
-  EXPECT_EQ(r.outputs(), (Lines{"1 0", "2 0", "3 0", "4 0", "5 0", "6 0"}));
+  EXPECT_EQ(r.outputs(), (Outputs{{1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}, {6, 0}}));
 
   // 0x80 0x20 starts a record with raw 16384 in x: 18 inches.
   r.h.clear();
   r.feed({0x80, 0x20});
-  EXPECT_EQ(r.outputs(), (Lines{"1 1800"}));
+  EXPECT_EQ(r.outputs(), (Outputs{{1, 1800}}));
   EXPECT_EQ(r.h.readInt(r.m, JMotionTrackerObj::kX), 1800);
 
   // Data bits 0x7F under the phasing bit and a high byte 0x3F: raw 32764.
@@ -169,7 +169,7 @@ TEST(JMotionTrackerParser, RecordsSplitAnywhereRestartedAndNoise) {
     Bytes b(rec.begin(), rec.begin() + 5);  // x, y and half of z
     b.insert(b.end(), rec.begin(), rec.end());
     r.feed(b);
-    Lines expected{"1 1800", "2 -900"};
+    Outputs expected{{1, 1800}, {2, -900}};
     expected.insert(expected.end(), kSampleOutputs.begin(), kSampleOutputs.end());
     EXPECT_EQ(r.outputs(), expected);
   }
@@ -277,7 +277,7 @@ TEST(JMotionTrackerCommands, ContinuousAndSampledModes) {
   // Continuous on: line 1; a tick while continuous sends nothing.
   r.h.send(r.m, JMotionTrackerObj::kContinuous, 1);
   r.h.send(r.m, JMotionTrackerObj::kTimerSampled, 1);
-  EXPECT_EQ(r.outputs(), (Lines{"0 0x5940"}));
+  EXPECT_EQ(r.outputs(), (Outputs{{0, blockOf(std::string("Y@"))}}));
   // Every value at input 1 sends, a repeated one too.
   r.h.send(r.m, JMotionTrackerObj::kContinuous, 65535);
   // Continuous off: line 2, then each nonzero tick line 3; a zero tick nothing.
@@ -285,7 +285,8 @@ TEST(JMotionTrackerCommands, ContinuousAndSampledModes) {
   r.h.send(r.m, JMotionTrackerObj::kTimerSampled, 1);
   r.h.send(r.m, JMotionTrackerObj::kTimerSampled, 0);
   r.h.send(r.m, JMotionTrackerObj::kTimerSampled, 7);
-  EXPECT_EQ(r.outputs(), (Lines{"0 0x5940", "0 0x5940", "0 0x59", "0 0x42", "0 0x42"}));
+  EXPECT_EQ(r.outputs(), (Outputs{{0, blockOf(std::string("Y@"))}, {0, blockOf(std::string("Y@"))}, {0, blockOf(std::string("Y"))},
+                                  {0, blockOf(std::string("B"))}, {0, blockOf(std::string("B"))}}));
   EXPECT_EQ(r.m.continuous, 0);
   EXPECT_EQ(r.m.timerSampled, 7);
   EXPECT_EQ(r.h.readBytes(r.m, JMotionTrackerObj::kCommand), blockOf(std::string("B")));
@@ -344,8 +345,8 @@ TEST(JMotionTrackerParser, BytesLoopedBackFollowTheBlockBeingParsed) {
   loop.reply = blockOf(record(second));
   loop.replies = 1;
   h.send(loop, 0, blockOf(record(kSample)));
-  Lines expected = kSampleOutputs;
-  for (const char* l : {"1 -1800", "2 0", "3 0", "4 0", "5 0", "6 4500"}) expected.push_back(l);
+  Outputs expected = kSampleOutputs;
+  for (const auto& o : Outputs{{1, -1800}, {2, 0}, {3, 0}, {4, 0}, {5, 0}, {6, 4500}}) expected.push_back(o);
   EXPECT_EQ(h.outputsOf(m), expected);
   EXPECT_EQ(m.receiveBlock.size(), 0);
 }

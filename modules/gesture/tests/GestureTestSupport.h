@@ -57,5 +57,5 @@ protected:
       h.send(m, JGestureMatcher::kInputPattern, v);
     }
   }
-  Lines outputs() const { return h.outputsOf(m); }
+  Outputs outputs() const { return h.outputsOf(m); }
 };

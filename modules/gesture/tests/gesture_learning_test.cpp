@@ -35,7 +35,7 @@ TEST_F(MatcherTest, LearnsIntoFreeSlotsAndRecognisesWhatItLearned) {
   EXPECT_EQ(m.getNextAvailablePattern(), 2);
 
   feed({1, 2, 3});
-  EXPECT_EQ(outputs(), (Lines{"0 1", "10 1"}));
+  EXPECT_EQ(outputs(), (Outputs{{0, 1}, {10, 1}}));
 }
 
 TEST_F(MatcherTest, AnEqualGestureAdaptsOneMillisecondPerAlignedStep) {

@@ -31,19 +31,19 @@ protected:
     for (int i = 0; i < n; ++i) out.push_back(tick());
     return out;
   }
-  Lines outputs() const { return h.outputsOf(mk); }
+  Outputs outputs() const { return h.outputsOf(mk); }
 };
 }  // namespace
 
 TEST_F(MakerTest, PulsesAfterTheQuietTimeAndBroadcastsOnlyChanges) {
   mk.enabled = true;  // secondsBeforeCreating 3
   start();
-  EXPECT_EQ(outputs(), (Lines{"0 0"}));  // the first enabled tick always broadcasts
+  EXPECT_EQ(outputs(), (Outputs{{0, 0}}));  // the first enabled tick always broadcasts
   h.clear();
   h.send(mk, 0, 5);  // activity
   EXPECT_EQ(mk.idleTicks, 0);
   EXPECT_EQ(ticks(10), (std::vector<int>{0, 0, 0, 0, 0, 65535, 65535, 0, 0, 0}));
-  EXPECT_EQ(outputs(), (Lines{"0 65535", "0 0"}));
+  EXPECT_EQ(outputs(), (Outputs{{0, 65535}, {0, 0}}));
   EXPECT_EQ(mk.staticValue, 5);
 
   // Once per quiet period: the next pulse needs new activity.
@@ -52,7 +52,7 @@ TEST_F(MakerTest, PulsesAfterTheQuietTimeAndBroadcastsOnlyChanges) {
   EXPECT_TRUE(outputs().empty());
   h.send(mk, 0, 6);
   ticks(6);
-  EXPECT_EQ(outputs(), (Lines{"0 65535"}));
+  EXPECT_EQ(outputs(), (Outputs{{0, 65535}}));
 }
 
 TEST_F(MakerTest, ZerosCountAsActivityOnlyWithoutIgnoreZero) {
@@ -72,7 +72,7 @@ TEST_F(MakerTest, ZerosCountAsActivityOnlyWithoutIgnoreZero) {
   h.send(mk, 0, 0);  // restarts the countdown
   EXPECT_EQ(tick(), 0);
   EXPECT_EQ(tick(), 65535);
-  EXPECT_EQ(outputs(), (Lines{"0 0", "0 65535"}));
+  EXPECT_EQ(outputs(), (Outputs{{0, 0}, {0, 65535}}));
 }
 
 TEST_F(MakerTest, DisabledTheCounterHoldsAndReenablingBroadcastsAgain) {
@@ -88,7 +88,7 @@ TEST_F(MakerTest, DisabledTheCounterHoldsAndReenablingBroadcastsAgain) {
 
   h.send(mk, 1, 65535);
   EXPECT_EQ(tick(), 0);
-  EXPECT_EQ(outputs(), (Lines{"0 0"}));  // unchanged, broadcast all the same
+  EXPECT_EQ(outputs(), (Outputs{{0, 0}}));  // unchanged, broadcast all the same
   EXPECT_EQ(ticks(4), (std::vector<int>{0, 0, 0, 65535}));  // resumed at 2: the pulse at 6
 }
 
@@ -126,7 +126,7 @@ TEST_F(MakerTest, OpeningThePropertiesStopsTheTickerUntilTheNextValue) {
   h.send(mk, 0, 4);
   // With no quiet time the pulse is the one tick right after the activity.
   EXPECT_EQ(ticks(3), (std::vector<int>{65535, 0, 0}));
-  EXPECT_EQ(outputs(), (Lines{"0 65535", "0 0"}));
+  EXPECT_EQ(outputs(), (Outputs{{0, 65535}, {0, 0}}));
 }
 
 TEST_F(MakerTest, TheLearningPulseReachesTheRecogniserOnTheHostThread) {
@@ -190,7 +190,7 @@ TEST_F(MakerTest, ACloneOfARunningCreatorTicksAloneOnceTheOriginalIsRemoved) {
     out.push_back(copy.output());
   }
   EXPECT_EQ(out, (std::vector<int>{0, 65535, 65535, 0}));
-  EXPECT_EQ(h.outputsOf(copy), (Lines{"0 0", "0 65535", "0 0"}));
+  EXPECT_EQ(h.outputsOf(copy), (Outputs{{0, 0}, {0, 65535}, {0, 0}}));
   for (const auto& b : h.broadcasts()) EXPECT_EQ(b.module, "copy");
 }
 

@@ -19,7 +19,7 @@ TEST_F(MatcherTest, CalibrationIgnoresRepeatsThenTheSameInputIsRecognised) {
   feed({3, 3, 3});
   EXPECT_TRUE(outputs().empty());
   feed({5});
-  EXPECT_EQ(outputs(), (Lines{"1 1", "10 2"}));
+  EXPECT_EQ(outputs(), (Outputs{{1, 1}, {10, 2}}));
   EXPECT_EQ(h.readInt(m, 1), 1);
   EXPECT_EQ(h.readInt(m, 10), 2);
 }
@@ -57,7 +57,7 @@ TEST_F(MatcherTest, BreakingValuesWithAndWithoutIgnoreRepeats) {
   feed({2, 7});  // any other value resets
   EXPECT_EQ(p.progress, 0);
   feed({1, 2, 2, 3});  // the held value is not a new step
-  EXPECT_EQ(outputs(), (Lines{"0 1", "10 1"}));
+  EXPECT_EQ(outputs(), (Outputs{{0, 1}, {10, 1}}));
 
   h.clear();
   m.ignoreRepeats = false;
@@ -65,7 +65,7 @@ TEST_F(MatcherTest, BreakingValuesWithAndWithoutIgnoreRepeats) {
   EXPECT_EQ(p.progress, 0);
   feed({3});
   EXPECT_TRUE(p.progress == 0 && !p.matched);
-  EXPECT_EQ(outputs(), (Lines{"0 0"}));  // only the fall of the previous recognition
+  EXPECT_EQ(outputs(), (Outputs{{0, 0}}));  // only the fall of the previous recognition
   feed({1, 2, 1});  // without ignoreRepeats a breaking first value does not restart
   EXPECT_EQ(p.progress, 0);
 }
@@ -126,36 +126,36 @@ TEST_F(MatcherTest, AHeldFirstValueKeepsTheTimeItArrived) {
   h.send(m, JGestureMatcher::kTimeAccuracy, 65535);
   storeTimed(m.patterns[0], {1, 2}, {0, 400});
   feedTimed({1, 1, 2}, {100, 300, 100});
-  EXPECT_EQ(outputs(), (Lines{"0 1", "10 1"}));
+  EXPECT_EQ(outputs(), (Outputs{{0, 1}, {10, 1}}));
 
   h.clear();
   feedTimed({1, 1, 2}, {100, 100, 400});  // timed from the first 1: 500, too late
-  EXPECT_EQ(outputs(), (Lines{"0 0"}));
+  EXPECT_EQ(outputs(), (Outputs{{0, 0}}));
 }
 
 TEST_F(MatcherTest, OutputIsHighExactlyUntilTheNextValue) {
   store(m.patterns[3], {1, 2});
   store(m.patterns[4], {8});
   feed({1, 2});
-  EXPECT_EQ(outputs(), (Lines{"3 1", "10 4"}));
+  EXPECT_EQ(outputs(), (Outputs{{3, 1}, {10, 4}}));
   feed({5});
-  EXPECT_EQ(outputs(), (Lines{"3 1", "10 4", "3 0"}));
+  EXPECT_EQ(outputs(), (Outputs{{3, 1}, {10, 4}, {3, 0}}));
   EXPECT_EQ(h.readInt(m, 10), 4);  // keeps its number until another gesture completes
 
   // A one-value gesture whose value repeats stays at 1 without new broadcasts.
   h.clear();
   feed({8, 8, 8});
-  EXPECT_EQ(outputs(), (Lines{"4 1", "10 5"}));
+  EXPECT_EQ(outputs(), (Outputs{{4, 1}, {10, 5}}));
   EXPECT_EQ(h.readInt(m, 4), 1);
   feed({2});
-  EXPECT_EQ(outputs(), (Lines{"4 1", "10 5", "4 0"}));
+  EXPECT_EQ(outputs(), (Outputs{{4, 1}, {10, 5}, {4, 0}}));
 }
 
 TEST_F(MatcherTest, TwoGesturesCompletingOnOneValue) {
   store(m.patterns[2], {4, 6});
   store(m.patterns[5], {4, 6});
   feed({4, 6});
-  EXPECT_EQ(outputs(), (Lines{"2 1", "10 3", "5 1", "10 6"}));
+  EXPECT_EQ(outputs(), (Outputs{{2, 1}, {10, 3}, {5, 1}, {10, 6}}));
   EXPECT_EQ(m.lastPatternMatched, 6);
 }
 
@@ -194,7 +194,7 @@ TEST_F(MatcherTest, ResetAllOnZeroKeepsOutputsAndCandidate) {
   // Empty slots never start on their stale first value; the output falls at the next value.
   h.clear();
   feed({8, 3});
-  EXPECT_EQ(outputs(), (Lines{"0 0"}));
+  EXPECT_EQ(outputs(), (Outputs{{0, 0}}));
   EXPECT_EQ(m.patterns[0].progress, 0);
   EXPECT_EQ(m.patterns[7].progress, 0);
 }

@@ -18,7 +18,6 @@
 
 namespace {
 
-using Outputs = std::vector<std::string>;
 using Values = std::vector<int>;
 using Clock = std::chrono::steady_clock;
 using Script = ScriptedServer::Script;
@@ -84,7 +83,7 @@ protected:
   }
   static Outputs Broadcasts(const Values& v) {
     Outputs o;
-    for (size_t i = 0; i < v.size(); ++i) o.push_back(std::to_string(i) + " " + std::to_string(v[i]));
+    for (size_t i = 0; i < v.size(); ++i) o.emplace_back(static_cast<int>(i), v[i]);
     return o;
   }
   static Values Padded(Values v) {

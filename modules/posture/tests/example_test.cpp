@@ -61,11 +61,12 @@ TEST(PostureExample, RecordingTeachesThreePostures) {
   EXPECT_FALSE(pose.patterns[3].isSet());
 
   // The postures a Monitor on "recognized pattern" sees, repeats and zeros left out.
-  std::vector<std::string> seen;
-  for (const auto& b : h.broadcastsOf(pose)) {
-    if (b.output != JPoseMatcher::kRecognizedPattern) continue;
-    std::string v = b.value.format();
-    if (v != "0" && (seen.empty() || seen.back() != v)) seen.push_back(v);
+  std::vector<int> seen;
+  for (const auto& o : h.outputsOf(pose)) {
+    if (o.output != JPoseMatcher::kRecognizedPattern) continue;
+    ASSERT_EQ(o.value.type(), JIntegerData::id);
+    const int v = o.value.integer();
+    if (v != 0 && (seen.empty() || seen.back() != v)) seen.push_back(v);
   }
-  EXPECT_EQ(seen, (std::vector<std::string>{"1", "2", "3", "1", "3", "2", "1"}));
+  EXPECT_EQ(seen, (std::vector<int>{1, 2, 3, 1, 3, 2, 1}));
 }

@@ -57,12 +57,12 @@ TEST(JPoseMakerEngine, RangeThresholdAndChangeOnlyBroadcasts) {
   EXPECT_EQ(thresholds, (std::vector<int>{10, 50, 50}));
   EXPECT_EQ(r.m.minValue, 10);
   EXPECT_EQ(r.m.maxValue, 50);
-  EXPECT_EQ(r.h.outputsOf(r.m), (Lines{"0 65535"}));
+  EXPECT_EQ(r.h.outputsOf(r.m), (Outputs{{0, 65535}}));
   EXPECT_EQ(r.h.readInt(r.m, 0), 65535);
 
   // Further low values keep it high without repeating; reaching the threshold drops it once.
   r.motion({20, 15, 50, 60, 70});
-  EXPECT_EQ(r.h.outputsOf(r.m), (Lines{"0 65535", "0 0"}));
+  EXPECT_EQ(r.h.outputsOf(r.m), (Outputs{{0, 65535}, {0, 0}}));
   EXPECT_FALSE(r.m.accelerationExceedsThreshold);
 
   // Repeated nonzero values at "enabled" restart the range only once.

@@ -234,7 +234,7 @@ TEST(JPoseMatcherTicks, MatchingAtTheThreshold) {
   EXPECT_TRUE(r.m.matched[0]);
   EXPECT_FALSE(r.m.matched[1]);
   EXPECT_FALSE(r.m.matched[2]);
-  EXPECT_EQ(r.h.outputsOf(r.m), (Lines{"10 1", "0 1"}));
+  EXPECT_EQ(r.h.outputsOf(r.m), (Outputs{{10, 1}, {0, 1}}));
   EXPECT_EQ(r.h.readInt(r.m, 0), 1);
   EXPECT_EQ(r.h.readInt(r.m, 1), 0);
   // The drift of channel 2 moved toward the stored row 1 from above.
@@ -255,7 +255,7 @@ TEST(JPoseMatcherTicks, BroadcastsOnAChangeOfRecognisedPattern) {
   EXPECT_TRUE(r.m.matched[3]);
   EXPECT_TRUE(r.m.matched[6]);
   EXPECT_EQ(r.m.recognizedPattern, 7);
-  EXPECT_EQ(r.h.outputsOf(r.m), (Lines{"10 7", "6 1"}));
+  EXPECT_EQ(r.h.outputsOf(r.m), (Outputs{{10, 7}, {6, 1}}));
 
   // Same result: nothing is broadcast.
   r.h.clear();
@@ -267,13 +267,13 @@ TEST(JPoseMatcherTicks, BroadcastsOnAChangeOfRecognisedPattern) {
   r.m.patterns[6].clear();
   r.setPattern(1, {4, 4});
   r.ticks(1);
-  EXPECT_EQ(r.h.outputsOf(r.m), (Lines{"6 0", "10 4", "3 1"}));
+  EXPECT_EQ(r.h.outputsOf(r.m), (Outputs{{6, 0}, {10, 4}, {3, 1}}));
 
   // Nothing matches any more: the old flag and 0.
   r.h.clear();
   for (auto& p : r.m.patterns) p.clear();
   r.ticks(1);
-  EXPECT_EQ(r.h.outputsOf(r.m), (Lines{"3 0", "10 0"}));
+  EXPECT_EQ(r.h.outputsOf(r.m), (Outputs{{3, 0}, {10, 0}}));
 }
 
 TEST(JPoseMatcherTicks, MotionSumEveryTenthTick) {
@@ -287,18 +287,18 @@ TEST(JPoseMatcherTicks, MotionSumEveryTenthTick) {
   EXPECT_TRUE(r.h.outputsOf(r.m).empty());
   r.ticks(1);
   // The first sum compares with the samples before any motion sum: 0.
-  EXPECT_EQ(r.h.outputsOf(r.m), (Lines{"11 6200"}));
+  EXPECT_EQ(r.h.outputsOf(r.m), (Outputs{{11, 6200}}));
   r.h.clear();
   r.h.send(r.m, 0, 1500);
   r.h.send(r.m, 2, 100);
   r.ticks(10);
-  EXPECT_EQ(r.h.outputsOf(r.m), (Lines{"11 600"}));
+  EXPECT_EQ(r.h.outputsOf(r.m), (Outputs{{11, 600}}));
   EXPECT_EQ(r.m.delta[2], -100);
   // Unchanged sums are broadcast too.
   r.h.clear();
   r.ticks(10);
   r.ticks(10);
-  EXPECT_EQ(r.h.outputsOf(r.m), (Lines{"11 0", "11 0"}));
+  EXPECT_EQ(r.h.outputsOf(r.m), (Outputs{{11, 0}, {11, 0}}));
   EXPECT_EQ(r.h.readInt(r.m, JPoseMatcher::kAutoCreateSignal), 0);
 }
 
@@ -331,7 +331,7 @@ TEST(JPoseMatcherPatterns, CreateFillsTheFirstFreeSlotOrAdaptsTheNearest) {
   EXPECT_EQ(r.m.selectedPattern, 1);
   EXPECT_EQ(r.m.patterns[1].values[1], 12);  // one vote above with speed 0 moves it
   EXPECT_EQ(r.m.recognizedPattern, 2);
-  EXPECT_EQ(r.h.outputsOf(r.m), (Lines{"10 2"}));
+  EXPECT_EQ(r.h.outputsOf(r.m), (Outputs{{10, 2}}));
 
   // All ten set and nothing recognised: adapt the nearest, lowest on ties.
   Rig full(1);
@@ -355,7 +355,7 @@ TEST(JPoseMatcherPatterns, SelectMarkDisplayAndReset) {
   EXPECT_TRUE(r.h.outputsOf(r.m).empty());
   for (int i = 0; i < 3; ++i) r.h.send(r.m, JPoseMatcher::kSelectPattern, 65535);
   EXPECT_EQ(r.m.selectedPattern, 3);
-  EXPECT_EQ(r.h.outputsOf(r.m), (Lines{"10 2", "10 3", "10 4"}));
+  EXPECT_EQ(r.h.outputsOf(r.m), (Outputs{{10, 2}, {10, 3}, {10, 4}}));
   r.m.selectedPattern = 9;
   r.m.cycleSelectedPattern();
   EXPECT_EQ(r.m.selectedPattern, 0);
@@ -375,7 +375,7 @@ TEST(JPoseMatcherPatterns, SelectMarkDisplayAndReset) {
   for (int i = 0; i < 5; ++i) r.h.send(r.m, JPoseMatcher::kDisplayPattern, 65535);
   EXPECT_TRUE(r.m.displayingPattern);
   EXPECT_EQ(r.m.displayedPattern, 4);
-  EXPECT_EQ(r.h.outputsOf(r.m), (Lines{"10 1", "10 2", "10 3", "10 4", "10 5"}));
+  EXPECT_EQ(r.h.outputsOf(r.m), (Outputs{{10, 1}, {10, 2}, {10, 3}, {10, 4}, {10, 5}}));
   Lines debug = r.h.debugLines();
   ASSERT_EQ(debug.size(), 5u);
   EXPECT_EQ(debug[3], "pose: pattern 3: matched 1, error threshold 6, matchDistance 0");
@@ -397,11 +397,11 @@ TEST(JPoseMatcherPatterns, SelectMarkDisplayAndReset) {
   EXPECT_FALSE(r.m.displayingPattern);
   EXPECT_EQ(r.m.displayedPattern, -1);
   EXPECT_EQ(r.m.recognizedPattern, 0);
-  EXPECT_EQ(r.h.outputsOf(r.m).back(), "10 10");
+  EXPECT_EQ(r.h.outputsOf(r.m).back(), (JTestHarness::Output{10, 10}));
   EXPECT_EQ(r.h.debugLines().size(), 5u);
   r.h.clear();
   r.ticks(1);  // the live view finds pattern 3 again
-  EXPECT_EQ(r.h.outputsOf(r.m), (Lines{"10 4", "3 1"}));
+  EXPECT_EQ(r.h.outputsOf(r.m), (Outputs{{10, 4}, {3, 1}}));
 
   // Reset: zero is ignored, a trigger clears all ten.
   r.h.send(r.m, JPoseMatcher::kResetAllPatterns, 0);

@@ -145,11 +145,11 @@ TEST_F(PlotFeedTest, ViewerTextsAskForCalibrationAndAnnounceNameListsOnce) {
   for (int i = 0; i < 300 && f.lastText() != JString("cone,cube"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   ASSERT_EQ(f.lastText(), JString("cone,cube"));
   h.runFor(50);
-  EXPECT_EQ(h.outputsOf(f), (std::vector<std::string>{"0 \"cone,cube\""}));
+  EXPECT_EQ(h.outputsOf(f), (Outputs{{0, "cone,cube"}}));
   EXPECT_FALSE(f.listPending.load());
   ASSERT_TRUE(viewer.send("x,y\n"));
   ASSERT_TRUE(h.runUntil([&] { return h.outputsOf(f).size() == 2; }, 3000));
-  EXPECT_EQ(h.outputsOf(f).back(), "0 \"x,y\"");
+  EXPECT_EQ(h.outputsOf(f).back(), (JTestHarness::Output{0, "x,y"}));
 }
 
 TEST_F(PlotFeedTest, ReconnectsAfterTheViewerGoesAway) {

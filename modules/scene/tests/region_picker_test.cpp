@@ -10,7 +10,6 @@
 
 namespace {
 
-using Outputs = std::vector<std::string>;
 using P = JRegionPickerObj;
 
 class RegionPickerTest : public ::testing::Test {
@@ -61,18 +60,18 @@ TEST_F(RegionPickerTest, TeachingStretchesTheBoundingBoxWithoutOutputs) {
 TEST_F(RegionPickerTest, SelectingBroadcastsOnEveryValueInsideAndOnceOnLeaving) {
   selectNext();
   selectNext();  // region 3 (output 2)
-  EXPECT_EQ(h.outputsOf(m), (Outputs{"10 1", "10 2"}));
+  EXPECT_EQ(h.outputsOf(m), (Outputs{{10, 1}, {10, 2}}));
   teach(1000, 2000, 3000, 4000);
   h.clear();
   h.send(m, P::kX, 1000);  // y is still the last taught value, 4000: on the corner
-  EXPECT_EQ(h.outputsOf(m), (Outputs{"2 1", "10 3"}));
+  EXPECT_EQ(h.outputsOf(m), (Outputs{{2, 1}, {10, 3}}));
   h.send(m, P::kY, 2000);
   h.send(m, P::kX, 3000);
-  EXPECT_EQ(h.outputsOf(m), (Outputs{"2 1", "10 3", "2 1", "10 3", "2 1", "10 3"}));
+  EXPECT_EQ(h.outputsOf(m), (Outputs{{2, 1}, {10, 3}, {2, 1}, {10, 3}, {2, 1}, {10, 3}}));
   h.clear();
   h.send(m, P::kX, 3001);
   h.send(m, P::kX, 3002);
-  EXPECT_EQ(h.outputsOf(m), (Outputs{"2 0"}));
+  EXPECT_EQ(h.outputsOf(m), (Outputs{{2, 0}}));
 }
 
 TEST_F(RegionPickerTest, OverlappingRegionsAllSelectAndTheHighestIsLast) {
@@ -85,7 +84,7 @@ TEST_F(RegionPickerTest, OverlappingRegionsAllSelectAndTheHighestIsLast) {
   EXPECT_EQ(h.readInt(m, 1), 1);
   EXPECT_EQ(h.readInt(m, 4), 1);
   EXPECT_EQ(h.readInt(m, P::kLastSelection), 5);
-  EXPECT_EQ(h.outputsOf(m), (Outputs{"4 1", "10 5", "1 1", "10 2", "4 1", "10 5"}));
+  EXPECT_EQ(h.outputsOf(m), (Outputs{{4, 1}, {10, 5}, {1, 1}, {10, 2}, {4, 1}, {10, 5}}));
 }
 
 TEST_F(RegionPickerTest, SelectWrapsAndResetLeavesOutputsAsTheyWere) {
@@ -97,7 +96,7 @@ TEST_F(RegionPickerTest, SelectWrapsAndResetLeavesOutputsAsTheyWere) {
   h.clear();
   selectNext();
   EXPECT_EQ(m.currentRegion, 0);
-  EXPECT_EQ(h.outputsOf(m), (Outputs{"10 0"}));
+  EXPECT_EQ(h.outputsOf(m), (Outputs{{10, 0}}));
 
   h.send(m, P::kReset, 65535);
   EXPECT_FALSE(m.regionDefined(0));

@@ -11,12 +11,11 @@
 
 namespace {
 
-using Outputs = std::vector<std::string>;
 using M = JSceneMapper;
 
-// "0 0x..." for a message of the six integers.
-std::string messageOut(int object, int type, int a1, int a2, int a3) {
-  return "0 " + JWireValue::ofBytes(M::buildMessage(object, type, a1, a2, a3)).format();
+// A message of the six integers on output 0.
+JTestHarness::Output messageOut(int object, int type, int a1, int a2, int a3) {
+  return {0, M::buildMessage(object, type, a1, a2, a3)};
 }
 
 class SceneMapperTest : public ::testing::Test {

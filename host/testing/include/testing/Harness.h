@@ -3,6 +3,7 @@
 // order, with the value it carried), every debug line, its saved content and its face.
 #include <functional>
 #include <map>
+#include <ostream>
 #include <memory>
 #include <string>
 #include <utility>
@@ -18,8 +19,29 @@ public:
     std::string module;
     int output;
     JWireValue value;
-    std::string text() const { return module + "." + std::to_string(output) + " " + value.format(); }
   };
+
+  // One broadcast of a module as tests compare it: the output and the value, written as a plain
+  // int, a text or a byte block. The kind counts (the integer 5 is not the text "5"); a failure
+  // prints {12, 55}, {0, "text"} or {3, 0x00ff}.
+  struct Output {
+    Output(int output, int value) : output(output), value(JWireValue::ofInteger(value)) {}
+    Output(int output, const char* text) : output(output), value(JWireValue::ofText(JString(text))) {}
+    Output(int output, const std::string& text) : output(output), value(JWireValue::ofText(JString(text))) {}
+    Output(int output, const JString& text) : output(output), value(JWireValue::ofText(text)) {}
+    Output(int output, const JBlock& bytes) : output(output), value(JWireValue::ofBytes(bytes)) {}
+    Output(int output, const JWireValue& value) : output(output), value(value) {}
+
+    bool operator==(const Output& o) const { return output == o.output && value == o.value; }
+    bool operator!=(const Output& o) const { return !(*this == o); }
+    friend std::ostream& operator<<(std::ostream& os, const Output& o) {
+      return os << "{" << o.output << ", " << o.value.format() << "}";
+    }
+
+    int output;
+    JWireValue value;
+  };
+  using Outputs = std::vector<Output>;
 
   JTestHarness();
   ~JTestHarness();  // closes every module
@@ -60,8 +82,8 @@ public:
   // Every broadcast seen so far, from any module except the harness's sources.
   const std::vector<Broadcast>& broadcasts() const { return broadcasts_; }
   std::vector<Broadcast> broadcastsOf(const JModuleObj& m) const;
-  // "OUTPUT VALUE" of each broadcast of m, in order: the usual thing to compare.
-  std::vector<std::string> outputsOf(const JModuleObj& m) const;
+  // (output, value) of each broadcast of m, in order: the usual thing to compare.
+  Outputs outputsOf(const JModuleObj& m) const;
   std::vector<std::string> debugLines() const;  // "NAME: text"
   void clear();
 
@@ -91,3 +113,6 @@ private:
   mutable std::mutex debugMutex_;
   JComponent::Sink previousSink_;
 };
+
+// What tests write: EXPECT_EQ(h.outputsOf(m), (Outputs{{12, 55}, {0, "text"}})).
+using Outputs = JTestHarness::Outputs;
