@@ -4,15 +4,21 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
-#include <thread>
 
 namespace {
 constexpr auto kFlushDelay = std::chrono::milliseconds(40);
 
 std::mutex outMutex;
 std::condition_variable outChanged;
-bool dirty = false;     // lines written since the last flush
-bool flusherOn = false;
+bool dirty = false;      // lines written since the last flush
+bool flusherOn = false;  // an OutputFlusher waits for lines
+
+// Wakes the flusher; with the lock taken, so that a wake-up cannot fall between its look at its
+// condition and its wait.
+void wakeFlusher() {
+  std::lock_guard<std::mutex> g(outMutex);
+  outChanged.notify_all();
+}
 }  // namespace
 
 void hostPrintLine(const std::string& line) {
@@ -21,7 +27,7 @@ void hostPrintLine(const std::string& line) {
   std::fputc('\n', stdout);
   if (!dirty) {
     dirty = true;
-    if (flusherOn) outChanged.notify_one();
+    if (flusherOn) outChanged.notify_all();
   }
 }
 
@@ -31,35 +37,34 @@ void hostFlush() {
   dirty = false;
 }
 
-namespace {
-std::thread flusher;
-
-void flushLoop() {
-  std::unique_lock<std::mutex> lock(outMutex);
-  while (flusherOn) {
-    outChanged.wait(lock, [] { return dirty || !flusherOn; });
-    if (!flusherOn) break;
-    // Lines that follow soon share the write.
-    outChanged.wait_for(lock, kFlushDelay, [] { return !flusherOn; });
-    std::fflush(stdout);
-    dirty = false;
-  }
-}
-}  // namespace
-
 OutputFlusher::OutputFlusher() {
-  std::lock_guard<std::mutex> g(outMutex);
-  if (flusherOn) return;
-  flusherOn = true;
-  flusher = std::thread(flushLoop);
+  {
+    std::lock_guard<std::mutex> g(outMutex);
+    if (flusherOn) return;
+    flusherOn = owner_ = true;
+  }
+  worker_.start(nullptr, [this] { flushLoop(); });
 }
 
 OutputFlusher::~OutputFlusher() {
+  if (!owner_) return;
+  worker_.stop(wakeFlusher);
   {
     std::lock_guard<std::mutex> g(outMutex);
     flusherOn = false;
   }
-  outChanged.notify_all();
-  if (flusher.joinable()) flusher.join();
   hostFlush();
+}
+
+void OutputFlusher::flushLoop() {
+  std::unique_lock<std::mutex> lock(outMutex);
+  auto stopped = [this] { return !worker_.running(); };
+  while (!stopped()) {
+    outChanged.wait(lock, [&] { return dirty || stopped(); });
+    if (stopped()) break;
+    // Lines that follow soon share the write.
+    outChanged.wait_for(lock, kFlushDelay, stopped);
+    std::fflush(stdout);
+    dirty = false;
+  }
 }

@@ -1,8 +1,8 @@
 #include "Monitor.h"
 
-#include "Render.h"
-
 #include "HostOutput.h"
+#include "OutputLines.h"
+#include "Render.h"
 #include "loom/JWire.h"
 
 Monitor::Monitor() { setInputs(1); }
@@ -47,7 +47,7 @@ void Monitor::engine(int n, JLinkObj& link) {
     case JBytesData::id: v = JWireValue::ofBytes(readBytes(link)); break;
     default: v = JWireValue::ofInteger(readInteger(link)); break;
   }
-  hostPrintLine("M " + id() + "." + std::to_string(n) + " " + v.format());
+  hostPrintLine(OutputLines::monitor(id(), n, v));
   last_[static_cast<size_t>(n)] = std::move(v);
   repaint();
 }

@@ -57,7 +57,7 @@ void Player::access(int n, JLinkObj&, const JDataType& data) {
 
 void Player::draw(JGraphics& g, int x, int y, int w, int h) { drawHostLabel(*this, g, "Player", x, y, w, h, 0, 1); }
 
-bool Player::load(std::string& error) {
+bool Player::prepareRun(std::string& error) {
   std::vector<int> types;
   if (!parseOutputTypes(outputs.str(), types, error)) {
     error = id() + ": error: outputs: " + error;
@@ -80,6 +80,12 @@ bool Player::load(std::string& error) {
   next_ = 0;
   played_.store(0, std::memory_order_relaxed);
   total_.store(events_.size(), std::memory_order_relaxed);
+  return true;
+}
+
+bool Player::playProgress(size_t& played, size_t& total) const {
+  played = played_.load(std::memory_order_relaxed);
+  total = total_.load(std::memory_order_relaxed);
   return true;
 }
 

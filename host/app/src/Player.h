@@ -21,11 +21,9 @@ public:
   void draw(JGraphics& g, int x, int y, int w, int h) override;
 
   // Reads and checks the file; false with "FILE: error: line N: what" in error.
-  bool load(std::string& error);
-  bool finished() const { return next_ >= events_.size(); }
-  // Where the Player is in its file, for a progress line drawn by another thread.
-  size_t played() const { return played_.load(std::memory_order_relaxed); }
-  size_t total() const { return total_.load(std::memory_order_relaxed); }
+  bool prepareRun(std::string& error) override;
+  // Where the Player is in its file.
+  bool playProgress(size_t& played, size_t& total) const override;
 
   JString file;
   JString outputs = "i";

@@ -57,7 +57,7 @@ bool Value::updateProperty(JProperty& p) {
   return true;
 }
 
-bool Value::check(std::string& error) const {
+bool Value::prepareRun(std::string& error) {
   std::vector<int> types;
   if (!parseOutputTypes(type.str(), types, error) || types.size() != 1) {
     error = id() + ": error: type is one of i, s, b";

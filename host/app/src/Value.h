@@ -17,7 +17,7 @@ public:
   void draw(JGraphics& g, int x, int y, int w, int h) override;
 
   // Checks value against type; false with the reason.
-  bool check(std::string& error) const;
+  bool prepareRun(std::string& error) override;
 
 private:
   void applyType();

@@ -1,24 +1,21 @@
 // loomwork: the headless host. Loads module libraries, runs diagrams, traces values, edits
 // properties and renders module faces.
-#include <signal.h>
-#include <unistd.h>
-
-#include <atomic>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
-#include <thread>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <nlohmann/json.hpp>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "ClassDescription.h"
 #include "HostOutput.h"
 #include "Libraries.h"
-#include "Player.h"
+#include "OutputLines.h"
 #include "Render.h"
-#include "Value.h"
+#include "RunControl.h"
 #include "base/JClock.h"
 #include "loom/JDiagram.h"
 
@@ -171,73 +168,6 @@ void moveRelativePaths(JDiagram& d, const std::string& savePath) {
   }
 }
 
-// SIGINT and SIGTERM end a run as the end of its time does; a second one while the run closes
-// ends the process at once. The signals are taken by a thread of their own (they are blocked in
-// every other thread, module threads included), which also draws the progress line.
-class RunControl {
-public:
-  RunControl(JDiagram& d, const std::vector<Player*>& players) : d_(d), players_(players) {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    progress_ = isatty(STDERR_FILENO) == 1;
-    start_ = JClock::millis();
-    watcher_ = std::thread([this, set] { watch(set); });
-  }
-  ~RunControl() {
-    done_ = true;
-    watcher_.join();
-    clearProgress();
-  }
-  bool stopRequested() const { return stops_.load() > 0; }
-  void closing() { closing_ = true; }
-
-private:
-  void watch(sigset_t set) {
-    const timespec slice{0, 200 * 1000 * 1000};
-    while (!done_.load()) {
-      const int sig = sigtimedwait(&set, nullptr, &slice);
-      if (sig == SIGINT || sig == SIGTERM) {
-        if (stops_.fetch_add(1) > 0 || closing_.load()) {
-          clearProgress();
-          hostFlush();
-          _exit(130);
-        }
-        d_.wake();
-      }
-      if (progress_ && !closing_.load()) drawProgress();
-    }
-  }
-  void drawProgress() {
-    char line[256];
-    int n = std::snprintf(line, sizeof line, "\r%.1f s", (JClock::millis() - start_) / 1000.0);
-    for (Player* p : players_) {
-      if (n < 0 || n >= static_cast<int>(sizeof line) - 40) break;
-      n += std::snprintf(line + n, sizeof line - static_cast<size_t>(n), "  %s %zu/%zu", p->id().c_str(),
-                         p->played(), p->total());
-    }
-    std::fprintf(stderr, "%s\x1b[K", line);
-    std::fflush(stderr);
-    drawn_ = true;
-  }
-  void clearProgress() {
-    if (!drawn_) return;
-    std::fputs("\r\x1b[K", stderr);
-    std::fflush(stderr);
-    drawn_ = false;
-  }
-
-  JDiagram& d_;
-  std::vector<Player*> players_;
-  std::atomic<int> stops_{0};
-  std::atomic<bool> done_{false}, closing_{false};
-  bool progress_ = false, drawn_ = false;
-  long long start_ = 0;
-  std::thread watcher_;
-};
-
 // ID.PROPERTY=VALUE applied through the module's updateProperty.
 void applySetting(JDiagram& d, const std::string& setting) {
   auto eq = setting.find('=');
@@ -286,36 +216,40 @@ int commandRun(const Options& o) {
   checkOutputFile(o.render, "--render");
   auto d = load(o.positional[0]);
   for (const auto& s : o.sets) applySetting(*d, s);
-  std::vector<Player*> players;
+  std::vector<JModuleObj*> players;
   for (JModuleObj* m : d->modules()) {
     std::string error;
-    if (auto* p = dynamic_cast<Player*>(m)) {
-      if (!p->load(error)) fail(error);
-      players.push_back(p);
-    } else if (auto* v = dynamic_cast<Value*>(m)) {
-      if (!v->check(error)) fail(error);
-    }
+    if (!m->prepareRun(error)) fail(error);
+    size_t played = 0, total = 0;
+    if (m->playProgress(played, total)) players.push_back(m);
   }
   if (o.trace) {
     d->setObserver([](JModuleObj& m, int output, const JWireValue& v) {
-      hostPrintLine("T " + m.id() + "." + std::to_string(output) + " " + v.format());
+      hostPrintLine(OutputLines::trace(m.id(), output, v));
     });
   }
-  RunControl control(*d, players);  // first: every thread made after it leaves the signals to it
+  std::unique_ptr<RunControl> control;  // first: every thread made after it leaves the signals to it
+  try {
+    control = std::make_unique<RunControl>(*d, players);
+  } catch (const std::runtime_error& e) {
+    fail(e.what());
+  }
   OutputFlusher flusher;
   d->bindHostThread();
   d->startupAll();
   long long deadline = o.seconds < 0 ? -1 : JClock::millis() + static_cast<long long>(std::llround(o.seconds * 1000));
   d->run(
       [&] {
-        if (control.stopRequested()) return true;
+        if (control->stopRequested()) return true;
         if (!o.untilIdle) return false;
-        for (Player* p : players)
-          if (!p->finished()) return false;
+        for (JModuleObj* p : players) {
+          size_t played = 0, total = 0;
+          if (p->playProgress(played, total) && played < total) return false;
+        }
         return d->nothingQueued();
       },
       deadline);
-  control.closing();
+  control->closing();
   d->closeAll();
   d->runPending();  // what the modules' threads sent before they stopped
   d->setObserver(nullptr);
@@ -332,141 +266,20 @@ int commandRun(const Options& o) {
   return 0;
 }
 
-const char* sideName(int face) {
-  switch (face) {
-    case 0: return "left";
-    case 1: return "top";
-    case 2: return "right";
-    case 3: return "bottom";
-    default: return "unknown";
-  }
-}
-
-nlohmann::ordered_json propertyJson(JProperty& p) {
-  nlohmann::ordered_json j;
-  j["name"] = p.getName().str();
-  j["kind"] = p.kind();
-  if (auto* i = dynamic_cast<JIntegerProperty*>(&p)) {
-    j["value"] = i->value;
-    j["minimum"] = i->minimum;
-    j["maximum"] = i->maximum;
-  } else if (auto* l = dynamic_cast<JIntegerListProperty*>(&p)) {
-    j["value"] = l->value;
-    nlohmann::ordered_json choices = nlohmann::ordered_json::array();
-    for (const auto& t : l->tags) choices.push_back(t.str());
-    j["choices"] = choices;
-  } else if (auto* c = dynamic_cast<JColorProperty*>(&p)) {
-    j["value"] = {c->color.getRed(), c->color.getGreen(), c->color.getBlue()};
-  } else {
-    j["value"] = p.valueText().str();
-  }
-  return j;
-}
-
-// One class, readably: its ports and properties.
-void printClass(const std::string& name, JModuleObj& m) {
-  std::printf("%s\n", name.c_str());
-  for (bool inputs : {true, false}) {
-    const int count = inputs ? m.inputCount : m.outputCount;
-    std::printf("  %s:%s\n", inputs ? "inputs" : "outputs", count ? "" : " none");
-    for (int i = 0; i < count; ++i)
-      std::printf("    %2d  %-28s %-8s %s\n", i, (inputs ? m.inputTag(i) : m.outputTag(i)).c_str(),
-                  dataTypeName(inputs ? m.inputType(i) : m.outputType(i)),
-                  sideName(inputs ? m.inputFace(i) : m.outputFace(i)));
-  }
-  JArray a = m.getProperties();
-  std::printf("  properties:%s\n", a.size() ? "" : " none");
-  for (int i = 0; i < a.size(); ++i) {
-    auto* p = dynamic_cast<JProperty*>(a[i]);
-    if (!p) continue;
-    std::string value = p->valueText().str();
-    if (std::strcmp(p->kind(), "text") == 0) value = jsonQuote(value);
-    const std::string range = p->rangeText().str();
-    std::printf("    %-28s %-7s %s%s%s\n", p->getName().c_str(), p->kind(), value.c_str(), range.empty() ? "" : "  ",
-                range.c_str());
-  }
-}
-
-// One class as a section of the reference page.
-void printClassMarkdown(const std::string& name, JModuleObj& m) {
-  auto cell = [](std::string s) {
-    std::string out;
-    for (char c : s) out += c == '|' ? std::string("\\|") : std::string(1, c);
-    return out.empty() ? std::string(" ") : out;
-  };
-  std::printf("\n## %s\n", name.c_str());
-  for (bool inputs : {true, false}) {
-    const int count = inputs ? m.inputCount : m.outputCount;
-    std::printf("\n%s:%s\n", inputs ? "Inputs" : "Outputs", count ? "" : " none");
-    if (!count) continue;
-    std::printf("\n| # | tag | type | side |\n| --- | --- | --- | --- |\n");
-    for (int i = 0; i < count; ++i)
-      std::printf("| %d | %s | %s | %s |\n", i, cell((inputs ? m.inputTag(i) : m.outputTag(i)).str()).c_str(),
-                  dataTypeName(inputs ? m.inputType(i) : m.outputType(i)),
-                  sideName(inputs ? m.inputFace(i) : m.outputFace(i)));
-  }
-  JArray a = m.getProperties();
-  std::printf("\nProperties:%s\n", a.size() ? "" : " none");
-  if (a.size()) std::printf("\n| name | kind | default | range |\n| --- | --- | --- | --- |\n");
-  for (int i = 0; i < a.size(); ++i) {
-    auto* p = dynamic_cast<JProperty*>(a[i]);
-    if (!p) continue;
-    std::string value = p->valueText().str();
-    if (std::strcmp(p->kind(), "text") == 0) value = jsonQuote(value);
-    std::printf("| %s | %s | %s | %s |\n", cell(p->getName().str()).c_str(), p->kind(), cell(value).c_str(),
-                cell(p->rangeText().str()).c_str());
-  }
-  JOutputStream os;
-  m.writeContent(os);
-  std::string keys;
-  for (const auto& e : os.node().entries()) keys += (keys.empty() ? "`" : ", `") + e.first + "`";
-  std::printf("\nStored keys, in order: %s\n", keys.empty() ? "none" : keys.c_str());
-}
-
 int commandModules(const Options& o) {
-  if (o.markdown)
-    std::printf("# Module reference\n\nEvery module class: its ports, its properties with their defaults and ranges, and\n"
-                "the keys it stores in a diagram's \"content\". Written by `loomwork modules --markdown`.\n");
-  nlohmann::ordered_json all = nlohmann::ordered_json::array();
-  for (const auto& name : JClassRegistry::names()) {
-    const auto* proto = dynamic_cast<const JModuleObj*>(JClassRegistry::prototype(name));
-    if (!proto) continue;
-    std::unique_ptr<JModuleObj> m(static_cast<JModuleObj*>(proto->clone()));
-    m->rect = JRect(0, 0, 80, 60);
-    JComponent::Scope scope(m.get());
-    if (o.markdown) {
-      printClassMarkdown(name, *m);
-      continue;
-    }
-    if (!o.json) {
-      printClass(name, *m);
-      continue;
-    }
-    nlohmann::ordered_json c;
-    c["class"] = name;
-    auto ports = [&](bool inputs) {
-      nlohmann::ordered_json list = nlohmann::ordered_json::array();
-      int count = inputs ? m->inputCount : m->outputCount;
-      for (int i = 0; i < count; ++i) {
-        nlohmann::ordered_json p;
-        p["index"] = i;
-        p["tag"] = (inputs ? m->inputTag(i) : m->outputTag(i)).str();
-        p["type"] = dataTypeName(inputs ? m->inputType(i) : m->outputType(i));
-        p["side"] = sideName(inputs ? m->inputFace(i) : m->outputFace(i));
-        list.push_back(p);
-      }
-      return list;
-    };
-    c["inputs"] = ports(true);
-    c["outputs"] = ports(false);
-    nlohmann::ordered_json props = nlohmann::ordered_json::array();
-    JArray a = m->getProperties();
-    for (int i = 0; i < a.size(); ++i)
-      if (auto* p = dynamic_cast<JProperty*>(a[i])) props.push_back(propertyJson(*p));
-    c["properties"] = props;
-    all.push_back(c);
+  const std::vector<ClassDescription> classes = ClassDescription::allRegistered();
+  std::string out;
+  if (o.markdown) {
+    out = markdownPageHeading();
+    for (const auto& c : classes) out += describeAsMarkdown(c);
+  } else if (o.json) {
+    nlohmann::ordered_json all = nlohmann::ordered_json::array();
+    for (const auto& c : classes) all.push_back(describeAsJson(c));
+    out = all.dump(2) + "\n";
+  } else {
+    for (const auto& c : classes) out += describeAsText(c);
   }
-  if (o.json) std::printf("%s\n", all.dump(2).c_str());
+  std::fwrite(out.data(), 1, out.size(), stdout);
   return 0;
 }
 
@@ -476,16 +289,8 @@ int commandProps(const Options& o) {
   JModuleObj* m = d->find(o.positional[1]);
   if (!m) fail("unknown module id \"" + o.positional[1] + "\"");
   JComponent::Scope scope(m);
-  JArray a = m->getProperties();
-  for (int i = 0; i < a.size(); ++i) {
-    auto* p = dynamic_cast<JProperty*>(a[i]);
-    if (!p) continue;
-    std::string value = p->valueText().str();
-    if (std::strcmp(p->kind(), "text") == 0) value = jsonQuote(value);
-    std::string range = p->rangeText().str();
-    std::printf("%s %s %s%s%s\n", p->getName().c_str(), p->kind(), value.c_str(), range.empty() ? "" : " ",
-                range.c_str());
-  }
+  const std::string out = describePropertyLines(ClassDescription::of(m->className(), *m));
+  std::fwrite(out.data(), 1, out.size(), stdout);
   return 0;
 }
 

@@ -1,6 +1,11 @@
 // loomwork as it is used every day: live runs ended by a signal, output that reaches a pipe while
 // the run goes on, diagrams written by hand, saving into another folder.
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -64,6 +69,110 @@ TEST(EverydayCli, ALiveRunEndsCleanlyOnSigintOrSigterm) {
     ASSERT_TRUE(saved.is_object()) << strsignal(sig);
     EXPECT_EQ(saved["modules"][0]["content"]["periodMs"], 20);
   }
+}
+
+// A second signal while the run closes ends the process at once with status 130, keeping every
+// line printed so far. Here closing never ends by itself: the picture goes to a pipe nobody reads.
+TEST(EverydayCli, ASecondSignalWhileClosingEndsAtOnce) {
+  TempFolder dir;
+  const std::string d = liveDiagram(dir);
+  const std::string stuck = dir.file("stuck.png");
+  ASSERT_EQ(mkfifo(stuck.c_str(), 0600), 0);
+  RunningProcess p(LOOMWORK_BIN, hostOnly(dir, {"run", d, "--render", stuck}));
+  ASSERT_TRUE(p.started());
+  ASSERT_TRUE(p.readUntil([](const ProcessResult& r) { return count(r.out, "\n") >= 3; }, 10000))
+      << p.soFar().out << p.soFar().err;
+  p.signal(SIGINT);
+  p.signal(SIGTERM);  // another kind, so that the two cannot merge into one while pending
+  const ProcessResult r = p.finish(10000);
+  EXPECT_EQ(r.status, 130) << r.err;
+  const auto lines = r.outLines();
+  ASSERT_GE(lines.size(), 3u);
+  for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i], "M mon.0 " + std::to_string(i + 1));
+  EXPECT_EQ(r.out.back(), '\n');
+}
+
+// On a terminal, standard error shows the run's time and where each Player is in its file, drawn
+// over itself and cleared at the end; standard output carries the lines alone.
+TEST(EverydayCli, AProgressLineOnATerminalOnly) {
+  TempFolder dir;
+  dir.write("values.csv", "0,0,1\n300,0,2\n700,0,3\n");
+  const std::string d = dir.write("d.lwd", R"({ "loomwork": 1, "modules": [
+    { "id": "p", "class": "Player", "content": { "file": "values.csv", "outputs": "i" } },
+    { "id": "mon", "class": "Monitor" } ], "links": [ { "from": "p:0", "to": "mon:0" } ] })");
+  const std::vector<std::string> args = hostOnly(dir, {"run", d, "--until-idle"});
+
+  const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(terminal, 0);
+  ASSERT_EQ(grantpt(terminal), 0);
+  ASSERT_EQ(unlockpt(terminal), 0);
+  const std::string side = ptsname(terminal);
+  std::vector<char*> argv{const_cast<char*>(LOOMWORK_BIN)};
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {  // only async-signal-safe calls from here
+    const int err = open(side.c_str(), O_RDWR | O_NOCTTY);
+    if (err < 0) _exit(126);
+    dup2(out[1], STDOUT_FILENO);
+    dup2(err, STDERR_FILENO);
+    close(err);
+    close(out[0]);
+    close(out[1]);
+    close(terminal);
+    execv(LOOMWORK_BIN, argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  // Both ends are read until the program has gone and its pipe is closed, within a bound.
+  std::string text, shown;
+  bool outOpen = true;
+  int status = -1;
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::chrono::steady_clock::now() < limit && (outOpen || status < 0)) {
+    pollfd fds[2] = {{terminal, POLLIN, 0}, {outOpen ? out[0] : -1, POLLIN, 0}};
+    poll(fds, 2, 50);
+    char buf[4096];
+    if (fds[0].revents & POLLIN) {
+      const ssize_t n = read(terminal, buf, sizeof buf);
+      if (n > 0) shown.append(buf, static_cast<size_t>(n));
+    }
+    if (outOpen && (fds[1].revents & (POLLIN | POLLHUP))) {
+      const ssize_t n = read(out[0], buf, sizeof buf);
+      if (n > 0) text.append(buf, static_cast<size_t>(n));
+      else outOpen = false;
+    }
+    int st = 0;
+    if (status < 0 && waitpid(pid, &st, WNOHANG) == pid) status = WIFEXITED(st) ? WEXITSTATUS(st) : 128;
+  }
+  if (status < 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  for (char buf[4096]; ;) {  // what the terminal still holds
+    pollfd fd{terminal, POLLIN, 0};
+    if (poll(&fd, 1, 0) <= 0 || !(fd.revents & POLLIN)) break;
+    const ssize_t n = read(terminal, buf, sizeof buf);
+    if (n <= 0) break;
+    shown.append(buf, static_cast<size_t>(n));
+  }
+  close(out[0]);
+  close(terminal);
+
+  EXPECT_EQ(status, 0) << shown;
+  EXPECT_EQ(text, "M mon.0 1\nM mon.0 2\nM mon.0 3\n");
+  EXPECT_NE(shown.find(" s  p "), std::string::npos) << shown;
+  EXPECT_NE(shown.find("/3\x1b[K"), std::string::npos) << shown;
+  ASSERT_GE(shown.size(), 4u);
+  EXPECT_EQ(shown.substr(shown.size() - 4), "\r\x1b[K") << "the line is cleared at the end";
+
+  // Not on a terminal: nothing on standard error.
+  const ProcessResult piped = runProcess(LOOMWORK_BIN, args, 20000);
+  EXPECT_EQ(piped.status, 0);
+  EXPECT_EQ(piped.err, "");
 }
 
 // Values written as a user would write them: numbers as numbers, texts as they are (the quoted

@@ -1,0 +1,102 @@
+#include "RunControl.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+#include "HostOutput.h"
+#include "base/JClock.h"
+#include "loom/JDiagram.h"
+
+namespace {
+constexpr int kProgressMs = 200;
+}
+
+RunControl::RunControl(JDiagram& d, std::vector<JModuleObj*> players) : d_(d), players_(std::move(players)) {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  signals_ = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+  wake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (signals_ < 0 || wake_ < 0) {
+    const std::string why = std::strerror(errno);
+    if (signals_ >= 0) close(signals_);
+    if (wake_ >= 0) close(wake_);
+    throw std::runtime_error("run: cannot watch for signals: " + why);
+  }
+  progress_ = isatty(STDERR_FILENO) == 1;
+  start_ = JClock::millis();
+  worker_.start(nullptr, [this] { watch(); });
+}
+
+RunControl::~RunControl() {
+  worker_.stop([this] {
+    const uint64_t one = 1;
+    ssize_t n = write(wake_, &one, sizeof one);
+    (void)n;  // a full counter has woken the thread already
+  });
+  clearProgress();
+  close(signals_);
+  close(wake_);
+}
+
+void RunControl::watch() {
+  pollfd fds[2] = {{signals_, POLLIN, 0}, {wake_, POLLIN, 0}};
+  while (worker_.running()) {
+    // Without a progress line there is nothing to do between signals.
+    const int ready = poll(fds, 2, progress_ ? kProgressMs : -1);
+    if (ready < 0 && errno != EINTR) worker_.sleepFor(kProgressMs);  // out of resources: try again
+    if (!worker_.running()) break;
+    if (ready > 0 && (fds[0].revents & POLLIN)) takeSignals();
+    if (progress_ && !closing_.load()) drawProgress();
+  }
+}
+
+void RunControl::takeSignals() {
+  signalfd_siginfo info[4];
+  ssize_t n;
+  while ((n = read(signals_, info, sizeof info)) > 0) {
+    for (size_t i = 0; i < static_cast<size_t>(n) / sizeof info[0]; ++i) {
+      const auto sig = static_cast<int>(info[i].ssi_signo);
+      if (sig != SIGINT && sig != SIGTERM) continue;
+      if (stops_.fetch_add(1) > 0 || closing_.load()) {
+        clearProgress();
+        hostFlush();
+        _exit(130);
+      }
+      d_.wake();
+    }
+  }
+}
+
+void RunControl::drawProgress() {
+  char line[256];
+  int n = std::snprintf(line, sizeof line, "\r%.1f s", (JClock::millis() - start_) / 1000.0);
+  for (JModuleObj* p : players_) {
+    if (n < 0 || n >= static_cast<int>(sizeof line) - 40) break;
+    size_t played = 0, total = 0;
+    p->playProgress(played, total);
+    n += std::snprintf(line + n, sizeof line - static_cast<size_t>(n), "  %s %zu/%zu", p->id().c_str(), played,
+                       total);
+  }
+  std::fprintf(stderr, "%s\x1b[K", line);
+  std::fflush(stderr);
+  drawn_ = true;
+}
+
+void RunControl::clearProgress() {
+  if (!drawn_) return;
+  std::fputs("\r\x1b[K", stderr);
+  std::fflush(stderr);
+  drawn_ = false;
+}
