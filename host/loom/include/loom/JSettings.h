@@ -164,6 +164,8 @@ public:
   bool isProperty() const { return !property_.empty() && !isBlock(); }
   bool isStored() const { return !key_.empty() || isBlock(); }
   bool isPath() const { return path_; }
+  bool isStoredAsTag() const { return storedAsTag_; }
+  bool keepsStoredZero() const { return zeroKeeps_; }
   bool hasRange() const { return ranged_; }
   int minimum() const { return min_; }
   int maximum() const { return max_; }
