@@ -11,8 +11,14 @@
 
 class JGeoFixObj : public JAddObj {
 public:
-  enum { kBytes = 0, kDebug = 1 };                          // inputs
-  enum { kLatitude = 0, kLongitude = 1, kSatellites = 2 };  // outputs
+  // Ports: the tags, once; the index names follow from them.
+  static constexpr const char* kInputTags[] = {"bytes from COM", "enable DEBUG"};
+  static constexpr const char* kOutputTags[] = {"latitude", "longitude", "number satellites"};
+  static constexpr int kBytes = portIndex(kInputTags, "bytes from COM");
+  static constexpr int kDebug = portIndex(kInputTags, "enable DEBUG");
+  static constexpr int kLatitude = portIndex(kOutputTags, "latitude");
+  static constexpr int kLongitude = portIndex(kOutputTags, "longitude");
+  static constexpr int kSatellites = portIndex(kOutputTags, "number satellites");
   static constexpr int kLineSize = 200;  // at most 199 characters and a NUL
   static constexpr int kLineMax = kLineSize - 1;
   static constexpr int kTextSize = 100;
