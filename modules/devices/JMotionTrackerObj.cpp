@@ -5,10 +5,18 @@
 #include <cstring>
 
 namespace {
-const JPortTable kInputs{{kSideLeft, 0.1, 0.8, {{"data", JBytesData::id}}},
-                         {kSideTop, 0.25, 0.5, {"continuous", "timer_sampled"}}};
-const JPortTable kOutputs{{kSideBottom, 0.25, 0.5, {{"command", JBytesData::id}}},
-                          {kSideRight, 0.1, 0.8, {"x", "y", "z", "azimuth", "elevation", "roll"}}};
+const JPortTable kInputs{{kSideLeft, 0.1, 0.8, portsOf(JMotionTrackerObj::kInputTags, 0, 1, {JBytesData::id})},
+                         {kSideTop, 0.25, 0.5, portsOf(JMotionTrackerObj::kInputTags, 1, 2)}};
+const JPortTable kOutputs{{kSideBottom, 0.25, 0.5, portsOf(JMotionTrackerObj::kOutputTags, 0, 1, {JBytesData::id})},
+                          {kSideRight, 0.1, 0.8, portsOf(JMotionTrackerObj::kOutputTags, 1, 6)}};
+
+// The profile's name is stored, but reading it loads nothing: a profile is loaded by startup (a
+// fixed file) and when the name is edited. The name is opened as it stands, from the current
+// folder, not from the diagram's.
+const JSettings kSettings{
+    JSetting::text("profileName", &JMotionTrackerObj::profileName)
+        .onChange<JMotionTrackerObj>([](JMotionTrackerObj& m, int) { m.loadProfile(m.profileName.c_str()); }),
+};
 
 // Full scale over 32768, as single-precision constants: 36 inches for x, y, z and 180 degrees
 // for the angles (9/8192 and 45/8192, both exact in a float).
@@ -16,31 +24,9 @@ constexpr float kPositionScale = 0.0010986328125f;
 constexpr float kAngleScale = 0.0054931640625f;
 }  // namespace
 
-JMotionTrackerObj::JMotionTrackerObj() { setPorts(kInputs, kOutputs); }
-
-// --- properties and persistence ---
-
-void JMotionTrackerObj::writeContent(JOutputStream& os) {
-  JAddObj::writeContent(os);
-  putObject(os, "profileName", profileName);
-}
-
-// The name only: the profile itself is loaded by startup and by an edit of the property.
-void JMotionTrackerObj::readContent(JDictionary& dict) {
-  JAddObj::readContent(dict);
-  getObject(dict, "profileName", profileName);
-}
-
-JArray JMotionTrackerObj::getProperties() {
-  JArray a;
-  a.append(new JStringProperty("profileName", profileName));
-  return a;
-}
-
-bool JMotionTrackerObj::updateProperty(JProperty& p) {
-  if (!p.is("profileName", profileName)) return false;
-  loadProfile(profileName.c_str());
-  return true;
+JMotionTrackerObj::JMotionTrackerObj() {
+  setPorts(kInputs, kOutputs);
+  setSettings(kSettings);
 }
 
 void JMotionTrackerObj::startup() { loadProfile(kStartupProfile); }

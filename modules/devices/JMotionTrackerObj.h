@@ -14,8 +14,19 @@
 
 class JMotionTrackerObj : public JAddObj {
 public:
-  enum { kData = 0, kContinuous = 1, kTimerSampled = 2 };  // inputs
-  enum { kCommand = 0, kX = 1, kY, kZ, kAzimuth, kElevation, kRoll };  // outputs
+  // Ports: the tags, once; the index names follow from them.
+  static constexpr const char* kInputTags[] = {"data", "continuous", "timer_sampled"};
+  static constexpr const char* kOutputTags[] = {"command", "x", "y", "z", "azimuth", "elevation", "roll"};
+  static constexpr int kData = portIndex(kInputTags, "data");
+  static constexpr int kContinuous = portIndex(kInputTags, "continuous");
+  static constexpr int kTimerSampled = portIndex(kInputTags, "timer_sampled");
+  static constexpr int kCommand = portIndex(kOutputTags, "command");
+  static constexpr int kX = portIndex(kOutputTags, "x");
+  static constexpr int kY = portIndex(kOutputTags, "y");
+  static constexpr int kZ = portIndex(kOutputTags, "z");
+  static constexpr int kAzimuth = portIndex(kOutputTags, "azimuth");
+  static constexpr int kElevation = portIndex(kOutputTags, "elevation");
+  static constexpr int kRoll = portIndex(kOutputTags, "roll");
   static constexpr int kWords = 6;
   static constexpr int kRecordBytes = 12;
   static constexpr int kPastRecord = kRecordBytes;
@@ -25,14 +36,10 @@ public:
 
   JMotionTrackerObj();
 
-  // --- host operations ---
-  void writeContent(JOutputStream& os) override;
-  void readContent(JDictionary& dict) override;
+  // --- host operations (the property and its key come from the settings table) ---
   const char* className() const override { return "JMotionTrackerObj"; }
   JObject* clone() const override { return new JMotionTrackerObj(*this); }
   void startup() override;
-  JArray getProperties() override;
-  bool updateProperty(JProperty& p) override;
   void draw(JGraphics& g, int x, int y, int w, int h) override;
   void access(int n, JLinkObj& link, const JDataType& data) override;
   void engine(int n, JLinkObj& link) override;
