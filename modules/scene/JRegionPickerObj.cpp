@@ -3,76 +3,77 @@
 #include <string>
 
 namespace {
-const JPortTable kInputs{{kSideLeft, 0.1, 0.8, {"x", "y", "defineSelection"}},
-                         {kSideTop, 0.25, 0.5, {"reset", "select"}}};
-const JPortTable kOutputs{{kSideRight, 0.25, 0.5,
-                           {"selection_1", "selection_2", "selection_3", "selection_4", "selection_5",
-                            "selection_6", "selection_7", "selection_8", "selection_9", "selection_10",
-                            "lastSelection"}}};
+using P = JRegionPickerObj;
+static_assert(P::kLastSelection == P::kRegions, "one output per region, then lastSelection");
 
-const char* const kColorKeys[JRegionPickerObj::kRegions] = {"color_1", "color_2", "color_3", "color_4", "color_5",
-                                                            "color_6", "color_7", "color_8", "color_9", "color_10"};
+const JPortTable kInputs{{kSideLeft, 0.1, 0.8, portsOf(P::kInputTags, 0, 3)},
+                         {kSideTop, 0.25, 0.5, portsOf(P::kInputTags, 3, 2)}};
+const JPortTable kOutputs{{kSideRight, 0.25, 0.5, portsOf(P::kOutputTags)}};
 
 // Where value (0..65535 on the wire) lands along `span` pixels. Wires may carry anything, so the
 // product is taken in 64 bits and the result held to the int range.
 int scaled(int span, int value) { return saturate(static_cast<long long>(span) * value / kWireMax); }
 
 std::string regionKey(const char* prefix, int i) { return prefix + std::to_string(i); }
+
+// Region i's colour, offered and stored as "color_" i + 1; an edit shows at once.
+JSetting colourRow(const char* name, int i, const JColor& initial) {
+  return JSetting::custom<P>(
+             JSetting::kColour, name,
+             [i](const P& m, int) {
+               JSettingValue v;
+               v.color = m.colors[i];
+               return v;
+             },
+             [i](P& m, int, const JSettingValue& v) { m.colors[i] = v.color; })
+      .init(initial)
+      .onChange(&P::repaint);
+}
+
+// The bounds of each region in turn, its six keys together ("minX-0", "minY-0", "maxX-0", ...);
+// a missing key reads as 0.
+void writeRegions(P& m, JOutputStream& os) {
+  for (int i = 0; i < P::kRegions; ++i) {
+    JObject::putInteger(os, regionKey("minX-", i).c_str(), m.minX[i]);
+    JObject::putInteger(os, regionKey("minY-", i).c_str(), m.minY[i]);
+    JObject::putInteger(os, regionKey("maxX-", i).c_str(), m.maxX[i]);
+    JObject::putInteger(os, regionKey("maxY-", i).c_str(), m.maxY[i]);
+    JObject::putInteger(os, regionKey("definedX-", i).c_str(), m.definedX[i]);
+    JObject::putInteger(os, regionKey("definedY-", i).c_str(), m.definedY[i]);
+  }
+}
+
+void readRegions(P& m, JDictionary& dict) {
+  for (int i = 0; i < P::kRegions; ++i) {
+    m.minX[i] = JObject::getInteger(dict, regionKey("minX-", i).c_str(), 0);
+    m.minY[i] = JObject::getInteger(dict, regionKey("minY-", i).c_str(), 0);
+    m.maxX[i] = JObject::getInteger(dict, regionKey("maxX-", i).c_str(), 0);
+    m.maxY[i] = JObject::getInteger(dict, regionKey("maxY-", i).c_str(), 0);
+    m.definedX[i] = JObject::getInteger(dict, regionKey("definedX-", i).c_str(), 0);
+    m.definedY[i] = JObject::getInteger(dict, regionKey("definedY-", i).c_str(), 0);
+  }
+}
+
+// Colours missing from a file keep what the module holds.
+const JSettings kSettings{
+    colourRow("color_1", 0, JColor::lightGray),
+    colourRow("color_2", 1, JColor::cyan),
+    colourRow("color_3", 2, JColor::pink),
+    colourRow("color_4", 3, JColor::orange),
+    colourRow("color_5", 4, JColor::magenta),
+    colourRow("color_6", 5, JColor::gray),
+    colourRow("color_7", 6, JColor::yellow),
+    colourRow("color_8", 7, JColor::red),
+    colourRow("color_9", 8, JColor::yellow.darker()),
+    colourRow("color_10", 9, JColor::orange.darker()),
+    JSetting::block<P>("minX-i, minY-i, maxX-i, maxY-i, definedX-i, definedY-i for each region i = 0..9",
+                       writeRegions, readRegions),
+};
 }  // namespace
 
 JRegionPickerObj::JRegionPickerObj() {
   setPorts(kInputs, kOutputs);
-  const JColor defaults[kRegions] = {JColor::lightGray, JColor::cyan, JColor::pink,          JColor::orange,
-                                     JColor::magenta,   JColor::gray, JColor::yellow,        JColor::red,
-                                     JColor::yellow.darker(), JColor::orange.darker()};
-  for (int i = 0; i < kRegions; ++i) colors[i] = defaults[i];
-}
-
-// --- properties and persistence ---
-
-JArray JRegionPickerObj::getProperties() {
-  JArray a = JModuleObj::getProperties();
-  for (int i = 0; i < kRegions; ++i) a.append(new JColorProperty(kColorKeys[i], colors[i]));
-  return a;
-}
-
-bool JRegionPickerObj::updateProperty(JProperty& p) {
-  if (JModuleObj::updateProperty(p)) return true;
-  for (int i = 0; i < kRegions; ++i) {
-    JColor c;
-    if (p.is(kColorKeys[i], c)) {
-      colors[i] = c;
-      repaint();
-      return true;
-    }
-  }
-  return false;
-}
-
-void JRegionPickerObj::writeContent(JOutputStream& os) {
-  JAddObj::writeContent(os);
-  for (int i = 0; i < kRegions; ++i) putObject(os, kColorKeys[i], colors[i]);
-  for (int i = 0; i < kRegions; ++i) {
-    putInteger(os, regionKey("minX-", i).c_str(), minX[i]);
-    putInteger(os, regionKey("minY-", i).c_str(), minY[i]);
-    putInteger(os, regionKey("maxX-", i).c_str(), maxX[i]);
-    putInteger(os, regionKey("maxY-", i).c_str(), maxY[i]);
-    putInteger(os, regionKey("definedX-", i).c_str(), definedX[i]);
-    putInteger(os, regionKey("definedY-", i).c_str(), definedY[i]);
-  }
-}
-
-void JRegionPickerObj::readContent(JDictionary& dict) {
-  JAddObj::readContent(dict);
-  for (int i = 0; i < kRegions; ++i) getObject(dict, kColorKeys[i], colors[i]);  // missing: kept
-  for (int i = 0; i < kRegions; ++i) {
-    minX[i] = getInteger(dict, regionKey("minX-", i).c_str(), 0);
-    minY[i] = getInteger(dict, regionKey("minY-", i).c_str(), 0);
-    maxX[i] = getInteger(dict, regionKey("maxX-", i).c_str(), 0);
-    maxY[i] = getInteger(dict, regionKey("maxY-", i).c_str(), 0);
-    definedX[i] = getInteger(dict, regionKey("definedX-", i).c_str(), 0);
-    definedY[i] = getInteger(dict, regionKey("definedY-", i).c_str(), 0);
-  }
+  setSettings(kSettings);
 }
 
 // --- values ---

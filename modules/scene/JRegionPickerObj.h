@@ -9,19 +9,24 @@
 class JRegionPickerObj : public JAddObj {
 public:
   static constexpr int kRegions = 10;
-  static constexpr int kLastSelection = 10;  // output
-  enum Input { kX = 0, kY = 1, kDefine = 2, kReset = 3, kSelect = 4 };
+  // Ports: the tags, once; the index names follow from them. Outputs 0..9 are the regions'.
+  static constexpr const char* kInputTags[] = {"x", "y", "defineSelection", "reset", "select"};
+  static constexpr const char* kOutputTags[] = {"selection_1", "selection_2", "selection_3", "selection_4",
+                                                "selection_5", "selection_6", "selection_7", "selection_8",
+                                                "selection_9", "selection_10", "lastSelection"};
+  static constexpr int kX = portIndex(kInputTags, "x");
+  static constexpr int kY = portIndex(kInputTags, "y");
+  static constexpr int kDefine = portIndex(kInputTags, "defineSelection");
+  static constexpr int kReset = portIndex(kInputTags, "reset");
+  static constexpr int kSelect = portIndex(kInputTags, "select");
+  static constexpr int kLastSelection = portIndex(kOutputTags, "lastSelection");
 
   JRegionPickerObj();
 
-  // --- host operations ---
-  void writeContent(JOutputStream& os) override;
-  void readContent(JDictionary& dict) override;
+  // --- host operations (properties and persistence come from the settings table) ---
   const char* className() const override { return "JRegionPickerObj"; }
   JObject* clone() const override { return new JRegionPickerObj(*this); }
   void paint(JGraphics& g, double dx, double dy, JRegion& region, double scale) override;
-  JArray getProperties() override;
-  bool updateProperty(JProperty& p) override;
   void access(int n, JLinkObj& link, const JDataType& data) override;
   void engine(int n, JLinkObj& link) override;
 
@@ -32,7 +37,7 @@ public:
   void select();
   bool regionDefined(int i) const { return definedX[i] != 0 && definedY[i] != 0; }
 
-  // --- fields ---
+  // --- fields (the colours' initial values in the settings table) ---
   int xValue = 0;
   int yValue = 0;
   int defining = 0;
