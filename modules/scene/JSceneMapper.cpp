@@ -1,24 +1,65 @@
 #include "JSceneMapper.h"
 
+#include <string>
 #include <vector>
 
 namespace {
-const JPortTable kInputs{{kSideLeft, 0.1, 0.8, {"i1", "i2", "i3", {"DEF list", JStringData::id}}},
-                         {kSideTop, 0.25, 0.5, {"timer_sampled", "calibrating"}}};
-const JPortTable kOutputs{{kSideRight, 0.25, 0.5, {{"dataOut", JBytesData::id}}}};
+using M = JSceneMapper;
 
-const char* const kTypeLabels[JSceneMapper::kTypes] = {"signal data",   "location", "orientation",  "emissive color",
-                                                       "diffuse color", "scale",    "transparency", "marker signal"};
+const JPortTable kInputs{{kSideLeft, 0.1, 0.8,
+                          portsOf(M::kInputTags, 0, 4,
+                                  {JIntegerData::id, JIntegerData::id, JIntegerData::id, JStringData::id})},
+                         {kSideTop, 0.25, 0.5, portsOf(M::kInputTags, 4, 2)}};
+const JPortTable kOutputs{{kSideRight, 0.25, 0.5, portsOf(M::kOutputTags, {JBytesData::id})}};
+
 // What choosing a type does to the target ranges, and what range the properties then offer.
 struct TypeRange {
   bool sets;
   int lo, hi;
 };
-const TypeRange kTypeRanges[JSceneMapper::kTypes] = {
+const TypeRange kTypeRanges[M::kTypes] = {
     {false, 0, 0},     {true, -10000, 10000}, {true, -360, 360}, {true, 0, 100},
     {true, 0, 100},    {true, 0, 1000},       {false, 0, 100},   {false, 0, 0}};
 
-const char* const kMapKeys[6] = {"mapToMinI1", "mapToMaxI1", "mapToMinI2", "mapToMaxI2", "mapToMinI3", "mapToMaxI3"};
+std::vector<std::string> defaultNames() {
+  const SceneNameList names = defaultSceneNames();
+  return std::vector<std::string>(names.begin(), names.end());
+}
+
+// Stored in this order. A choice outside its list is left out, by every road. The object's
+// choices shown are the names the viewer sent last (see getProperties); the ones here are the
+// defaults. A missing "transformType" is "signal data", not a new module's "location".
+const JSettings kSettings{
+    JSetting::choice("transformObject", &M::transformObject, defaultNames())
+        .init(0)
+        .outside(JOutOfRange::kIgnore)
+        .onChange(&M::objectChosen),
+    JSetting::choice("transformType", &M::transformType,
+                     {"signal data", "location", "orientation", "emissive color", "diffuse color", "scale",
+                      "transparency", "marker signal"})
+        .init(M::kLocation)
+        .outside(JOutOfRange::kIgnore)
+        .whenMissing(M::kSignalData)
+        .onChange(&M::typeChosen),
+    JSetting::integer("minI1", &M::minI1).init(0).notProperty(),
+    JSetting::integer("maxI1", &M::maxI1).init(0).notProperty(),
+    JSetting::integer("minI2", &M::minI2).init(0).notProperty(),
+    JSetting::integer("maxI2", &M::maxI2).init(0).notProperty(),
+    JSetting::integer("minI3", &M::minI3).init(0).notProperty(),
+    JSetting::integer("maxI3", &M::maxI3).init(0).notProperty(),
+    // Any value is kept; the range offered follows the type (see getProperties).
+    JSetting::integer("mapToMinI1", &M::mapToMinI1).init(0),
+    JSetting::integer("mapToMaxI1", &M::mapToMaxI1).init(0),
+    JSetting::integer("mapToMinI2", &M::mapToMinI2).init(0),
+    JSetting::integer("mapToMaxI2", &M::mapToMaxI2).init(0),
+    JSetting::integer("mapToMinI3", &M::mapToMinI3).init(0),
+    JSetting::integer("mapToMaxI3", &M::mapToMaxI3).init(0),
+    JSetting::flag("calibrated", &M::calibrated).init(0).notProperty(),
+    JSetting::flag("initial_i1_set", &M::initialI1Set).init(0).notProperty(),
+    JSetting::flag("initial_i2_set", &M::initialI2Set).init(0).notProperty(),
+    JSetting::flag("initial_i3_set", &M::initialI3Set).init(0).notProperty(),
+    JSetting::text("transformObjectName", &M::transformObjectName).init("JSceneMapper").whenMissing("").notProperty(),
+};
 
 void putLE(JBlock& b, int v) {
   const auto u = static_cast<uint32_t>(v);
@@ -26,107 +67,48 @@ void putLE(JBlock& b, int v) {
 }
 }  // namespace
 
-JSceneMapper::JSceneMapper() { setPorts(kInputs, kOutputs); }
+JSceneMapper::JSceneMapper() {
+  setPorts(kInputs, kOutputs);
+  setSettings(kSettings);
+}
 
-// --- properties and persistence ---
+// --- settings ---
 
+// The rows give the properties; the object names are the viewer's, known only at run time, and
+// the target ranges offered are those of the chosen type.
 JArray JSceneMapper::getProperties() {
-  JArray a;
-  std::vector<JString> names;
-  for (const std::string& n : SharedSceneNames::get()) names.emplace_back(n);
-  a.append(new JIntegerListProperty("transformObject", transformObject, names));
-  std::vector<JString> types(kTypeLabels, kTypeLabels + kTypes);
-  a.append(new JIntegerListProperty("transformType", transformType, types));
+  JArray a = JAddObj::getProperties();
   const TypeRange offered = (transformType >= 0 && transformType < kTypes) ? kTypeRanges[transformType] : kTypeRanges[0];
-  const int* targets[6] = {&mapToMinI1, &mapToMaxI1, &mapToMinI2, &mapToMaxI2, &mapToMinI3, &mapToMaxI3};
-  for (int i = 0; i < 6; ++i) a.append(new JIntegerProperty(kMapKeys[i], *targets[i], offered.lo, offered.hi));
+  for (int i = 0; i < a.size(); ++i) {
+    if (auto* objects = dynamic_cast<JIntegerListProperty*>(a[i])) {
+      if (objects->getName() != JString("transformObject")) continue;
+      objects->tags.clear();
+      for (const std::string& n : SharedSceneNames::get()) objects->tags.emplace_back(n);
+    } else if (auto* target = dynamic_cast<JIntegerProperty*>(a[i])) {
+      target->minimum = offered.lo;
+      target->maximum = offered.hi;
+    }
+  }
   return a;
 }
 
-// Choices out of range are refused, as the property dialog offers only the listed ones.
-bool JSceneMapper::updateProperty(JProperty& p) {
-  int v = 0;
-  if (p.is("transformObject", v)) {
-    if (v >= 0 && v < kSceneNames) {
-      transformObject = v;
-      transformObjectName = JString(SharedSceneNames::name(v));
-      repaint();
-    }
-    return true;
-  }
-  if (p.is("transformType", v)) {
-    if (v >= 0 && v < kTypes) {
-      transformType = v;
-      const TypeRange& r = kTypeRanges[v];
-      if (r.sets) {
-        mapToMinI1 = mapToMinI2 = mapToMinI3 = r.lo;
-        mapToMaxI1 = mapToMaxI2 = mapToMaxI3 = r.hi;
-      }
-    }
-    return true;
-  }
-  int* targets[6] = {&mapToMinI1, &mapToMaxI1, &mapToMinI2, &mapToMaxI2, &mapToMinI3, &mapToMaxI3};
-  for (int i = 0; i < 6; ++i) {
-    if (p.is(kMapKeys[i], v)) {
-      *targets[i] = v;
-      return true;
-    }
-  }
-  return false;
+void JSceneMapper::objectChosen() {
+  transformObjectName = JString(SharedSceneNames::name(transformObject));
+  repaint();
 }
 
-void JSceneMapper::writeContent(JOutputStream& os) {
-  JAddObj::writeContent(os);
-  putInteger(os, "transformObject", transformObject);
-  putInteger(os, "transformType", transformType);
-  putInteger(os, "minI1", minI1);
-  putInteger(os, "maxI1", maxI1);
-  putInteger(os, "minI2", minI2);
-  putInteger(os, "maxI2", maxI2);
-  putInteger(os, "minI3", minI3);
-  putInteger(os, "maxI3", maxI3);
-  putInteger(os, "mapToMinI1", mapToMinI1);
-  putInteger(os, "mapToMaxI1", mapToMaxI1);
-  putInteger(os, "mapToMinI2", mapToMinI2);
-  putInteger(os, "mapToMaxI2", mapToMaxI2);
-  putInteger(os, "mapToMinI3", mapToMinI3);
-  putInteger(os, "mapToMaxI3", mapToMaxI3);
-  putFlag(os, "calibrated", calibrated);
-  putFlag(os, "initial_i1_set", initialI1Set);
-  putFlag(os, "initial_i2_set", initialI2Set);
-  putFlag(os, "initial_i3_set", initialI3Set);
-  putString(os, "transformObjectName", transformObjectName);
-}
-
-// Missing keys read as 0: a missing "transformType" is "signal data", not a new module's
-// "location". An object index out of 0..9 would address past the name list and is held to it.
-void JSceneMapper::readContent(JDictionary& dict) {
-  JAddObj::readContent(dict);
-  transformObject = clampTo(getInteger(dict, "transformObject", 0), 0, kSceneNames - 1);
-  transformType = clampTo(getInteger(dict, "transformType", 0), 0, kTypes - 1);
-  minI1 = getInteger(dict, "minI1", 0);
-  maxI1 = getInteger(dict, "maxI1", 0);
-  minI2 = getInteger(dict, "minI2", 0);
-  maxI2 = getInteger(dict, "maxI2", 0);
-  minI3 = getInteger(dict, "minI3", 0);
-  maxI3 = getInteger(dict, "maxI3", 0);
-  calibrated = getFlag(dict, "calibrated");
-  initialI1Set = getFlag(dict, "initial_i1_set");
-  initialI2Set = getFlag(dict, "initial_i2_set");
-  initialI3Set = getFlag(dict, "initial_i3_set");
-  mapToMinI1 = getInteger(dict, "mapToMinI1", 0);
-  mapToMaxI1 = getInteger(dict, "mapToMaxI1", 0);
-  mapToMinI2 = getInteger(dict, "mapToMinI2", 0);
-  mapToMaxI2 = getInteger(dict, "mapToMaxI2", 0);
-  mapToMinI3 = getInteger(dict, "mapToMinI3", 0);
-  mapToMaxI3 = getInteger(dict, "mapToMaxI3", 0);
-  transformObjectName = getString(dict, "transformObjectName", JString());
+// Types 0, 6 and 7 leave the target ranges as they are.
+void JSceneMapper::typeChosen() {
+  if (transformType < 0 || transformType >= kTypes || !kTypeRanges[transformType].sets) return;
+  const TypeRange& r = kTypeRanges[transformType];
+  mapToMinI1 = mapToMinI2 = mapToMinI3 = r.lo;
+  mapToMaxI1 = mapToMaxI2 = mapToMaxI3 = r.hi;
 }
 
 // --- values ---
 
 void JSceneMapper::access(int n, JLinkObj&, const JDataType& data) {
-  if (n == 0 && data.type() == JBytesData::id) static_cast<const JBytesData&>(data) = message;
+  if (n == kDataOut && data.type() == JBytesData::id) static_cast<const JBytesData&>(data) = message;
 }
 
 void JSceneMapper::engine(int n, JLinkObj& link) {
@@ -174,14 +156,14 @@ void JSceneMapper::tick() {
     if (lastValue != previousValue && lastValue != 0) {
       previousValue = lastValue;
       message = buildMessage(transformObject, transformType, 1, 1, 1);
-      broadcast(0);
+      broadcast(kDataOut);
     }
     return;
   }
   message = buildMessage(transformObject, transformType, axisRange(kI1).map(i1Value, mapToMinI1, mapToMaxI1),
                          axisRange(kI2).map(i2Value, mapToMinI2, mapToMaxI2),
                          axisRange(kI3).map(i3Value, mapToMinI3, mapToMaxI3));
-  broadcast(0);
+  broadcast(kDataOut);
 }
 
 int JSceneMapper::map(int v, int min, int max, int lo, int hi) { return mapRange(v, min, max, lo, hi); }

@@ -12,19 +12,25 @@ class JSceneMapper : public JAddObj {
 public:
   enum Type { kSignalData, kLocation, kOrientation, kEmissiveColor, kDiffuseColor, kScale, kTransparency, kMarker };
   static constexpr int kTypes = 8;
-  enum Input { kI1 = 0, kI2 = 1, kI3 = 2, kDefList = 3, kTimer = 4, kCalibrating = 5 };
+  // Ports: the tags, once; the index names follow from them.
+  static constexpr const char* kInputTags[] = {"i1", "i2", "i3", "DEF list", "timer_sampled", "calibrating"};
+  static constexpr const char* kOutputTags[] = {"dataOut"};
+  static constexpr int kI1 = portIndex(kInputTags, "i1");
+  static constexpr int kI2 = portIndex(kInputTags, "i2");
+  static constexpr int kI3 = portIndex(kInputTags, "i3");
+  static constexpr int kDefList = portIndex(kInputTags, "DEF list");
+  static constexpr int kTimer = portIndex(kInputTags, "timer_sampled");
+  static constexpr int kCalibrating = portIndex(kInputTags, "calibrating");
+  static constexpr int kDataOut = portIndex(kOutputTags, "dataOut");
   static constexpr int kMessageBytes = 24;
   static constexpr int kMessageTag = 4;  // first integer of every message
 
   JSceneMapper();
 
-  // --- host operations ---
-  void writeContent(JOutputStream& os) override;
-  void readContent(JDictionary& dict) override;
+  // --- host operations (properties and persistence come from the settings table) ---
   const char* className() const override { return "JSceneMapper"; }
   JObject* clone() const override { return new JSceneMapper(*this); }
   JArray getProperties() override;
-  bool updateProperty(JProperty& p) override;
   void draw(JGraphics& g, int x, int y, int w, int h) override;
   void access(int n, JLinkObj& link, const JDataType& data) override;
   void engine(int n, JLinkObj& link) override;
@@ -37,21 +43,24 @@ public:
   // The learned range of axis kI1, kI2 or kI3: a view on its min, max and initial-set fields.
   Calibrated<bool> axisRange(int axis);
   void tick();
+  // Follow-ups of the settings: the chosen object's name as the label; a type's target ranges.
+  void objectChosen();
+  void typeChosen();
 
-  // --- fields ---
+  // --- fields (initial values of the stored ones in the settings table) ---
   int i1Value = 0, i2Value = 0, i3Value = 0;
   int lastValue = -1;
   int previousValue = -1;
   JString defList;
   int timerSampled = 0;
   int calibratingValue = 0;
-  bool calibrated = false;
-  bool initialI1Set = false, initialI2Set = false, initialI3Set = false;
-  int transformObject = 0;
-  JString transformObjectName{"JSceneMapper"};
-  int transformType = kLocation;
-  int minI1 = 0, maxI1 = 0, mapToMinI1 = 0, mapToMaxI1 = 0;
-  int minI2 = 0, maxI2 = 0, mapToMinI2 = 0, mapToMaxI2 = 0;
-  int minI3 = 0, maxI3 = 0, mapToMinI3 = 0, mapToMaxI3 = 0;
+  bool calibrated;
+  bool initialI1Set, initialI2Set, initialI3Set;
+  int transformObject;
+  JString transformObjectName;
+  int transformType;
+  int minI1, maxI1, mapToMinI1, mapToMaxI1;
+  int minI2, maxI2, mapToMinI2, mapToMaxI2;
+  int minI3, maxI3, mapToMinI3, mapToMaxI3;
   JBlock message;
 };

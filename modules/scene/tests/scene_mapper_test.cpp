@@ -203,4 +203,30 @@ TEST_F(SceneMapperTest, ContentOrderAndMissingKeyDefaults) {
   EXPECT_EQ(restored.lastValue, -1);
 }
 
+// A stored object or type outside its list is left out with a warning, as by property (a file's
+// was held to the list before). Reading a type sets no target ranges.
+TEST_F(SceneMapperTest, StoredChoicesOutsideTheirListsAreLeftOut) {
+  JNode stored = JNode::map();
+  stored.set("transformObject", JNode::integer(12));
+  stored.set("transformType", JNode::integer(-1));
+  M restored;
+  JDictionary dict(stored);
+  restored.readContent(dict);
+  EXPECT_EQ(restored.transformObject, 0);
+  EXPECT_EQ(restored.transformType, M::kLocation);
+  EXPECT_EQ(dict.warnings().size(), 2u);
+
+  stored.set("transformObject", JNode::integer(9));
+  stored.set("transformType", JNode::integer(M::kOrientation));
+  JTestHarness::restore(restored, stored);
+  EXPECT_EQ(restored.transformObject, 9);
+  EXPECT_EQ(restored.transformType, M::kOrientation);
+  EXPECT_EQ(restored.mapToMaxI1, 0);
+  EXPECT_EQ(restored.transformObjectName, JString(""));  // the stored name, not the list's
+
+  JIntegerListProperty object("transformObject", 10, {});
+  EXPECT_TRUE(restored.updateProperty(object));
+  EXPECT_EQ(restored.transformObject, 9);
+}
+
 }  // namespace
