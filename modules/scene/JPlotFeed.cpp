@@ -5,11 +5,16 @@
 #include "loom/JDiagram.h"
 
 namespace {
+using F = JPlotFeed;
+static_assert(F::kBytes == F::kSignal1 + F::kSignals, "the channels come before the bytes input");
+
 const JPortTable kInputs{{kSideLeft, 0.25, 0.5,
-                          {"x", "y", "z", "signal 1", "signal 2", "signal 3", "signal 4", "signal 5",
-                           {"transformer bytes to plot", JBytesData::id}}},
-                         {kSideTop, 0.25, 0.5, {"enable(logical)", "timer_sampled", "calibrate"}}};
-const JPortTable kOutputs{{kSideRight, 0, 1, {{"DEF list", JStringData::id}}}};
+                          portsOf(F::kInputTags, 0, 9,
+                                  {JIntegerData::id, JIntegerData::id, JIntegerData::id, JIntegerData::id,
+                                   JIntegerData::id, JIntegerData::id, JIntegerData::id, JIntegerData::id,
+                                   JBytesData::id})},
+                         {kSideTop, 0.25, 0.5, portsOf(F::kInputTags, 9, 3)}};
+const JPortTable kOutputs{{kSideRight, 0, 1, portsOf(F::kOutputTags, {JStringData::id})}};
 
 void putLE(JBlock& b, int v) {
   const auto u = static_cast<uint32_t>(v);
@@ -25,6 +30,65 @@ struct SignalKeys {
   std::string min, max, seen;
 };
 
+// Signals 1 to 5 in turn, the three keys of each together; a missing key reads as 0.
+void writeSignals(F& f, JOutputStream& os) {
+  for (int k = 1; k <= F::kSignals; ++k) {
+    const SignalKeys keys(k);
+    f.channel(F::kSignal1 + k - 1).put(os, keys.min.c_str(), keys.max.c_str(), keys.seen.c_str());
+  }
+}
+
+void readSignals(F& f, JDictionary& dict) {
+  for (int k = 1; k <= F::kSignals; ++k) {
+    const SignalKeys keys(k);
+    f.channel(F::kSignal1 + k - 1).get(dict, keys.min.c_str(), keys.max.c_str(), keys.seen.c_str());
+  }
+}
+
+// The address lives with the connection, under its lock.
+JSettingValue addressOf(const F& f, int) {
+  JSettingValue v;
+  v.text = f.currentAddress();
+  return v;
+}
+
+void setAddress(F& f, int, const JSettingValue& v) {
+  JCriticalSection::Lock guard(f.line.lock);
+  f.line.address = v.text;
+}
+
+// Stored in this order; nothing is opened or sent on reading. A port outside 1024..5000 is left
+// out by every road, but a missing one reads as 0. A missing text keeps what the module holds.
+// "fileToLoad" is the viewer's to open, as it stands: no file of the diagram's.
+const JSettings kSettings{
+    JSetting::custom<F>(JSetting::kText, "hostName/IPaddress", addressOf, setAddress)
+        .key("address")
+        .init("localhost")
+        .onChange(&F::reopen),
+    JSetting::integer("port", &F::port)
+        .init(F::kDefaultPort)
+        .range(F::kMinPort, F::kMaxPort, JOutOfRange::kIgnore)
+        .whenMissing(0)
+        .onChange(&F::reopen),
+    JSetting::text("fileToLoad", &F::fileToLoad).onChange<F>([](F& f, int) {
+      f.fileMessagePending.store(true);
+      f.reopen();
+    }),
+    JSetting::integer("minX", &F::minX).init(0).notProperty(),
+    JSetting::integer("maxX", &F::maxX).init(0).notProperty(),
+    JSetting::integer("minY", &F::minY).init(0).notProperty(),
+    JSetting::integer("maxY", &F::maxY).init(0).notProperty(),
+    JSetting::integer("minZ", &F::minZ).init(0).notProperty(),
+    JSetting::integer("maxZ", &F::maxZ).init(0).notProperty(),
+    // Flags kept as the integers they were written as.
+    JSetting::integer("calibrated", &F::calibrated).init(0).notProperty(),
+    JSetting::integer("initial_X_values_set", &F::initialXSet).init(0).notProperty(),
+    JSetting::integer("initial_Y_values_set", &F::initialYSet).init(0).notProperty(),
+    JSetting::integer("initial_Z_values_set", &F::initialZSet).init(0).notProperty(),
+    JSetting::block<F>("minSignalK, maxSignalK, initial_signalK_values_set for each signal K = 1..5", writeSignals,
+                       readSignals),
+};
+
 bool hasLetter(const JString& s) {
   for (int i = 0; i < s.length(); ++i)
     if (JCharacter::isAlpha(static_cast<unsigned char>(s[i]))) return true;
@@ -32,7 +96,10 @@ bool hasLetter(const JString& s) {
 }
 }  // namespace
 
-JPlotFeed::JPlotFeed() { setPorts(kInputs, kOutputs); }
+JPlotFeed::JPlotFeed() {
+  setPorts(kInputs, kOutputs);
+  setSettings(kSettings);
+}
 
 JPlotFeed::~JPlotFeed() { close(); }
 
@@ -44,86 +111,12 @@ JString JPlotFeed::lastText() const {
   return line.locked([](const LineTexts& t) { return t.listText; });
 }
 
-// --- properties and persistence ---
-
-JArray JPlotFeed::getProperties() {
-  JArray a = JModuleObj::getProperties();
-  a.append(new JStringProperty("hostName/IPaddress", currentAddress()));
-  a.append(new JIntegerProperty("port", port.load(), kMinPort, kMaxPort));
-  a.append(new JStringProperty("fileToLoad", fileToLoad));
-  return a;
-}
-
 // Every change closes the connection; an enabled module then connects anew with the new settings.
-bool JPlotFeed::updateProperty(JProperty& p) {
-  if (JModuleObj::updateProperty(p)) return true;
-  const JString& name = p.getName();
-  int portValue = 0;
-  JString text;
-  const bool isPort = p.is("port", portValue);
-  const bool isAddress = p.is("hostName/IPaddress", text);
-  const bool isFile = !isAddress && p.is("fileToLoad", text);
-  if (!isPort && !isAddress && !isFile) return false;
-  if (isPort && (portValue < kMinPort || portValue > kMaxPort)) return name == JString("port");  // refused
+void JPlotFeed::reopen() {
   const bool wasEnabled = (enable & 0xff) != 0;
   close();
-  if (isPort) {
-    port.store(portValue);
-  } else if (isAddress) {
-    JCriticalSection::Lock guard(line.lock);
-    line.address = text;
-  } else {
-    fileToLoad = text;
-    fileMessagePending.store(true);
-  }
   if (wasEnabled) open();
   repaint();
-  return true;
-}
-
-void JPlotFeed::writeContent(JOutputStream& os) {
-  JAddObj::writeContent(os);
-  putObject(os, "address", currentAddress());
-  putInteger(os, "port", port.load());
-  putObject(os, "fileToLoad", fileToLoad);
-  putInteger(os, "minX", minX);
-  putInteger(os, "maxX", maxX);
-  putInteger(os, "minY", minY);
-  putInteger(os, "maxY", maxY);
-  putInteger(os, "minZ", minZ);
-  putInteger(os, "maxZ", maxZ);
-  putInteger(os, "calibrated", calibrated);
-  putInteger(os, "initial_X_values_set", initialXSet);
-  putInteger(os, "initial_Y_values_set", initialYSet);
-  putInteger(os, "initial_Z_values_set", initialZSet);
-  for (int k = 1; k <= kSignals; ++k) {
-    const SignalKeys keys(k);
-    channel(kSignal1 + k - 1).put(os, keys.min.c_str(), keys.max.c_str(), keys.seen.c_str());
-  }
-}
-
-void JPlotFeed::readContent(JDictionary& dict) {
-  JAddObj::readContent(dict);
-  {
-    JCriticalSection::Lock guard(line.lock);
-    getObject(dict, "address", line.address);  // missing: kept
-  }
-  port.store(getInteger(dict, "port", 0));
-  getObject(dict, "fileToLoad", fileToLoad);
-  minX = getInteger(dict, "minX", 0);
-  maxX = getInteger(dict, "maxX", 0);
-  minY = getInteger(dict, "minY", 0);
-  maxY = getInteger(dict, "maxY", 0);
-  minZ = getInteger(dict, "minZ", 0);
-  maxZ = getInteger(dict, "maxZ", 0);
-  calibrated = getInteger(dict, "calibrated", 0);
-  initialXSet = getInteger(dict, "initial_X_values_set", 0);
-  initialYSet = getInteger(dict, "initial_Y_values_set", 0);
-  initialZSet = getInteger(dict, "initial_Z_values_set", 0);
-  for (int k = 1; k <= kSignals; ++k) {
-    const SignalKeys keys(k);
-    channel(kSignal1 + k - 1).get(dict, keys.min.c_str(), keys.max.c_str(), keys.seen.c_str());
-  }
 }
 
 // --- values ---
@@ -134,7 +127,7 @@ bool JPlotFeed::inputAllowed(int n) {
 }
 
 void JPlotFeed::access(int n, JLinkObj&, const JDataType& data) {
-  if (n != 0 || data.type() != JStringData::id) return;
+  if (n != kDefList || data.type() != JStringData::id) return;
   static_cast<const JStringData&>(data) = lastText();
   listPending.store(false);
 }
@@ -297,15 +290,13 @@ void JPlotFeed::run() {
     JSocket attempt;
     try {
       const JString text = currentAddress();
-      JInetAddress where;
-      if (!hasLetter(text)) {
-        where = JInetAddress::getAddrByJString(text);
+      const bool numeric = !hasLetter(text);
+      const JInetAddress where = numeric ? JInetAddress::getAddrByJString(text) : JInetAddress(text);
+      {
+        // The resolved form replaces the text resolved, not one that an edit stored meanwhile
+        // (an edit stores the new address before it closes this thread).
         JCriticalSection::Lock guard(line.lock);
-        line.address = where.getAddressJString();
-      } else {
-        where = JInetAddress(text);
-        JCriticalSection::Lock guard(line.lock);
-        line.address = where.getHostName();
+        if (line.address == text) line.address = numeric ? where.getAddressJString() : where.getHostName();
       }
       attempt = JSocket(where, port.load(), true);
       attempt.setConnectTimeout(kConnectTimeoutMs);
@@ -366,7 +357,7 @@ void JPlotFeed::hearText(const JString& text) {
   }
   if (text.length() > 1 && !listPending.load()) {
     listPending.store(true);
-    if (JDiagram* d = diagram()) d->post([this] { broadcast(0); }, this);
+    if (JDiagram* d = diagram()) d->post([this] { broadcast(kDefList); }, this);
   }
   if (text == JString("c")) {
     calibrationPending.store(true);

@@ -21,7 +21,22 @@ public:
   static constexpr int kDefaultPort = 3501;
   static constexpr int kMinPort = 1024, kMaxPort = 5000;  // of the "port" property
   static constexpr int kSignals = 5;
-  enum Input { kX = 0, kY = 1, kZ = 2, kSignal1 = 3, kBytes = 8, kEnable = 9, kTimer = 10, kCalibrate = 11 };
+  // Ports: the tags, once; the index names follow from them. Inputs kX .. kBytes - 1 are the
+  // eight channels.
+  static constexpr const char* kInputTags[] = {"x",        "y",        "z",
+                                               "signal 1", "signal 2", "signal 3",
+                                               "signal 4", "signal 5", "transformer bytes to plot",
+                                               "enable(logical)", "timer_sampled", "calibrate"};
+  static constexpr const char* kOutputTags[] = {"DEF list"};
+  static constexpr int kX = portIndex(kInputTags, "x");
+  static constexpr int kY = portIndex(kInputTags, "y");
+  static constexpr int kZ = portIndex(kInputTags, "z");
+  static constexpr int kSignal1 = portIndex(kInputTags, "signal 1");
+  static constexpr int kBytes = portIndex(kInputTags, "transformer bytes to plot");
+  static constexpr int kEnable = portIndex(kInputTags, "enable(logical)");
+  static constexpr int kTimer = portIndex(kInputTags, "timer_sampled");
+  static constexpr int kCalibrate = portIndex(kInputTags, "calibrate");
+  static constexpr int kDefList = portIndex(kOutputTags, "DEF list");
   enum State { kStopped = 0, kConnecting = 1, kConnected = 2 };
   static constexpr int kRetryMs = 100;
   static constexpr int kConnectTimeoutMs = 1000;
@@ -32,9 +47,7 @@ public:
   JPlotFeed();
   ~JPlotFeed() override;  // closes: stops and joins the thread
 
-  // --- host operations ---
-  void writeContent(JOutputStream& os) override;
-  void readContent(JDictionary& dict) override;
+  // --- host operations (properties and persistence come from the settings table) ---
   const char* className() const override { return "JPlotFeed"; }
   JObject* clone() const override { return new JPlotFeed(*this); }
   void run() override;
@@ -42,8 +55,6 @@ public:
   void reset() override;
   void close() override;
   void paint(JGraphics& g, double dx, double dy, JRegion& region, double scale) override;
-  JArray getProperties() override;
-  bool updateProperty(JProperty& p) override;
   void draw(JGraphics& g, int x, int y, int w, int h) override;
   void access(int n, JLinkObj& link, const JDataType& data) override;
   bool inputAllowed(int n) override;
@@ -51,6 +62,8 @@ public:
 
   // --- own operations ---
   void open();
+  // After a setting changed: closes, and an enabled module connects anew with the new settings.
+  void reopen();
   // One frame: length, sequence, 0, payload. Empty when the payload is too long to frame.
   static JBlock frame(int sequence, const JBlock& payload);
   JBlock calibrationPayload() const;
@@ -64,17 +77,17 @@ public:
   JString currentAddress() const;
   JString lastText() const;
 
-  // --- fields ---
+  // --- fields (initial values of the stored ones in the settings table) ---
   // The connection and what the thread replaces while the host reads it. Its lock also guards
   // opening, closing and every send.
   struct LineTexts {
-    JString address{"localhost"};
+    JString address;
     JString listText;
   };
   GuardedConnection<LineTexts> line;
   JString fileToLoad;
   JAtomic<bool> fileMessagePending{true};
-  JAtomic<int> port{kDefaultPort};
+  JAtomic<int> port;
   int enable = 0;
   uint8_t sequence = 1;
   JAtomic<int> connectionState{kStopped};
@@ -82,9 +95,9 @@ public:
   JAtomic<bool> listPending{false};
   int x = 0, y = 0, z = 0;
   int signals[kSignals] = {};
-  int minX = 0, maxX = 0, minY = 0, maxY = 0, minZ = 0, maxZ = 0;
-  int calibrated = 0;
-  int initialXSet = 0, initialYSet = 0, initialZSet = 0;
+  int minX, maxX, minY, maxY, minZ, maxZ;
+  int calibrated;
+  int initialXSet, initialYSet, initialZSet;
   struct SignalRange {
     int minSignal = 0, maxSignal = 0, initialSignalSet = 0;
   } signalRanges[kSignals];

@@ -274,4 +274,39 @@ TEST_F(PlotFeedTest, SettingsContentAndFace) {
   EXPECT_EQ(c.pixel(14, 14), JColor::red);
 }
 
+// A new address by property closes the connection and connects there; the thread's resolving
+// does not put the old address back.
+TEST_F(PlotFeedTest, AddressChangeReconnectsToTheNewAddress) {
+  connect();
+  JStringProperty address("hostName/IPaddress", "localhost");
+  EXPECT_TRUE(f.updateProperty(address));
+  EXPECT_TRUE(viewer.closedByPeer(2000));
+  ASSERT_TRUE(viewer.accept(3000));
+  ASSERT_TRUE(h.runUntil([&] { return f.connectionState.load() == F::kConnected; }, 3000));
+  EXPECT_EQ(f.currentAddress(), JString("localhost"));
+  EXPECT_EQ(JTestHarness::content(f).find("address")->asText(), "localhost");
+}
+
+// The port's range holds for a diagram file too: a stored port outside 1024..5000 is left out
+// with a warning, as by property (a file's was taken as it stood before).
+TEST(PlotFeedSettings, StoredPortOutsideItsRangeIsLeftOut) {
+  for (int outside : {1023, 5001, 9000}) {
+    F f;
+    JNode stored = JNode::map();
+    stored.set("port", JNode::integer(outside));
+    JDictionary dict(stored);
+    f.readContent(dict);
+    EXPECT_EQ(f.port.load(), F::kDefaultPort) << outside;
+    EXPECT_EQ(dict.warnings().size(), 1u) << outside;
+  }
+  F f;
+  JNode stored = JNode::map();
+  stored.set("port", JNode::integer(1024));
+  JTestHarness::restore(f, stored);
+  EXPECT_EQ(f.port.load(), 1024);
+  JIntegerProperty edited("port", 5001, 0, 0);
+  EXPECT_TRUE(f.updateProperty(edited));
+  EXPECT_EQ(f.port.load(), 1024);
+}
+
 }  // namespace
