@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/ControlClient.h"
 #include "base/WaveFile.h"
+#include "platform/ControlClient.h"
 
 namespace {
 

@@ -46,7 +46,8 @@ void CallerFromInfo(const CTapiBuffer& info, std::string* name, std::string* num
   *number = phone.GetCanonical().value_or("<unknown>");
 }
 
-CCallMonitor::CCallMonitor(ICallLogView* view) : m_view(view) {}
+CCallMonitor::CCallMonitor(ICallLogView* view, CCallScreenSetup& setup)
+    : m_view(view), m_setup(setup) {}
 
 CCallMonitor::~CCallMonitor() {
   const time_t now = std::time(nullptr);
@@ -117,7 +118,8 @@ void CCallMonitor::OnNewCall(CTapiLine* line, HCALL handle, DWORD, DWORD) {
   record->incoming = incoming;
   if (incoming) {
     record->screen = std::make_unique<CCallScreen>(
-        record->call.get(), name, number, m_view ? m_view->MakeScreenView(record.get()) : nullptr);
+        record->call.get(), name, number, m_view ? m_view->MakeScreenView(record.get()) : nullptr,
+        m_setup);
     record->ringsToAnswer = line->GetNumRings(info.As<LINECALLINFO>()->dwAddressID);
   }
   m_records.push_back(std::move(record));

@@ -24,7 +24,8 @@ public:
   static constexpr int kDefaultRings = 4;
   static constexpr int kRefreshMs = 5000;
 
-  explicit CCallMonitor(ICallLogView* view);
+  // The call screens it makes share setup, which outlives the monitor.
+  CCallMonitor(ICallLogView* view, CCallScreenSetup& setup);
   ~CCallMonitor() override;  // every record finished, every line closed
   CCallMonitor(const CCallMonitor&) = delete;
   CCallMonitor& operator=(const CCallMonitor&) = delete;
@@ -49,6 +50,7 @@ private:
   void Finish(CCallRecord& record);
 
   ICallLogView* m_view;
+  CCallScreenSetup& m_setup;
   std::vector<std::unique_ptr<CTapiLine>> m_lines;
   std::vector<std::unique_ptr<CCallRecord>> m_records;
   int m_activeCalls = 0;

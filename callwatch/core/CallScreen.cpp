@@ -3,12 +3,7 @@
 #include <cstdio>
 
 #include "core/Debug.h"
-#include "link/DigitLink.h"
 #include "core/MessageFiles.h"
-
-namespace {
-ICallScreenView g_noView;
-}
 
 // ---- end sequence -----------------------------------------------------------------------------
 
@@ -39,16 +34,11 @@ bool CEndSequence::Ends(char digit) {
   return true;
 }
 
-CCallScreenSetup& CallScreenSetup() {
-  static CCallScreenSetup setup;
-  return setup;
-}
-
 // ---- call screen ------------------------------------------------------------------------------
 
 CCallScreen::CCallScreen(CTapiCall* call, const std::string& name, const std::string& number,
-                         std::unique_ptr<ICallScreenView> view)
-    : m_call(call), m_name(name), m_number(number), m_view(std::move(view)) {
+                         std::unique_ptr<ICallScreenView> view, CCallScreenSetup& setup)
+    : m_call(call), m_setup(setup), m_name(name), m_number(number), m_view(std::move(view)) {
   if (!m_view) m_view = std::make_unique<ICallScreenView>();
   m_view->CallerChanged(m_name, m_number);
   m_view->ShowControl(IDC_HANG_UP, false);
@@ -71,7 +61,7 @@ CCallScreen::~CCallScreen() {
 
 void CCallScreen::TakeTheCall() {
   m_mode = kSpeaker;
-  CallScreenSetup().digitDisplay.clear();
+  m_setup.digitDisplay.clear();
   m_view->ShowControl(IDC_TAKE_CALL, false);
   m_view->ShowControl(IDC_TAKE_MESSAGE, false);
   m_view->ShowControl(IDC_HANG_UP, true);
@@ -83,15 +73,14 @@ void CCallScreen::TakeMessage() {
   m_view->ShowControl(IDC_TAKE_CALL, false);
   m_view->ShowControl(IDC_TAKE_MESSAGE, false);
   m_view->SetControlText(IDC_DTMF_TEXT, "Accepted call -- press '" +
-                                            CallScreenSetup().endSequence.Text() +
+                                            m_setup.endSequence.Text() +
                                             "' to end call");
   m_view->ShowControl(IDC_DTMF_TEXT, true);
   if (!m_call || m_call->Answer() < 0) m_view->MessageBox("Can't answer the call");
 }
 
 void CCallScreen::HangUp() {
-  CCallScreenSetup& setup = CallScreenSetup();
-  setup.endLink ? setup.endLink() : EndDataToLoomwork();
+  if (m_setup.link) m_setup.link->EndDataToLoomwork();
   if (!m_call || m_call->Drop() < 0) m_view->MessageBox("Can't drop the call");
   m_view->ShowScreen(false);
 }
@@ -118,7 +107,7 @@ void CCallScreen::OnCallState(CTapiCall*, DWORD state, DWORD, DWORD) {
 // The greeting goes to the caller first; its end starts the recording (OnOutputDone). Without a
 // greeting or an output device the recording starts at once.
 void CCallScreen::PlayGreeting() {
-  const std::vector<int16_t>& greeting = CallScreenSetup().greeting;
+  const std::vector<int16_t>& greeting = m_setup.greeting;
   CTapiBuffer id;
   DWORD device = 0;
   const VARSTRING* v = nullptr;
@@ -147,19 +136,18 @@ void CCallScreen::SwitchToSpeaker() {
 }
 
 void CCallScreen::OnMonitorDigit(CTapiCall*, char digit, DWORD) {
-  CCallScreenSetup& setup = CallScreenSetup();
-  std::string& display = setup.digitDisplay;
+  std::string& display = m_setup.digitDisplay;
   if (display.size() >= 8) display.erase(0, display.size() - 7);
   display += digit;
-  if (setup.endSequence.Ends(digit)) {
+  if (m_setup.endSequence.Ends(digit)) {
     m_call->MonitorDigits(0);
     m_recorder.Stop();
-    setup.endLink ? setup.endLink() : EndDataToLoomwork();
+    if (m_setup.link) m_setup.link->EndDataToLoomwork();
     m_call->Drop();
     return;
   }
   m_recorder.Stop();
-  setup.forwardDigit ? setup.forwardDigit(digit) : SendDigitToLoomwork(digit);
+  if (m_setup.link) m_setup.link->SendDigitToLoomwork(digit);
   m_view->SetControlText(IDC_DTMF_TEXT, display);
 }
 
@@ -169,7 +157,7 @@ void CCallScreen::OnOutputDone() {
   const VARSTRING* v = nullptr;
   if (m_call->GetID("wave/in", &id) == 0 && (v = id.As<VARSTRING>()) != nullptr &&
       id.WordAt(v->dwStringOffset, &device) &&
-      m_recorder.Record(device, CallScreenSetup().recordSeconds)) {
+      m_recorder.Record(device, m_setup.recordSeconds)) {
     m_call->MonitorDigits(LINEDIGITMODE_DTMF);
     return;
   }
@@ -182,14 +170,13 @@ void CCallScreen::OnInputData() {
 }
 
 bool CCallScreen::SaveMessage() {
-  const CCallScreenSetup& setup = CallScreenSetup();
   const std::string folder =
-      setup.messagesFolder.empty() ? DefaultMessagesFolder() : setup.messagesFolder;
+      m_setup.messagesFolder.empty() ? DefaultMessagesFolder() : m_setup.messagesFolder;
   std::string path;
   if (!EnsureFolder(folder)) {
     OutputDebug("Can't create folder: " + folder + "\n");
   } else {
-    const time_t now = setup.now ? setup.now() : std::time(nullptr);
+    const time_t now = m_setup.now ? m_setup.now() : std::time(nullptr);
     struct tm local {};
     localtime_r(&now, &local);
     path = FreeMessagePath(folder, MessageFileName(m_name, m_number, local));

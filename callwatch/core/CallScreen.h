@@ -11,6 +11,7 @@
 
 #include "core/Tapi.h"
 #include "core/WaveRecorder.h"
+#include "link/DigitLink.h"
 
 // Controls of the call screen.
 enum : int {
@@ -48,25 +49,24 @@ private:
   size_t m_position = 0;
 };
 
-// What every call screen shares and reaches outside itself.
+// What every call screen shares and reaches outside itself. One is made for the run and handed to
+// the monitor, which hands it to each call screen it makes.
 struct CCallScreenSetup {
   CEndSequence endSequence;
   std::string digitDisplay;  // the last eight digits
   std::string messagesFolder;  // empty: "Messages" beside the program
   std::vector<int16_t> greeting;  // played before a message is recorded
   uint32_t recordSeconds = 120;
-  std::function<void(char)> forwardDigit;  // empty: the digit link
-  std::function<void()> endLink;           // empty: the digit link
-  std::function<time_t()> now;             // empty: the system clock
+  IDigitLink* link = nullptr;   // where a message call's digits go; none: nowhere
+  std::function<time_t()> now;  // empty: the system clock
 };
-CCallScreenSetup& CallScreenSetup();
 
 class CCallScreen : public ITapiCallSink, public IWaveSink {
 public:
   enum Mode { kNoChoice = 0, kMessage = 1, kSpeaker = 2 };
 
   CCallScreen(CTapiCall* call, const std::string& name, const std::string& number,
-              std::unique_ptr<ICallScreenView> view);
+              std::unique_ptr<ICallScreenView> view, CCallScreenSetup& setup);
   ~CCallScreen() override;
   CCallScreen(const CCallScreen&) = delete;
   CCallScreen& operator=(const CCallScreen&) = delete;
@@ -96,6 +96,7 @@ private:
   void PlayGreeting();
 
   CTapiCall* m_call;
+  CCallScreenSetup& m_setup;
   std::string m_name, m_number;
   int m_mode = kNoChoice;
   CWaveRecorder m_recorder{this};

@@ -1,47 +1,33 @@
 #include "core/Settings.h"
 
-#include <QSettings>
-#include <QString>
-
 namespace {
 
-constexpr const char* kOrganisation = "Larkspur Soft";
-constexpr const char* kApplication = "Callwatch";
-constexpr const char* kGroup = "Settings";
-
-int ReadInt(QSettings& s, const char* key, int fallback, int low, int high) {
-  bool ok = false;
-  const int value = s.value(key, fallback).toInt(&ok);
-  return ok && value >= low && value <= high ? value : fallback;
+int ReadInt(const ISettingsStore& s, const std::string& key, int fallback, int low, int high) {
+  const std::optional<int> value = s.ReadInt(key);
+  return value && *value >= low && *value <= high ? *value : fallback;
 }
+
+std::string ColumnWidthKey(int column) { return "ColumnWidth" + std::to_string(column); }
 
 }  // namespace
 
-CCallwatchSettings CCallwatchSettings::Load(int columnDefault) {
-  QSettings s(kOrganisation, kApplication);
-  s.beginGroup(kGroup);
+CCallwatchSettings CCallwatchSettings::Load(const ISettingsStore& s, int columnDefault) {
   CCallwatchSettings c;
   c.rings = ReadInt(s, "Rings", 4, 0, 4);
   c.sortColumn = ReadInt(s, "SortColumn", 0, 0, kColumns - 1);
   c.sortAscending = ReadInt(s, "SortAscending", 1, 0, 1) == 1;
-  for (int i = 0; i < kColumns; ++i) {
-    const QString key = QString("ColumnWidth%1").arg(i);
-    c.columnWidths[i] = ReadInt(s, key.toUtf8().constData(), columnDefault, 0, 100000);
-  }
+  for (int i = 0; i < kColumns; ++i)
+    c.columnWidths[i] = ReadInt(s, ColumnWidthKey(i), columnDefault, 0, 100000);
   return c;
 }
 
-void CCallwatchSettings::SaveRings(int rings) {
+void CCallwatchSettings::SaveRings(ISettingsStore& s, int rings) {
   if (rings < 0 || rings > 4) return;
-  QSettings s(kOrganisation, kApplication);
-  s.beginGroup(kGroup);
-  s.setValue("Rings", rings);
+  s.WriteInt("Rings", rings);
 }
 
-void CCallwatchSettings::SaveView() const {
-  QSettings s(kOrganisation, kApplication);
-  s.beginGroup(kGroup);
-  s.setValue("SortColumn", sortColumn);
-  s.setValue("SortAscending", sortAscending ? 1 : 0);
-  for (int i = 0; i < kColumns; ++i) s.setValue(QString("ColumnWidth%1").arg(i), columnWidths[i]);
+void CCallwatchSettings::SaveView(ISettingsStore& s) const {
+  s.WriteInt("SortColumn", sortColumn);
+  s.WriteInt("SortAscending", sortAscending ? 1 : 0);
+  for (int i = 0; i < kColumns; ++i) s.WriteInt(ColumnWidthKey(i), columnWidths[i]);
 }

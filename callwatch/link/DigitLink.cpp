@@ -13,38 +13,25 @@ namespace {
 
 constexpr int kConnectTries = 10;
 
-// The link as the process holds it between digits.
-struct LinkState {
-  std::unique_ptr<CDigitSocket> socket;  // absent while no link exists
-  CDigitTrace trace;
-  std::string host;
-};
-
-LinkState& Link() {
-  static LinkState state;
-  return state;
-}
-
-std::string PathOf(const char* name) {
-  const std::string& folder = DigitLinkSetup().folder;
-  return folder.empty() ? std::string(name) : folder + "/" + name;
-}
-
 void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-void DropSocket(LinkState& link) {
-  link.socket->Close();
-  link.socket.reset();
-}
 
 }  // namespace
 
-CDigitLinkSetup& DigitLinkSetup() {
-  static CDigitLinkSetup setup;
-  return setup;
+CDigitLink::CDigitLink(CDigitLinkSetup setup) : m_setup(std::move(setup)) {}
+
+CDigitLink::~CDigitLink() {
+  if (m_socket) DropSocket();
+  m_trace.Close();
 }
 
-const CDigitSocket* DigitLinkSocket() { return Link().socket.get(); }
+std::string CDigitLink::PathOf(const char* name) const {
+  return m_setup.folder.empty() ? std::string(name) : m_setup.folder + "/" + name;
+}
+
+void CDigitLink::DropSocket() {
+  m_socket->Close();
+  m_socket.reset();
+}
 
 std::string ReadLoomworkHost(const std::string& path, CDigitTrace& trace) {
   FILE* f = std::fopen(path.c_str(), "r");
@@ -61,42 +48,39 @@ std::string ReadLoomworkHost(const std::string& path, CDigitTrace& trace) {
   return length > 0 ? std::string(line, length) : std::string(kDefaultHost);
 }
 
-void SendDigitToLoomwork(char c) {
-  LinkState& link = Link();
-  if (!link.trace.IsOpen()) link.trace.Open(PathOf("test.txt"));
-  link.trace.Write("Send digit %c to loomwork\n", c);
+void CDigitLink::SendDigitToLoomwork(char c) {
+  if (!m_trace.IsOpen()) m_trace.Open(PathOf("test.txt"));
+  m_trace.Write("Send digit %c to loomwork\n", c);
 
   // A receiver that restarted has closed our connection: connect anew rather than send this
   // digit into the old one, where it would be lost.
-  if (link.socket && link.socket->ReceiverHasClosed()) {
-    link.trace.Write("Loomwork closed the connection\n");
-    DropSocket(link);
+  if (m_socket && m_socket->ReceiverHasClosed()) {
+    m_trace.Write("Loomwork closed the connection\n");
+    DropSocket();
   }
 
-  if (!link.socket) {
-    const CDigitLinkSetup& setup = DigitLinkSetup();
-    CDigitSocket::Pause pause = setup.pause ? setup.pause : CDigitSocket::Pause(Sleep);
-    link.socket = std::make_unique<CDigitSocket>(*setup.sockets, pause, link.trace, setup.port);
-    link.host = ReadLoomworkHost(PathOf("connect.txt"), link.trace);
+  if (!m_socket) {
+    CDigitSocket::Pause pause = m_setup.pause ? m_setup.pause : CDigitSocket::Pause(Sleep);
+    m_socket = std::make_unique<CDigitSocket>(*m_setup.sockets, pause, m_trace, m_setup.port);
+    m_host = ReadLoomworkHost(PathOf("connect.txt"), m_trace);
   }
-  link.trace.Write("host is '%s'\n", link.host.c_str());
+  m_trace.Write("host is '%s'\n", m_host.c_str());
 
-  int result = link.socket->Connect(link.host.c_str(), kConnectTries);
-  link.trace.Write("connect result is %d\n", result);
+  int result = m_socket->Connect(m_host.c_str(), kConnectTries);
+  m_trace.Write("connect result is %d\n", result);
 
   // A connection that broke is given up, so that the next digit makes a new one. A socket that
   // never connected (no receiver listening) stays: the next digit tries Connect on it again.
-  const bool wasConnected = link.socket->IsConnected();
+  const bool wasConnected = m_socket->IsConnected();
   const unsigned char message[4] = {'a', 'b', static_cast<unsigned char>(c), 0};
-  if (link.socket->Send(message, 4) < 0 && wasConnected) DropSocket(link);
+  if (m_socket->Send(message, 4) < 0 && wasConnected) DropSocket();
 }
 
-void EndDataToLoomwork() {
-  LinkState& link = Link();
-  link.trace.Write("endDataToLoomwork\n");
-  if (link.socket) {
-    link.trace.Write("Deleting loomwork SOCKET!");
-    DropSocket(link);
+void CDigitLink::EndDataToLoomwork() {
+  m_trace.Write("endDataToLoomwork\n");
+  if (m_socket) {
+    m_trace.Write("Deleting loomwork SOCKET!");
+    DropSocket();
   }
-  link.trace.Close();
+  m_trace.Close();
 }

@@ -80,7 +80,7 @@ CSimulatedCall::CSimulatedCall(const CCallRequest& request, int lineWaitMs) {
     m_done = true;
     return;
   }
-  m_thread = std::thread([this, lineWaitMs] {
+  m_reader.start(nullptr, [this, lineWaitMs] {
     std::string line;
     while (m_client.NextLine(&line, lineWaitMs)) {
       std::lock_guard<std::mutex> lock(m_mutex);
@@ -92,8 +92,7 @@ CSimulatedCall::CSimulatedCall(const CCallRequest& request, int lineWaitMs) {
 }
 
 CSimulatedCall::~CSimulatedCall() {
-  m_client.HangUp();
-  if (m_thread.joinable()) m_thread.join();
+  m_reader.stop([this] { m_client.HangUp(); });
 }
 
 std::vector<std::string> CSimulatedCall::Lines() const {

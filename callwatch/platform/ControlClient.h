@@ -3,9 +3,9 @@
 #include <atomic>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "base/JWorker.h"
 #include "platform/ControlProtocol.h"
 
 class CControlClient {
@@ -29,7 +29,7 @@ private:
   std::string m_pending;
 };
 
-// A call placed with a reader thread of its own that keeps every report line until the call is
+// A call placed with a reader worker of its own that keeps every report line until the call is
 // over, so that a program can drive calls while it waits for something else (tests, screenshots).
 // A call that cannot be placed has the one line "error WHY".
 class CSimulatedCall {
@@ -45,7 +45,7 @@ public:
 
 private:
   CControlClient m_client;
-  std::thread m_thread;
+  JWorker m_reader;
   mutable std::mutex m_mutex;
   std::vector<std::string> m_lines;
   bool m_done = false;

@@ -1,6 +1,6 @@
 #pragma once
 // The monitoring flow against the provider: the context initialized as Callwatch does it, a log
-// view and call-screen views that keep what they were shown, the digit link replaced by lists.
+// view and call-screen views that keep what they were shown, the digit link replaced by what it was given.
 #include <fstream>
 #include <map>
 
@@ -51,17 +51,13 @@ class CallwatchTest : public ProviderTest {
 protected:
   void SetUp() override {
     ProviderTest::SetUp();
-    CCallScreenSetup& s = CallScreenSetup();
-    s = CCallScreenSetup{};
-    s.messagesFolder = folder.file("Messages");
-    s.forwardDigit = [this](char c) { forwarded += c; };
-    s.endLink = [this] { ++linkEnds; };
-    s.greeting.assign(800, 1000);  // a tenth of a second
+    setup.messagesFolder = folder.file("Messages");
+    setup.link = &digits;
+    setup.greeting.assign(800, 1000);  // a tenth of a second
     SetDebugOutput([this](const std::string& text) { debug.push_back(text); });
   }
   void TearDown() override {
     monitor.reset();
-    CallScreenSetup() = CCallScreenSetup{};
     SetDebugOutput(nullptr);
     ProviderTest::TearDown();
   }
@@ -69,7 +65,7 @@ protected:
   void start(int rings = CCallMonitor::kDefaultRings) {
     ASSERT_GE(CTapiContext::LineInitialize(nullptr, "Callwatch", nullptr), 0);
     CTapiContext::PhoneInitialize(nullptr, "Callwatch", nullptr);
-    monitor = std::make_unique<CCallMonitor>(&view);
+    monitor = std::make_unique<CCallMonitor>(&view, setup);
     monitor->OpenAllLines();
     monitor->ApplyRings(rings);
   }
@@ -99,7 +95,7 @@ protected:
 
   TestLogView view;
   std::unique_ptr<CCallMonitor> monitor;
-  std::string forwarded;
-  int linkEnds = 0;
+  CCallScreenSetup setup;
+  KeptDigitLink digits;
   std::vector<std::string> debug;
 };

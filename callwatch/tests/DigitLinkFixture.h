@@ -18,14 +18,12 @@ protected:
     char folderTemplate[] = "/tmp/digitlink-XXXXXX";
     ASSERT_NE(mkdtemp(folderTemplate), nullptr);
     folder = folderTemplate;
-    DigitLinkSetup() = CDigitLinkSetup{};
-    DigitLinkSetup().folder = folder;
-    DigitLinkSetup().pause = [this](int ms) { pauses.push_back(ms); };
+    link.Setup().folder = folder;
+    link.Setup().pause = [this](int ms) { pauses.push_back(ms); };
   }
 
   void TearDown() override {
-    EndDataToLoomwork();
-    DigitLinkSetup() = CDigitLinkSetup{};
+    link.EndDataToLoomwork();
     ::unlink((folder + "/connect.txt").c_str());
     ::unlink((folder + "/test.txt").c_str());
     ::rmdir(folder.c_str());
@@ -57,6 +55,7 @@ protected:
     return n;
   }
 
+  CDigitLink link;
   std::string folder;
   std::vector<int> pauses;
 };

@@ -12,9 +12,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/ControlClient.h"
 #include "base/MessageQueue.h"
 #include "core/Tapi.h"
+#include "link/DigitLink.h"
+#include "platform/ControlClient.h"
 #include "testing/TempFolder.h"
 
 // Points the program at the provider built beside the tests, once per process.
@@ -25,6 +26,15 @@ inline void UseBuiltProvider() {
   }();
   (void)done;
 }
+
+// The digit link replaced by what a test keeps.
+class KeptDigitLink : public IDigitLink {
+public:
+  void SendDigitToLoomwork(char c) override { forwarded += c; }
+  void EndDataToLoomwork() override { ++ends; }
+  std::string forwarded;
+  int ends = 0;
+};
 
 // A caller: places one call and keeps every report line until the call is over.
 using SimCaller = CSimulatedCall;

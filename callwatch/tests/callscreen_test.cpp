@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "tests/CallwatchFixture.h"
 #include "core/MessageFiles.h"
+#include "tests/CallwatchFixture.h"
 
 namespace {
 
@@ -99,29 +99,29 @@ TEST_F(CallScreenTest, DigitsAreForwardedAndTheDisplayShowsTheLastEight) {
   CTapiCall call(4242, nullptr);  // a call the provider does not know: requests just fail
   auto shown = std::make_shared<ShownScreen>();
   CCallScreen screen(&call, "Ann", "+1 (425) 5550123",
-                     std::make_unique<TestScreenView>(shown));
+                     std::make_unique<TestScreenView>(shown), setup);
   EXPECT_TRUE(shown->visible);
   EXPECT_EQ(shown->name, "Ann");
   EXPECT_FALSE(shown->shown[IDC_HANG_UP]);
   EXPECT_EQ(shown->texts[IDC_DTMF_TEXT], "Waiting for DTMF...");
-  CallScreenSetup().endSequence.Set("#9");
+  setup.endSequence.Set("#9");
   screen.TakeMessage();
   EXPECT_EQ(screen.GetMode(), CCallScreen::kMessage);
   EXPECT_EQ(shown->texts[IDC_DTMF_TEXT], "Accepted call -- press '#9' to end call");
   EXPECT_EQ(shown->boxes, (std::vector<std::string>{"Can't answer the call"}));
   for (char c : std::string("0123456789")) screen.OnMonitorDigit(&call, c, LINEDIGITMODE_DTMF);
   EXPECT_EQ(shown->texts[IDC_DTMF_TEXT], "23456789");
-  EXPECT_EQ(forwarded, "0123456789");
-  EXPECT_EQ(linkEnds, 0);
+  EXPECT_EQ(digits.forwarded, "0123456789");
+  EXPECT_EQ(digits.ends, 0);
   screen.OnMonitorDigit(&call, '#', LINEDIGITMODE_DTMF);
   screen.OnMonitorDigit(&call, '9', LINEDIGITMODE_DTMF);  // ends: not forwarded, link closed
-  EXPECT_EQ(forwarded, "0123456789#");
-  EXPECT_EQ(linkEnds, 1);
-  EXPECT_EQ(CallScreenSetup().digitDisplay, "456789#9");
+  EXPECT_EQ(digits.forwarded, "0123456789#");
+  EXPECT_EQ(digits.ends, 1);
+  EXPECT_EQ(setup.digitDisplay, "456789#9");
   screen.TakeTheCall();  // clears the display
-  EXPECT_EQ(CallScreenSetup().digitDisplay, "");
+  EXPECT_EQ(setup.digitDisplay, "");
   screen.HangUp();
-  EXPECT_EQ(linkEnds, 2);
+  EXPECT_EQ(digits.ends, 2);
   EXPECT_FALSE(shown->visible);
   EXPECT_EQ(shown->boxes.back(), "Can't drop the call");
 }
@@ -193,9 +193,9 @@ TEST_F(RecorderTest, FailedSavesSayWhyAndWriteNothingElsewhere) {
 
 TEST_F(RecorderTest, AMessageThatCannotBeSavedIsReportedNotLostSilently) {
   start(0);
-  CallScreenSetup().messagesFolder = "/proc/callwatch-cannot-exist/Messages";
+  setup.messagesFolder = "/proc/callwatch-cannot-exist/Messages";
   CTapiCall call(4343, nullptr);
-  CCallScreen screen(&call, "Ann", "", nullptr);
+  CCallScreen screen(&call, "Ann", "", nullptr, setup);
   EXPECT_FALSE(screen.SaveMessage());
   ASSERT_EQ(debug.size(), 1u);
   EXPECT_EQ(debug[0], "Can't create folder: /proc/callwatch-cannot-exist/Messages\n");

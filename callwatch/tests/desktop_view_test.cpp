@@ -21,9 +21,10 @@
 #include "app/desktop/CallwatchView.h"
 #include "app/desktop/DesktopMessages.h"
 #include "app/desktop/Dialogs.h"
-#include "tests/DesktopTestApp.h"
 #include "app/desktop/MainFrame.h"
+#include "app/settings/QtSettingsStore.h"
 #include "testing/TempFolder.h"
+#include "tests/DesktopTestApp.h"
 
 namespace {
 
@@ -59,7 +60,7 @@ protected:
     records.push_back(Record("alice", "+1 (206) 5550000", 900, 0, 1, LINECALLSTATE_OFFERING));
     records.push_back(Record("Carl", "<blocked>", 1000, 1050, 3, LINECALLSTATE_IDLE));
     view.Model()->SetClock([this] { return now; });
-    for (auto& r : records) view.RecordAdded(r.get());
+    for (auto& r : records) view.Model()->RecordAdded(r.get());
   }
   std::string order(const CCallwatchView& view) const {
     std::string s;
@@ -80,10 +81,12 @@ protected:
   std::vector<std::unique_ptr<CCallRecord>> records;
   time_t now = 1200;
   std::vector<std::string> boxes;
+  CQtSettingsStore settings;
+  CCallScreenSetup setup;
 };
 
 TEST_F(DesktopViewTest, RowTextsAreTheSixColumns) {
-  CCallwatchView view;
+  CCallwatchView view(settings);
   addCalls(view);
   CCallLogModel& m = *view.Model();
   ASSERT_EQ(m.columnCount(), 6);
@@ -103,12 +106,12 @@ TEST_F(DesktopViewTest, RowTextsAreTheSixColumns) {
   records[0]->rings = 7;
   EXPECT_EQ(m.data(m.index(0, kColRings), Qt::DisplayRole).toString(), "7");
   // A record announced twice is one row.
-  view.RecordAdded(records[0].get());
+  view.Model()->RecordAdded(records[0].get());
   EXPECT_EQ(m.rowCount(), 4);
 }
 
 TEST_F(DesktopViewTest, HeaderClicksSortEveryColumnBothWaysWithTheTieBreaks) {
-  CCallwatchView view;
+  CCallwatchView view(settings);
   view.resize(700, 300);
   view.show();
   addCalls(view);
@@ -134,9 +137,9 @@ TEST_F(DesktopViewTest, HeaderClicksSortEveryColumnBothWaysWithTheTieBreaks) {
   // Sorted once per click: a later call goes to the end, a changed one keeps its place.
   clickHeader(view, kColName);
   records.push_back(Record("Aaron", "1", 100, 200, 1, LINECALLSTATE_IDLE));
-  view.RecordAdded(records.back().get());
+  view.Model()->RecordAdded(records.back().get());
   records[0]->name = "aardvark";
-  view.RecordChanged(records[0].get());
+  view.Model()->RecordChanged(records[0].get());
   EXPECT_EQ(order(view), "CBADE");
   // The selection follows its record through a sort.
   view.selectionModel()->select(view.Model()->index(4, 0),
@@ -165,12 +168,12 @@ TEST_F(DesktopViewTest, LongTextsEndInThreeDotsOrAreLeftWhole) {
   EXPECT_EQ(ShortenText(QString(400, 'x'), fm, 100000).size(), 255);
 
   // In the view: the narrow name column shows the shortened name, the wide one the whole name.
-  CCallwatchView view;
+  CCallwatchView view(settings);
   view.resize(700, 300);
   view.show();
   records.push_back(Record(name.toUtf8().constData(), "+1 (425) 5550100", 1000, 1100, 2,
                            LINECALLSTATE_IDLE));
-  view.RecordAdded(records.back().get());
+  view.Model()->RecordAdded(records.back().get());
   view.setColumnWidth(kColName, 80);
   const QString shown = view.ShownText(0, kColName);
   EXPECT_TRUE(shown.endsWith("..."));
@@ -180,7 +183,7 @@ TEST_F(DesktopViewTest, LongTextsEndInThreeDotsOrAreLeftWhole) {
 }
 
 TEST_F(DesktopViewTest, RowsAreDrawnByTheViewWithSelectionColours) {
-  CCallwatchView view;
+  CCallwatchView view(settings);
   view.resize(600, 200);
   view.show();
   addCalls(view);
@@ -203,19 +206,19 @@ TEST_F(DesktopViewTest, RowsAreDrawnByTheViewWithSelectionColours) {
 }
 
 TEST_F(DesktopViewTest, RunningDurationsAdvanceEveryFiveSecondsAndEndedOnesStay) {
-  CCallwatchView view;
+  CCallwatchView view(settings);
   addCalls(view);
   CCallLogModel& m = *view.Model();
   // The monitor starts the timer with the first active call and stops it with the last.
-  EXPECT_FALSE(view.RefreshTimerObject().isActive());
-  view.RefreshTimer(true);
-  EXPECT_TRUE(view.RefreshTimerObject().isActive());
-  EXPECT_EQ(view.RefreshTimerObject().interval(), 5000);
+  EXPECT_FALSE(view.Model()->RefreshTimerObject().isActive());
+  view.Model()->RefreshTimer(true);
+  EXPECT_TRUE(view.Model()->RefreshTimerObject().isActive());
+  EXPECT_EQ(view.Model()->RefreshTimerObject().interval(), 5000);
 
   QSignalSpy changed(&m, &QAbstractItemModel::dataChanged);
   now += 5;
   // What the timer does when it fires: only the running call's row is redrawn.
-  QMetaObject::invokeMethod(const_cast<QTimer*>(&view.RefreshTimerObject()), "timeout",
+  QMetaObject::invokeMethod(const_cast<QTimer*>(&view.Model()->RefreshTimerObject()), "timeout",
                             Qt::DirectConnection);
   ASSERT_EQ(changed.count(), 1);
   EXPECT_EQ(changed[0][0].toModelIndex().row(), 2);
@@ -225,12 +228,12 @@ TEST_F(DesktopViewTest, RunningDurationsAdvanceEveryFiveSecondsAndEndedOnesStay)
   records[2]->endTime = now;
   now += 60;
   EXPECT_EQ(m.Text(*records[2], kColDuration), "5 min. 5 sec.");
-  view.RefreshTimer(false);
-  EXPECT_FALSE(view.RefreshTimerObject().isActive());
+  view.Model()->RefreshTimer(false);
+  EXPECT_FALSE(view.Model()->RefreshTimerObject().isActive());
 }
 
 TEST_F(DesktopViewTest, DialTakesTheSelectedNumberAndReportsTheThreeRefusals) {
-  CCallwatchView view;
+  CCallwatchView view(settings);
   view.show();
   addCalls(view);
   std::vector<std::string> dialled;
@@ -293,7 +296,7 @@ TEST_F(DesktopViewTest, DialTakesTheSelectedNumberAndReportsTheThreeRefusals) {
 
 TEST_F(DesktopViewTest, SortAndColumnWidthsOutliveTheWindow) {
   {
-    CCallwatchView view;
+    CCallwatchView view(settings);
     view.resize(600, 200);
     view.show();
     // No settings yet: every column a sixth of the list's width, sorted by name ascending.
@@ -309,7 +312,7 @@ TEST_F(DesktopViewTest, SortAndColumnWidthsOutliveTheWindow) {
   EXPECT_EQ(s.value("Settings/SortAscending").toInt(), 0);
   EXPECT_EQ(s.value("Settings/ColumnWidth5").toInt(), 100);
   {
-    CCallwatchView view;
+    CCallwatchView view(settings);
     view.resize(600, 200);
     view.show();
     for (int c = 0; c < kColumns; ++c) EXPECT_EQ(view.columnWidth(c), 50 + 10 * c) << c;
@@ -320,7 +323,7 @@ TEST_F(DesktopViewTest, SortAndColumnWidthsOutliveTheWindow) {
   s.setValue("Settings/SortColumn", 9);
   s.setValue("Settings/ColumnWidth2", "wide");
   s.sync();
-  CCallwatchView view;
+  CCallwatchView view(settings);
   view.resize(600, 200);
   view.show();
   EXPECT_EQ(view.SortColumn(), 0);
@@ -328,7 +331,7 @@ TEST_F(DesktopViewTest, SortAndColumnWidthsOutliveTheWindow) {
 }
 
 TEST_F(DesktopViewTest, MainFrameMenusPromptsToolbarAndCommandEnabling) {
-  CMainFrame frame;
+  CMainFrame frame(setup, settings);
   frame.show();
   EXPECT_EQ(frame.windowTitle(), "Callwatch");
   QStringList menus;

@@ -16,10 +16,10 @@
 #include "app/desktop/CallwatchView.h"
 #include "app/desktop/DesktopMessages.h"
 #include "app/desktop/Dialogs.h"
-#include "tests/DesktopTestApp.h"
 #include "app/desktop/MainFrame.h"
+#include "app/settings/QtSettingsStore.h"
+#include "tests/DesktopTestApp.h"
 #include "tests/ProviderFixture.h"
-#include "core/Settings.h"
 
 namespace {
 
@@ -31,12 +31,9 @@ protected:
     App();
     ProviderTest::SetUp();
     QSettings("Larkspur Soft", "Callwatch").clear();
-    CCallScreenSetup& s = CallScreenSetup();
-    s = CCallScreenSetup{};
-    s.messagesFolder = folder.file("Messages");
-    s.forwardDigit = [this](char c) { forwarded += c; };
-    s.endLink = [this] { ++linkEnds; };
-    s.greeting.assign(400, 1000);
+    setup.messagesFolder = folder.file("Messages");
+    setup.link = &digits;
+    setup.greeting.assign(400, 1000);
     SetMessageHandler([this](QWidget*, const QString& t) { boxes.push_back(t.toStdString()); });
     ASSERT_GE(CTapiContext::LineInitialize(nullptr, "Callwatch", nullptr), 0);
     CTapiContext::PhoneInitialize(nullptr, "Callwatch", nullptr);
@@ -44,12 +41,11 @@ protected:
   void TearDown() override {
     frame.reset();
     SetMessageHandler(nullptr);
-    CallScreenSetup() = CCallScreenSetup{};
     QSettings("Larkspur Soft", "Callwatch").clear();
     ProviderTest::TearDown();
   }
   void open() {
-    frame = std::make_unique<CMainFrame>();
+    frame = std::make_unique<CMainFrame>(setup, settings);
     frame->show();
     ASSERT_TRUE(view()->Initialised());
     view()->SetMakeCall([this](const char* n, const char*, const char*, const char*) {
@@ -74,9 +70,10 @@ protected:
     return r;
   }
 
+  CQtSettingsStore settings;
+  CCallScreenSetup setup;
+  KeptDigitLink digits;
   std::unique_ptr<CMainFrame> frame;
-  std::string forwarded;
-  int linkEnds = 0;
   std::vector<std::string> boxes, dialled;
 };
 
@@ -84,7 +81,7 @@ TEST_F(DesktopWindowTest, LinesDialogShowsOpenAndNotOpenLines) {
   CTapiLine taken;  // another program holds line 1
   ASSERT_GE(taken.Open(1, nullptr, LINECALLPRIVILEGE_MONITOR, LINEMEDIAMODE_INTERACTIVEVOICE), 0);
   open();
-  CLinesDlg dlg(view()->Monitor());
+  CLinesDlg dlg(frame->Monitor());
   dlg.show();
   EXPECT_EQ(dlg.windowTitle(), "Lines");
   QTreeWidget* list = dlg.List();
@@ -104,7 +101,7 @@ TEST_F(DesktopWindowTest, LinesDialogShowsOpenAndNotOpenLines) {
 
 TEST_F(DesktopWindowTest, SettingsDialogRefusesFiveAndAppliesZeroToTheLines) {
   open();
-  ASSERT_EQ(view()->Monitor()->Lines()[0]->GetNumRings(0), 4u);
+  ASSERT_EQ(frame->Monitor()->Lines()[0]->GetNumRings(0), 4u);
   // The modal dialog is worked as a user would: 5 refused, then 0 taken.
   std::vector<std::string> seen;
   QTimer::singleShot(0, [&] {
@@ -123,8 +120,8 @@ TEST_F(DesktopWindowTest, SettingsDialogRefusesFiveAndAppliesZeroToTheLines) {
   frame->ActionNamed("&Call Screen Settings...")->trigger();
   EXPECT_EQ(seen, (std::vector<std::string>{"Call Screening Settings", "4", "still open"}));
   EXPECT_EQ(boxes, std::vector<std::string>{"Please enter an integer between 0 and 4."});
-  EXPECT_EQ(CCallwatchSettings::Load().rings, 0);
-  for (const auto& line : view()->Monitor()->Lines())
+  EXPECT_EQ(CCallwatchSettings::Load(settings).rings, 0);
+  for (const auto& line : frame->Monitor()->Lines())
     if (line->IsOpen()) {
       EXPECT_EQ(line->GetNumRings(0), 0u);
     }
@@ -133,7 +130,7 @@ TEST_F(DesktopWindowTest, SettingsDialogRefusesFiveAndAppliesZeroToTheLines) {
   CCallRequest r = call(0);
   r.rings = 3;
   SimCaller caller(r);
-  ASSERT_TRUE(waitFor([&] { return caller.Done() && view()->Monitor()->ActiveCalls() == 0; }));
+  ASSERT_TRUE(waitFor([&] { return caller.Done() && frame->Monitor()->ActiveCalls() == 0; }));
   EXPECT_FALSE(caller.Has("answered"));
   ASSERT_EQ(view()->Model()->rowCount(), 1);
   EXPECT_EQ(row(0)->ringsToAnswer, 0u);
@@ -143,7 +140,7 @@ TEST_F(DesktopWindowTest, SettingsDialogRefusesFiveAndAppliesZeroToTheLines) {
       dlg->reject();
   });
   frame->ActionNamed("&Call Screen Settings...")->trigger();
-  EXPECT_EQ(CCallwatchSettings::Load().rings, 0);
+  EXPECT_EQ(CCallwatchSettings::Load(settings).rings, 0);
 }
 
 TEST_F(DesktopWindowTest, BlockedCallerIsShownButNotDialledAndItsRowStaysAfterTheCall) {
@@ -155,7 +152,7 @@ TEST_F(DesktopWindowTest, BlockedCallerIsShownButNotDialledAndItsRowStaysAfterTh
   CCallRecord* rec = row(0);
   EXPECT_EQ(view()->Model()->Text(*rec, kColName), "<blocked>");
   EXPECT_EQ(view()->Model()->Text(*rec, kColNumber), "<blocked>");
-  EXPECT_TRUE(view()->RefreshTimerObject().isActive());  // a call in progress
+  EXPECT_TRUE(view()->Model()->RefreshTimerObject().isActive());  // a call in progress
   view()->selectionModel()->select(view()->Model()->index(0, 0),
                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
   EXPECT_TRUE(frame->DialAction()->isEnabled());
@@ -175,14 +172,14 @@ TEST_F(DesktopWindowTest, BlockedCallerIsShownButNotDialledAndItsRowStaysAfterTh
   ASSERT_TRUE(waitFor([&] { return caller.Has("answered"); }));
   QTest::mouseClick(static_cast<QPushButton*>(screen->Control(IDC_HANG_UP)), Qt::LeftButton);
   EXPECT_FALSE(screen->isVisible());
-  ASSERT_TRUE(waitFor([&] { return caller.Done() && view()->Monitor()->ActiveCalls() == 0; }));
+  ASSERT_TRUE(waitFor([&] { return caller.Done() && frame->Monitor()->ActiveCalls() == 0; }));
   EXPECT_TRUE(caller.Has("dropped"));
-  EXPECT_EQ(linkEnds, 1);
+  EXPECT_EQ(digits.ends, 1);
   EXPECT_TRUE(boxes.empty());
   // The row stays, "Over", with its duration fixed; the refresh stops with the last call.
   EXPECT_EQ(view()->Model()->Text(*rec, kColState), "Over");
   EXPECT_EQ(rec->screen, nullptr);
-  EXPECT_FALSE(view()->RefreshTimerObject().isActive());
+  EXPECT_FALSE(view()->Model()->RefreshTimerObject().isActive());
   const QString duration = view()->Model()->Text(*rec, kColDuration);
   EXPECT_EQ(duration, QString("%1 min. %2 sec.").arg((rec->endTime - rec->startTime) / 60)
                           .arg((rec->endTime - rec->startTime) % 60));
@@ -218,8 +215,8 @@ TEST_F(DesktopWindowTest, CallScreenThroughAMessageCall) {
   EXPECT_TRUE(visible(screen, IDC_DTMF_TEXT));
   EXPECT_EQ(screen->ControlText(IDC_DTMF_TEXT), "Accepted call -- press '*' to end call");
   // The digits show as they come; the end sequence drops the call.
-  ASSERT_TRUE(waitFor([&] { return forwarded == "12"; }));
-  ASSERT_TRUE(waitFor([&] { return caller.Done() && view()->Monitor()->ActiveCalls() == 0; }));
+  ASSERT_TRUE(waitFor([&] { return digits.forwarded == "12"; }));
+  ASSERT_TRUE(waitFor([&] { return caller.Done() && frame->Monitor()->ActiveCalls() == 0; }));
   EXPECT_TRUE(caller.Has("dropped"));
   EXPECT_EQ(row(0)->screen, nullptr);  // gone with the call
   EXPECT_EQ(view()->Model()->Text(*row(0), kColState), "Over");
@@ -227,7 +224,7 @@ TEST_F(DesktopWindowTest, CallScreenThroughAMessageCall) {
 }
 
 TEST_F(DesktopWindowTest, CallAnsweredElsewhereHidesItsScreen) {
-  CCallwatchSettings::SaveRings(0);  // no automatic acceptance before the other extension
+  CCallwatchSettings::SaveRings(settings, 0);  // no automatic acceptance before the other extension
   open();
   CCallRequest r = longCall(0);
   r.answerElsewhere = true;
@@ -244,20 +241,20 @@ TEST_F(DesktopWindowTest, CallAnsweredElsewhereHidesItsScreen) {
   EXPECT_TRUE(visible(still, IDC_TAKE_CALL));  // no choice was made
   EXPECT_EQ(row(0)->screen->GetMode(), CCallScreen::kNoChoice);
   EXPECT_EQ(view()->Model()->Text(*row(0), kColState), "Connect");
-  ASSERT_TRUE(waitFor([&] { return caller.Done() && view()->Monitor()->ActiveCalls() == 0; }));
+  ASSERT_TRUE(waitFor([&] { return caller.Done() && frame->Monitor()->ActiveCalls() == 0; }));
 }
 
 TEST_F(DesktopWindowTest, MessagesFolderIsMadeOrItsFailureReported) {
   open();
   // A folder that cannot be made (under a file): the message, and nothing made.
   const std::string file = folder.write("plain", "x");
-  CallScreenSetup().messagesFolder = file + "/Messages";
+  setup.messagesFolder = file + "/Messages";
   frame->ActionNamed("&Messages...")->trigger();
   EXPECT_EQ(boxes, std::vector<std::string>{"Can't open Messages folder."});
   // A folder that can be made is made before the file manager is asked to open it (there may be
   // none here, which is reported the same way).
   boxes.clear();
-  CallScreenSetup().messagesFolder = folder.file("Messages");
+  setup.messagesFolder = folder.file("Messages");
   frame->ActionNamed("&Messages...")->trigger();
   EXPECT_TRUE(QDir(QString::fromStdString(folder.file("Messages"))).exists());
   EXPECT_LE(boxes.size(), 1u);

@@ -1,7 +1,7 @@
 // End to end: Callwatch's digit link sending to a JToneDigitObj in a harness.
-#include "tests/DigitLinkFixture.h"
 #include "JToneDigitObj.h"
 #include "testing/Harness.h"
+#include "tests/DigitLinkFixture.h"
 
 namespace {
 
@@ -12,7 +12,7 @@ protected:
     receiver.port = 0;
     receiver.startup();
     ASSERT_TRUE(harness.runUntil([&] { return receiver.listeningPort() > 0; }, 2000));
-    DigitLinkSetup().port = receiver.listeningPort();
+    link.Setup().port = receiver.listeningPort();
     writeConnectFile("127.0.0.1\r\n");
   }
 
@@ -40,7 +40,7 @@ TEST_F(DigitLinkToLoomworkTest, EveryDigitArrivesAsItsKeysOutputInOrder) {
     if (previous >= 0 && previous != k) expected.emplace_back(previous, 0);
     previous = k;
   }
-  for (char c : digits) SendDigitToLoomwork(c);
+  for (char c : digits) link.SendDigitToLoomwork(c);
   // The last digit's levels follow its code: wait for every broadcast, not only the codes.
   ASSERT_TRUE(harness.runUntil([&] { return harness.outputsOf(receiver).size() >= expected.size(); }, 3000));
   EXPECT_EQ(heard(), digits);
@@ -49,14 +49,14 @@ TEST_F(DigitLinkToLoomworkTest, EveryDigitArrivesAsItsKeysOutputInOrder) {
 }
 
 TEST_F(DigitLinkToLoomworkTest, ToneLettersAreCarriedButNotHeardAndANewCallIsHeardToo) {
-  for (char c : std::string("1A2")) SendDigitToLoomwork(c);
+  for (char c : std::string("1A2")) link.SendDigitToLoomwork(c);
   ASSERT_TRUE(harness.runUntil([&] { return heard().size() >= 2; }, 3000));
-  EndDataToLoomwork();  // the call ends; the receiver listens again
+  link.EndDataToLoomwork();  // the call ends; the receiver listens again
   ASSERT_TRUE(harness.runUntil([&] { return receiver.listeningPort() > 0; }, 3000));
 
   // With port 0 the receiver listens anew on another port.
-  DigitLinkSetup().port = receiver.listeningPort();
-  SendDigitToLoomwork('3');
+  link.Setup().port = receiver.listeningPort();
+  link.SendDigitToLoomwork('3');
   // The code goes out before the key's level: wait for the level too.
   auto levelUp = [&] {
     for (const auto& b : harness.broadcastsOf(receiver))

@@ -70,14 +70,14 @@ class DigitLinkTest : public DigitLinkFixture {};
 TEST_F(DigitLinkTest, SendsFourBytesPerDigitAndTracesEveryStep) {
   LoopbackReceiver receiver;
   ASSERT_TRUE(receiver.listening());
-  DigitLinkSetup().port = receiver.port();
+  link.Setup().port = receiver.port();
   writeConnectFile("127.0.0.1\r\n");  // a dotted address: no name lookup
 
-  SendDigitToLoomwork('1');
+  link.SendDigitToLoomwork('1');
   ASSERT_TRUE(receiver.accept());
-  SendDigitToLoomwork('#');
+  link.SendDigitToLoomwork('#');
   EXPECT_EQ(receiver.read(8), std::string("\x61\x62\x31\x00\x61\x62\x23\x00", 8));
-  EndDataToLoomwork();
+  link.EndDataToLoomwork();
 
   const Lines sendLines = {"Calling Send, bytes 97 98 49", "*retSize is 0, size is 4", "TCP SEND",
                            "send returned 4", "OK, send totally done", "Send returned 0"};
@@ -95,15 +95,15 @@ TEST_F(DigitLinkTest, SendsFourBytesPerDigitAndTracesEveryStep) {
   expected.push_back("Deleting loomwork SOCKET!");  // the last line has no line end
   EXPECT_EQ(traceLines(), expected);
   EXPECT_TRUE(pauses.empty());
-  EXPECT_EQ(DigitLinkSocket(), nullptr);
+  EXPECT_EQ(link.Socket(), nullptr);
 }
 
 TEST_F(DigitLinkTest, ARunOfDigitsArrivesInOrderWithOtherToneCharactersPassedThrough) {
   LoopbackReceiver receiver;
-  DigitLinkSetup().port = receiver.port();
+  link.Setup().port = receiver.port();
   writeConnectFile("127.0.0.1\n");
   const std::string digits = "0123456789*#A5";
-  for (char c : digits) SendDigitToLoomwork(c);
+  for (char c : digits) link.SendDigitToLoomwork(c);
   ASSERT_TRUE(receiver.accept());
   EXPECT_EQ(receiver.read(4 * digits.size()), Wire(digits));
   EXPECT_EQ(traceCount("AllocateSocket returned"), 1);  // one connection for the whole run
@@ -111,10 +111,10 @@ TEST_F(DigitLinkTest, ARunOfDigitsArrivesInOrderWithOtherToneCharactersPassedThr
 
 TEST_F(DigitLinkTest, HostNamesAreLookedUpAndAMissingFileMeansThisMachine) {
   LoopbackReceiver receiver;
-  DigitLinkSetup().port = receiver.port();
+  link.Setup().port = receiver.port();
 
   // No connect.txt at all.
-  SendDigitToLoomwork('4');
+  link.SendDigitToLoomwork('4');
   ASSERT_TRUE(receiver.accept());
   EXPECT_EQ(receiver.read(4), Wire("4"));
   EXPECT_EQ(traceLines(), (Lines{"Send digit 4 to loomwork", "AllocateSocket returned", "No connect.txt file",
@@ -122,11 +122,11 @@ TEST_F(DigitLinkTest, HostNamesAreLookedUpAndAMissingFileMeansThisMachine) {
                                  "real connect returned 0", "OK, Connect is OK", "connect result is 0",
                                  "Calling Send, bytes 97 98 52", "*retSize is 0, size is 4", "TCP SEND",
                                  "send returned 4", "OK, send totally done", "Send returned 0"}));
-  EndDataToLoomwork();
+  link.EndDataToLoomwork();
 
   // An empty first line: the fixed default host, without the missing-file line.
   writeConnectFile("\r\n127.0.0.1\r\n");
-  SendDigitToLoomwork('6');
+  link.SendDigitToLoomwork('6');
   ASSERT_TRUE(receiver.accept());
   EXPECT_EQ(receiver.read(4), Wire("6"));
   EXPECT_TRUE(traceHas(std::string("host is '") + kDefaultHost + "'"));
@@ -156,10 +156,10 @@ TEST_F(DigitLinkTest, TheHostIsTheFirstLineWithoutItsLineEnd) {
 
 TEST_F(DigitLinkTest, AReceiverThatIsNotListeningCostsTenTriesAndTheSocketStaysForTheNextDigit) {
   const int port = UnusedPort();
-  DigitLinkSetup().port = port;
+  link.Setup().port = port;
   writeConnectFile("127.0.0.1\r\n");
 
-  SendDigitToLoomwork('5');
+  link.SendDigitToLoomwork('5');
   EXPECT_EQ(pauses, std::vector<int>(10, 1000));
   Lines expected = {"Send digit 5 to loomwork", "AllocateSocket returned", "host is '127.0.0.1'", "OK, in Connect",
                     "getting inet_addr for '127.0.0.1'"};
@@ -172,14 +172,14 @@ TEST_F(DigitLinkTest, AReceiverThatIsNotListeningCostsTenTriesAndTheSocketStaysF
                 "send returned -1", "Send returned -7"};
   expected.insert(expected.end(), rest.begin(), rest.end());
   EXPECT_EQ(traceLines(), expected);
-  ASSERT_NE(DigitLinkSocket(), nullptr);
-  EXPECT_FALSE(DigitLinkSocket()->IsConnected());
+  ASSERT_NE(link.Socket(), nullptr);
+  EXPECT_FALSE(link.Socket()->IsConnected());
 
   // The next digit keeps the socket and the host (connect.txt is not read again) and gets a
   // fresh budget of tries.
   ::unlink((folder + "/connect.txt").c_str());
   pauses.clear();
-  SendDigitToLoomwork('6');
+  link.SendDigitToLoomwork('6');
   EXPECT_EQ(pauses, std::vector<int>(10, 1000));
   EXPECT_EQ(traceCount("connect result is -3"), 2);
 
@@ -187,7 +187,7 @@ TEST_F(DigitLinkTest, AReceiverThatIsNotListeningCostsTenTriesAndTheSocketStaysF
   LoopbackReceiver receiver(port);
   ASSERT_TRUE(receiver.listening());
   pauses.clear();
-  SendDigitToLoomwork('7');
+  link.SendDigitToLoomwork('7');
   ASSERT_TRUE(receiver.accept());
   EXPECT_EQ(receiver.read(4), Wire("7"));
   EXPECT_TRUE(pauses.empty());
@@ -195,68 +195,68 @@ TEST_F(DigitLinkTest, AReceiverThatIsNotListeningCostsTenTriesAndTheSocketStaysF
   EXPECT_FALSE(traceHas("No connect.txt file"));
   EXPECT_EQ(traceCount("host is '127.0.0.1'"), 3);
   EXPECT_TRUE(traceHas("Calling Send, bytes 97 98 55"));
-  EXPECT_TRUE(DigitLinkSocket()->IsConnected());
+  EXPECT_TRUE(link.Socket()->IsConnected());
 }
 
 TEST_F(DigitLinkTest, LookupAndConnectionShareOneBudgetOfTries) {
   ScriptedSockets sockets;
-  DigitLinkSetup().sockets = &sockets;
-  DigitLinkSetup().port = UnusedPort();
+  link.Setup().sockets = &sockets;
+  link.Setup().port = UnusedPort();
   writeConnectFile("localhost\n");
 
   sockets.lookupFailures = 3;
   sockets.connectError = ECONNREFUSED;
-  SendDigitToLoomwork('1');
+  link.SendDigitToLoomwork('1');
   EXPECT_EQ(sockets.lookups, 4);
   EXPECT_EQ(sockets.connects, 7);
   EXPECT_EQ(pauses.size(), 10u);
   EXPECT_TRUE(traceHas("connect result is -3"));
-  EndDataToLoomwork();
+  link.EndDataToLoomwork();
 
   // A name that is never found: -1 after ten lookups, no connection tried.
   sockets = ScriptedSockets();
   sockets.lookupFailures = 100;
   pauses.clear();
-  SendDigitToLoomwork('2');
+  link.SendDigitToLoomwork('2');
   EXPECT_EQ(sockets.lookups, 10);
   EXPECT_EQ(sockets.connects, 0);
   EXPECT_EQ(pauses.size(), 10u);
   EXPECT_TRUE(traceHas("connect result is -1"));
-  ASSERT_NE(DigitLinkSocket(), nullptr);  // never connected: kept for the next digit
-  EndDataToLoomwork();  // while `sockets` still exists
+  ASSERT_NE(link.Socket(), nullptr);  // never connected: kept for the next digit
+  link.EndDataToLoomwork();  // while `sockets` still exists
 }
 
 TEST_F(DigitLinkTest, AnUnreachableNetworkEndsConnectAtOnce) {
   ScriptedSockets sockets;
   sockets.connectError = CSocketLayer::kNetworkUnreachable;
-  DigitLinkSetup().sockets = &sockets;
+  link.Setup().sockets = &sockets;
   writeConnectFile("192.0.2.1\n");
-  SendDigitToLoomwork('3');
+  link.SendDigitToLoomwork('3');
   EXPECT_EQ(sockets.connects, 1);
   EXPECT_TRUE(pauses.empty());
   EXPECT_EQ(traceCount("OK, real connect"), 1);
   EXPECT_TRUE(traceHas("connect result is -2"));
-  ASSERT_NE(DigitLinkSocket(), nullptr);
-  EXPECT_FALSE(DigitLinkSocket()->IsConnected());
-  EndDataToLoomwork();  // while `sockets` still exists
+  ASSERT_NE(link.Socket(), nullptr);
+  EXPECT_FALSE(link.Socket()->IsConnected());
+  link.EndDataToLoomwork();  // while `sockets` still exists
 }
 
 TEST_F(DigitLinkTest, AFailedSendTakesTheLinkDownAndTheNextDigitConnectsAgain) {
   LoopbackReceiver receiver;
   ScriptedSockets sockets;
-  DigitLinkSetup().sockets = &sockets;
-  DigitLinkSetup().port = receiver.port();
+  link.Setup().sockets = &sockets;
+  link.Setup().port = receiver.port();
   writeConnectFile("127.0.0.1\n");
 
   sockets.sendError = ECONNRESET;  // an error that is not a time-out
   sockets.sendFailures = 1;
-  SendDigitToLoomwork('1');
+  link.SendDigitToLoomwork('1');
   EXPECT_TRUE(traceHas("send returned -1"));
   EXPECT_TRUE(traceHas("Send returned -7"));
   EXPECT_FALSE(traceHas("OK, send totally done"));
-  EXPECT_EQ(DigitLinkSocket(), nullptr);
+  EXPECT_EQ(link.Socket(), nullptr);
 
-  SendDigitToLoomwork('2');
+  link.SendDigitToLoomwork('2');
   ASSERT_TRUE(receiver.accept());  // the first connection, closed by the link
   EXPECT_EQ(receiver.read(4, 200), "");
   ASSERT_TRUE(receiver.accept());
@@ -266,19 +266,19 @@ TEST_F(DigitLinkTest, AFailedSendTakesTheLinkDownAndTheNextDigitConnectsAgain) {
   // A time-out does the same, with its own result.
   sockets.sendError = CSocketLayer::kTimedOut;
   sockets.sendFailures = 1;
-  SendDigitToLoomwork('3');
+  link.SendDigitToLoomwork('3');
   EXPECT_TRUE(traceHas("Send returned -6"));
-  EXPECT_EQ(DigitLinkSocket(), nullptr);
+  EXPECT_EQ(link.Socket(), nullptr);
 }
 
 TEST_F(DigitLinkTest, SendCarriesOnAfterPartialSendsAndStopsWhenNothingIsTaken) {
   LoopbackReceiver receiver;
   ScriptedSockets sockets;
   sockets.sendChunk = 1;
-  DigitLinkSetup().sockets = &sockets;
-  DigitLinkSetup().port = receiver.port();
+  link.Setup().sockets = &sockets;
+  link.Setup().port = receiver.port();
   writeConnectFile("127.0.0.1\n");
-  SendDigitToLoomwork('7');
+  link.SendDigitToLoomwork('7');
   ASSERT_TRUE(receiver.accept());
   EXPECT_EQ(receiver.read(4), Wire("7"));
   for (int sent = 0; sent < 4; ++sent)
@@ -287,10 +287,10 @@ TEST_F(DigitLinkTest, SendCarriesOnAfterPartialSendsAndStopsWhenNothingIsTaken) 
   EXPECT_TRUE(traceHas("Send returned 0"));
 
   sockets.sendTakesNothing = true;
-  SendDigitToLoomwork('8');
+  link.SendDigitToLoomwork('8');
   EXPECT_EQ(traceCount("send returned 0"), 1);
   EXPECT_TRUE(traceHas("Send returned -7"));
-  EXPECT_EQ(DigitLinkSocket(), nullptr);
+  EXPECT_EQ(link.Socket(), nullptr);
 }
 
 TEST_F(DigitLinkTest, ASendToAClosedReceiverFailsWithoutASignal) {
@@ -314,20 +314,20 @@ TEST_F(DigitLinkTest, ASendToAClosedReceiverFailsWithoutASignal) {
 TEST_F(DigitLinkTest, AReceiverThatRestartsGetsEveryLaterDigit) {
   auto first = std::make_unique<LoopbackReceiver>();
   const int port = first->port();
-  DigitLinkSetup().port = port;
+  link.Setup().port = port;
   writeConnectFile("127.0.0.1\n");
-  SendDigitToLoomwork('1');
+  link.SendDigitToLoomwork('1');
   ASSERT_TRUE(first->accept());
   EXPECT_EQ(first->read(4), Wire("1"));
 
   first.reset();  // the receiver goes away ...
-  for (int i = 0; i < 200 && !DigitLinkSocket()->ReceiverHasClosed(); ++i)
+  for (int i = 0; i < 200 && !link.Socket()->ReceiverHasClosed(); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   LoopbackReceiver second(port);  // ... and comes back on the same port
   ASSERT_TRUE(second.listening());
 
-  SendDigitToLoomwork('2');
-  SendDigitToLoomwork('3');
+  link.SendDigitToLoomwork('2');
+  link.SendDigitToLoomwork('3');
   ASSERT_TRUE(second.accept());
   EXPECT_EQ(second.read(8), Wire("23"));
   EXPECT_TRUE(traceHas("Loomwork closed the connection"));
@@ -336,19 +336,19 @@ TEST_F(DigitLinkTest, AReceiverThatRestartsGetsEveryLaterDigit) {
 
 TEST_F(DigitLinkTest, ANewCallMakesANewConnectionAndStartsANewTrace) {
   LoopbackReceiver receiver;
-  DigitLinkSetup().port = receiver.port();
+  link.Setup().port = receiver.port();
   writeConnectFile("127.0.0.1\n");
 
-  EndDataToLoomwork();  // no link yet: nothing to trace, no file made
+  link.EndDataToLoomwork();  // no link yet: nothing to trace, no file made
   EXPECT_TRUE(traceLines().empty());
 
-  SendDigitToLoomwork('1');
+  link.SendDigitToLoomwork('1');
   ASSERT_TRUE(receiver.accept());
   EXPECT_EQ(receiver.read(4), Wire("1"));
-  EndDataToLoomwork();
+  link.EndDataToLoomwork();
   EXPECT_EQ(receiver.read(1, 500), "");  // the link closed the connection
 
-  SendDigitToLoomwork('2');
+  link.SendDigitToLoomwork('2');
   ASSERT_TRUE(receiver.accept());
   EXPECT_EQ(receiver.read(4), Wire("2"));
   Lines lines = traceLines();

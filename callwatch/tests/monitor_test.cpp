@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "tests/CallwatchFixture.h"
 #include "core/TapiBinding.h"
+#include "tests/CallwatchFixture.h"
 
 namespace {
 
@@ -36,7 +36,7 @@ time_t MondayFourthOfJanuaryAt1425() {
 
 TEST_F(CallwatchTest, MessageCallFromRingToSavedMessage) {
   start(2);
-  CallScreenSetup().now = MondayFourthOfJanuaryAt1425;
+  setup.now = MondayFourthOfJanuaryAt1425;
   std::vector<int16_t> speech(2400);  // 0.3 s the caller says
   for (size_t i = 0; i < speech.size(); ++i) speech[i] = static_cast<int16_t>(i * 7 - 8000);
   CCallRequest r = call(0);
@@ -64,8 +64,8 @@ TEST_F(CallwatchTest, MessageCallFromRingToSavedMessage) {
   EXPECT_NE(rec->endTime, 0);
   EXPECT_EQ(rec->call, nullptr);
   EXPECT_EQ(rec->screen, nullptr);
-  EXPECT_EQ(forwarded, "12");
-  EXPECT_EQ(linkEnds, 1);
+  EXPECT_EQ(digits.forwarded, "12");
+  EXPECT_EQ(digits.ends, 1);
   EXPECT_EQ(monitor->ActiveCalls(), 0);
   EXPECT_EQ(view.timerChanges, (std::vector<bool>{true, false}));
   ASSERT_EQ(view.screens.size(), 1u);
@@ -159,7 +159,7 @@ TEST_F(CallwatchTest, CallsAlreadyOnALineAtStartUpGetOneRecordEach) {
   r.name = "Second";
   auto second = std::make_unique<SimCaller>(r);
   ASSERT_TRUE(pumpUntil([&] { return first->Has("offered") && second->Has("offered"); }));
-  monitor = std::make_unique<CCallMonitor>(&view);
+  monitor = std::make_unique<CCallMonitor>(&view, setup);
   monitor->OpenAllLines();
   ASSERT_EQ(monitor->Records().size(), 2u);
   std::vector<std::string> names{record(0)->name, record(1)->name};
@@ -215,10 +215,10 @@ TEST_F(CallwatchTest, TakeTheCallSwitchesToTheSpeakerWhereThePhoneHasOne) {
     EXPECT_FALSE(view.screens[line]->visible);
     ASSERT_TRUE(pumpUntilOver(caller));
     EXPECT_TRUE(caller.Has("dropped"));
-    EXPECT_EQ(linkEnds, line + 1);
+    EXPECT_EQ(digits.ends, line + 1);
     EXPECT_EQ(hookMode(line), DWORD{PHONEHOOKSWITCHMODE_ONHOOK});  // phone closed with the screen
   }
-  EXPECT_TRUE(forwarded.empty());
+  EXPECT_TRUE(digits.forwarded.empty());
 }
 
 TEST_F(CallwatchTest, ACallAnsweredElsewhereHidesItsScreenWithoutAChoice) {
@@ -234,7 +234,7 @@ TEST_F(CallwatchTest, ACallAnsweredElsewhereHidesItsScreenWithoutAChoice) {
   EXPECT_FALSE(view.screens[0]->visible);
   ASSERT_TRUE(pumpUntilOver(caller));
   EXPECT_TRUE(caller.Has("answered elsewhere"));
-  EXPECT_TRUE(forwarded.empty());  // digits of a call not taken as a message are not forwarded
+  EXPECT_TRUE(digits.forwarded.empty());  // digits of a call not taken as a message are not forwarded
 }
 
 TEST_F(CallwatchTest, CallerHangingUpDuringTheMessageKeepsTheMessage) {

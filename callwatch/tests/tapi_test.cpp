@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/ProviderFixture.h"
 #include "core/Tapi.h"
 #include "core/TapiBinding.h"
+#include "tests/ProviderFixture.h"
 
 namespace {
 

@@ -9,11 +9,8 @@
 #include <QPainter>
 #include <QStyleOptionFocusRect>
 
-#include "app/desktop/CallScreenDlg.h"
 #include "app/desktop/DesktopMessages.h"
-#include "base/MessageQueue.h"
 #include "core/PhoneNumber.h"
-#include "core/Settings.h"
 #include "core/TapiBinding.h"
 
 namespace {
@@ -47,7 +44,10 @@ QString ShortenText(const QString& text, const QFontMetrics& metrics, int width)
 // ---- model ------------------------------------------------------------------------------------
 
 CCallLogModel::CCallLogModel(QObject* parent)
-    : QAbstractTableModel(parent), m_now([] { return std::time(nullptr); }) {}
+    : QAbstractTableModel(parent), m_now([] { return std::time(nullptr); }) {
+  m_refresh.setInterval(kRefreshMs);
+  connect(&m_refresh, &QTimer::timeout, this, [this] { RefreshRunning(); });
+}
 
 int CCallLogModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
@@ -100,19 +100,6 @@ int CCallLogModel::RowOf(const CCallRecord* record) const {
   return -1;
 }
 
-void CCallLogModel::Append(CCallRecord* record) {
-  if (!record || RowOf(record) >= 0) return;
-  const int row = static_cast<int>(m_rows.size());
-  beginInsertRows(QModelIndex(), row, row);
-  m_rows.push_back(record);
-  endInsertRows();
-}
-
-void CCallLogModel::Changed(CCallRecord* record) {
-  const int row = RowOf(record);
-  if (row >= 0) emit dataChanged(index(row, 0), index(row, kColumns - 1));
-}
-
 void CCallLogModel::RefreshRunning() {
   for (size_t i = 0; i < m_rows.size(); ++i)
     if (m_rows[i]->endTime == 0) {
@@ -155,8 +142,16 @@ int CCallLogModel::Compare(const CCallRecord& a, const CCallRecord& b, int colum
   }
 }
 
-void CCallLogModel::Sort(int column, bool ascending) {
+void CCallLogModel::SetSortState(int column, bool ascending) {
   if (column < 0 || column >= kColumns) return;
+  m_sortColumn = column;
+  m_sortAscending = ascending;
+}
+
+void CCallLogModel::sort(int column, Qt::SortOrder order) {
+  if (column < 0 || column >= kColumns) return;
+  const bool ascending = order == Qt::AscendingOrder;
+  SetSortState(column, ascending);
   emit layoutAboutToBeChanged();
   const QModelIndexList before = persistentIndexList();
   std::vector<CCallRecord*> held;
@@ -170,10 +165,57 @@ void CCallLogModel::Sort(int column, bool ascending) {
   emit layoutChanged();
 }
 
+void CCallLogModel::RecordAdded(CCallRecord* record) {
+  if (!record || RowOf(record) >= 0) return;
+  const int row = static_cast<int>(m_rows.size());
+  beginInsertRows(QModelIndex(), row, row);
+  m_rows.push_back(record);
+  endInsertRows();
+}
+
+void CCallLogModel::RecordChanged(CCallRecord* record) {
+  const int row = RowOf(record);
+  if (row >= 0) emit dataChanged(index(row, 0), index(row, kColumns - 1));
+}
+
+void CCallLogModel::RefreshTimer(bool running) {
+  if (running)
+    m_refresh.start();
+  else
+    m_refresh.stop();
+}
+
+std::unique_ptr<ICallScreenView> CCallLogModel::MakeScreenView(CCallRecord* record) {
+  return m_screenViews ? m_screenViews(record) : nullptr;
+}
+
+// ---- delegate ---------------------------------------------------------------------------------
+
+void CCallRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                             const QModelIndex& index) const {
+  // The view's own palette and font, as the list has always been drawn.
+  const QWidget* view = option.widget;
+  const QPalette& pal = view ? view->palette() : option.palette;
+  const QFont font = view ? view->font() : option.font;
+  const QFontMetrics metrics(font);
+  const bool selected = option.state & QStyle::State_Selected;
+  const QColor text = pal.color(selected ? QPalette::HighlightedText : QPalette::Text);
+  const QColor back = pal.color(selected ? QPalette::Highlight : QPalette::Base);
+  const QRect& cell = option.rect;
+  painter->save();
+  painter->setFont(font);
+  painter->setPen(text);
+  painter->setClipRect(cell);
+  painter->fillRect(cell, back);  // opaque
+  painter->drawText(cell.left() + 2, cell.top() + 1 + metrics.ascent(),
+                    ShortenText(index.data(Qt::DisplayRole).toString(), metrics, cell.width() - 4));
+  painter->restore();
+}
+
 // ---- view -------------------------------------------------------------------------------------
 
-CCallwatchView::CCallwatchView(QWidget* parent)
-    : QTreeView(parent), m_model(new CCallLogModel(this)),
+CCallwatchView::CCallwatchView(ISettingsStore& settings, QWidget* parent)
+    : QTreeView(parent), m_settings(settings), m_model(new CCallLogModel(this)),
       m_makeCall([](const char* n, const char* a, const char* c, const char* m) {
         return tapi::tapiRequestMakeCallA(n, a, c, m);
       }) {
@@ -184,6 +226,7 @@ CCallwatchView::CCallwatchView(QWidget* parent)
   setSelectionMode(QAbstractItemView::SingleSelection);
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setItemDelegate(new CCallRowDelegate(this));
   setModel(m_model);
   // Setting the model turns header clicks and the indicator off again: they come after it.
   header()->setStretchLastSection(false);
@@ -197,21 +240,16 @@ CCallwatchView::CCallwatchView(QWidget* parent)
           [this] { CommandsChanged(); });
   connect(m_model, &QAbstractItemModel::rowsInserted, this, [this] { CommandsChanged(); });
   connect(m_model, &QAbstractItemModel::modelReset, this, [this] { CommandsChanged(); });
-
-  m_refresh.setInterval(kRefreshMs);
-  connect(&m_refresh, &QTimer::timeout, this, [this] { m_model->RefreshRunning(); });
-  m_pump.setInterval(10);
-  connect(&m_pump, &QTimer::timeout, this, [] { CMessageQueue::ForThisThread()->Pump(0); });
 }
 
-CCallwatchView::~CCallwatchView() {
+CCallwatchView::~CCallwatchView() { Finish(); }
+
+void CCallwatchView::Finish() {
   // The frame that asked to hear of command changes is being destroyed around this view: what
-  // the teardown below changes must not call back into it.
+  // the teardown changes must not call back into it.
   m_commandsChanged = nullptr;
   if (m_initialised) SaveSettings();
-  // The monitor finishes every record, which may still redraw rows and stop the timer.
-  m_monitor.reset();
-  m_model->Clear();
+  m_initialised = false;
 }
 
 void CCallwatchView::showEvent(QShowEvent* event) {
@@ -221,36 +259,27 @@ void CCallwatchView::showEvent(QShowEvent* event) {
 
 void CCallwatchView::Initialise() {
   if (m_initialised) return;
-  const CCallwatchSettings s = CCallwatchSettings::Load(std::max(1, viewport()->width() / 6));
-  m_sortColumn = s.sortColumn;
-  m_sortAscending = s.sortAscending;
+  const CCallwatchSettings s =
+      CCallwatchSettings::Load(m_settings, std::max(1, viewport()->width() / 6));
+  m_model->SetSortState(s.sortColumn, s.sortAscending);
   for (int i = 0; i < kColumns; ++i) header()->resizeSection(i, s.columnWidths[i]);
-  m_monitor = std::make_unique<CCallMonitor>(this);
-  m_monitor->OpenAllLines();
-  m_monitor->ApplyRings(s.rings);
-  m_pump.start();
   m_initialised = true;
 }
 
 void CCallwatchView::SaveSettings() const {
   CCallwatchSettings s;
-  s.sortColumn = m_sortColumn;
-  s.sortAscending = m_sortAscending;
+  s.sortColumn = m_model->SortColumn();
+  s.sortAscending = m_model->SortAscending();
   for (int i = 0; i < kColumns; ++i) s.columnWidths[i] = header()->sectionSize(i);
-  s.SaveView();
-}
-
-void CCallwatchView::ApplyRings(int rings) {
-  if (m_monitor) m_monitor->ApplyRings(rings);
+  s.SaveView(m_settings);
 }
 
 void CCallwatchView::SortBy(int column, bool ascending) {
   if (column < 0 || column >= kColumns) return;
-  m_sortColumn = column;
-  m_sortAscending = ascending;
-  m_model->Sort(column, ascending);
+  const Qt::SortOrder order = ascending ? Qt::AscendingOrder : Qt::DescendingOrder;
+  m_model->sort(column, order);
   header()->setSortIndicatorShown(true);
-  header()->setSortIndicator(column, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
+  header()->setSortIndicator(column, order);
 }
 
 CCallRecord* CCallwatchView::SelectedRecord() const {
@@ -289,30 +318,23 @@ QString CCallwatchView::ShownText(int row, int column) const {
 
 void CCallwatchView::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
                              const QModelIndex& index) const {
+  // The delegate draws the cells; the row's focus rectangle spans them all.
   const bool selected = selectionModel()->isRowSelected(index.row(), index.parent());
-  const QPalette& pal = palette();
-  const QColor text = pal.color(selected ? QPalette::HighlightedText : QPalette::Text);
-  const QColor back = pal.color(selected ? QPalette::Highlight : QPalette::Base);
-  const QFontMetrics metrics = fontMetrics();
-  painter->save();
-  painter->setFont(font());
-  painter->setPen(text);
   for (int c = 0; c < kColumns; ++c) {
     if (isColumnHidden(c)) continue;
-    const QRect cell(columnViewportPosition(c), option.rect.top(), columnWidth(c),
-                     option.rect.height());
-    painter->setClipRect(cell);
-    painter->fillRect(cell, back);  // opaque
-    painter->drawText(cell.left() + 2, cell.top() + 1 + metrics.ascent(),
-                      ShownText(index.row(), c));
+    QStyleOptionViewItem cell = option;
+    cell.rect = QRect(columnViewportPosition(c), option.rect.top(), columnWidth(c),
+                      option.rect.height());
+    cell.state.setFlag(QStyle::State_Selected, selected);
+    cell.widget = this;
+    itemDelegate()->paint(painter, cell, m_model->index(index.row(), c));
   }
-  painter->restore();
   if (hasFocus() && currentIndex().isValid() && currentIndex().row() == index.row()) {
     QStyleOptionFocusRect focus;
     focus.initFrom(this);
     focus.rect = QRect(-header()->offset(), option.rect.top(), header()->length(),
                        option.rect.height());
-    focus.backgroundColor = back;
+    focus.backgroundColor = palette().color(selected ? QPalette::Highlight : QPalette::Base);
     style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, this);
   }
 }
@@ -327,18 +349,4 @@ void CCallwatchView::keyPressEvent(QKeyEvent* event) {
 
 void CCallwatchView::CommandsChanged() {
   if (m_commandsChanged) m_commandsChanged();
-}
-
-void CCallwatchView::RecordAdded(CCallRecord* record) { m_model->Append(record); }
-void CCallwatchView::RecordChanged(CCallRecord* record) { m_model->Changed(record); }
-
-void CCallwatchView::RefreshTimer(bool running) {
-  if (running)
-    m_refresh.start();
-  else
-    m_refresh.stop();
-}
-
-std::unique_ptr<ICallScreenView> CCallwatchView::MakeScreenView(CCallRecord* record) {
-  return std::make_unique<CCallScreenDlg>(record);
 }

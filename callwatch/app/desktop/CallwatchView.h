@@ -1,8 +1,9 @@
 #pragma once
-// The call log: a report list with one row per call record, its text made when a row is drawn,
-// drawn row by row by the view itself, sorted by a click on a column header (Shift: descending).
-// The view is also where the monitoring flow shows its records, and it owns that flow.
+// The call log: a report list with one row per call record. The model holds the rows, hears the
+// monitoring flow's call-log events and sorts; a delegate draws each row's cells; the view shows
+// them, takes header clicks (Shift: descending), dials and keeps its columns in the settings.
 #include <QAbstractTableModel>
+#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QTreeView>
 #include <ctime>
@@ -10,8 +11,9 @@
 #include <memory>
 #include <vector>
 
-#include "core/CallMonitor.h"
 #include "base/TapiDefs.h"
+#include "core/CallMonitor.h"
+#include "core/Settings.h"
 
 class QFontMetrics;
 
@@ -22,23 +24,38 @@ QString ShortenText(const QString& text, const QFontMetrics& metrics, int width)
 
 enum CallColumn { kColName, kColNumber, kColDateTime, kColDuration, kColRings, kColState, kColumns };
 
-// The rows in their shown order; the records belong to the monitor.
-class CCallLogModel : public QAbstractTableModel {
+// The rows in their shown order; the records belong to the monitor. Sorted once per request:
+// rows added later go to the end and changed rows keep their place.
+class CCallLogModel : public QAbstractTableModel, public ICallLogView {
 public:
   using Clock = std::function<time_t()>;
+  using ScreenViews = std::function<std::unique_ptr<ICallScreenView>(CCallRecord*)>;
+  static constexpr int kRefreshMs = 5000;
+
   explicit CCallLogModel(QObject* parent = nullptr);
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+  void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
-  void Append(CCallRecord* record);
-  void Changed(CCallRecord* record);
-  // Sorts once: rows added later go to the end.
-  void Sort(int column, bool ascending);
+  // The sort last asked for (or read from the settings), whether or not rows were sorted yet.
+  int SortColumn() const { return m_sortColumn; }
+  bool SortAscending() const { return m_sortAscending; }
+  void SetSortState(int column, bool ascending);
+
+  // ICallLogView: the monitoring flow's records.
+  void RecordAdded(CCallRecord* record) override;
+  void RecordChanged(CCallRecord* record) override;
+  void RefreshTimer(bool running) override;
+  std::unique_ptr<ICallScreenView> MakeScreenView(CCallRecord* record) override;
+  // What a new incoming call's screen shows; none: nothing.
+  void SetScreenViews(ScreenViews make) { m_screenViews = std::move(make); }
+
   // Every row whose call has not ended, so that its duration advances.
   void RefreshRunning();
+  const QTimer& RefreshTimerObject() const { return m_refresh; }
   void Clear();
 
   CCallRecord* Record(int row) const;
@@ -52,50 +69,53 @@ private:
 
   std::vector<CCallRecord*> m_rows;
   Clock m_now;
+  ScreenViews m_screenViews;
+  QTimer m_refresh;
+  int m_sortColumn = 0;
+  bool m_sortAscending = true;
 };
 
-class CCallwatchView : public QTreeView, public ICallLogView {
+// Draws a row's cells as the call log has always looked: the selection's colours or the list's,
+// each cell filled, its text 2 pixels in and 1 down, shortened with "..." to the cell's width.
+class CCallRowDelegate : public QStyledItemDelegate {
+public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  void paint(QPainter* painter, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override;
+};
+
+class CCallwatchView : public QTreeView {
 public:
   using MakeCall = std::function<LONG(const char* number, const char* appName,
                                       const char* calledParty, const char* comment)>;
-  static constexpr int kRefreshMs = 5000;
 
-  explicit CCallwatchView(QWidget* parent = nullptr);
+  explicit CCallwatchView(ISettingsStore& settings, QWidget* parent = nullptr);
   ~CCallwatchView() override;
 
-  // Once, when the view is first shown: sort settings, the six columns with their widths, every
-  // line opened and its calls taken up, the rings applied.
+  // Once, when the view is first shown: the sort settings and the six columns with their widths.
   void Initialise();
   bool Initialised() const { return m_initialised; }
   // Writes the sort column, its direction and the column widths.
   void SaveSettings() const;
+  // The view closes: its settings written once, nothing more told to the frame.
+  void Finish();
 
   void SortBy(int column, bool ascending);
-  int SortColumn() const { return m_sortColumn; }
-  bool SortAscending() const { return m_sortAscending; }
+  int SortColumn() const { return m_model->SortColumn(); }
+  bool SortAscending() const { return m_model->SortAscending(); }
 
   void Dial();
   void AutosizeColumns();
   bool CanDial() const;
   bool CanAutosize() const;
-  // The rings setting on every open line.
-  void ApplyRings(int rings);
 
   CCallLogModel* Model() const { return m_model; }
-  CCallMonitor* Monitor() const { return m_monitor.get(); }
-  const QTimer& RefreshTimerObject() const { return m_refresh; }
   CCallRecord* SelectedRecord() const;
   // What the row shows in the column at its present width.
   QString ShownText(int row, int column) const;
   void SetMakeCall(MakeCall makeCall) { m_makeCall = std::move(makeCall); }
   // Called whenever what the commands may do changes (selection, rows).
   void SetCommandsChanged(std::function<void()> f) { m_commandsChanged = std::move(f); }
-
-  // ICallLogView
-  void RecordAdded(CCallRecord* record) override;
-  void RecordChanged(CCallRecord* record) override;
-  void RefreshTimer(bool running) override;
-  std::unique_ptr<ICallScreenView> MakeScreenView(CCallRecord* record) override;
 
 protected:
   void showEvent(QShowEvent* event) override;
@@ -106,13 +126,9 @@ protected:
 private:
   void CommandsChanged();
 
+  ISettingsStore& m_settings;
   CCallLogModel* m_model;
-  std::unique_ptr<CCallMonitor> m_monitor;
-  QTimer m_refresh;
-  QTimer m_pump;  // the telephony events, run on this thread
   bool m_initialised = false;
-  int m_sortColumn = 0;
-  bool m_sortAscending = true;
   MakeCall m_makeCall;
   std::function<void()> m_commandsChanged;
 };

@@ -1,4 +1,6 @@
 #pragma once
-// Callwatch with its window, once the call screens are set up from the command line: runs until
+// Callwatch with its window, once the session is configured from the command line: runs until
 // the window is closed; the program's exit status.
-int RunDesktop(int argc, char** argv);
+class CCallwatchSession;
+
+int RunDesktop(int argc, char** argv, CCallwatchSession& session);

@@ -11,8 +11,8 @@
 #include <QVBoxLayout>
 #include <climits>
 
-#include "core/CallMonitor.h"
 #include "app/desktop/DesktopMessages.h"
+#include "core/CallMonitor.h"
 #include "core/TapiBuffer.h"
 
 // ---- call screening settings ------------------------------------------------------------------

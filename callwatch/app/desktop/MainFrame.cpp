@@ -10,13 +10,15 @@
 #include <QToolBar>
 #include <QUrl>
 
-#include "core/CallScreen.h"
+#include "app/desktop/CallScreenDlg.h"
 #include "app/desktop/DesktopMessages.h"
 #include "app/desktop/Dialogs.h"
+#include "base/MessageQueue.h"
 #include "core/MessageFiles.h"
-#include "core/Settings.h"
 
-CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent), m_view(new CCallwatchView(this)) {
+CMainFrame::CMainFrame(CCallScreenSetup& setup, ISettingsStore& settings, QWidget* parent)
+    : QMainWindow(parent), m_setup(setup), m_settings(settings),
+      m_view(new CCallwatchView(settings, this)) {
   setWindowTitle("Callwatch");
   setCentralWidget(m_view);
 
@@ -61,8 +63,33 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent), m_view(new CCallw
   toolbar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
   statusBar()->showMessage("Ready");
   m_view->SetCommandsChanged([this] { UpdateCommands(); });
+  m_view->Model()->SetScreenViews(
+      [](CCallRecord* record) { return std::make_unique<CCallScreenDlg>(record); });
   UpdateCommands();
   resize(760, 360);
+  m_pump.setInterval(10);
+  connect(&m_pump, &QTimer::timeout, this, [] { CMessageQueue::ForThisThread()->Pump(0); });
+}
+
+CMainFrame::~CMainFrame() {
+  // Closing the view: its settings first, then every record finished (which may still redraw
+  // rows and stop the refresh), then the rows.
+  m_view->Finish();
+  m_pump.stop();
+  m_monitor.reset();
+  m_view->Model()->Clear();
+}
+
+void CMainFrame::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);  // the view has set up its columns by now
+  if (!m_monitor) StartMonitor();
+}
+
+void CMainFrame::StartMonitor() {
+  m_monitor = std::make_unique<CCallMonitor>(m_view->Model(), m_setup);
+  m_monitor->OpenAllLines();
+  m_monitor->ApplyRings(CCallwatchSettings::Load(m_settings).rings);
+  m_pump.start();
 }
 
 // The prompt's first line goes to the status bar, the part after the line break is the tooltip.
@@ -93,19 +120,19 @@ void CMainFrame::UpdateCommands() {
 }
 
 void CMainFrame::OnSettings() {
-  CScreenSettingsDlg dlg(CCallwatchSettings::Load().rings, this);
+  CScreenSettingsDlg dlg(CCallwatchSettings::Load(m_settings).rings, this);
   if (dlg.exec() != QDialog::Accepted) return;
-  CCallwatchSettings::SaveRings(dlg.Rings());
-  m_view->ApplyRings(dlg.Rings());
+  CCallwatchSettings::SaveRings(m_settings, dlg.Rings());
+  if (m_monitor) m_monitor->ApplyRings(dlg.Rings());
 }
 
 void CMainFrame::OnLines() {
-  CLinesDlg dlg(m_view->Monitor(), this);
+  CLinesDlg dlg(m_monitor.get(), this);
   dlg.exec();
 }
 
 void CMainFrame::OnMessages() {
-  std::string folder = CallScreenSetup().messagesFolder;
+  std::string folder = m_setup.messagesFolder;
   if (folder.empty()) folder = DefaultMessagesFolder();
   if (!EnsureFolder(folder) ||
       !QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder))))

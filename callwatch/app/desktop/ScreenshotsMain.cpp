@@ -14,16 +14,14 @@
 #include <QThread>
 #include <cstdio>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include "app/desktop/CallScreenDlg.h"
-#include "platform/ControlClient.h"
 #include "app/desktop/Dialogs.h"
 #include "app/desktop/MainFrame.h"
-#include "core/Settings.h"
+#include "app/settings/QtSettingsStore.h"
 #include "core/Tapi.h"
+#include "platform/ControlClient.h"
 
 namespace {
 
@@ -87,11 +85,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "callwatch_screenshots: cannot make %s\n", argv[1]);
     return 1;
   }
-  CCallScreenSetup& setup = CallScreenSetup();
+  CCallScreenSetup setup;  // no digit link: no loomwork to forward to here
   setup.messagesFolder = std::string(work) + "/Messages";
-  setup.forwardDigit = [](char) {};  // no loomwork to forward to here
-  setup.endLink = [] {};
-  CCallwatchSettings::SaveRings(0);  // the calls wait for the pictures, never answered alone
+  CQtSettingsStore settings;
+  CCallwatchSettings::SaveRings(settings, 0);  // the calls wait for the pictures, never answered alone
   if (CTapiContext::LineInitialize(nullptr, "Callwatch", nullptr) < 0) {
     std::fprintf(stderr, "callwatch_screenshots: Can't initialize the line of Windows Telephony.\n");
     return 1;
@@ -100,7 +97,7 @@ int main(int argc, char** argv) {
 
   bool ok = true;
   {
-    auto frame = std::make_unique<CMainFrame>();
+    auto frame = std::make_unique<CMainFrame>(setup, settings);
     frame->resize(820, 300);
     frame->show();
     CCallwatchView* view = frame->View();
@@ -149,11 +146,12 @@ int main(int argc, char** argv) {
     ok &= Save(frame.get(), out + "/mainwindow.png");
 
     {
-      CCallwatchSettings::SaveRings(CCallMonitor::kDefaultRings);  // the dialog as a user first sees it
-      CScreenSettingsDlg settings(CCallwatchSettings::Load().rings);
-      settings.show();
-      ok &= Save(&settings, out + "/settings.png");
-      CLinesDlg lines(view->Monitor());
+      // The dialog as a user first sees it.
+      CCallwatchSettings::SaveRings(settings, CCallMonitor::kDefaultRings);
+      CScreenSettingsDlg rings(CCallwatchSettings::Load(settings).rings);
+      rings.show();
+      ok &= Save(&rings, out + "/settings.png");
+      CLinesDlg lines(frame->Monitor());
       lines.show();
       ok &= Save(&lines, out + "/lines.png");
       CAboutDlg about;

@@ -1,0 +1,103 @@
+#include "platform/Calls.h"
+
+#include <cstring>
+
+using namespace phonesim;
+
+EXPORT LONG lineGetCallInfoA(HCALL handle, LINECALLINFO* info) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  auto call = CallFor(handle);
+  if (!call || !call->appHolds) return LINEERR_INVALCALLHANDLE;
+  auto* h = reinterpret_cast<VARHEADER*>(info);
+  if (!h) return LINEERR_INVALPOINTER;
+  const DWORD total = h->dwTotalSize;
+  if (total < sizeof(LINECALLINFO)) {
+    h->dwNeededSize = sizeof(LINECALLINFO) + 256;
+    return LINEERR_STRUCTURETOOSMALL;
+  }
+  std::memset(info, 0, sizeof *info);
+  info->dwTotalSize = total;
+  info->dwNeededSize = info->dwUsedSize = sizeof *info;
+  info->hLine = g_lines[call->line].open;
+  info->dwLineDeviceID = static_cast<DWORD>(call->line);
+  info->dwAddressID = 0;
+  info->dwMediaMode = LINEMEDIAMODE_INTERACTIVEVOICE;
+  info->dwCallID = call->handle;
+  info->dwCallStates = 0xFFFF;
+  info->dwMonitorDigitModes = call->monitorModes;
+  info->dwOrigin = call->origin;
+  info->dwCallerIDFlags = call->callerFlags;
+  DWORD* used = &info->dwUsedSize;
+  if (call->origin == LINECALLORIGIN_OUTBOUND) {
+    if (!call->name.empty())
+      PutText(h, used, &info->dwCalledPartySize, &info->dwCalledPartyOffset, call->name);
+    if (!call->number.empty())
+      PutText(h, used, &info->dwDisplayableAddressSize, &info->dwDisplayableAddressOffset,
+              call->number);
+  } else {
+    if (call->callerFlags & LINECALLPARTYID_ADDRESS)
+      PutText(h, used, &info->dwCallerIDSize, &info->dwCallerIDOffset, call->number);
+    if (call->callerFlags & LINECALLPARTYID_NAME)
+      PutText(h, used, &info->dwCallerIDNameSize, &info->dwCallerIDNameOffset, call->name);
+  }
+  return 0;
+}
+
+namespace {
+// The owning program's request on a call it holds; the reply and the new states follow as events.
+LONG OwnerCall(HCALL handle, std::shared_ptr<SimCall>* out) {
+  auto call = CallFor(handle);
+  if (!call || !call->appHolds) return LINEERR_INVALCALLHANDLE;
+  if (!(g_lines[call->line].privileges & LINECALLPRIVILEGE_OWNER)) return LINEERR_NOTOWNER;
+  *out = call;
+  return 0;
+}
+}  // namespace
+
+EXPORT LONG lineAnswer(HCALL handle, const char*, DWORD) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  std::shared_ptr<SimCall> call;
+  if (LONG error = OwnerCall(handle, &call)) return error;
+  if (call->state != LINECALLSTATE_OFFERING && call->state != LINECALLSTATE_ACCEPTED)
+    return LINEERR_INVALCALLSTATE;
+  const LONG request = g_nextRequest++;
+  RaiseLine(call->line, 0, LINE_REPLY, static_cast<uintptr_t>(request), 0, 0);
+  SetState(*call, LINECALLSTATE_CONNECTED);
+  return request;
+}
+
+EXPORT LONG lineDrop(HCALL handle, const char*, DWORD) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  std::shared_ptr<SimCall> call;
+  if (LONG error = OwnerCall(handle, &call)) return error;
+  if (call->state == LINECALLSTATE_IDLE) return LINEERR_INVALCALLSTATE;
+  const LONG request = g_nextRequest++;
+  call->dropRequested = true;
+  RaiseLine(call->line, 0, LINE_REPLY, static_cast<uintptr_t>(request), 0, 0);
+  HangUp(*call, false);
+  return request;
+}
+
+EXPORT LONG lineDeallocateCall(HCALL handle) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  auto call = CallFor(handle);
+  if (!call || !call->appHolds) return LINEERR_INVALCALLHANDLE;
+  // The only owner may not let go of a call that is still up.
+  if (!call->ended && (g_lines[call->line].privileges & LINECALLPRIVILEGE_OWNER))
+    return LINEERR_INVALCALLSTATE;
+  call->appHolds = false;
+  ForgetIfDone(handle);
+  g_changed.notify_all();
+  return 0;
+}
+
+EXPORT LONG lineMonitorDigits(HCALL handle, DWORD modes) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  auto call = CallFor(handle);
+  if (!call || !call->appHolds) return LINEERR_INVALCALLHANDLE;
+  if (modes & ~(LINEDIGITMODE_PULSE | LINEDIGITMODE_DTMF | LINEDIGITMODE_DTMFEND))
+    return kErr(0x80000029);  // LINEERR_INVALDIGITMODE
+  if (call->ended) return LINEERR_INVALCALLSTATE;
+  call->monitorModes = modes;
+  return 0;
+}

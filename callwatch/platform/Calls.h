@@ -1,0 +1,10 @@
+#pragma once
+// The provider's call functions: what the program learns of a call and does with it.
+#include "base/TapiDefs.h"
+#include "platform/Exchange.h"
+
+EXPORT LONG lineGetCallInfoA(HCALL handle, LINECALLINFO* info);
+EXPORT LONG lineAnswer(HCALL handle, const char*, DWORD);
+EXPORT LONG lineDrop(HCALL handle, const char*, DWORD);
+EXPORT LONG lineDeallocateCall(HCALL handle);
+EXPORT LONG lineMonitorDigits(HCALL handle, DWORD modes);

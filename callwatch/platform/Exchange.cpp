@@ -1,0 +1,144 @@
+#include "platform/Exchange.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace phonesim {
+
+std::mutex g_mutex;
+std::condition_variable g_changed;
+int g_lineCount = -1;
+std::vector<SimLine> g_lines;
+App g_lineApp, g_phoneApp;
+DWORD g_nextHandle = kBaseHandle;
+LONG g_nextRequest = 1;
+std::map<HCALL, std::shared_ptr<SimCall>> g_calls;
+std::map<uint32_t, WaveDevice> g_waves;
+
+void Configure(bool again) {
+  if (g_lineCount >= 0 && !(again && !g_phoneApp.handle && g_waves.empty() && g_calls.empty()))
+    return;
+  g_lineCount = 2;
+  if (const char* env = std::getenv("PHONESIM_LINES")) {
+    char* end = nullptr;
+    long n = std::strtol(env, &end, 10);
+    if (end != env && *end == 0 && n >= 0 && n <= kMostLines)
+      g_lineCount = static_cast<int>(n);
+    else
+      std::fprintf(stderr, "phonesim: PHONESIM_LINES must be 0 to %d; using 2\n", kMostLines);
+  }
+  g_lines.assign(g_lineCount, SimLine{});
+  if (g_lineCount > 0) g_lines[0].hasSpeaker = true;  // the other lines' phones have none
+  if (const char* env = std::getenv("PHONESIM_VOICE_ONLY_LINES")) {
+    for (const char* p = env; *p; ++p)
+      if (*p >= '0' && *p <= '9' && *p - '0' < g_lineCount) g_lines[*p - '0'].voiceOnly = true;
+  }
+}
+
+SimLine* LineByHandle(HLINE h) {
+  for (auto& l : g_lines)
+    if (h && l.open == h) return &l;
+  return nullptr;
+}
+int IndexOf(const SimLine* l) { return static_cast<int>(l - g_lines.data()); }
+
+std::shared_ptr<SimCall> CallFor(HCALL h) {
+  auto it = g_calls.find(h);
+  return it == g_calls.end() ? nullptr : it->second;
+}
+
+void RaiseLine(int line, DWORD device, DWORD message, uintptr_t p1, uintptr_t p2, uintptr_t p3) {
+  const SimLine& l = g_lines[line];
+  if (!l.open || !g_lineApp.queue) return;
+  const HLINE open = l.open;
+  const uintptr_t instance = l.instance;
+  const LINECALLBACK callback = g_lineApp.callback;
+  const DWORD app = g_lineApp.handle;
+  g_lineApp.queue->Post([=] {
+    {
+      std::lock_guard<std::mutex> lock(g_mutex);
+      if (g_lineApp.handle != app || line >= static_cast<int>(g_lines.size()) ||
+          g_lines[line].open != open)
+        return;
+    }
+    callback(device, message, instance, p1, p2, p3);
+  });
+}
+
+void RaisePhone(int line, DWORD message, uintptr_t p1, uintptr_t p2, uintptr_t p3) {
+  const SimLine& l = g_lines[line];
+  if (!l.phoneOpen || !g_phoneApp.queue) return;
+  const HPHONE open = l.phoneOpen;
+  const uintptr_t instance = l.phoneInstance;
+  const PHONECALLBACK callback = g_phoneApp.callback;
+  const DWORD app = g_phoneApp.handle;
+  g_phoneApp.queue->Post([=] {
+    {
+      std::lock_guard<std::mutex> lock(g_mutex);
+      if (g_phoneApp.handle != app || g_lines[line].phoneOpen != open) return;
+    }
+    callback(open, message, instance, p1, p2, p3);
+  });
+}
+
+void SetState(SimCall& call, DWORD state, DWORD detail) {
+  if (call.state == state) return;
+  call.state = state;
+  if (state == LINECALLSTATE_CONNECTED) {
+    call.connectedAt = Clock::now();
+    call.wasConnected = true;
+  }
+  if (state == LINECALLSTATE_IDLE) call.ended = true;
+  RaiseLine(call.line, call.handle, LINE_CALLSTATE, state, detail, 0);
+  g_changed.notify_all();
+}
+
+void HangUp(SimCall& call, bool ownerDrops) {
+  if (call.state != LINECALLSTATE_DISCONNECTED && call.state != LINECALLSTATE_IDLE)
+    SetState(call, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL);
+  if (!ownerDrops) SetState(call, LINECALLSTATE_IDLE);
+}
+
+bool OwnerWatches(const SimCall& call) {
+  const SimLine& l = g_lines[call.line];
+  return l.open && (l.privileges & LINECALLPRIVILEGE_OWNER) && call.appHolds;
+}
+
+void ForgetIfDone(HCALL h) {
+  auto it = g_calls.find(h);
+  if (it != g_calls.end() && it->second->ended && !it->second->appHolds) g_calls.erase(it);
+}
+
+void PutText(VARHEADER* h, DWORD* used, DWORD* size, DWORD* offset, const std::string& text) {
+  const DWORD length = static_cast<DWORD>(text.size() + 1);
+  h->dwNeededSize += length;
+  if (*used + length <= h->dwTotalSize) {
+    std::memcpy(reinterpret_cast<char*>(h) + *used, text.c_str(), length);
+    *size = length;
+    *offset = *used;
+    *used += length;
+  } else {
+    *size = *offset = 0;
+  }
+}
+
+LONG PutDeviceID(VARSTRING* id, DWORD index, LONG tooSmall) {
+  auto* h = reinterpret_cast<VARHEADER*>(id);
+  if (!Fits<VARSTRING>(h)) return tooSmall;
+  const DWORD total = id->dwTotalSize;
+  std::memset(id, 0, sizeof *id);
+  id->dwTotalSize = total;
+  id->dwNeededSize = sizeof *id + 4;
+  id->dwUsedSize = sizeof *id;
+  id->dwStringFormat = STRINGFORMAT_BINARY;
+  if (id->dwNeededSize <= total) {
+    std::memcpy(reinterpret_cast<char*>(id) + sizeof *id, &index, 4);
+    id->dwStringSize = 4;
+    id->dwStringOffset = sizeof *id;
+    id->dwUsedSize = id->dwNeededSize;
+  }
+  return 0;
+}
+
+}  // namespace phonesim

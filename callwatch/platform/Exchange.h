@@ -1,0 +1,119 @@
+#pragma once
+// The simulated exchange that the provider's entry points share: its lines (each with one phone
+// and one wave input and output), its calls, the program that initialized each half, and the
+// events posted to that program. Everything here is guarded by g_mutex; g_changed tells the
+// calls' scripts and the wave ticker that something moved.
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "base/MessageQueue.h"
+#include "base/TapiDefs.h"
+#include "base/WaveDefs.h"
+
+#define EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace phonesim {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kMostLines = 16;
+constexpr DWORD kVersion = 0x00020000;
+constexpr DWORD kBaseHandle = 0x100;
+
+extern std::mutex g_mutex;
+extern std::condition_variable g_changed;  // any call's state, any device
+
+struct SimCall {
+  HCALL handle = 0;
+  int line = 0;
+  DWORD state = LINECALLSTATE_IDLE;
+  DWORD origin = LINECALLORIGIN_EXTERNAL;
+  DWORD callerFlags = LINECALLPARTYID_UNKNOWN;
+  std::string name, number;
+  bool ended = false;      // reached IDLE
+  bool appHolds = false;   // the program has the handle and has not deallocated it
+  bool dropRequested = false;
+  DWORD monitorModes = 0;
+  std::vector<int16_t> speech;
+  bool speaking = false;
+  bool wasConnected = false;
+  Clock::time_point speechStart;
+  Clock::time_point connectedAt;
+};
+
+struct WaveDevice {
+  bool input = true;
+  int line = 0;
+  uintptr_t window = 0;
+  std::list<WAVEHDR*> queue;
+  bool started = false;
+  Clock::time_point startedAt;
+  uint64_t delivered = 0;  // samples since start (input) or into the current buffer (output)
+  Clock::time_point playingSince;
+};
+
+struct SimLine {
+  HLINE open = 0;
+  uintptr_t instance = 0;
+  DWORD privileges = 0;
+  DWORD devStates = 0;
+  DWORD rings = 0;
+  bool voiceOnly = false;
+  bool hasSpeaker = false;
+  HPHONE phoneOpen = 0;
+  uintptr_t phoneInstance = 0;
+  DWORD hookMode = PHONEHOOKSWITCHMODE_ONHOOK;
+  Clock::time_point quietSince = Clock::now();  // nothing played to the caller since
+};
+
+struct App {
+  DWORD handle = 0;
+  LINECALLBACK callback = nullptr;
+  std::shared_ptr<CMessageQueue> queue;
+};
+
+
+extern int g_lineCount;
+extern std::vector<SimLine> g_lines;
+extern App g_lineApp, g_phoneApp;
+extern DWORD g_nextHandle;
+extern LONG g_nextRequest;
+extern std::map<HCALL, std::shared_ptr<SimCall>> g_calls;
+extern std::map<uint32_t, WaveDevice> g_waves;
+
+// The rest is called with g_mutex held.
+
+// Read from the environment when the provider is first used, and again (again = true) whenever
+// a program initializes while nothing of an earlier one remains.
+void Configure(bool again = false);
+SimLine* LineByHandle(HLINE h);
+int IndexOf(const SimLine* l);
+std::shared_ptr<SimCall> CallFor(HCALL h);
+
+// Posts a line event; at delivery it is dropped when the line closed meanwhile.
+void RaiseLine(int line, DWORD device, DWORD message, uintptr_t p1, uintptr_t p2, uintptr_t p3);
+void RaisePhone(int line, DWORD message, uintptr_t p1, uintptr_t p2, uintptr_t p3);
+void SetState(SimCall& call, DWORD state, DWORD detail = 0);
+// Ends a call that is not idle yet: disconnected, then idle unless a program owns it and will
+// drop it itself.
+void HangUp(SimCall& call, bool ownerDrops);
+bool OwnerWatches(const SimCall& call);
+void ForgetIfDone(HCALL h);
+
+template <typename T>
+bool Fits(const VARHEADER* h) {
+  return h && h->dwTotalSize >= sizeof(T);
+}
+// Appends a text (with its terminator) to a variable-size structure; its size and offset fields
+// are set only when it fits.
+void PutText(VARHEADER* h, DWORD* used, DWORD* size, DWORD* offset, const std::string& text);
+// A device number (line, phone or wave device of line `index`) as a binary VARSTRING.
+LONG PutDeviceID(VARSTRING* id, DWORD index, LONG tooSmall);
+
+}  // namespace phonesim

@@ -1,0 +1,215 @@
+#include "platform/Lines.h"
+
+#include <cstring>
+#include <string>
+
+#include "platform/ControlServer.h"
+
+using namespace phonesim;
+
+EXPORT LONG lineInitializeExA(HLINEAPP* app, void*, LINECALLBACK callback, const char*,
+                              DWORD* numDevs, DWORD* apiVersion, LINEINITIALIZEEXPARAMS* params) {
+  if (!app || !callback || !numDevs || !apiVersion) return LINEERR_INVALPOINTER;
+  if (params && params->dwTotalSize < sizeof(LINEINITIALIZEEXPARAMS))
+    return LINEERR_STRUCTURETOOSMALL;
+  bool startServer = false;
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (g_lineApp.handle) return LINEERR_OPERATIONFAILED;  // one program at a time
+    Configure(true);
+    g_lineApp = App{g_nextHandle++, callback, CMessageQueue::ForThisThread()};
+    *app = g_lineApp.handle;
+    *numDevs = static_cast<DWORD>(g_lineCount);
+    *apiVersion = kVersion;
+    startServer = !g_serverRunning;
+    g_serverRunning = true;
+  }
+  if (startServer && !TheControlServer().Start()) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_serverRunning = false;
+  }
+  return 0;
+}
+
+EXPORT LONG lineNegotiateAPIVersion(HLINEAPP app, DWORD device, DWORD low, DWORD high,
+                                    DWORD* version, LINEEXTENSIONID* extension) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  if (!app || app != g_lineApp.handle) return LINEERR_INVALAPPHANDLE;
+  if (device >= static_cast<DWORD>(g_lineCount)) return LINEERR_BADDEVICEID;
+  if (!version) return LINEERR_INVALPOINTER;
+  if (low > kVersion || high < 0x00010003) return LINEERR_INCOMPATIBLEAPIVERSION;
+  *version = high < kVersion ? high : kVersion;
+  if (extension) *extension = LINEEXTENSIONID{};
+  return 0;
+}
+
+EXPORT LONG lineShutdown(HLINEAPP app) {
+  bool stopServer = false;
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (!app || app != g_lineApp.handle) return LINEERR_INVALAPPHANDLE;
+    for (auto& l : g_lines) {
+      l.open = 0;
+      l.instance = 0;
+      l.privileges = 0;
+      l.devStates = 0;
+    }
+    for (auto& [h, call] : g_calls) call->appHolds = false;
+    g_lineApp = App{};
+    stopServer = g_serverRunning;
+    g_serverRunning = false;
+    g_changed.notify_all();
+  }
+  // Calls still placed end with the program: their scripts see the provider stop.
+  if (stopServer) TheControlServer().Stop();
+  std::lock_guard<std::mutex> lock(g_mutex);
+  for (auto it = g_calls.begin(); it != g_calls.end();)
+    it = it->second->ended ? g_calls.erase(it) : std::next(it);
+  return 0;
+}
+
+EXPORT LONG lineOpenA(HLINEAPP app, DWORD device, HLINE* line, DWORD apiVersion, DWORD,
+                      uintptr_t instance, DWORD privileges, DWORD mediaModes, const void*) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  if (!app || app != g_lineApp.handle) return LINEERR_INVALAPPHANDLE;
+  if (device >= static_cast<DWORD>(g_lineCount)) return LINEERR_BADDEVICEID;
+  if (!line) return LINEERR_INVALPOINTER;
+  if (apiVersion < 0x00010003 || apiVersion > kVersion) return LINEERR_INCOMPATIBLEAPIVERSION;
+  SimLine& l = g_lines[device];
+  if (l.open) return kErr(0x80000001);  // LINEERR_ALLOCATED
+  const DWORD known = LINECALLPRIVILEGE_NONE | LINECALLPRIVILEGE_MONITOR | LINECALLPRIVILEGE_OWNER;
+  if (!privileges || (privileges & ~known)) return LINEERR_INVALPRIVSELECT;
+  if (privileges & LINECALLPRIVILEGE_OWNER) {
+    const DWORD supported = l.voiceOnly ? LINEMEDIAMODE_INTERACTIVEVOICE
+                                        : (LINEMEDIAMODE_UNKNOWN | LINEMEDIAMODE_INTERACTIVEVOICE |
+                                           LINEMEDIAMODE_AUTOMATEDVOICE);
+    if (!mediaModes || (mediaModes & ~supported)) return kErr(0x8000002F);  // INVALMEDIAMODE
+  }
+  l.open = g_nextHandle++;
+  l.instance = instance;
+  l.privileges = privileges;
+  *line = l.open;
+  return 0;
+}
+
+EXPORT LONG lineClose(HLINE line) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  SimLine* l = LineByHandle(line);
+  if (!l) return LINEERR_INVALLINEHANDLE;
+  const int index = IndexOf(l);
+  l->open = 0;
+  l->instance = 0;
+  l->privileges = 0;
+  l->devStates = 0;
+  std::vector<HCALL> done;
+  for (auto& [h, call] : g_calls)
+    if (call->line == index) {
+      call->appHolds = false;
+      if (call->ended) done.push_back(h);
+    }
+  for (HCALL h : done) ForgetIfDone(h);
+  g_changed.notify_all();
+  return 0;
+}
+
+EXPORT LONG lineSetStatusMessages(HLINE line, DWORD lineStates, DWORD) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  SimLine* l = LineByHandle(line);
+  if (!l) return LINEERR_INVALLINEHANDLE;
+  l->devStates = lineStates;
+  return 0;
+}
+
+EXPORT LONG lineGetDevCapsA(HLINEAPP app, DWORD device, DWORD apiVersion, DWORD,
+                            LINEDEVCAPS* caps) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  if (!app || app != g_lineApp.handle) return LINEERR_INVALAPPHANDLE;
+  if (device >= static_cast<DWORD>(g_lineCount)) return LINEERR_BADDEVICEID;
+  if (apiVersion < 0x00010003 || apiVersion > kVersion) return LINEERR_INCOMPATIBLEAPIVERSION;
+  auto* h = reinterpret_cast<VARHEADER*>(caps);
+  if (!Fits<LINEDEVCAPS>(h)) return LINEERR_STRUCTURETOOSMALL;
+  const DWORD total = caps->dwTotalSize;
+  std::memset(caps, 0, sizeof *caps);
+  caps->dwTotalSize = total;
+  caps->dwNeededSize = caps->dwUsedSize = sizeof *caps;
+  caps->dwPermanentLineID = device;
+  caps->dwStringFormat = STRINGFORMAT_ASCII;
+  caps->dwNumAddresses = 1;
+  caps->dwMediaModes = g_lines[device].voiceOnly ? LINEMEDIAMODE_INTERACTIVEVOICE
+                                                 : (LINEMEDIAMODE_UNKNOWN |
+                                                    LINEMEDIAMODE_INTERACTIVEVOICE |
+                                                    LINEMEDIAMODE_AUTOMATEDVOICE);
+  PutText(h, &caps->dwUsedSize, &caps->dwLineNameSize, &caps->dwLineNameOffset,
+          "Simulated line " + std::to_string(device));
+  return 0;
+}
+
+EXPORT LONG lineGetNewCalls(HLINE line, DWORD, DWORD select, LINECALLLIST* list) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  SimLine* l = LineByHandle(line);
+  if (!l) return LINEERR_INVALLINEHANDLE;
+  if (select != LINECALLSELECT_LINE && select != LINECALLSELECT_ADDRESS) return LINEERR_INVALPARAM;
+  auto* h = reinterpret_cast<VARHEADER*>(list);
+  if (!Fits<LINECALLLIST>(h)) return LINEERR_STRUCTURETOOSMALL;
+  const DWORD total = list->dwTotalSize;
+  std::memset(list, 0, sizeof *list);
+  list->dwTotalSize = total;
+  std::vector<HCALL> handles;
+  for (auto& [handle, call] : g_calls)
+    if (call->line == IndexOf(l) && !call->ended) handles.push_back(handle);
+  list->dwNeededSize = static_cast<DWORD>(sizeof *list + 4 * handles.size());
+  list->dwUsedSize = sizeof *list;
+  if (list->dwNeededSize <= total) {
+    list->dwCallsNumEntries = static_cast<DWORD>(handles.size());
+    list->dwCallsSize = static_cast<DWORD>(4 * handles.size());
+    list->dwCallsOffset = sizeof *list;
+    if (!handles.empty())
+      std::memcpy(reinterpret_cast<char*>(list) + sizeof *list, handles.data(), 4 * handles.size());
+    list->dwUsedSize = list->dwNeededSize;
+    for (HCALL handle : handles) g_calls[handle]->appHolds = true;
+  }
+  return 0;
+}
+
+EXPORT LONG lineGetIDA(HLINE line, DWORD addressID, HCALL handle, DWORD select, VARSTRING* id,
+                       const char* deviceClass) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  int index = -1;
+  if (select == LINECALLSELECT_CALL) {
+    auto call = CallFor(handle);
+    if (!call || !call->appHolds) return LINEERR_INVALCALLHANDLE;
+    index = call->line;
+  } else if (select == LINECALLSELECT_LINE || select == LINECALLSELECT_ADDRESS) {
+    SimLine* l = LineByHandle(line);
+    if (!l) return LINEERR_INVALLINEHANDLE;
+    if (addressID != 0) return LINEERR_INVALADDRESSID;
+    index = IndexOf(l);
+  } else {
+    return LINEERR_INVALPARAM;
+  }
+  if (!deviceClass) return LINEERR_INVALPOINTER;
+  const std::string cls = deviceClass;
+  if (cls != "wave/in" && cls != "wave/out" && cls != "tapi/phone" && cls != "tapi/line")
+    return LINEERR_INVALDEVICECLASS;
+  // Each line has one wave input, one wave output and one phone, numbered as the line is.
+  return PutDeviceID(id, static_cast<DWORD>(index), LINEERR_STRUCTURETOOSMALL);
+}
+
+EXPORT LONG lineGetNumRings(HLINE line, DWORD addressID, DWORD* rings) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  SimLine* l = LineByHandle(line);
+  if (!l) return LINEERR_INVALLINEHANDLE;
+  if (addressID != 0) return LINEERR_INVALADDRESSID;
+  if (!rings) return LINEERR_INVALPOINTER;
+  *rings = l->rings;
+  return 0;
+}
+
+EXPORT LONG lineSetNumRings(HLINE line, DWORD addressID, DWORD rings) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  SimLine* l = LineByHandle(line);
+  if (!l) return LINEERR_INVALLINEHANDLE;
+  if (addressID != 0) return LINEERR_INVALADDRESSID;
+  l->rings = rings;
+  return 0;
+}
