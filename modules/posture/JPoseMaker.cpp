@@ -1,48 +1,37 @@
 #include "JPoseMaker.h"
 
 namespace {
-const JPortTable kInputs{{kSideLeft, 0.1, 0.8, {"auto create signal"}},
-                        {kSideTop, 0.25, 0.5, {"enabled", "easyToHardPercent"}}};
-const JPortTable kOutputs{{kSideRight, 0.25, 0.5, {"accelerationExceedsThreshold"}}};
+const JPortTable kInputs{{kSideLeft, 0.1, 0.8, portsOf(JPoseMaker::kInputTags, 0, 1)},
+                         {kSideTop, 0.25, 0.5, portsOf(JPoseMaker::kInputTags, 1, 2)}};
+const JPortTable kOutputs{{kSideRight, 0.25, 0.5, portsOf(JPoseMaker::kOutputTags)}};
+
+// "enabled" is stored first but offered last, so it has two rows: the stored one writes what the
+// inputs left (any nonzero value) and loads it as 0 or 1; the offered one is a plain flag, which
+// starts or ends no calibration. The learned range is stored only, as its three keys.
+const JSettings kSettings{
+    JSetting::custom<JPoseMaker>(
+        JSetting::kInteger, "enabled",
+        [](const JPoseMaker& m, int) {
+          JSettingValue v;
+          v.number = m.enabled;
+          return v;
+        },
+        [](JPoseMaker& m, int, const JSettingValue& v) { m.enabled = v.number != 0 ? 1 : 0; })
+        .init(0)
+        .notProperty(),
+    // Held to 0..100: it weighs the smoothing, and a weight past 100 would amplify the motion.
+    JSetting::integer("easyToHardPercent", &JPoseMaker::easyToHardPercent).init(0).range(0, 100, JOutOfRange::kClamp),
+    JSetting::block<JPoseMaker>(
+        "minValue, maxValue, minMaxSet",
+        [](JPoseMaker& m, JOutputStream& os) { m.range().put(os, "minValue", "maxValue", "minMaxSet"); },
+        [](JPoseMaker& m, JDictionary& dict) { m.range().get(dict, "minValue", "maxValue", "minMaxSet"); }),
+    JSetting::flag("enabled", &JPoseMaker::enabled).notStored(),
+};
 }  // namespace
 
-JPoseMaker::JPoseMaker() { setPorts(kInputs, kOutputs); }
-
-// --- properties ---
-
-JArray JPoseMaker::getProperties() {
-  JArray a;
-  a.append(new JIntegerProperty("easyToHardPercent", easyToHardPercent, 0, 100));
-  a.append(new JIntegerListProperty("enabled", enabled != 0 ? 1 : 0, JIntegerListProperty::booleanTag));
-  return a;
-}
-
-bool JPoseMaker::updateProperty(JProperty& p) {
-  int v = 0;
-  if (p.is("easyToHardPercent", v)) {
-    easyToHardPercent = clampTo(v, 0, 100);
-    return true;
-  }
-  if (!p.is("enabled", v)) return false;
-  enabled = v != 0 ? 1 : 0;  // no calibration starts or ends here
-  return true;
-}
-
-// --- persistence ---
-
-void JPoseMaker::writeContent(JOutputStream& os) {
-  JAddObj::writeContent(os);
-  putInteger(os, "enabled", enabled);
-  putInteger(os, "easyToHardPercent", easyToHardPercent);
-  range().put(os, "minValue", "maxValue", "minMaxSet");
-}
-
-void JPoseMaker::readContent(JDictionary& dict) {
-  JAddObj::readContent(dict);
-  enabled = getFlag(dict, "enabled") ? 1 : 0;
-  // Held to 0..100: it weighs the smoothing, and a weight past 100 would amplify the motion.
-  easyToHardPercent = clampTo(getInteger(dict, "easyToHardPercent", 0), 0, 100);
-  range().get(dict, "minValue", "maxValue", "minMaxSet");
+JPoseMaker::JPoseMaker() {
+  setPorts(kInputs, kOutputs);
+  setSettings(kSettings);
 }
 
 // --- engine ---
@@ -97,14 +86,14 @@ void JPoseMaker::autoCalibrateOn() {
   if (accelerationExceedsThreshold) return;
   accelerationExceedsThreshold = true;
   value = 65535;
-  broadcast(0);
+  broadcast(kExceedsThreshold);
 }
 
 void JPoseMaker::autoCalibrateOff() {
   if (!accelerationExceedsThreshold) return;
   accelerationExceedsThreshold = false;
   value = 0;
-  broadcast(0);
+  broadcast(kExceedsThreshold);
 }
 
 void JPoseMaker::debugInfo() {

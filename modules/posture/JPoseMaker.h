@@ -8,17 +8,18 @@
 
 class JPoseMaker : public JAddObj {
 public:
-  enum { kAutoCreateSignal = 0, kEnabled = 1, kEasyToHardPercent = 2 };
+  static constexpr const char* kInputTags[] = {"auto create signal", "enabled", "easyToHardPercent"};
+  static constexpr const char* kOutputTags[] = {"accelerationExceedsThreshold"};
+  static constexpr int kAutoCreateSignal = portIndex(kInputTags, "auto create signal");
+  static constexpr int kEnabled = portIndex(kInputTags, "enabled");
+  static constexpr int kEasyToHardPercent = portIndex(kInputTags, "easyToHardPercent");
+  static constexpr int kExceedsThreshold = portIndex(kOutputTags, "accelerationExceedsThreshold");
 
   JPoseMaker();
 
-  // --- host operations ---
-  void writeContent(JOutputStream& os) override;
-  void readContent(JDictionary& dict) override;
+  // --- host operations (properties and persistence come from the settings table) ---
   const char* className() const override { return "JPoseMaker"; }
   JObject* clone() const override { return new JPoseMaker(*this); }
-  JArray getProperties() override;
-  bool updateProperty(JProperty& p) override;
   void draw(JGraphics& g, int x, int y, int w, int h) override;
   void engine(int n, JLinkObj& link) override;
 
@@ -32,10 +33,10 @@ public:
   // The learned range: a view on minValue, maxValue and minMaxSet.
   Calibrated<bool> range() { return Calibrated<bool>(minValue, maxValue, minMaxSet); }
 
-  // --- fields ---
+  // --- fields (the stored ones start from the settings table) ---
   int acceleration = 0;
-  int enabled = 0;
-  int easyToHardPercent = 0;
+  int enabled;
+  int easyToHardPercent;
   int calibrateCounter = 0;
   int minValue = 0;
   int maxValue = 0;

@@ -4,20 +4,12 @@
 #include <cstdlib>
 
 namespace {
-const JPortTable kInputs{
-    {kSideLeft, 0.1, 0.8,
-     {"input1", "input2", "input3", "input4", "input5", "input6", "input7", "input8", "input9", "input10"}},
-    {kSideTop, 0.1, 0.8,
-     {"timer", "calibrator", "row count", "advance tick count", "decay tick count", "percent propagation",
-      "accuracy percent", "select pattern", "mark pattern", "display pattern", "create pattern",
-      "reset all patterns"}}};
+const JPortTable kInputs{{kSideLeft, 0.1, 0.8, portsOf(JPoseMatcher::kInputTags, 0, JPoseMatcher::kChannels)},
+                         {kSideTop, 0.1, 0.8, portsOf(JPoseMatcher::kInputTags, JPoseMatcher::kTimer, 12)}};
 // The flags' areas span 0.05 to 0.95 of the side, their link points 0.1 to 0.9.
 const JPortTable kOutputs{
-    {kSideRight, 0.05, 0.9,
-     {"pattern1", "pattern2", "pattern3", "pattern4", "pattern5", "pattern6", "pattern7", "pattern8", "pattern9",
-      "pattern10"},
-     6, 0.1, 0.8},
-    {kSideBottom, 0.25, 0.5, {"recognized pattern", "auto create signal"}}};
+    {kSideRight, 0.05, 0.9, portsOf(JPoseMatcher::kOutputTags, 0, JPoseMatcher::kPatterns), 6, 0.1, 0.8},
+    {kSideBottom, 0.25, 0.5, portsOf(JPoseMatcher::kOutputTags, JPoseMatcher::kRecognizedPattern, 2)}};
 
 // Level colours as the module starts; all count as set by the user.
 const JColor kInitialColors[JPoseMatcher::kLevels] = {
@@ -32,16 +24,78 @@ const JColor kMatchedColor(101, 255, 183);
 // Black marks a level colour as not set (alpha plays no part).
 bool isBlack(const JColor& c) { return c.getRed() == 0 && c.getGreen() == 0 && c.getBlue() == 0; }
 std::string colorKey(int level) { return keyOf("color", level); }
+
+// Level colour `level` as the dialog offers it: a derived colour shows as black. An edit makes it
+// a user colour; level 0 is never painted and takes none.
+JSetting levelColour(int level) {
+  return JSetting::custom<JPoseMatcher>(
+             JSetting::kColour, colorKey(level).c_str(),
+             [level](const JPoseMatcher& m, int) {
+               JSettingValue v;
+               v.color = m.derivedColor[level] ? JColor::black : m.colors[level];
+               return v;
+             },
+             [level](JPoseMatcher& m, int, const JSettingValue& v) {
+               if (level == 0) return;
+               m.colors[level] = v.color;
+               m.derivedColor[level] = false;
+             })
+      .init(kInitialColors[level])
+      .notStored()
+      .onChange<JPoseMatcher>([level](JPoseMatcher& m, int) { m.colourEdited(level); });
+}
+
+// Settings, in stored order; the level colours are stored first but offered last. Rows and
+// colours size the band columns and divide: a value outside their range is left out, and a
+// stored 0 keeps what the module held. A missing tick count reads as 0 as other numbers do.
+const JSettings kSettings{
+    JSetting::block<JPoseMatcher>("color0..color15", &JPoseMatcher::writeColours, &JPoseMatcher::readColours),
+    JSetting::block<JPoseMatcher>("min0, max0 .. min9, max9", &JPoseMatcher::writeRanges,
+                                  &JPoseMatcher::readRanges),
+    JSetting::integer("numberRows", &JPoseMatcher::numberRows)
+        .init(16)
+        .range(2, BandSet::kBands, JOutOfRange::kIgnore)
+        .storedZeroKeeps()
+        .onChange(&JPoseMatcher::updateBands),
+    JSetting::integer("numberColors", &JPoseMatcher::numberColors)
+        .init(16)
+        .range(1, JPoseMatcher::kLevels, JOutOfRange::kIgnore)
+        .storedZeroKeeps()
+        .onChange(&JPoseMatcher::updateBands),
+    JSetting::integer("ticksNeededToAdvance", &JPoseMatcher::ticksNeededToAdvance)
+        .init(1)
+        .range(1, 100, JOutOfRange::kIgnore)
+        .whenMissing(0)
+        .onChange(&JPoseMatcher::updateBands),
+    JSetting::integer("ticksNeededToDecay", &JPoseMatcher::ticksNeededToDecay)
+        .init(1)
+        .range(1, 100, JOutOfRange::kIgnore)
+        .whenMissing(0)
+        .onChange(&JPoseMatcher::updateBands),
+    JSetting::flag("calibrated", &JPoseMatcher::calibrated).init(0).notProperty(),
+    JSetting::integer("percentPropagationWidth", &JPoseMatcher::percentPropagationWidth)
+        .init(100)
+        .range(0, 100, JOutOfRange::kClamp)
+        .notProperty(),
+    JSetting::flag("adaptationEnabled", &JPoseMatcher::adaptationEnabled).init(1),
+    JSetting::integer("adaptationSpeed", &JPoseMatcher::adaptationSpeed).init(30).range(0, 100, JOutOfRange::kIgnore),
+    JSetting::integer("accuracyPercent", &JPoseMatcher::accuracyPercent)
+        .init(80)
+        .range(0, 100, JOutOfRange::kClamp)
+        .onChange(&JPoseMatcher::updateErrorThreshold),
+    JSetting::block<JPoseMatcher>("v-0..v-909", &JPoseMatcher::writePatterns, &JPoseMatcher::readPatterns),
+    levelColour(0),  levelColour(1),  levelColour(2),  levelColour(3),  levelColour(4),  levelColour(5),
+    levelColour(6),  levelColour(7),  levelColour(8),  levelColour(9),  levelColour(10), levelColour(11),
+    levelColour(12), levelColour(13), levelColour(14), levelColour(15),
+};
+static_assert(JPoseMatcher::kLevels == 16, "one colour row per level");
 }  // namespace
 
 std::atomic<int> JPoseMatcher::paintCounter{0};
 
 JPoseMatcher::JPoseMatcher() {
   setPorts(kInputs, kOutputs);
-  for (int i = 0; i < kLevels; ++i) {
-    colors[i] = kInitialColors[i];
-    derivedColor[i] = false;
-  }
+  setSettings(kSettings);
   for (int j = 0; j < kChannels; ++j) {
     channelMin[j] = channelMax[j] = channelStep[j] = 0;
     channelCalibrated[j] = false;
@@ -100,60 +154,17 @@ void JPoseMatcher::access(int n, JLinkObj&, const JDataType& data) {
 
 // --- properties ---
 
-JArray JPoseMatcher::getProperties() {
-  JArray a;
-  a.append(new JIntegerProperty("numberRows", numberRows, 2, 32));
-  a.append(new JIntegerProperty("numberColors", numberColors, 1, 16));
-  a.append(new JIntegerProperty("ticksNeededToAdvance", ticksNeededToAdvance, 1, 100));
-  a.append(new JIntegerProperty("ticksNeededToDecay", ticksNeededToDecay, 1, 100));
-  a.append(new JIntegerListProperty("adaptationEnabled", adaptationEnabled ? 1 : 0, JIntegerListProperty::booleanTag));
-  a.append(new JIntegerProperty("adaptationSpeed", adaptationSpeed, 0, 100));
-  a.append(new JIntegerProperty("accuracyPercent", accuracyPercent, 0, 100));
-  for (int i = 0; i < kLevels; ++i)
-    a.append(new JColorProperty(colorKey(i), derivedColor[i] ? JColor::black : colors[i]));
-  return a;
-}
-
-// Values past the offered range are held to it: rows and colours size the columns.
+// Level 0 is offered with the others but never painted: an edit of it is not taken.
 bool JPoseMatcher::updateProperty(JProperty& p) {
-  int v = 0;
-  if (p.is("numberRows", v)) {
-    numberRows = clampTo(v, 2, 32);
-  } else if (p.is("numberColors", v)) {
-    numberColors = clampTo(v, 1, 16);
-  } else if (p.is("ticksNeededToAdvance", v)) {
-    ticksNeededToAdvance = clampTo(v, 1, 100);
-  } else if (p.is("ticksNeededToDecay", v)) {
-    ticksNeededToDecay = clampTo(v, 1, 100);
-  } else if (p.is("adaptationSpeed", v)) {
-    adaptationSpeed = clampTo(v, 0, 100);
-    return true;
-  } else if (p.is("accuracyPercent", v)) {
-    accuracyPercent = clampTo(v, 0, 100);
-    updateErrorThreshold();
-    return true;
-  } else if (p.is("adaptationEnabled", adaptationEnabled)) {
-    return true;
-  } else if (!updateColor(p)) {
-    return false;
-  }
-  updateBands();
-  return true;
+  return p.getName().str() != colorKey(0) && JAddObj::updateProperty(p);
 }
 
-// A user colour for one of levels 1..15 (level 0 is never painted); the derived levels around it
-// are refilled unless it was set to black.
-bool JPoseMatcher::updateColor(JProperty& p) {
-  JColor c;
-  for (int i = 1; i < kLevels; ++i) {
-    if (!p.is(colorKey(i).c_str(), c)) continue;
-    colors[i] = c;
-    derivedColor[i] = false;
-    lastEditedColor = i;
-    if (!isBlack(c)) InterpolateColors();
-    return true;
-  }
-  return false;
+// The derived levels around an edited user colour are refilled unless it was set to black.
+void JPoseMatcher::colourEdited(int level) {
+  if (level < 1 || level >= kLevels) return;
+  lastEditedColor = level;
+  if (!isBlack(colors[level])) InterpolateColors();
+  updateBands();
 }
 
 void JPoseMatcher::InterpolateColors() {
@@ -183,52 +194,45 @@ void JPoseMatcher::InterpolateColors() {
 
 // --- persistence ---
 
-void JPoseMatcher::writeContent(JOutputStream& os) {
-  JAddObj::writeContent(os);
+void JPoseMatcher::writeColours(JOutputStream& os) const {
   for (int i = 0; i < kLevels; ++i) putObject(os, colorKey(i).c_str(), derivedColor[i] ? JColor::black : colors[i]);
+}
+
+// A missing or unusable colour keeps the colour; derived ones are filled in again after loading.
+void JPoseMatcher::readColours(JDictionary& dict) { getObjects(dict, "color", colors, kLevels); }
+
+void JPoseMatcher::writeRanges(JOutputStream& os) const {
   for (int j = 0; j < kChannels; ++j) {
     putInteger(os, keyOf("min", j).c_str(), channelMin[j]);
     putInteger(os, keyOf("max", j).c_str(), channelMax[j]);
   }
-  putInteger(os, "numberRows", numberRows);
-  putInteger(os, "numberColors", numberColors);
-  putInteger(os, "ticksNeededToAdvance", ticksNeededToAdvance);
-  putInteger(os, "ticksNeededToDecay", ticksNeededToDecay);
-  putFlag(os, "calibrated", calibrated);
-  putInteger(os, "percentPropagationWidth", percentPropagationWidth);
-  putFlag(os, "adaptationEnabled", adaptationEnabled);
-  putInteger(os, "adaptationSpeed", adaptationSpeed);
-  putInteger(os, "accuracyPercent", accuracyPercent);
+}
+
+void JPoseMatcher::readRanges(JDictionary& dict) {
+  for (int j = 0; j < kChannels; ++j) {
+    channelMin[j] = getInteger(dict, keyOf("min", j).c_str(), 0);
+    channelMax[j] = getInteger(dict, keyOf("max", j).c_str(), 0);
+  }
+}
+
+void JPoseMatcher::writePatterns(JOutputStream& os) const {
   for (int k = 0; k < kPatterns; ++k)
     for (int i = 0; i < JPatternFull::kEntries; ++i)
       putInteger(os, keyOf("v-", k * 100 + i).c_str(), patterns[k].values[i]);
 }
 
-void JPoseMatcher::readContent(JDictionary& dict) {
-  JAddObj::readContent(dict);
-  getObjects(dict, "color", colors, kLevels);
-  for (int j = 0; j < kChannels; ++j) {
-    channelMin[j] = getInteger(dict, keyOf("min", j).c_str(), 0);
-    channelMax[j] = getInteger(dict, keyOf("max", j).c_str(), 0);
-  }
-  // Rows and colours divide below and size the band columns: a stored 0 (or a value no column
-  // can hold) keeps what the module held before.
-  int rows = getInteger(dict, "numberRows", 0);
-  if (rows >= 1 && rows <= BandSet::kBands) numberRows = rows;
-  for (int j = 0; j < kChannels; ++j)
-    channelStep[j] = saturate((static_cast<long long>(channelMax[j]) - channelMin[j]) / numberRows);
-  int levels = getInteger(dict, "numberColors", 0);
-  if (levels >= 1 && levels <= kLevels) numberColors = levels;
-  ticksNeededToAdvance = getInteger(dict, "ticksNeededToAdvance", 0);
-  ticksNeededToDecay = getInteger(dict, "ticksNeededToDecay", 0);
-  accuracyPercent = clampTo(getInteger(dict, "accuracyPercent", 0), 0, 100);
-  calibrated = getFlag(dict, "calibrated");
-  adaptationEnabled = getFlag(dict, "adaptationEnabled");
-  adaptationSpeed = getInteger(dict, "adaptationSpeed", 0);
-  percentPropagationWidth = clampTo(getInteger(dict, "percentPropagationWidth", 0), 0, 100);
+// A missing entry reads as row 0; an unset one was stored as -1.
+void JPoseMatcher::readPatterns(JDictionary& dict) {
   for (int k = 0; k < kPatterns; ++k)
     for (int i = 0; i < JPatternFull::kEntries; ++i)
       patterns[k].values[i] = getInteger(dict, keyOf("v-", k * 100 + i).c_str(), 0);
+}
+
+// Steps, band settings, propagation and derived colours follow what was loaded.
+void JPoseMatcher::readContent(JDictionary& dict) {
+  JAddObj::readContent(dict);
+  for (int j = 0; j < kChannels; ++j)
+    channelStep[j] = saturate((static_cast<long long>(channelMax[j]) - channelMin[j]) / numberRows);
   updateBands();
   updateCalibration();
   updatePropagationWidth();

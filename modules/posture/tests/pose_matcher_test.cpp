@@ -630,6 +630,51 @@ TEST(JPoseMatcherProperties, ListAndUpdates) {
   EXPECT_EQ(m.colors[5], JColor::black);
 }
 
+// One rule per setting, whichever road a value comes by: rows, colours, tick counts and the
+// adaptation speed outside their range are left as they were, with a warning from a file (a
+// property used to hold them to the range, and a file took one row or any tick count or speed);
+// the accuracy is held to 0..100. Colours edited as text act as from the dialog.
+TEST(JPoseMatcherProperties, OutOfRangeSettingsAreLeftOutByPropertyAndFileAlike) {
+  JPoseMatcher m;
+  const std::pair<const char*, int> outside[] = {{"numberRows", 1},          {"numberRows", 40},
+                                                 {"numberColors", 17},       {"ticksNeededToAdvance", 0},
+                                                 {"ticksNeededToDecay", 101}, {"adaptationSpeed", 101}};
+  for (const auto& [name, value] : outside) {
+    JIntegerProperty p(name, value, INT_MIN, INT_MAX);
+    EXPECT_TRUE(m.updateProperty(p)) << name;
+  }
+  EXPECT_EQ(m.numberRows, 16);
+  EXPECT_EQ(m.numberColors, 16);
+  EXPECT_EQ(m.ticksNeededToAdvance, 1);
+  EXPECT_EQ(m.ticksNeededToDecay, 1);
+  EXPECT_EQ(m.adaptationSpeed, 30);
+  JIntegerProperty accuracy("accuracyPercent", 250, INT_MIN, INT_MAX);
+  EXPECT_TRUE(m.updateProperty(accuracy));
+  EXPECT_EQ(m.accuracyPercent, 100);
+
+  JNode stored = JTestHarness::content(m);
+  stored.set("numberRows", JNode::integer(1));
+  stored.set("ticksNeededToAdvance", JNode::integer(500));
+  stored.set("ticksNeededToDecay", JNode::integer(0));
+  stored.set("adaptationSpeed", JNode::integer(-4));
+  JDictionary dict(stored);
+  m.readContent(dict);
+  EXPECT_EQ(m.numberRows, 16);
+  EXPECT_EQ(m.ticksNeededToAdvance, 1);
+  EXPECT_EQ(m.ticksNeededToDecay, 1);
+  EXPECT_EQ(m.adaptationSpeed, 30);
+  ASSERT_EQ(dict.warnings().size(), 4u);
+  EXPECT_EQ(dict.warnings()[0], "key \"numberRows\": 1 is outside 2..32, left out");
+
+  JSettingResult r;
+  for (int i = 2; i < 16; ++i) m.colors[i] = JColor::black;
+  ASSERT_TRUE(m.applySetting("color4", "40,40,40", r));
+  EXPECT_EQ(m.lastEditedColor, 4);
+  EXPECT_EQ(m.colors[3], JColor(25, 25, 25));
+  ASSERT_TRUE(m.applySetting("color0", "9,9,9", r));
+  EXPECT_EQ(m.colors[0], JColor::black);  // level 0 takes no edit by any road
+}
+
 TEST(JPoseMatcherLifecycle, CloneStartsFreshWithTheSameSettings) {
   Rig r(3);
   r.calibrate();
