@@ -6,8 +6,30 @@
 #include "base/JClock.h"
 
 namespace {
-const JPortTable kInputs{{kSideLeft, 0.1, 0.8, {"static pattern value"}}, {kSideTop, 0.25, 0.5, {"enabled"}}};
-const JPortTable kOutputs{{kSideRight, 0.25, 0.5, {"createDynamicPattern"}}};
+const JPortTable kInputs{{kSideLeft, 0.1, 0.8, portsOf(JGestureMaker::kInputTags, 0, 1)},
+                         {kSideTop, 0.25, 0.5, portsOf(JGestureMaker::kInputTags, 1, 1)}};
+const JPortTable kOutputs{{kSideRight, 0.25, 0.5, portsOf(JGestureMaker::kOutputTags)}};
+
+// The quiet time a stored 0 (or no key) stands for.
+constexpr int kDefaultSeconds = 3;
+
+// The two flags are stored first but offered after the quiet time, so each has a stored row and
+// an offered row.
+const JSettings kSettings{
+    JSetting::flag("enabled", &JGestureMaker::enabled).init(0).notProperty(),
+    JSetting::flag("ignoreZero", &JGestureMaker::ignoreZero).init(1).notProperty(),
+    JSetting::integer("easyToHardPercent", &JGestureMaker::easyToHardPercent).init(90).notProperty(),
+    JSetting::block<JGestureMaker>(
+        "minDelta, maxDelta, minMaxSet",
+        [](JGestureMaker& m, JOutputStream& os) { m.deltaRange().put(os, "minDelta", "maxDelta", "minMaxSet"); },
+        [](JGestureMaker& m, JDictionary& dict) { m.deltaRange().get(dict, "minDelta", "maxDelta", "minMaxSet"); }),
+    JSetting::integer("secondsBeforeCreating", &JGestureMaker::secondsBeforeCreating)
+        .init(kDefaultSeconds)
+        .range(0, 100, JOutOfRange::kIgnore)
+        .whenMissing(kDefaultSeconds),
+    JSetting::flag("enabled", &JGestureMaker::enabled).notStored(),
+    JSetting::flag("ignoreZero", &JGestureMaker::ignoreZero).notStored(),
+};
 
 // A value the output never has, so the first enabled tick always broadcasts.
 constexpr int kNoOutput = 7;
@@ -18,7 +40,10 @@ constexpr long long kPollMs = 20;
 constexpr long long kCatchUpTicks = 4;
 }  // namespace
 
-JGestureMaker::JGestureMaker() { setPorts(kInputs, kOutputs); }
+JGestureMaker::JGestureMaker() {
+  setPorts(kInputs, kOutputs);
+  setSettings(kSettings);
+}
 
 JGestureMaker::~JGestureMaker() { close(); }
 
@@ -32,7 +57,8 @@ JObject* JGestureMaker::clone() const {
 // --- ports ---
 
 void JGestureMaker::access(int n, JLinkObj&, const JDataType& data) {
-  if (n == 0 && data.type() == JIntegerData::id) static_cast<const JIntegerData&>(data) = pulse.load();
+  if (n == kCreateDynamicPattern && data.type() == JIntegerData::id)
+    static_cast<const JIntegerData&>(data) = pulse.load();
 }
 
 void JGestureMaker::draw(JGraphics& g, int x, int y, int w, int h) {
@@ -43,57 +69,27 @@ void JGestureMaker::draw(JGraphics& g, int x, int y, int w, int h) {
 
 JArray JGestureMaker::getProperties() {
   close();
-  JArray a;
-  a.append(new JIntegerProperty("secondsBeforeCreating", secondsBeforeCreating, 0, 100));
-  a.append(new JIntegerListProperty("enabled", enabled ? 1 : 0, JIntegerListProperty::booleanTag));
-  a.append(new JIntegerListProperty("ignoreZero", ignoreZero ? 1 : 0, JIntegerListProperty::booleanTag));
-  return a;
-}
-
-bool JGestureMaker::updateProperty(JProperty& p) {
-  int v = 0;
-  if (p.is("secondsBeforeCreating", v)) {
-    secondsBeforeCreating = clampTo(v, 0, 100);
-    return true;
-  }
-  if (p.is("enabled", v)) {
-    enabled = v != 0;
-    return true;
-  }
-  return p.is("ignoreZero", ignoreZero);
+  return JAddObj::getProperties();
 }
 
 // --- persistence ---
 
-void JGestureMaker::writeContent(JOutputStream& os) {
-  JAddObj::writeContent(os);
-  putFlag(os, "enabled", enabled);
-  putFlag(os, "ignoreZero", ignoreZero);
-  putInteger(os, "easyToHardPercent", easyToHardPercent);
-  deltaRange().put(os, "minDelta", "maxDelta", "minMaxSet");
-  putInteger(os, "secondsBeforeCreating", secondsBeforeCreating);
-}
-
+// A stored 0 stands for the default quiet time; only the dialog may set 0.
 void JGestureMaker::readContent(JDictionary& dict) {
   JAddObj::readContent(dict);
-  enabled = getFlag(dict, "enabled");
-  ignoreZero = getFlag(dict, "ignoreZero");
-  easyToHardPercent = getInteger(dict, "easyToHardPercent", 0);
-  deltaRange().get(dict, "minDelta", "maxDelta", "minMaxSet");
-  const int seconds = getInteger(dict, "secondsBeforeCreating", 0);
-  secondsBeforeCreating = seconds == 0 ? 3 : seconds;
+  if (secondsBeforeCreating == 0) secondsBeforeCreating = kDefaultSeconds;
 }
 
 // --- engine ---
 
 void JGestureMaker::engine(int n, JLinkObj& link) {
   switch (n) {
-    case 0:
+    case kStaticValue:
       open();
       staticValue = readInteger(link);
       if (enabled && (!ignoreZero || staticValue != 0)) idleTicks = 0;  // activity
       break;
-    case 1:
+    case kEnabled:
       enabled = readInteger(link) != 0;  // the countdown resumes where it stopped
       break;
     default:
@@ -140,7 +136,7 @@ void JGestureMaker::tick(int& last) {
     const int out = count / 2 == secondsBeforeCreating ? kPulse : 0;
     pulse = out;
     if (out != last) {
-      broadcast(0);
+      broadcast(kCreateDynamicPattern);
       last = out;
     }
   } else {

@@ -11,10 +11,17 @@ public:
   static constexpr int kTickMs = 500;
   static constexpr int kPulse = 0xFFFF;
 
+  static constexpr const char* kInputTags[] = {"static pattern value", "enabled"};
+  static constexpr const char* kOutputTags[] = {"createDynamicPattern"};
+  static constexpr int kStaticValue = portIndex(kInputTags, "static pattern value");
+  static constexpr int kEnabled = portIndex(kInputTags, "enabled");
+  static constexpr int kCreateDynamicPattern = portIndex(kOutputTags, "createDynamicPattern");
+
   JGestureMaker();
   ~JGestureMaker() override;  // stops and joins the ticker
 
-  void writeContent(JOutputStream& os) override;
+  // Properties and persistence come from the settings table; opening the properties stops the
+  // ticker, and a stored quiet time of 0 loads as the default.
   void readContent(JDictionary& dict) override;
   const char* className() const override { return "JGestureMaker"; }
   JObject* clone() const override;
@@ -23,7 +30,6 @@ public:
   void reset() override { close(); }
   void close() override;
   JArray getProperties() override;
-  bool updateProperty(JProperty& p) override;
   void draw(JGraphics& g, int x, int y, int w, int h) override;
   void access(int n, JLinkObj& link, const JDataType& data) override;
   void engine(int n, JLinkObj& link) override;
@@ -36,16 +42,17 @@ public:
   // First, so that assigning a module stops its ticker before the fields it reads are copied.
   JWorker ticker;
   int staticValue = 0;
-  JAtomic<bool> enabled{false};
-  bool ignoreZero = true;
+  // Settings (initial values in the settings table).
+  JAtomic<bool> enabled;
+  bool ignoreZero;
   // Stored and restored with the other settings; they influence nothing here. The last three
   // are kept as a learned range is, though nothing here learns it.
-  int easyToHardPercent = 90;
+  int easyToHardPercent;
   int minDelta = 0;
   int maxDelta = 0;
   bool minMaxSet = false;
   Calibrated<bool> deltaRange() { return Calibrated<bool>(minDelta, maxDelta, minMaxSet); }
-  JAtomic<int> secondsBeforeCreating{3};
+  JAtomic<int> secondsBeforeCreating;
   JAtomic<int> idleTicks{0};  // counted up by the ticker, reset by engine
 
 private:

@@ -3,14 +3,28 @@
 #include <cstdio>
 
 namespace {
-const JPortTable kInputs{{kSideLeft, 0.1, 0.8, {"inputPattern"}},
-                        {kSideTop, 0.25, 0.5,
-                         {"selectPattern", "calibratePattern", "timeAccuracyPercent", "createPatternCommand",
-                          "resetAllPatterns"}}};
-const JPortTable kOutputs{{kSideRight, 0, 1,
-                           {"gesture_1", "gesture_2", "gesture_3", "gesture_4", "gesture_5", "gesture_6",
-                            "gesture_7", "gesture_8", "gesture_9", "gesture_10"}},
-                          {kSideBottom, 0.25, 0.5, {"lastPatternMatched"}}};
+const JPortTable kInputs{{kSideLeft, 0.1, 0.8, portsOf(JGestureMatcher::kInputTags, 0, 1)},
+                         {kSideTop, 0.25, 0.5, portsOf(JGestureMatcher::kInputTags, 1, 5)}};
+const JPortTable kOutputs{{kSideRight, 0, 1, portsOf(JGestureMatcher::kOutputTags, 0, JGestureMatcher::kSlots)},
+                          {kSideBottom, 0.25, 0.5, portsOf(JGestureMatcher::kOutputTags, JGestureMatcher::kSlots, 1)}};
+
+// Settings. The accuracy is held to 0..100 like its input (outside it the slack would be
+// negative). A missing accuracy reads as 0 (slack 100) and a missing flag as false, although a
+// new module starts with 30 and ignoreRepeats on. The gestures come after the flags: they are
+// appended again with the ignoreRepeats just read. "debugging" is not stored.
+const JSettings kSettings{
+    JSetting::integer("timeAccuracyPercent", &JGestureMatcher::timeAccuracyPercent)
+        .init(30)
+        .range(0, 100, JOutOfRange::kClamp)
+        .onChange(&JGestureMatcher::updateTimeAccuracy),
+    JSetting::flag("ignoreRepeats", &JGestureMatcher::ignoreRepeats).init(1),
+    JSetting::flag("recognitionClearsOthers", &JGestureMatcher::recognitionClearsOthers).init(0),
+    JSetting::flag("useTimerAccuracy", &JGestureMatcher::useTimerAccuracy).init(0),
+    JSetting::block<JGestureMatcher>("p-0..p-9, p0-0..p9-9, ts0-0..ts9-9", &JGestureMatcher::writePatterns,
+                                     &JGestureMatcher::readPatterns),
+    JSetting::flag("debugging", &JGestureMatcher::debugging).init(0).notStored().onChange(
+        &JGestureMatcher::debuggingChanged),
+};
 
 // Face colours, one row per slot.
 const JColor kEmptyColor(40, 10, 40);
@@ -32,6 +46,7 @@ struct SlotKeys {
 
 JGestureMatcher::JGestureMatcher() {
   setPorts(kInputs, kOutputs);
+  setSettings(kSettings);
   updateTimeAccuracy();
 }
 
@@ -44,42 +59,19 @@ void JGestureMatcher::access(int n, JLinkObj&, const JDataType& data) {
   else if (n == kLastPatternMatched) out = lastPatternMatched;
 }
 
-// --- properties ---
+// --- properties and persistence ---
 
-JArray JGestureMatcher::getProperties() {
-  JArray a;
-  a.append(new JIntegerProperty("timeAccuracyPercent", timeAccuracyPercent, 0, 100));
-  a.append(new JIntegerListProperty("ignoreRepeats", ignoreRepeats ? 1 : 0, JIntegerListProperty::booleanTag));
-  a.append(new JIntegerListProperty("recognitionClearsOthers", recognitionClearsOthers ? 1 : 0,
-                                    JIntegerListProperty::booleanTag));
-  a.append(new JIntegerListProperty("useTimerAccuracy", useTimerAccuracy ? 1 : 0, JIntegerListProperty::booleanTag));
-  a.append(new JIntegerListProperty("debugging", debugging ? 1 : 0, JIntegerListProperty::booleanTag));
-  return a;
+// Switching debugging on dumps every gesture.
+void JGestureMatcher::debuggingChanged() {
+  if (debugging) dumpAll();
 }
 
-bool JGestureMatcher::updateProperty(JProperty& p) {
-  int v = 0;
-  if (p.is("timeAccuracyPercent", v)) {
-    timeAccuracyPercent = clampTo(v, 0, 100);
-    updateTimeAccuracy();
-    return true;
-  }
-  if (p.is("debugging", debugging)) {
-    if (debugging) dumpAll();
-    return true;
-  }
-  return p.is("ignoreRepeats", ignoreRepeats) || p.is("recognitionClearsOthers", recognitionClearsOthers) ||
-         p.is("useTimerAccuracy", useTimerAccuracy);
+void JGestureMatcher::readContent(JDictionary& dict) {
+  JAddObj::readContent(dict);
+  updateTimeAccuracy();
 }
 
-// --- persistence ---
-
-void JGestureMatcher::writeContent(JOutputStream& os) {
-  JAddObj::writeContent(os);
-  putInteger(os, "timeAccuracyPercent", timeAccuracyPercent);
-  putFlag(os, "ignoreRepeats", ignoreRepeats);
-  putFlag(os, "recognitionClearsOthers", recognitionClearsOthers);
-  putFlag(os, "useTimerAccuracy", useTimerAccuracy);
+void JGestureMatcher::writePatterns(JOutputStream& os) const {
   for (int n = 0; n < kSlots; ++n) {
     const GesturePattern& p = patterns[n];
     SlotKeys keys(n);
@@ -92,15 +84,7 @@ void JGestureMatcher::writeContent(JOutputStream& os) {
   }
 }
 
-void JGestureMatcher::readContent(JDictionary& dict) {
-  JAddObj::readContent(dict);
-  // A missing key reads as 0 here, not as the constructor's 30; a stored value outside 0..100
-  // would make the slack negative, so it is clamped like the input.
-  timeAccuracyPercent = clampTo(getInteger(dict, "timeAccuracyPercent", 0), 0, 100);
-  updateTimeAccuracy();
-  ignoreRepeats = getFlag(dict, "ignoreRepeats");
-  recognitionClearsOthers = getFlag(dict, "recognitionClearsOthers");
-  useTimerAccuracy = getFlag(dict, "useTimerAccuracy");
+void JGestureMatcher::readPatterns(JDictionary& dict) {
   const int now = GesturePattern::now();
   for (int n = 0; n < kSlots; ++n) {
     GesturePattern& p = patterns[n];

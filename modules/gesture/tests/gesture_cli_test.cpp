@@ -1,5 +1,6 @@
 // The gesture modules as the real loomwork command loads them from their libraries: the example
-// diagram played from end to end.
+// diagram played from end to end, and the settings of the gesture and posture modules by every
+// road a user has.
 
 #include <cstdio>
 #include <filesystem>
@@ -10,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "base/JObject.h"
 #include "testing/Process.h"
+#include "testing/SettingRoads.h"
 
 
 namespace fs = std::filesystem;
@@ -73,4 +76,16 @@ TEST(GestureCli, ExampleLearnsTwoGesturesAndRecognisesThemAgain) {
   const int gap = content.value("ts0-1", 0) - content.value("ts0-0", 0);
   EXPECT_GT(gap, 500);
   EXPECT_LT(gap, 1500);
+}
+
+// Each ranged setting, sent a value just below and just above its range by property, by --set
+// and by a diagram file, ends as its row says. Rows, colours, tick counts, adaptation speed and
+// quiet time are left as they were (before, a property held them to the range and a file took
+// any tick count, speed or quiet time, and one row); the percentages are held to 0..100.
+TEST(Settings, OutOfRangeValuesEndAsTheRowsSayByEveryRoad) {
+  for (const std::string name : {"JGestureMatcher", "JGestureMaker", "JPoseMatcher", "JPoseMaker"}) {
+    // The posture classes are linked in only when their folder is part of this build.
+    if (name.rfind("JPose", 0) == 0 && !JClassRegistry::prototype(name)) continue;
+    for (const auto& failure : checkSettingRoads(name, LOOMWORK_BIN, LOOMWORK_MODULES_DIR)) ADD_FAILURE() << failure;
+  }
 }

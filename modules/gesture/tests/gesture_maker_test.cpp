@@ -1,3 +1,4 @@
+#include <climits>
 #include <memory>
 
 #include "GestureTestSupport.h"
@@ -217,6 +218,28 @@ TEST(MakerPersistence, KeysDefaultsAndZeroBecomesThree) {
   EXPECT_FALSE(b.ignoreZero);  // missing: false, although a new module starts with it on
   EXPECT_FALSE(b.enabled);
   EXPECT_EQ(b.easyToHardPercent, 0);
+}
+
+// The quiet time outside 0..100 is left as it was, by property and file alike (a property used
+// to hold it to the range, a file took any value); a stored 0, or none, still loads as 3.
+TEST(MakerPersistence, QuietTimeOutsideItsRangeIsLeftOut) {
+  JGestureMaker mk;
+  JIntegerProperty high("secondsBeforeCreating", 250, INT_MIN, INT_MAX);
+  EXPECT_TRUE(mk.updateProperty(high));
+  EXPECT_EQ(mk.secondsBeforeCreating, 3);
+  JIntegerProperty seven("secondsBeforeCreating", 7, 0, 100);
+  EXPECT_TRUE(mk.updateProperty(seven));
+
+  JNode stored = JNode::map();
+  stored.set("secondsBeforeCreating", JNode::integer(500));
+  JDictionary dict(stored);
+  mk.readContent(dict);
+  EXPECT_EQ(mk.secondsBeforeCreating, 7);
+  ASSERT_EQ(dict.warnings().size(), 1u);
+  EXPECT_EQ(dict.warnings()[0], "key \"secondsBeforeCreating\": 500 is outside 0..100, left out");
+
+  JTestHarness::restore(mk, JNode::map());
+  EXPECT_EQ(mk.secondsBeforeCreating, 3);
 }
 
 TEST(MakerLifecycle, EveryTickerStopsAndIsJoined) {
