@@ -191,6 +191,29 @@ TEST_F(RecorderTest, FailedSavesSayWhyAndWriteNothingElsewhere) {
   EXPECT_EQ(debug, (std::vector<std::string>{"Can't write RIFF chunk\n"}));  // the first write fails
 }
 
+TEST_F(CallScreenTest, ScreensOfOneSetupShareTheMatcherAndAnotherSetupHasItsOwn) {
+  UseBuiltProvider();
+  CTapiCall first(4244, nullptr), second(4245, nullptr), third(4246, nullptr);
+  setup.endSequence.Set("12");
+  CCallScreenSetup otherSetup;
+  KeptDigitLink otherDigits;
+  otherSetup.link = &otherDigits;
+  otherSetup.endSequence.Set("12");
+  CCallScreen a(&first, "A", "", nullptr, setup);
+  CCallScreen b(&second, "B", "", nullptr, setup);
+  CCallScreen c(&third, "C", "", nullptr, otherSetup);
+  for (CCallScreen* s : {&a, &b, &c}) s->TakeMessage();
+  a.OnMonitorDigit(&first, '1', LINEDIGITMODE_DTMF);   // the run's matcher moves on
+  c.OnMonitorDigit(&third, '2', LINEDIGITMODE_DTMF);   // the other's does not: forwarded there
+  b.OnMonitorDigit(&second, '2', LINEDIGITMODE_DTMF);  // completes the run's sequence
+  EXPECT_EQ(digits.forwarded, "1");
+  EXPECT_EQ(digits.ends, 1);
+  EXPECT_EQ(setup.digitDisplay, "12");
+  EXPECT_EQ(otherDigits.forwarded, "2");
+  EXPECT_EQ(otherDigits.ends, 0);
+  EXPECT_EQ(otherSetup.digitDisplay, "2");
+}
+
 TEST_F(RecorderTest, AMessageThatCannotBeSavedIsReportedNotLostSilently) {
   start(0);
   setup.messagesFolder = "/proc/callwatch-cannot-exist/Messages";

@@ -149,6 +149,36 @@ TEST_F(DesktopViewTest, HeaderClicksSortEveryColumnBothWaysWithTheTieBreaks) {
   EXPECT_EQ(view.SelectedRecord(), records[4].get());
 }
 
+TEST_F(DesktopViewTest, TheModelSortsThroughItsOwnInterfaceWithoutAView) {
+  CCallLogModel model;
+  model.SetClock([this] { return now; });
+  records.push_back(Record("bob", "1", 1000, 1100, 3, LINECALLSTATE_IDLE));
+  records.push_back(Record("Alice", "2", 1010, 1110, 3, LINECALLSTATE_CONNECTED));
+  records.push_back(Record("alice", "3", 900, 0, 1, LINECALLSTATE_OFFERING));
+  records.push_back(Record("Carl", "4", 1000, 1050, 3, LINECALLSTATE_IDLE));
+  for (auto& r : records) model.RecordAdded(r.get());
+  auto order = [&] {
+    std::string s;
+    for (int row = 0; row < model.rowCount(); ++row)
+      for (size_t i = 0; i < records.size(); ++i)
+        if (records[i].get() == model.Record(row)) s += char('A' + i);
+    return s;
+  };
+  QAbstractItemModel& asQt = model;
+  asQt.sort(kColRings, Qt::DescendingOrder);
+  EXPECT_EQ(order(), "BDAC");
+  EXPECT_EQ(model.SortColumn(), kColRings);
+  EXPECT_FALSE(model.SortAscending());
+  asQt.sort(kColumns);  // no such column: nothing changes
+  EXPECT_EQ(order(), "BDAC");
+  EXPECT_EQ(model.SortColumn(), kColRings);
+  // The sort state read from the settings sorts nothing by itself.
+  model.SetSortState(kColName, true);
+  EXPECT_EQ(order(), "BDAC");
+  asQt.sort(kColName, Qt::AscendingOrder);
+  EXPECT_EQ(order(), "CBAD");
+}
+
 TEST_F(DesktopViewTest, LongTextsEndInThreeDotsOrAreLeftWhole) {
   const QFontMetrics fm(App().font());
   const QString name = "Bartholomew Featherstonehaugh-Cholmondeley of Upper Wallop";
@@ -182,11 +212,12 @@ TEST_F(DesktopViewTest, LongTextsEndInThreeDotsOrAreLeftWhole) {
   EXPECT_EQ(view.ShownText(0, kColName), name);
 }
 
-TEST_F(DesktopViewTest, RowsAreDrawnByTheViewWithSelectionColours) {
+TEST_F(DesktopViewTest, RowsAreDrawnByTheDelegateWithSelectionColours) {
   CCallwatchView view(settings);
   view.resize(600, 200);
   view.show();
   addCalls(view);
+  EXPECT_NE(dynamic_cast<CCallRowDelegate*>(view.itemDelegate()), nullptr);
   view.selectionModel()->select(view.Model()->index(1, 0),
                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
   const QImage image = view.viewport()->grab().toImage();

@@ -358,4 +358,27 @@ TEST_F(DigitLinkTest, ANewCallMakesANewConnectionAndStartsANewTrace) {
   EXPECT_FALSE(traceHas("endDataToLoomwork"));
 }
 
+TEST_F(DigitLinkTest, TwoLinksShareNothing) {
+  // The link is an object, not process-wide state: another link has its own connection and
+  // trace, and its ending leaves this one's alone.
+  LoopbackReceiver receiver;
+  link.Setup().port = receiver.port();
+  writeConnectFile("127.0.0.1\n");
+  link.SendDigitToLoomwork('1');
+  ASSERT_TRUE(receiver.accept());
+  EXPECT_EQ(receiver.read(4), Wire("1"));
+  {
+    CDigitLink other;
+    EXPECT_EQ(other.Socket(), nullptr);
+    EXPECT_EQ(other.Setup().port, CDigitSocket::kLoomworkPort);
+    EXPECT_TRUE(other.Setup().folder.empty());
+    other.EndDataToLoomwork();  // no link of its own: nothing to close, no trace
+  }
+  ASSERT_NE(link.Socket(), nullptr);
+  EXPECT_TRUE(link.Socket()->IsConnected());
+  link.SendDigitToLoomwork('2');
+  EXPECT_EQ(receiver.read(4), Wire("2"));
+  EXPECT_FALSE(traceHas("endDataToLoomwork"));
+}
+
 }  // namespace

@@ -7,7 +7,6 @@
 #include <QKeyEvent>
 #include <QLocale>
 #include <QPainter>
-#include <QStyleOptionFocusRect>
 
 #include "app/desktop/DesktopMessages.h"
 #include "core/PhoneNumber.h"
@@ -314,29 +313,6 @@ QString CCallwatchView::ShownText(int row, int column) const {
   const CCallRecord* r = m_model->Record(row);
   if (!r) return {};
   return ShortenText(m_model->Text(*r, column), fontMetrics(), columnWidth(column) - 4);
-}
-
-void CCallwatchView::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
-                             const QModelIndex& index) const {
-  // The delegate draws the cells; the row's focus rectangle spans them all.
-  const bool selected = selectionModel()->isRowSelected(index.row(), index.parent());
-  for (int c = 0; c < kColumns; ++c) {
-    if (isColumnHidden(c)) continue;
-    QStyleOptionViewItem cell = option;
-    cell.rect = QRect(columnViewportPosition(c), option.rect.top(), columnWidth(c),
-                      option.rect.height());
-    cell.state.setFlag(QStyle::State_Selected, selected);
-    cell.widget = this;
-    itemDelegate()->paint(painter, cell, m_model->index(index.row(), c));
-  }
-  if (hasFocus() && currentIndex().isValid() && currentIndex().row() == index.row()) {
-    QStyleOptionFocusRect focus;
-    focus.initFrom(this);
-    focus.rect = QRect(-header()->offset(), option.rect.top(), header()->length(),
-                       option.rect.height());
-    focus.backgroundColor = palette().color(selected ? QPalette::Highlight : QPalette::Base);
-    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, this);
-  }
 }
 
 void CCallwatchView::keyPressEvent(QKeyEvent* event) {

@@ -119,8 +119,6 @@ public:
 
 protected:
   void showEvent(QShowEvent* event) override;
-  void drawRow(QPainter* painter, const QStyleOptionViewItem& option,
-               const QModelIndex& index) const override;
   void keyPressEvent(QKeyEvent* event) override;
 
 private:
