@@ -48,8 +48,10 @@ const JSettings kSettings{
         [](JTestSettings& m, JDictionary& d) { m.secret = JObject::getInteger(d, "secret", 0) / 2; }),
 };
 
+const JPortTable kNoPorts{};
+
 JTestSettings::JTestSettings() {
-  setPorts(JPortTable{}, JPortTable{});
+  setPorts(kNoPorts, kNoPorts);
   setSettings(kSettings);
 }
 
