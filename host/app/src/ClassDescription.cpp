@@ -138,6 +138,50 @@ std::string markdownPropertyRow(const PropertyDescription& p) {
                 cell(p.range).c_str());
 }
 
+SettingDescription settingOf(const JSetting& row) {
+  SettingDescription d;
+  auto names = [&](const std::string& first, const std::string& last) {
+    return row.isArray() && row.count() > 1 ? first + ".." + last : first;
+  };
+  if (row.isBlock()) {
+    d.key = row.blockKeys();
+    d.kind = "block";
+    return d;
+  }
+  if (row.isProperty()) d.property = names(row.propertyName(0), row.propertyName(row.count() - 1));
+  if (row.isStored()) d.key = names(row.storedKey(0), row.storedKey(row.count() - 1));
+  d.kind = row.kindName();
+  d.initial = row.initText();
+  d.range = row.rangeText();
+  d.outside = row.ruleText();
+  d.stored = row.missingText();
+  d.path = row.isPath();
+  return d;
+}
+
+nlohmann::ordered_json jsonSetting(const SettingDescription& s) {
+  nlohmann::ordered_json j;
+  j["property"] = s.property;
+  j["key"] = s.key;
+  j["kind"] = s.kind;
+  j["initial"] = s.initial;
+  j["range"] = s.range;
+  j["outside"] = s.outside;
+  j["stored"] = s.stored;
+  j["path"] = s.path;
+  return j;
+}
+
+const char* kMarkdownSettingHeader =
+    "\n| property | stored key | kind | initial | range | outside the range | stored key's rule |\n"
+    "| --- | --- | --- | --- | --- | --- | --- |\n";
+std::string markdownSettingRow(const SettingDescription& s) {
+  const std::string kind = s.path ? s.kind + " (file)" : s.kind;
+  return format("| %s | %s | %s | %s | %s | %s | %s |\n", cell(s.property).c_str(), cell(s.key).c_str(),
+                kind.c_str(), cell(s.initial).c_str(), cell(s.range).c_str(), cell(s.outside).c_str(),
+                cell(s.stored).c_str());
+}
+
 std::string propsLine(const PropertyDescription& p) {
   return p.name + " " + p.kind + " " + p.shownValue() + (p.range.empty() ? "" : " ") + p.range + "\n";
 }
@@ -157,6 +201,8 @@ ClassDescription ClassDescription::of(const std::string& name, JModuleObj& m) {
   JOutputStream os;
   m.writeContent(os);
   for (const auto& e : os.node().entries()) c.storedKeys.push_back(e.first);
+  if (const JSettings* table = m.settings())
+    for (const JSetting& row : table->rows()) c.settings.push_back(settingOf(row));
   return c;
 }
 
@@ -196,12 +242,22 @@ nlohmann::ordered_json describeAsJson(const ClassDescription& c) {
   nlohmann::ordered_json props = nlohmann::ordered_json::array();
   for (const auto& p : c.properties) props.push_back(jsonProperty(p));
   j["properties"] = props;
+  if (!c.settings.empty()) {
+    nlohmann::ordered_json settings = nlohmann::ordered_json::array();
+    for (const auto& s : c.settings) settings.push_back(jsonSetting(s));
+    j["settings"] = settings;
+  }
   return j;
 }
 
 std::string markdownPageHeading() {
   return "# Module reference\n\nEvery module class: its ports, its properties with their defaults and ranges, and\n"
-         "the keys it stores in a diagram's \"content\". Written by `loomwork modules --markdown`.\n";
+         "the keys it stores in a diagram's \"content\". Written by `loomwork modules --markdown`.\n"
+         "\nA class's settings table says, for each setting, what a value outside its range does\n"
+         "(whether it comes from the property dialog, `loomwork set`, `--set` or a diagram file):\n"
+         "ignored (the setting keeps its value and a warning says why), clamped (held to the\n"
+         "nearest end) or refused (an error). A missing stored number reads as a stored 0, a\n"
+         "missing text or colour keeps what it had, unless the stored key's rule says otherwise.\n";
 }
 
 std::string describeAsMarkdown(const ClassDescription& c) {
@@ -219,6 +275,10 @@ std::string describeAsMarkdown(const ClassDescription& c) {
   std::string keys;
   for (const auto& k : c.storedKeys) keys += (keys.empty() ? "`" : ", `") + k + "`";
   out += "\nStored keys, in order: " + (keys.empty() ? std::string("none") : keys) + "\n";
+  if (!c.settings.empty()) {
+    out += std::string("\nSettings:\n") + kMarkdownSettingHeader;
+    for (const auto& s : c.settings) out += markdownSettingRow(s);
+  }
   return out;
 }
 

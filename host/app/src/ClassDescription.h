@@ -37,11 +37,24 @@ struct PropertyDescription {
   std::string shownValue() const;
 };
 
+// One row of a class's settings table: how a setting is offered, stored and kept in range.
+struct SettingDescription {
+  std::string property;  // "" when it is stored only; "color0..color15" for an array
+  std::string key;       // "" when it is not stored
+  std::string kind;      // "integer", "flag", "choice", "text", "colour", "block"
+  std::string initial;   // as a user writes it; "" when the module sets it itself
+  std::string range;     // "3000..8000", "i|s|b"
+  std::string outside;   // what a value outside the range does: "ignored", "clamped", "refused"
+  std::string stored;    // the stored key's own rule: "missing: 0", "stored 0: kept"
+  bool path = false;     // names a file, relative to the diagram
+};
+
 struct ClassDescription {
   std::string name;
   std::vector<PortDescription> inputs, outputs;
   std::vector<PropertyDescription> properties;
   std::vector<std::string> storedKeys;  // in writing order
+  std::vector<SettingDescription> settings;  // empty for a class without a settings table
 
   // m as it stands: ports, properties and the keys its writeContent writes.
   static ClassDescription of(const std::string& name, JModuleObj& m);

@@ -5,7 +5,24 @@
 #include "Render.h"
 #include "loom/JWire.h"
 
-Monitor::Monitor() { setInputs(1); }
+namespace {
+// "inputs" lives in the port count itself.
+const JSettings kSettings{
+    JSetting::custom<Monitor>(
+        JSetting::kInteger, "inputs",
+        [](const Monitor& m, int) {
+          JSettingValue v;
+          v.number = m.inputCount;
+          return v;
+        },
+        [](Monitor& m, int, const JSettingValue& v) { m.setInputs(v.number); })
+        .init(1)
+        .range(1, Monitor::kMaxInputs, JOutOfRange::kRefuse)
+        .whenMissing(1),
+};
+}  // namespace
+
+Monitor::Monitor() { setSettings(kSettings); }
 
 // Inputs take a wire of any type.
 void Monitor::setInputs(int n) {
@@ -14,29 +31,6 @@ void Monitor::setInputs(int n) {
   setPorts(JPortTable::numbered(kSideLeft, "in ", {kAnyDataType}, count),
            std::shared_ptr<const JPortTable>(std::shared_ptr<const JPortTable>(), &kNoOutputs));
   last_.resize(static_cast<size_t>(inputCount));
-}
-
-void Monitor::writeContent(JOutputStream& os) {
-  JModuleObj::writeContent(os);
-  putInteger(os, "inputs", inputCount);
-}
-
-void Monitor::readContent(JDictionary& dict) {
-  JModuleObj::readContent(dict);
-  setInputs(getInteger(dict, "inputs", 1));
-}
-
-JArray Monitor::getProperties() {
-  JArray a;
-  a.append(new JIntegerProperty("inputs", inputCount, 1, kMaxInputs));
-  return a;
-}
-
-bool Monitor::updateProperty(JProperty& p) {
-  int v = 0;
-  if (!p.is("inputs", v)) return false;
-  setInputs(v);
-  return true;
 }
 
 void Monitor::engine(int n, JLinkObj& link) {

@@ -11,16 +11,13 @@ public:
   Monitor();
   const char* className() const override { return "Monitor"; }
   JObject* clone() const override { return new Monitor(*this); }
-  void writeContent(JOutputStream& os) override;
-  void readContent(JDictionary& dict) override;
-  JArray getProperties() override;
-  bool updateProperty(JProperty& p) override;
   void draw(JGraphics& g, int x, int y, int w, int h) override;
   void engine(int n, JLinkObj& link) override;
 
   const std::vector<JWireValue>& last() const { return last_; }
+  // One input per value watched, of any type.
+  void setInputs(int n);
 
 private:
-  void setInputs(int n);
   std::vector<JWireValue> last_;
 };

@@ -2,12 +2,21 @@
 
 #include "Render.h"
 
-
 #include "base/JClock.h"
 #include "base/JFiles.h"
 #include "loom/JDiagram.h"
 
-Player::Player() { applyOutputs(); }
+namespace {
+const JSettings kSettings{
+    JSetting::text("file", &Player::file).path().whenMissing(""),
+    JSetting::text("outputs", &Player::outputs).init("i").whenMissing("i").onChange(&Player::applyOutputs),
+};
+}  // namespace
+
+Player::Player() {
+  setSettings(kSettings);
+  applyOutputs();
+}
 
 void Player::applyOutputs() {
   std::string error;
@@ -24,31 +33,9 @@ void Player::applyOutputs() {
   }
 }
 
-void Player::writeContent(JOutputStream& os) {
-  JModuleObj::writeContent(os);
-  putString(os, "file", file);
-  putString(os, "outputs", outputs);
-}
-
 void Player::readContent(JDictionary& dict) {
   JModuleObj::readContent(dict);
-  file = getString(dict, "file");
-  outputs = getString(dict, "outputs", "i");
   applyOutputs();
-}
-
-JArray Player::getProperties() {
-  JArray a;
-  a.append(new JStringProperty("file", file));
-  a.append(new JStringProperty("outputs", outputs));
-  return a;
-}
-
-bool Player::updateProperty(JProperty& p) {
-  if (p.is("file", file)) return true;
-  if (!p.is("outputs", outputs)) return false;
-  applyOutputs();
-  return true;
 }
 
 void Player::access(int n, JLinkObj&, const JDataType& data) {

@@ -11,12 +11,9 @@ public:
   Player();
   const char* className() const override { return "Player"; }
   JObject* clone() const override { return new Player(*this); }
-  void writeContent(JOutputStream& os) override;
   void readContent(JDictionary& dict) override;
   void startup() override;
   void close() override;
-  JArray getProperties() override;
-  bool updateProperty(JProperty& p) override;
   void access(int n, JLinkObj& link, const JDataType& data) override;
   void draw(JGraphics& g, int x, int y, int w, int h) override;
 
@@ -25,11 +22,13 @@ public:
   // Where the Player is in its file.
   bool playProgress(size_t& played, size_t& total) const override;
 
+  // The output ports follow "outputs" (a text that is no list of types keeps the ports as they are).
+  void applyOutputs();
+
   JString file;
-  JString outputs = "i";
+  JString outputs;
 
 private:
-  void applyOutputs();
   void playDue();
 
   std::vector<int> types_{JIntegerData::id};

@@ -38,39 +38,26 @@ constexpr int kHangUpPauseMs = 50;
 
 const JPortTable kInputs{{kSideLeft, 0.1, 0.8, {{"bytes to device", JBytesData::id}}}};
 const JPortTable kOutputs{{kSideRight, 0.1, 0.8, {{"bytes from device", JBytesData::id}}}};
+// A rate the line cannot take (inside the range) is said when the device is opened.
+const JSettings kSettings{
+    JSetting::text("device", &SerialPort::device).whenMissing("").onChange(&SerialPort::reopen),
+    JSetting::integer("baud", &SerialPort::baud).init(9600).range(50, 921600, JOutOfRange::kRefuse)
+        .whenMissing(9600).onChange(&SerialPort::reopen),
+};
 }  // namespace
 
-SerialPort::SerialPort() { setPorts(kInputs, kOutputs); }
+SerialPort::SerialPort() {
+  setPorts(kInputs, kOutputs);
+  setSettings(kSettings);
+}
+
+void SerialPort::reopen() {
+  if (!isOpen()) return;
+  close();
+  startup();
+}
 
 SerialPort::~SerialPort() { close(); }
-
-void SerialPort::writeContent(JOutputStream& os) {
-  JModuleObj::writeContent(os);
-  putString(os, "device", device);
-  putInteger(os, "baud", baud);
-}
-
-void SerialPort::readContent(JDictionary& dict) {
-  JModuleObj::readContent(dict);
-  device = getString(dict, "device");
-  baud = getInteger(dict, "baud", 9600);
-}
-
-JArray SerialPort::getProperties() {
-  JArray a;
-  a.append(new JStringProperty("device", device));
-  a.append(new JIntegerProperty("baud", baud, 50, 921600));
-  return a;
-}
-
-bool SerialPort::updateProperty(JProperty& p) {
-  if (!p.is("device", device) && !p.is("baud", baud)) return false;
-  if (isOpen()) {  // a changed setting takes effect at once
-    close();
-    startup();
-  }
-  return true;
-}
 
 bool SerialPort::open() {
   speed_t speed;

@@ -12,14 +12,10 @@ public:
   ~SerialPort() override;
   const char* className() const override { return "SerialPort"; }
   JObject* clone() const override { return new SerialPort(*this); }
-  void writeContent(JOutputStream& os) override;
-  void readContent(JDictionary& dict) override;
   void run() override;
   void startup() override;
   void reset() override { close(); }
   void close() override;
-  JArray getProperties() override;
-  bool updateProperty(JProperty& p) override;
   void access(int n, JLinkObj& link, const JDataType& data) override;
   void engine(int n, JLinkObj& link) override;
   void draw(JGraphics& g, int x, int y, int w, int h) override;
@@ -27,9 +23,11 @@ public:
   // Opens the device in raw mode at baud; false with a debug line when it cannot.
   bool open();
   bool isOpen() const { return dev_.fd.load() >= 0; }
+  // A changed setting takes effect at once on an open device.
+  void reopen();
 
   JString device;
-  int baud = 9600;
+  int baud;
 
 private:
   // The reader's device and its wake-up: a copy of the module opens neither.

@@ -10,32 +10,15 @@ constexpr int kMinPeriod = 1;
 constexpr int kMaxPeriod = 3600000;
 const JPortTable kInputs;
 const JPortTable kOutputs{{kSideRight, 0.1, 0.8, {"tick"}}};
+const JSettings kSettings{
+    JSetting::integer("periodMs", &Timer::periodMs).init(100).range(kMinPeriod, kMaxPeriod, JOutOfRange::kRefuse)
+        .whenMissing(100),
+};
 }  // namespace
 
-Timer::Timer() { setPorts(kInputs, kOutputs); }
-
-void Timer::writeContent(JOutputStream& os) {
-  JAddObj::writeContent(os);
-  putInteger(os, "periodMs", periodMs);
-}
-
-void Timer::readContent(JDictionary& dict) {
-  JAddObj::readContent(dict);
-  int p = getInteger(dict, "periodMs", 100);
-  periodMs = p < kMinPeriod ? kMinPeriod : (p > kMaxPeriod ? kMaxPeriod : p);
-}
-
-JArray Timer::getProperties() {
-  JArray a;
-  a.append(new JIntegerProperty("periodMs", periodMs, kMinPeriod, kMaxPeriod));
-  return a;
-}
-
-bool Timer::updateProperty(JProperty& p) {
-  int v = 0;
-  if (!p.is("periodMs", v)) return false;
-  periodMs = v < kMinPeriod ? kMinPeriod : (v > kMaxPeriod ? kMaxPeriod : v);
-  return true;
+Timer::Timer() {
+  setPorts(kInputs, kOutputs);
+  setSettings(kSettings);
 }
 
 void Timer::startup() {

@@ -6,63 +6,47 @@
 #include "loom/JWire.h"
 #include "loom/JDiagram.h"
 
-Value::Value() { applyType(); }
+namespace {
+// "value" is stored in its natural form: a number for an integer, else the text itself (bytes as
+// 0x and hex pairs).
+void writeValue(Value& m, JOutputStream& os) {
+  int number = 0;
+  if (m.type == 0 && JInteger::parse(m.value, number))
+    JObject::putInteger(os, "value", number);
+  else
+    JObject::putString(os, "value", m.value);
+}
+
+const JSettings kSettings{
+    JSetting::text("value", &Value::value).init("0").notStored(),
+    JSetting::block<Value>("value", writeValue,
+                           [](Value& m, JDictionary& d) { m.value = JObject::getString(d, "value", "0"); }),
+    JSetting::choice("type", &Value::type, {"i", "s", "b"}).init(0).storedAsTag().onChange(&Value::applyType),
+};
+}  // namespace
+
+Value::Value() {
+  setSettings(kSettings);
+  applyType();
+}
 
 void Value::applyType() {
   static const JPortTable kNoInputs;
   static const JPortTable kOutputs[] = {{{kSideRight, 0.1, 0.8, {{"value", JIntegerData::id}}}},
                                         {{kSideRight, 0.1, 0.8, {{"value", JStringData::id}}}},
                                         {{kSideRight, 0.1, 0.8, {{"value", JBytesData::id}}}}};
-  std::vector<int> types;
-  std::string error;
-  const int t = parseOutputTypes(type.str(), types, error) && types.size() == 1 ? types[0] : JIntegerData::id;
-  setPorts(kNoInputs, kOutputs[t == JStringData::id ? 1 : (t == JBytesData::id ? 2 : 0)]);
-}
-
-void Value::writeContent(JOutputStream& os) {
-  JModuleObj::writeContent(os);
-  // In its natural form: a number for an integer, the text itself, 0x and hex pairs for bytes.
-  int number = 0;
-  if (type == "i" && JInteger::parse(value, number))
-    putInteger(os, "value", number);
-  else
-    putString(os, "value", value);
-  putString(os, "type", type);
+  setPorts(kNoInputs, kOutputs[type >= 0 && type <= 2 ? type : 0]);
 }
 
 void Value::readContent(JDictionary& dict) {
   JModuleObj::readContent(dict);
-  value = getString(dict, "value", "0");
-  type = getString(dict, "type", "i");
   // A text written as a JSON string literal (the older form) is the text inside it.
   std::string text;
-  if (type == "s" && parseJsonString(value.str(), text)) value = JString(text);
+  if (type == 1 && parseJsonString(value.str(), text)) value = JString(text);
   applyType();
-}
-
-JArray Value::getProperties() {
-  JArray a;
-  a.append(new JStringProperty("value", value));
-  a.append(new JIntegerListProperty("type", type == "s" ? 1 : (type == "b" ? 2 : 0), {"i", "s", "b"}));
-  return a;
-}
-
-bool Value::updateProperty(JProperty& p) {
-  if (p.is("value", value)) return true;
-  int v = 0;
-  if (!p.is("type", v) || v < 0 || v > 2) return false;
-  static const char* const letters[] = {"i", "s", "b"};
-  type = letters[v];
-  applyType();
-  return true;
 }
 
 bool Value::prepareRun(std::string& error) {
-  std::vector<int> types;
-  if (!parseOutputTypes(type.str(), types, error) || types.size() != 1) {
-    error = id() + ": error: type is one of i, s, b";
-    return false;
-  }
   JWireValue v;
   if (!wireValue(v, error)) {
     error = id() + ": error: value: " + error;

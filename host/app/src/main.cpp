@@ -142,9 +142,10 @@ void checkOutputFile(const std::string& path, const char* option) {
     fail(std::string("run: ") + option + " " + path + ": the folder " + folder.string() + " does not exist");
 }
 
-// Saving into another folder: every relative path in the modules' content that names an existing
+// Saving into another folder: every relative path in the modules' settings that names an existing
 // file from the diagram's folder is written anew relative to the new folder, so that the saved
-// diagram still finds its files.
+// diagram still finds its files. A module's path settings are the rows marked so; a module without
+// a settings table has each text property that names a file taken as one.
 void moveRelativePaths(JDiagram& d, const std::string& savePath) {
   std::error_code ec;
   const fs::path from = fs::absolute(d.folder().empty() ? fs::path(".") : fs::path(d.folder()), ec);
@@ -152,23 +153,59 @@ void moveRelativePaths(JDiagram& d, const std::string& savePath) {
                                                                               : fs::path(savePath).parent_path(),
                                    ec);
   if (fs::equivalent(from, to, ec)) return;
+  // The same file named from the new folder, or "" when it is not a relative path to a file.
+  auto moved = [&](const std::string& path) -> std::string {
+    if (path.empty()) return std::string();
+    const fs::path rel(path);
+    if (rel.is_absolute() || !fs::is_regular_file(from / rel, ec)) return std::string();
+    const fs::path m = fs::relative(fs::weakly_canonical(from / rel, ec), fs::weakly_canonical(to, ec), ec);
+    return ec ? std::string() : m.string();
+  };
   for (JModuleObj* m : d.modules()) {
     JComponent::Scope scope(m);
+    if (const JSettings* table = m->settings()) {
+      for (const JSetting& row : table->rows()) {
+        if (!row.isPath()) continue;
+        for (int i = 0; i < row.count(); ++i) {
+          JSettingValue v = row.get(*m, i);
+          const std::string path = moved(v.text.str());
+          if (path.empty()) continue;
+          v.text = JString(path);
+          row.apply(*m, i, v);
+        }
+      }
+      continue;
+    }
     JArray props = m->getProperties();
     for (int i = 0; i < props.size(); ++i) {
       auto* p = dynamic_cast<JStringProperty*>(props[i]);
-      if (!p || p->value.isEmpty()) continue;
-      const fs::path rel(p->value.str());
-      if (rel.is_absolute() || !fs::is_regular_file(from / rel, ec)) continue;
-      const fs::path moved = fs::relative(fs::weakly_canonical(from / rel, ec), fs::weakly_canonical(to, ec), ec);
-      if (ec || moved.empty()) continue;
-      p->value = JString(moved.string());
+      if (!p) continue;
+      const std::string path = moved(p->value.str());
+      if (path.empty()) continue;
+      p->value = JString(path);
       m->updateProperty(*p);
     }
   }
 }
 
-// ID.PROPERTY=VALUE applied through the module's updateProperty.
+// A setting that takes a port away or changes its type would strand a wire, and a saved diagram
+// with it could not be loaded again.
+void checkLinksFit(JDiagram& d, JModuleObj& m, const std::string& what) {
+  for (const auto& l : d.links()) {
+    if (l->from != &m && l->to != &m) continue;
+    bool fits = l->fromPort < l->from->outputCount && l->toPort < l->to->inputCount;
+    if (fits) {
+      int out = l->from->outputType(l->fromPort), in = l->to->inputType(l->toPort);
+      fits = out == in || in == kAnyDataType;
+    }
+    if (!fits)
+      fail(what + " leaves no matching port for the link " + l->from->id() + ":" + std::to_string(l->fromPort) +
+           " -> " + l->to->id() + ":" + std::to_string(l->toPort));
+  }
+}
+
+// ID.PROPERTY=VALUE applied through the module's settings table (or, for a module without one, its
+// updateProperty).
 void applySetting(JDiagram& d, const std::string& setting) {
   auto eq = setting.find('=');
   auto dot = setting.find('.');
@@ -179,6 +216,15 @@ void applySetting(JDiagram& d, const std::string& setting) {
   JModuleObj* m = d.find(id);
   if (!m) fail("unknown module id \"" + id + "\"");
   JComponent::Scope scope(m);
+  // Through the module's settings table: the row's range rule, as a diagram file would meet it.
+  JSettingResult result;
+  if (m->applySetting(name, text, result)) {
+    if (result.status == JSettingResult::kRefused) fail(id + "." + name + ": " + result.message);
+    if (result.status == JSettingResult::kIgnored)
+      std::fprintf(stderr, "%s.%s: warning: %s\n", id.c_str(), name.c_str(), result.message.c_str());
+    checkLinksFit(d, *m, id + "." + name + ": " + text);
+    return;
+  }
   JArray props = m->getProperties();
   for (int i = 0; i < props.size(); ++i) {
     auto* p = dynamic_cast<JProperty*>(props[i]);
@@ -186,19 +232,7 @@ void applySetting(JDiagram& d, const std::string& setting) {
     JString error;
     if (!p->parseValue(JString(text), error)) fail(id + "." + name + ": " + error.str());
     if (!m->updateProperty(*p)) fail(id + "." + name + ": the module did not accept the value");
-    // A setting that takes a port away or changes its type would strand a wire, and a saved
-    // diagram with it could not be loaded again.
-    for (const auto& l : d.links()) {
-      if (l->from != m && l->to != m) continue;
-      bool fits = l->fromPort < l->from->outputCount && l->toPort < l->to->inputCount;
-      if (fits) {
-        int out = l->from->outputType(l->fromPort), in = l->to->inputType(l->toPort);
-        fits = out == in || in == kAnyDataType;
-      }
-      if (!fits)
-        fail(id + "." + name + ": " + text + " leaves no matching port for the link " + l->from->id() + ":" +
-             std::to_string(l->fromPort) + " -> " + l->to->id() + ":" + std::to_string(l->toPort));
-    }
+    checkLinksFit(d, *m, id + "." + name + ": " + text);
     return;
   }
   fail("module \"" + id + "\" (" + m->className() + ") has no property \"" + name + "\"");
