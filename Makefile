@@ -1,7 +1,7 @@
 # Front door: make demo, make test. Everything else builds on these targets.
 PACKAGES := cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev \
             nlohmann-json3-dev libpng-dev libfreetype-dev fonts-dejavu-core libclang-rt-14-dev \
-            pkg-config python3 dpkg-dev \
+            pkg-config python3 dpkg-dev clang-format \
             libespeak-ng-dev libpocketsphinx-dev pocketsphinx-en-us libasound2-dev qt6-base-dev
 GENERATOR = $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 JOBS ?= $(shell nproc)
@@ -10,7 +10,7 @@ CTEST := ctest --output-on-failure -j$(JOBS) --timeout 300
 
 PREFIX ?= /usr/local
 
-.PHONY: all help deps configure build test test-asan test-tsan bench fuzz demo demo-phone screenshots install package package-check clean
+.PHONY: all help deps configure build test test-asan test-tsan bench fuzz demo demo-phone screenshots install package package-check format clean
 
 all: build
 
@@ -28,6 +28,7 @@ help:
 	@echo "make package    a Debian package of the same (build/loomwork_*.deb)"
 	@echo "make package-check  the package, and a check of the files in it"
 	@echo "make deps       install the Debian packages the build needs (root or sudo)"
+	@echo "make format     format every C++ source with clang-format (.clang-format)"
 	@echo "make clean      remove every build folder"
 
 deps:
@@ -90,6 +91,9 @@ demo-phone: build
 
 screenshots: build
 	QT_QPA_PLATFORM=offscreen build/bin/callwatch_screenshots build/screenshots
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
 	rm -rf build build-asan build-tsan build-bench build-fuzz
