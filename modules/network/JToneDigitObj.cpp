@@ -4,10 +4,20 @@
 #include <cstdio>
 
 namespace {
-const JPortTable kInputs{{kSideTop, 0.25, 0.5, {"enable(logical)"}}};
-const JPortTable kOutputs{{kSideRight, 0.25, 0.5,
-                           {"dtmf_0", "dtmf_1", "dtmf_2", "dtmf_3", "dtmf_4", "dtmf_5", "dtmf_6", "dtmf_7", "dtmf_8",
-                            "dtmf_9", "dtmf_STAR", "dtmf_POUND", "dtmf_value"}}};
+using T = JToneDigitObj;
+
+const JPortTable kInputs{{kSideTop, 0.25, 0.5, portsOf(T::kInputTags)}};
+const JPortTable kOutputs{{kSideRight, 0.25, 0.5, portsOf(T::kOutputTags)}};
+
+// The reader takes a new port the next time it listens, that is after the current sender. A port
+// outside 3000..8000 is left out by every road; a diagram without "port" reads it as 0, which
+// listens on a port the system picks.
+const JSettings kSettings{
+    JSetting::integer("port", &T::port)
+        .init(T::kDefaultPort)
+        .range(T::kMinPort, T::kMaxPort, JOutOfRange::kIgnore)
+        .whenMissing(0),
+};
 
 // The keypad as a telephone shows it: rows top to bottom, keys left to right.
 const char kKeypad[4][3] = {{'1', '2', '3'}, {'4', '5', '6'}, {'7', '8', '9'}, {'*', '0', '#'}};
@@ -19,36 +29,14 @@ constexpr int kAcceptPollMs = 100;
 constexpr int kMaxEmptyReads = 100;
 }  // namespace
 
-JToneDigitObj::JToneDigitObj() { setPorts(kInputs, kOutputs); }
+JToneDigitObj::JToneDigitObj() {
+  setPorts(kInputs, kOutputs);
+  setSettings(kSettings);
+}
 
 JToneDigitObj::~JToneDigitObj() { close(); }
 
-// --- ports, properties, persistence ---
-
-void JToneDigitObj::writeContent(JOutputStream& os) {
-  JAddObj::writeContent(os);
-  putInteger(os, "port", port.load());
-}
-
-void JToneDigitObj::readContent(JDictionary& dict) {
-  JAddObj::readContent(dict);
-  port.store(getInteger(dict, "port", 0));
-}
-
-JArray JToneDigitObj::getProperties() {
-  JArray a;
-  a.append(new JIntegerProperty("port", port.load(), kMinPort, kMaxPort));
-  return a;
-}
-
-// The reader takes the new port the next time it listens, that is after the current sender.
-// A port outside 3000..8000 is ignored, as the property dialog would refuse it.
-bool JToneDigitObj::updateProperty(JProperty& p) {
-  int v = 0;
-  if (!p.is("port", v)) return false;
-  if (v >= kMinPort && v <= kMaxPort) port.store(v);
-  return true;
-}
+// --- outputs ---
 
 void JToneDigitObj::access(int n, JLinkObj&, const JDataType& data) {
   if (data.type() != JIntegerData::id) return;
@@ -157,8 +145,8 @@ void JToneDigitObj::processInputStream() {
 
 int JToneDigitObj::keyIndexOf(int c) {
   if (c >= '0' && c <= '9') return c - '0';
-  if (c == '*') return 10;
-  if (c == '#') return 11;
+  if (c == '*') return kStar;
+  if (c == '#') return kPound;
   return -1;
 }
 

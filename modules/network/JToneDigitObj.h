@@ -12,26 +12,30 @@
 
 class JToneDigitObj : public JAddObj {
 public:
-  static constexpr int kKeys = 12;
-  static constexpr int kDigitValue = 12;  // output carrying the character code
+  // Ports: the tags, once; the index names follow from them. Outputs 0 .. kKeys - 1 are the
+  // keys' levels, in the order of their key indexes.
+  static constexpr const char* kInputTags[] = {"enable(logical)"};
+  static constexpr const char* kOutputTags[] = {"dtmf_0",    "dtmf_1",     "dtmf_2",    "dtmf_3", "dtmf_4",
+                                                "dtmf_5",    "dtmf_6",     "dtmf_7",    "dtmf_8", "dtmf_9",
+                                                "dtmf_STAR", "dtmf_POUND", "dtmf_value"};
+  static constexpr int kStar = portIndex(kOutputTags, "dtmf_STAR");
+  static constexpr int kPound = portIndex(kOutputTags, "dtmf_POUND");
+  static constexpr int kKeys = kPound + 1;
+  static constexpr int kDigitValue = portIndex(kOutputTags, "dtmf_value");  // the character code
   static constexpr int kLevelOn = 65535;
   static constexpr int kDefaultPort = 3502;
-  static constexpr int kMinPort = 3000, kMaxPort = 8000;  // of the "port" property
+  static constexpr int kMinPort = 3000, kMaxPort = 8000;  // of the "port" setting
 
   JToneDigitObj();
   ~JToneDigitObj() override;  // stops the reader
 
-  // --- host operations ---
-  void writeContent(JOutputStream& os) override;
-  void readContent(JDictionary& dict) override;
+  // --- host operations (properties and persistence come from the settings table) ---
   const char* className() const override { return "JToneDigitObj"; }
   JObject* clone() const override { return new JToneDigitObj(*this); }
   void run() override;
   void startup() override;
   void reset() override { close(); }
   void close() override;
-  JArray getProperties() override;
-  bool updateProperty(JProperty& p) override;
   void draw(JGraphics& g, int x, int y, int w, int h) override;
   void access(int n, JLinkObj& link, const JDataType& data) override;
 
@@ -48,13 +52,13 @@ public:
   // The port listened on now, -1 while not listening (port 0 listens on a port the system picks).
   int listeningPort() const { return line.listeningPort(); }
 
-  // --- fields ---
+  // --- fields (the port's initial value in the settings table) ---
   JWorker reader;
   // The listening socket and the sender's connection: the reader replaces them while the host
   // may copy the module or close them. A copy has no reader, so it listens nowhere.
   GuardedConnection<> line;
   JAtomic<int> connected{0};
-  JAtomic<int> port{kDefaultPort};
+  JAtomic<int> port;
   JAtomic<int> digitLevels[kKeys];
   JAtomic<int> lastDigit{-1};
 };

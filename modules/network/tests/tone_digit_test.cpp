@@ -181,6 +181,41 @@ TEST(ToneDigitShape, PortPropertyPersistenceAndClone) {
   EXPECT_EQ(copy->lastDigit.load(), '4');
 }
 
+// The port's range holds for a diagram file too: a stored port outside 3000..8000 is left out
+// with a warning, as by property (a file's was taken as it stood before). A missing one is 0.
+TEST(ToneDigitShape, StoredPortOutsideItsRangeIsLeftOut) {
+  for (int outside : {0, 2999, 8001, 65535, -1}) {
+    JToneDigitObj m;
+    JNode stored = JNode::map();
+    stored.set("port", JNode::integer(outside));
+    JDictionary dict(stored);
+    m.readContent(dict);
+    EXPECT_EQ(m.port.load(), JToneDigitObj::kDefaultPort) << outside;
+    ASSERT_EQ(dict.warnings().size(), 1u) << outside;
+    EXPECT_NE(dict.warnings()[0].find("is outside 3000..8000"), std::string::npos) << dict.warnings()[0];
+  }
+  for (int inside : {3000, 8000}) {
+    JToneDigitObj m;
+    JNode stored = JNode::map();
+    stored.set("port", JNode::integer(inside));
+    JTestHarness::restore(m, stored);
+    EXPECT_EQ(m.port.load(), inside);
+  }
+}
+
+// A diagram without "port" reads it as 0: the receiver listens on a port the system picks.
+TEST(ToneDigitLifetime, ADiagramWithoutPortListensWhereTheSystemSays) {
+  JTestHarness h;
+  auto& m = h.place<JToneDigitObj>("dtmf");
+  JTestHarness::restore(m, JNode::map());
+  m.startup();
+  ASSERT_TRUE(h.runUntil([&] { return m.listeningPort() > 0; }, 2000));
+  Sender sender(m.listeningPort());
+  ASSERT_TRUE(h.runUntil([&] { return m.connected.load() == 1; }, 2000));
+  sender.send(Message('#'));
+  EXPECT_TRUE(h.runUntil([&] { return h.readInt(m, JToneDigitObj::kDigitValue) == '#'; }, 2000));
+}
+
 TEST_F(ToneDigitTest, DigitsBecomeOneOfTwelveLevelsAndTheirCode) {
   Sender sender(listen());
   ASSERT_TRUE(sender.connected());
