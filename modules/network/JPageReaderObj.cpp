@@ -82,12 +82,46 @@ void PageDecoder::finish() {
 // ------------------------------------------------------------------------------------- module
 
 namespace {
-const JPortTable kInputs{{kSideTop, 0.25, 0.5, {"reload"}}};
-const JPortTable kOutputs{{kSideRight, 0.25, 0.5,
-                           {"mvalue_1", "mvalue_2", "mvalue_3", "mvalue_4", "mvalue_5", "mvalue_6", "mvalue_7",
-                            "mvalue_8", "mvalue_9", "mvalue_10"}}};
+using P = JPageReaderObj;
+static_assert(sizeof P::kOutputTags / sizeof P::kOutputTags[0] == P::kValues, "one output per value");
 
-const char* const kAddressProperty = "hostName/IPaddress";
+const JPortTable kInputs{{kSideTop, 0.25, 0.5, portsOf(P::kInputTags)}};
+const JPortTable kOutputs{{kSideRight, 0.25, 0.5, portsOf(P::kOutputTags)}};
+
+// The texts live under the texts' lock: the fetch thread reads them, and writes the address once
+// it is resolved.
+JSettingValue addressOf(const P& m, int) {
+  JSettingValue v;
+  v.text = m.getAddress();
+  return v;
+}
+void setAddress(P& m, int, const JSettingValue& v) {
+  m.texts.locked([&](P::Texts& t) { t.address = v.text; });
+}
+JSettingValue urlOf(const P& m, int) {
+  JSettingValue v;
+  v.text = m.getUrl();
+  return v;
+}
+void setUrl(P& m, int, const JSettingValue& v) {
+  m.texts.locked([&](P::Texts& t) { t.url = v.text; });
+}
+
+// Stored in this order. A change stops the fetch and starts it again at the new place when
+// "reload" is up. A port outside 80..5000 is left out by every road, but a missing one reads as
+// 0; a missing text keeps what the module holds.
+const JSettings kSettings{
+    JSetting::custom<P>(JSetting::kText, "hostName/IPaddress", addressOf, setAddress)
+        .key("address")
+        .init(P::kDefaultAddress)
+        .onChange(&P::reopen),
+    JSetting::integer("port", &P::port)
+        .init(P::kDefaultPort)
+        .range(P::kMinPort, P::kMaxPort, JOutOfRange::kIgnore)
+        .whenMissing(0)
+        .onChange(&P::reopen),
+    JSetting::custom<P>(JSetting::kText, "url", urlOf, setUrl).init("/").onChange(&P::reopen),
+};
 
 bool hasLetter(const JString& s) {
   for (int i = 0; i < s.length(); ++i)
@@ -96,7 +130,10 @@ bool hasLetter(const JString& s) {
 }
 }  // namespace
 
-JPageReaderObj::JPageReaderObj() { setPorts(kInputs, kOutputs); }
+JPageReaderObj::JPageReaderObj() {
+  setPorts(kInputs, kOutputs);
+  setSettings(kSettings);
+}
 
 JPageReaderObj::JPageReaderObj(const JPageReaderObj& o)
     : JAddObj(o),
@@ -132,72 +169,24 @@ JString JPageReaderObj::getUrl() const {
   return texts.locked([](const Texts& t) { return t.url; });
 }
 
-// --- properties and persistence ---
-
-void JPageReaderObj::writeContent(JOutputStream& os) {
-  JAddObj::writeContent(os);
-  putObject(os, "address", getAddress());
-  putInteger(os, "port", port.load());
-  putObject(os, "url", getUrl());
-}
-
-// A missing "address" or "url" keeps the text; a missing "port" reads as 0, not 80.
-void JPageReaderObj::readContent(JDictionary& dict) {
-  JAddObj::readContent(dict);
-  JString address = getAddress(), url = getUrl();
-  getObject(dict, "address", address);
-  getObject(dict, "url", url);
-  {
-    JCriticalSection::Lock guard(texts.lock);
-    texts.address = address;
-    texts.url = url;
-  }
-  port.store(getInteger(dict, "port", 0));
-}
-
-JArray JPageReaderObj::getProperties() {
-  JArray a = JModuleObj::getProperties();
-  a.append(new JStringProperty(kAddressProperty, getAddress()));
-  a.append(new JIntegerProperty("port", port.load(), kMinPort, kMaxPort));
-  a.append(new JStringProperty("url", getUrl()));
-  return a;
-}
-
-// Any edit that reaches this module stops the fetch, and restarts it when "reload" is up, so
-// that the next fetch goes to the new place. A port outside 80..5000 is ignored, as the
-// property dialog would refuse it.
-bool JPageReaderObj::updateProperty(JProperty& p) {
-  if (JModuleObj::updateProperty(p)) return true;
+// Stops the fetch after a setting changed, so that the next one goes to the new place.
+void JPageReaderObj::reopen() {
   const bool reloading = reloadValue != 0;
   close();
-  bool matched = true;
-  int number = 0;
-  JString text;
-  if (p.is("port", number)) {
-    if (number >= kMinPort && number <= kMaxPort) port.store(number);
-  } else if (p.is(kAddressProperty, text)) {
-    JCriticalSection::Lock guard(texts.lock);
-    texts.address = text;
-  } else if (p.is("url", text)) {
-    JCriticalSection::Lock guard(texts.lock);
-    texts.url = text;
-  } else {
-    matched = false;
-  }
   if (reloading) open();
-  if (matched) repaint();
-  return matched;
+  repaint();
 }
 
 void JPageReaderObj::access(int n, JLinkObj&, const JDataType& data) {
-  if (data.type() != JIntegerData::id || n < 0 || n >= kValues) return;
-  static_cast<const JIntegerData&>(data) = values[n].load();
+  const int i = n - kFirstValue;
+  if (data.type() != JIntegerData::id || i < 0 || i >= kValues) return;
+  static_cast<const JIntegerData&>(data) = values[i].load();
 }
 
 // A nonzero "reload" starts a fetch when none runs; 0 after the values are out makes the module
 // ready for the next one. A change while a fetch runs does nothing.
 void JPageReaderObj::engine(int n, JLinkObj& link) {
-  if (n != 0) return;
+  if (n != kReload) return;
   reloadValue = readInteger(link);
   if (reloadValue != 0) {
     if (fetchState.load() == kIdle) open();
@@ -228,6 +217,8 @@ JString JPageReaderObj::requestFor(const JString& url, const JString& address, i
   return JString("GET ") + url + " HTTP/1.0\r\nHost: " + address + ":" + JInteger::toJString(port) + "\r\n\r\n";
 }
 
+// The resolved form replaces the text resolved, not one that an edit stored meanwhile (an edit
+// stores the new address before it stops this fetch).
 JInetAddress JPageReaderObj::resolve() {
   const JString text = getAddress();
   JInetAddress target;
@@ -240,7 +231,7 @@ JInetAddress JPageReaderObj::resolve() {
     resolved = target.getHostName();
   }
   JCriticalSection::Lock guard(texts.lock);
-  texts.address = resolved;
+  if (texts.address == text) texts.address = resolved;
   return target;
 }
 
@@ -329,7 +320,7 @@ void JPageReaderObj::publish() {
   const int n = decoder.count();
   for (int i = 0; i < n; ++i) values[i] = decoder.values[i];
   published = true;
-  for (int i = 0; i < n; ++i) broadcast(i);
+  for (int i = 0; i < n; ++i) broadcast(kFirstValue + i);
 }
 
 // --- face ---

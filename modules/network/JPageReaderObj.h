@@ -66,9 +66,15 @@ private:
 
 class JPageReaderObj : public JAddObj {
 public:
+  // Ports: the tags, once; the index names follow from them.
+  static constexpr const char* kInputTags[] = {"reload"};
+  static constexpr const char* kOutputTags[] = {"mvalue_1", "mvalue_2", "mvalue_3", "mvalue_4", "mvalue_5",
+                                                "mvalue_6", "mvalue_7", "mvalue_8", "mvalue_9", "mvalue_10"};
+  static constexpr int kReload = portIndex(kInputTags, "reload");
+  static constexpr int kFirstValue = portIndex(kOutputTags, "mvalue_1");  // then one per value
   static constexpr int kValues = PageDecoder::kMaxValues;
   static constexpr int kDefaultPort = 80;
-  static constexpr int kMinPort = 80, kMaxPort = 5000;  // of the "port" property
+  static constexpr int kMinPort = 80, kMaxPort = 5000;  // of the "port" setting
   static constexpr int kRetryMs = 100;                  // between connection attempts
   // A connection attempt to an address that does not answer gives up after this long; it is as
   // long as close() may have to wait while one is under way (a refused one fails at once).
@@ -85,23 +91,22 @@ public:
   JPageReaderObj& operator=(const JPageReaderObj& o);  // stops this module's fetch first
   ~JPageReaderObj() override;                           // stops and joins the fetch
 
-  // --- host operations ---
-  void writeContent(JOutputStream& os) override;
-  void readContent(JDictionary& dict) override;
+  // --- host operations (properties and persistence come from the settings table) ---
   const char* className() const override { return "JPageReaderObj"; }
   JObject* clone() const override { return new JPageReaderObj(*this); }
   void run() override;
   void reset() override { close(); }
   void close() override;
   void paint(JGraphics& g, double dx, double dy, JRegion& region, double scale) override;
-  JArray getProperties() override;
-  bool updateProperty(JProperty& p) override;
   void draw(JGraphics& g, int x, int y, int w, int h) override;
   void access(int n, JLinkObj& link, const JDataType& data) override;
   void engine(int n, JLinkObj& link) override;
 
   // --- own operations ---
   void open();
+  // After a setting changed: stops the fetch, and starts it again at the new place when "reload"
+  // is up.
+  void reopen();
   // The address to connect to; throws JSocketException when it cannot be had. A text without a
   // letter is a numeric address and is never looked up by name.
   JInetAddress resolve();
@@ -118,17 +123,17 @@ public:
   JString getUrl() const;
   bool fetching() const { return fetcher.isAlive(); }
 
-  // --- fields ---
+  // --- fields (initial values of the settings in the settings table) ---
   PageDecoder decoder;  // run-time only: the fetch thread's alone while it runs
   // The connection: the fetch thread installs it, close() closes it from the host thread.
   GuardedConnection<> line;
   // The texts the fetch thread reads (and, after resolving, writes) while the host draws them.
   struct Texts {
-    JString address{kDefaultAddress};
-    JString url{"/"};
+    JString address;
+    JString url;
   };
   GuardedFields<Texts> texts;
-  JAtomic<int> port{kDefaultPort};
+  JAtomic<int> port;
   JAtomic<int> fetchState{kIdle};
   JAtomic<bool> published{false};
   JWorker fetcher;

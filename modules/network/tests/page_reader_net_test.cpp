@@ -430,6 +430,25 @@ TEST_F(PageReaderNet, AnEditDuringAFetchGoesToTheNewPlace) {
   EXPECT_EQ(good.requests()[0].rfind("GET /other.html HTTP/1.0\r\n", 0), 0u);
 }
 
+// A new address by property during a fetch: the fetch starts over there, and resolving keeps the
+// edited address (the edit stores it before it stops the fetch).
+TEST_F(PageReaderNet, AnAddressEditDuringAFetchGoesToTheNewAddress) {
+  ScriptedServer stalled({ScriptedServer::hold()});
+  ScriptedServer good(Whole(kLaidOut));
+  aim("localhost", stalled.port());
+  reload(1);
+  ASSERT_TRUE(stalled.waitRequests(1, 5000));
+  JStringProperty address("hostName/IPaddress", JString("127.0.0.1"));
+  module.port = good.port();  // (outside the property's range)
+  ASSERT_TRUE(module.updateProperty(address));
+  EXPECT_TRUE(stalled.waitClientGone(2000));
+  ASSERT_TRUE(harness.runUntil([&] { return !module.fetching(); }, 5000));
+  harness.runPending();
+  EXPECT_EQ(outputs(), Broadcasts(kLaidOutValues));
+  EXPECT_EQ(good.requests().size(), 1u);
+  EXPECT_EQ(module.getAddress(), JString("127.0.0.1"));
+}
+
 // Copies taken while the fetch runs get the settings and no fetch (under ThreadSanitizer:
 // without touching the connection the fetch is installing).
 TEST_F(PageReaderNet, CopiesTakenWhileFetching) {

@@ -256,6 +256,28 @@ TEST(PageReaderShape, PersistenceAndClone) {
   EXPECT_EQ(assigned.values[3].load(), 77);
 }
 
+// The port's range holds for a diagram file too: a stored port outside 80..5000 is left out with
+// a warning, as by property (a file's was taken as it stood before). A missing one is 0.
+TEST(PageReaderShape, StoredPortOutsideItsRangeIsLeftOut) {
+  for (int outside : {0, 79, 5001, 65535}) {
+    JPageReaderObj m;
+    JNode stored = JNode::map();
+    stored.set("port", JNode::integer(outside));
+    stored.set("url", JNode::text("/v.html"));
+    JDictionary dict(stored);
+    m.readContent(dict);
+    EXPECT_EQ(m.port.load(), JPageReaderObj::kDefaultPort) << outside;
+    EXPECT_EQ(m.getUrl(), JString("/v.html")) << "the other keys are read";
+    ASSERT_EQ(dict.warnings().size(), 1u) << outside;
+    EXPECT_NE(dict.warnings()[0].find("is outside 80..5000"), std::string::npos) << dict.warnings()[0];
+  }
+  JPageReaderObj m;
+  JNode stored = JNode::map();
+  stored.set("port", JNode::integer(5000));
+  JTestHarness::restore(m, stored);
+  EXPECT_EQ(m.port.load(), 5000);
+}
+
 TEST(PageReaderShape, RequestIsValidHttp) {
   EXPECT_EQ(JPageReaderObj::requestFor("/page.html", "localhost", 4080),
             JString("GET /page.html HTTP/1.0\r\nHost: localhost:4080\r\n\r\n"));
