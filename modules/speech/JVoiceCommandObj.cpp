@@ -14,14 +14,46 @@
 #include "loom/JDiagram.h"
 
 namespace {
-const JPortTable kInputs{{kSideTop, 0.25, 0.5, {"enabled"}}};
-const JPortTable kOutputs{{kSideRight, 0.25, 0.5,
-                           {"word", "phrase 1", "phrase 2", "phrase 3", "phrase 4", "phrase 5", "phrase 6",
-                            "phrase 7", "phrase 8", "phrase 9", "phrase 10"}}};
+using V = JVoiceCommandObj;
+static_assert(sizeof V::kOutputTags / sizeof V::kOutputTags[0] == V::kFirstPhrase + V::kPhrases,
+              "one output per phrase after the word");
 
-const char* const kPhraseKeys[JVoiceCommandObj::kPhrases] = {"phrase-1", "phrase-2", "phrase-3", "phrase-4",
-                                                             "phrase-5", "phrase-6", "phrase-7", "phrase-8",
-                                                             "phrase-9", "phrase-10"};
+const JPortTable kInputs{{kSideTop, 0.25, 0.5, portsOf(V::kInputTags)}};
+const JPortTable kOutputs{{kSideRight, 0.25, 0.5, portsOf(V::kOutputTags)}};
+
+const char* const kPhraseKeys[V::kPhrases] = {"phrase-1", "phrase-2", "phrase-3", "phrase-4", "phrase-5",
+                                              "phrase-6", "phrase-7", "phrase-8", "phrase-9", "phrase-10"};
+
+// Phrase i + 1, offered and stored as "phrase-" i + 1; a missing key keeps the phrase.
+JSetting phraseRow(int i) {
+  return JSetting::custom<V>(
+      JSetting::kText, kPhraseKeys[i],
+      [i](const V& m, int) {
+        JSettingValue v;
+        v.text = m.phrases[i];
+        return v;
+      },
+      [i](V& m, int, const JSettingValue& v) { m.phrases[i] = v.text; });
+}
+
+// "digitsEnabled" is offered first but stored after the phrases, so it has two rows. "debug" is
+// offered only. A change takes effect at the next start of the recognizer: a loaded grammar is
+// not rebuilt.
+const JSettings kSettings{
+    JSetting::flag("digitsEnabled", &V::digitsEnabled).init(1).notStored(),
+    phraseRow(0),
+    phraseRow(1),
+    phraseRow(2),
+    phraseRow(3),
+    phraseRow(4),
+    phraseRow(5),
+    phraseRow(6),
+    phraseRow(7),
+    phraseRow(8),
+    phraseRow(9),
+    JSetting::flag("debug", &V::debug).init(0).notStored(),
+    JSetting::flag("digitsEnabled", &V::digitsEnabled).init(1).notProperty(),
+};
 
 // Receives every finished utterance and turns it into a code for the instance that made it.
 class PhraseSink {
@@ -103,7 +135,10 @@ void PhraseSink::phraseFinish(const std::string& utterance, const speech::Gramma
   owner->deliver(hasParse ? leadingInteger(text) : command);
 }
 
-JVoiceCommandObj::JVoiceCommandObj() { setPorts(kInputs, kOutputs); }
+JVoiceCommandObj::JVoiceCommandObj() {
+  setPorts(kInputs, kOutputs);
+  setSettings(kSettings);
+}
 
 JVoiceCommandObj::~JVoiceCommandObj() { close(); }
 
@@ -112,43 +147,7 @@ void JVoiceCommandObj::close() {
   if (phraseSink && phraseSink->owner == this) stopRecognizer();
 }
 
-// --- persistence, properties, face ---
-
-void JVoiceCommandObj::writeContent(JOutputStream& os) {
-  JAddObj::writeContent(os);
-  for (int i = 0; i < kPhrases; ++i) putObject(os, kPhraseKeys[i], phrases[i]);
-  putInteger(os, "digitsEnabled", digitsEnabled);
-}
-
-void JVoiceCommandObj::readContent(JDictionary& dict) {
-  JAddObj::readContent(dict);
-  for (int i = 0; i < kPhrases; ++i) getObject(dict, kPhraseKeys[i], phrases[i]);
-  digitsEnabled = getInteger(dict, "digitsEnabled", 0) != 0 ? 1 : 0;
-}
-
-JArray JVoiceCommandObj::getProperties() {
-  JArray a;
-  a.append(new JIntegerListProperty("digitsEnabled", digitsEnabled, JIntegerListProperty::booleanTag));
-  for (int i = 0; i < kPhrases; ++i) a.append(new JStringProperty(kPhraseKeys[i], phrases[i]));
-  a.append(new JIntegerListProperty("debug", debug.load() != 0 ? 1 : 0, JIntegerListProperty::booleanTag));
-  return a;
-}
-
-// Takes effect at the next start of the recognizer: a loaded grammar is not rebuilt.
-bool JVoiceCommandObj::updateProperty(JProperty& p) {
-  for (int i = 0; i < kPhrases; ++i)
-    if (p.is(kPhraseKeys[i], phrases[i])) return true;
-  int v = 0;
-  if (p.is("digitsEnabled", v)) {
-    digitsEnabled = v != 0 ? 1 : 0;
-    return true;
-  }
-  if (p.is("debug", v)) {
-    debug.store(v != 0 ? 1 : 0);
-    return true;
-  }
-  return false;
-}
+// --- face and outputs ---
 
 void JVoiceCommandObj::draw(JGraphics& g, int x, int y, int w, int h) {
   drawText(g, JString("VoiceCommands"), JRect(x, y, w, h));
@@ -157,14 +156,14 @@ void JVoiceCommandObj::draw(JGraphics& g, int x, int y, int w, int h) {
 void JVoiceCommandObj::access(int n, JLinkObj&, const JDataType& data) {
   if (data.type() != JIntegerData::id) return;
   const auto& out = static_cast<const JIntegerData&>(data);
-  if (n == 0) out = value;
-  if (n >= 1 && n <= kPhrases) out = phraseActive[n - 1];
+  if (n == kWord) out = value;
+  if (n >= kFirstPhrase && n < kFirstPhrase + kPhrases) out = phraseActive[n - kFirstPhrase];
 }
 
 // --- the recognizer ---
 
 void JVoiceCommandObj::engine(int n, JLinkObj& link) {
-  if (n != 0) return;
+  if (n != kEnabled) return;
   enabled = readInteger(link);
   if (enabled != 0) {
     // A start that failed, or stopped after loading the grammar, activates nothing in this call.
@@ -273,25 +272,25 @@ void JVoiceCommandObj::deliver(int code) {
 void JVoiceCommandObj::gotData(int code) {
   if (code <= 100) {
     value = code;
-    broadcast(0);  // also when the digit repeats
+    broadcast(kWord);  // also when the digit repeats
     for (int i = 0; i < kPhrases; ++i) {
       if (phraseActive[i] != 1) continue;
       phraseActive[i] = 0;
-      broadcast(i + 1);
+      broadcast(kFirstPhrase + i);
     }
   } else if (code < kFirstPhraseCode + kPhrases) {
-    const int k = code - 100;
+    const int k = code - kFirstPhraseCode;  // phrase k + 1
     if (value != -1) {
       value = -1;
-      broadcast(0);
+      broadcast(kWord);
     }
-    for (int i = 1; i <= kPhrases; ++i) {
-      if (i == k && phraseActive[i - 1] == 0) {
-        phraseActive[i - 1] = 1;
-        broadcast(i);
-      } else if (i != k && phraseActive[i - 1] == 1) {
-        phraseActive[i - 1] = 0;
-        broadcast(i);
+    for (int i = 0; i < kPhrases; ++i) {
+      if (i == k && phraseActive[i] == 0) {
+        phraseActive[i] = 1;
+        broadcast(kFirstPhrase + i);
+      } else if (i != k && phraseActive[i] == 1) {
+        phraseActive[i] = 0;
+        broadcast(kFirstPhrase + i);
       }
     }
   }

@@ -19,6 +19,15 @@ class SpeechEngines;
 
 class JVoiceCommandObj : public JAddObj {
 public:
+  // Ports: the tags, once; the index names follow from them. Output kFirstPhrase + i is phrase
+  // i + 1's.
+  static constexpr const char* kInputTags[] = {"enabled"};
+  static constexpr const char* kOutputTags[] = {"word",     "phrase 1", "phrase 2", "phrase 3",
+                                                "phrase 4", "phrase 5", "phrase 6", "phrase 7",
+                                                "phrase 8", "phrase 9", "phrase 10"};
+  static constexpr int kEnabled = portIndex(kInputTags, "enabled");
+  static constexpr int kWord = portIndex(kOutputTags, "word");
+  static constexpr int kFirstPhrase = portIndex(kOutputTags, "phrase 1");
   static constexpr int kPhrases = 10;
   static constexpr int kFirstPhraseCode = 101;
   static constexpr int kLineChars = 100;     // one grammar line, newline included
@@ -31,14 +40,10 @@ public:
   JVoiceCommandObj& operator=(const JVoiceCommandObj&) = default;
   ~JVoiceCommandObj() override;  // the recognizer stops first when this instance started it
 
-  // --- host operations ---
-  void writeContent(JOutputStream& os) override;
-  void readContent(JDictionary& dict) override;
+  // --- host operations (properties and persistence come from the settings table) ---
   const char* className() const override { return "JVoiceCommandObj"; }
   JObject* clone() const override { return new JVoiceCommandObj(*this); }
   void close() override;
-  JArray getProperties() override;
-  bool updateProperty(JProperty& p) override;
   void draw(JGraphics& g, int x, int y, int w, int h) override;
   void access(int n, JLinkObj& link, const JDataType& data) override;
   void engine(int n, JLinkObj& link) override;
@@ -60,12 +65,12 @@ public:
   // PocketSphinx. Not owned; copies keep them.
   void useEngines(speech::SpeechEngines* engines) { engines_ = engines; }
 
-  // --- fields ---
+  // --- fields (initial values of the settings in the settings table) ---
   int enabled = 0;
   JString phrases[kPhrases];
-  int digitsEnabled = 1;
+  int digitsEnabled;
   int phraseActive[kPhrases] = {};
-  JAtomic<int> debug{0};  // also read by the listening thread
+  JAtomic<int> debug;  // also read by the listening thread
 
 private:
   bool startRecognizer();  // true when the grammar is loaded and may be activated

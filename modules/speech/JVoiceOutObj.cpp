@@ -5,12 +5,41 @@
 #include "SpeechQueue.h"
 
 namespace {
-const JPortTable kInputs{{kSideLeft, 0.1, 0.8, {"phrase"}}, {kSideTop, 0.25, 0.5, {"enabled"}}};
+using V = JVoiceOutObj;
+
+const JPortTable kInputs{{kSideLeft, 0.1, 0.8, portsOf(V::kInputTags, V::kPhrase, 1)},
+                         {kSideTop, 0.25, 0.5, portsOf(V::kInputTags, V::kEnabled, 1)}};
 const JPortTable kOutputs{};
 
-const char* const kPhraseKeys[JVoiceOutObj::kPhrases] = {"phrase-0", "phrase-1", "phrase-2", "phrase-3",
-                                                         "phrase-4", "phrase-5", "phrase-6", "phrase-7",
-                                                         "phrase-8", "phrase-9"};
+const char* const kPhraseKeys[V::kPhrases] = {"phrase-0", "phrase-1", "phrase-2", "phrase-3", "phrase-4",
+                                              "phrase-5", "phrase-6", "phrase-7", "phrase-8", "phrase-9"};
+
+// Phrase i, offered and stored as "phrase-" i; a missing key keeps the phrase.
+JSetting phraseRow(int i) {
+  return JSetting::custom<V>(
+      JSetting::kText, kPhraseKeys[i],
+      [i](const V& m, int) {
+        JSettingValue v;
+        v.text = m.phrases[i];
+        return v;
+      },
+      [i](V& m, int, const JSettingValue& v) { m.phrases[i] = v.text; });
+}
+
+// The phrases, then the voice, which is stored but not offered.
+const JSettings kSettings{
+    phraseRow(0),
+    phraseRow(1),
+    phraseRow(2),
+    phraseRow(3),
+    phraseRow(4),
+    phraseRow(5),
+    phraseRow(6),
+    phraseRow(7),
+    phraseRow(8),
+    phraseRow(9),
+    JSetting::flag("isMale", &V::isMale).init(1).notProperty(),
+};
 
 // The speech objects, one set per library, shared by every instance.
 std::unique_ptr<speech::SpeechQueue> speechQueue;
@@ -50,7 +79,10 @@ std::unique_ptr<speech::Synthesizer> createEngine(speech::SpeechEngines& engines
 }
 }  // namespace
 
-JVoiceOutObj::JVoiceOutObj() { setPorts(kInputs, kOutputs); }
+JVoiceOutObj::JVoiceOutObj() {
+  setPorts(kInputs, kOutputs);
+  setSettings(kSettings);
+}
 
 JVoiceOutObj::~JVoiceOutObj() { close(); }
 
@@ -59,44 +91,20 @@ void JVoiceOutObj::close() {
   if (speechQueue && queueBuiltBy == this) releaseQueue();
 }
 
-// --- persistence, properties, face ---
-
-void JVoiceOutObj::writeContent(JOutputStream& os) {
-  JAddObj::writeContent(os);
-  for (int i = 0; i < kPhrases; ++i) putObject(os, kPhraseKeys[i], phrases[i]);
-  putInteger(os, "isMale", isMale);
-}
-
-void JVoiceOutObj::readContent(JDictionary& dict) {
-  JAddObj::readContent(dict);
-  for (int i = 0; i < kPhrases; ++i) getObject(dict, kPhraseKeys[i], phrases[i]);
-  isMale = getInteger(dict, "isMale", 0) != 0 ? 1 : 0;
-}
-
-JArray JVoiceOutObj::getProperties() {
-  JArray a;
-  for (int i = 0; i < kPhrases; ++i) a.append(new JStringProperty(kPhraseKeys[i], phrases[i]));
-  return a;
-}
-
-bool JVoiceOutObj::updateProperty(JProperty& p) {
-  for (int i = 0; i < kPhrases; ++i)
-    if (p.is(kPhraseKeys[i], phrases[i])) return true;
-  return false;
-}
+// --- face ---
 
 void JVoiceOutObj::draw(JGraphics& g, int x, int y, int w, int h) { drawText(g, JString("TTS"), JRect(x, y, w, h)); }
 
 // --- speaking ---
 
 void JVoiceOutObj::engine(int n, JLinkObj& link) {
-  if (n == 0) {
+  if (n == kPhrase) {
     phraseIndex = readInteger(link);
     if (enabled == 0 || !speechQueue) return;
     if (phraseIndex < 0 || phraseIndex >= kPhrases || phrases[phraseIndex].isEmpty()) return;
     const std::string text = spokenText(phrases[phraseIndex].str());
     if (!speechQueue->speak(text, isMale != 0 ? "MALE" : "FEMALE", kSpeakerNumber)) JComponent::debug("error speaking");
-  } else if (n == 1) {
+  } else if (n == kEnabled) {
     enabled = readInteger(link);
     if (enabled != 0) {
       if (!createAndPopulateQueue()) JComponent::debug("CreateAndPopulateQueue failed");

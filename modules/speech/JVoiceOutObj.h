@@ -13,6 +13,10 @@ class SpeechEngines;
 
 class JVoiceOutObj : public JAddObj {
 public:
+  // Ports: the tags, once; the index names follow from them.
+  static constexpr const char* kInputTags[] = {"phrase", "enabled"};
+  static constexpr int kPhrase = portIndex(kInputTags, "phrase");  // which phrase to speak
+  static constexpr int kEnabled = portIndex(kInputTags, "enabled");
   static constexpr int kPhrases = 10;
   static constexpr int kSpeakerNumber = 42;  // the caller's mark handed to the queue with each text
   static constexpr int kMaxSpokenChars = 1023;
@@ -22,14 +26,10 @@ public:
   JVoiceOutObj& operator=(const JVoiceOutObj&) = default;
   ~JVoiceOutObj() override;  // the queue stops first when this instance built it
 
-  // --- host operations ---
-  void writeContent(JOutputStream& os) override;
-  void readContent(JDictionary& dict) override;
+  // --- host operations (properties and persistence come from the settings table) ---
   const char* className() const override { return "JVoiceOutObj"; }
   JObject* clone() const override { return new JVoiceOutObj(*this); }
   void close() override;
-  JArray getProperties() override;
-  bool updateProperty(JProperty& p) override;
   void draw(JGraphics& g, int x, int y, int w, int h) override;
   void engine(int n, JLinkObj& link) override;
 
@@ -42,11 +42,11 @@ public:
   // owned; copies keep them.
   void useEngines(speech::SpeechEngines* engines) { engines_ = engines; }
 
-  // --- fields ---
+  // --- fields (initial values of the settings in the settings table) ---
   int phraseIndex = 0;
   int enabled = 0;
   JString phrases[kPhrases];
-  int isMale = 1;
+  int isMale;
 
 private:
   speech::SpeechEngines& engines() const;
