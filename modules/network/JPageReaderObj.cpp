@@ -136,11 +136,7 @@ JPageReaderObj::JPageReaderObj() {
 }
 
 JPageReaderObj::JPageReaderObj(const JPageReaderObj& o)
-    : JAddObj(o),
-      line(o.line),
-      texts(o.texts),
-      port(o.port),
-      reloadValue(o.reloadValue) {
+    : JAddObj(o), line(o.line), texts(o.texts), port(o.port), reloadValue(o.reloadValue) {
   for (int i = 0; i < kValues; ++i) values[i] = o.values[i];
 }
 

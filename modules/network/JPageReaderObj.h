@@ -89,7 +89,7 @@ public:
   // idle and its decoder fresh: the fetch belongs to the original's thread).
   JPageReaderObj(const JPageReaderObj& o);
   JPageReaderObj& operator=(const JPageReaderObj& o);  // stops this module's fetch first
-  ~JPageReaderObj() override;                           // stops and joins the fetch
+  ~JPageReaderObj() override;                          // stops and joins the fetch
 
   // --- host operations (properties and persistence come from the settings table) ---
   const char* className() const override { return "JPageReaderObj"; }

@@ -92,8 +92,8 @@ int leadingInteger(const char* text) {
 // Stops listening and releases every speech object of the library.
 void stopRecognizer() {
   if (commandGrammar) {
-    commandGrammar->active.store(false);   // deactivate
-    commandGrammar->listener.stop();       // the listener asks to go on every 100 ms at most
+    commandGrammar->active.store(false);  // deactivate
+    commandGrammar->listener.stop();      // the listener asks to go on every 100 ms at most
   }
   phraseSink.reset();
   commandGrammar.reset();

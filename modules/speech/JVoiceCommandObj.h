@@ -22,15 +22,14 @@ public:
   // Ports: the tags, once; the index names follow from them. Output kFirstPhrase + i is phrase
   // i + 1's.
   static constexpr const char* kInputTags[] = {"enabled"};
-  static constexpr const char* kOutputTags[] = {"word",     "phrase 1", "phrase 2", "phrase 3",
-                                                "phrase 4", "phrase 5", "phrase 6", "phrase 7",
-                                                "phrase 8", "phrase 9", "phrase 10"};
+  static constexpr const char* kOutputTags[] = {"word",     "phrase 1", "phrase 2", "phrase 3", "phrase 4", "phrase 5",
+                                                "phrase 6", "phrase 7", "phrase 8", "phrase 9", "phrase 10"};
   static constexpr int kEnabled = portIndex(kInputTags, "enabled");
   static constexpr int kWord = portIndex(kOutputTags, "word");
   static constexpr int kFirstPhrase = portIndex(kOutputTags, "phrase 1");
   static constexpr int kPhrases = 10;
   static constexpr int kFirstPhraseCode = 101;
-  static constexpr int kLineChars = 100;     // one grammar line, newline included
+  static constexpr int kLineChars = 100;  // one grammar line, newline included
   static constexpr int kGrammarChars = 1100;
   static constexpr int kMaxPhraseChars = 95;  // what fits a line after "110=" and the newline
   static constexpr int kParseChars = 128;

@@ -171,8 +171,8 @@ TEST_F(PageReaderNet, TheRequestIsOneValidHttpRequest) {
   aim("127.0.0.1", server.port(), "/values.html");
   ASSERT_TRUE(fetch());
   ASSERT_EQ(server.requests().size(), 1u);
-  EXPECT_EQ(server.requests()[0], "GET /values.html HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(server.port()) +
-                                      "\r\n\r\n");
+  EXPECT_EQ(server.requests()[0],
+            "GET /values.html HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(server.port()) + "\r\n\r\n");
 }
 
 // The values depend only on the page's bytes: whatever pieces the server sends them in, the
@@ -194,8 +194,8 @@ TEST_F(PageReaderNet, TheSameValuesHoweverTheServerCutsTheResponse) {
 TEST_F(PageReaderNet, ValuesArePublishedOnlyWhenTheResponseEnds) {
   // The values are all in the first 150 bytes; the server then waits before it ends.
   const std::string head = kLaidOut.substr(0, 200);
-  ScriptedServer server({ScriptedServer::send(head), ScriptedServer::hold(),
-                         ScriptedServer::send(kLaidOut.substr(200))});
+  ScriptedServer server(
+      {ScriptedServer::send(head), ScriptedServer::hold(), ScriptedServer::send(kLaidOut.substr(200))});
   ASSERT_TRUE(server.listening());
   aim("127.0.0.1", server.port());
   module.published = false;
@@ -364,8 +364,8 @@ TEST_F(PageReaderNet, AStallingOrResettingServerNeverHoldsTheHost) {
   }
   {
     // A reset mid-response ends it like a close by the server: what was decoded is published.
-    ScriptedServer server({ScriptedServer::send(kLaidOut.substr(0, 120)), ScriptedServer::pause(200),
-                           ScriptedServer::reset()});
+    ScriptedServer server(
+        {ScriptedServer::send(kLaidOut.substr(0, 120)), ScriptedServer::pause(200), ScriptedServer::reset()});
     aim("127.0.0.1", server.port());
     ASSERT_TRUE(fetch());
     EXPECT_TRUE(module.published.load());

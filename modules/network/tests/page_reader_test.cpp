@@ -58,14 +58,14 @@ TEST(PageDecoder, TheDescribedExample) {
 }
 
 TEST(PageDecoder, PagesWithoutBodyAaOrFFGiveNothing) {
-  EXPECT_EQ(Decode("<html>aaFF0A1B</html>"), Values{});        // no "<body"
-  EXPECT_EQ(Decode("<BODY>aaFF0A1B"), Values{});                // the marker is case-sensitive
-  EXPECT_EQ(Decode("<<body>aaFF0A1B"), Values{});               // a doubled '<' hides it
+  EXPECT_EQ(Decode("<html>aaFF0A1B</html>"), Values{});          // no "<body"
+  EXPECT_EQ(Decode("<BODY>aaFF0A1B"), Values{});                 // the marker is case-sensitive
+  EXPECT_EQ(Decode("<<body>aaFF0A1B"), Values{});                // a doubled '<' hides it
   EXPECT_EQ(Decode("<<body><body>aaFF0A1B"), (Values{10, 27}));  // a later one counts
-  EXPECT_EQ(Decode("<body>a FF0A1B"), Values{});                // no "aa"
-  EXPECT_EQ(Decode("<body>AAFF0A1B"), Values{});                // nor "AA"
-  EXPECT_EQ(Decode("<body>aa ff0A1B F F0A"), Values{});         // no "FF"
-  EXPECT_EQ(Decode("aaFF0A<body>"), Values{});                  // all of it before the body
+  EXPECT_EQ(Decode("<body>a FF0A1B"), Values{});                 // no "aa"
+  EXPECT_EQ(Decode("<body>AAFF0A1B"), Values{});                 // nor "AA"
+  EXPECT_EQ(Decode("<body>aa ff0A1B F F0A"), Values{});          // no "FF"
+  EXPECT_EQ(Decode("aaFF0A<body>"), Values{});                   // all of it before the body
   EXPECT_EQ(Decode(""), Values{});
 }
 

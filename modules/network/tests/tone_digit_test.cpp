@@ -35,7 +35,9 @@ public:
   Sender& operator=(const Sender&) = delete;
 
   bool connected() const { return connected_; }
-  void send(const std::string& bytes) { ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL), (ssize_t)bytes.size()); }
+  void send(const std::string& bytes) {
+    ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL), (ssize_t)bytes.size());
+  }
   // Whether the receiver ended the connection within ms.
   bool closedByPeer(int ms) {
     timeval tv{ms / 1000, (ms % 1000) * 1000};
@@ -105,7 +107,7 @@ TEST(ToneDigitShape, PortsTagsAndGeometry) {
   EXPECT_EQ(m.inputCount, 1);
   EXPECT_EQ(m.outputCount, 13);
   EXPECT_EQ(m.inputTag(0), JString("enable(logical)"));
-  const char* tags[] = {"dtmf_0", "dtmf_1", "dtmf_2", "dtmf_3", "dtmf_4",     "dtmf_5",    "dtmf_6",
+  const char* tags[] = {"dtmf_0", "dtmf_1", "dtmf_2", "dtmf_3",    "dtmf_4",     "dtmf_5",    "dtmf_6",
                         "dtmf_7", "dtmf_8", "dtmf_9", "dtmf_STAR", "dtmf_POUND", "dtmf_value"};
   for (int n = 0; n < 13; ++n) {
     EXPECT_EQ(m.outputTag(n), JString(tags[n])) << n;
@@ -278,8 +280,18 @@ TEST_F(ToneDigitTest, EveryDigitOfTheStreamCountsHoweverTheReadsCutIt) {
   Outputs codes;
   for (const auto& o : outputs())
     if (o.output == 12) codes.push_back(o);
-  EXPECT_EQ(codes, (Outputs{{12, 48}, {12, 49}, {12, 50}, {12, 51}, {12, 52}, {12, 53}, {12, 54}, {12, 55}, {12, 56},
-                            {12, 57}, {12, 42}, {12, 35}}));
+  EXPECT_EQ(codes, (Outputs{{12, 48},
+                            {12, 49},
+                            {12, 50},
+                            {12, 51},
+                            {12, 52},
+                            {12, 53},
+                            {12, 54},
+                            {12, 55},
+                            {12, 56},
+                            {12, 57},
+                            {12, 42},
+                            {12, 35}}));
 }
 
 TEST_F(ToneDigitTest, ToneLettersAndOtherBytesChangeNothing) {
@@ -308,7 +320,7 @@ TEST_F(ToneDigitTest, OneSenderAtATime) {
   ASSERT_TRUE(waitOutputs(2));
   first.reset();  // the first sender leaves; the module listens again
   ASSERT_TRUE(harness.runUntil([&] { return module.listeningPort() == port; }, 2000));
-  EXPECT_EQ(harness.readInt(module, 12), -1);  // no digit yet on the new connection
+  EXPECT_EQ(harness.readInt(module, 12), -1);    // no digit yet on the new connection
   EXPECT_EQ(harness.readInt(module, 8), 65535);  // the levels stay
 
   Sender next(port);
@@ -460,14 +472,13 @@ TEST(ToneDigitLifetime, DeletingAModuleStopsItsThread) {
     std::unique_ptr<Sender> sender;
     if (withSender) {
       sender = std::make_unique<Sender>(m->listeningPort());
-      for (int i = 0; i < 400 && m->connected.load() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      for (int i = 0; i < 400 && m->connected.load() == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
       ASSERT_EQ(m->connected.load(), 1);
       sender->send(Message('3'));
     }
     m.reset();
-    if (withSender) {
-      EXPECT_TRUE(sender->closedByPeer(2000));
-    }
+    if (withSender) { EXPECT_TRUE(sender->closedByPeer(2000)); }
   }
 }
 
