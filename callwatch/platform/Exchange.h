@@ -1,8 +1,16 @@
 #pragma once
-// The simulated exchange that the provider's entry points share: its lines (each with one phone
-// and one wave input and output), its calls, the program that initialized each half, and the
-// events posted to that program. Everything here is guarded by g_mutex; g_changed tells the
-// calls' scripts and the wave ticker that something moved.
+// The telephony provider (libcallwatch_telephony, loaded by name at run time) simulates an
+// exchange: line devices, their phones and wave devices, and calls placed and driven through the
+// control socket (phonesim). It exports the line, phone, request and wave functions under their
+// own names (Lines.h, Calls.h, Phones.h, Requests.h, WaveDevices.h).
+//
+// This is the state those entry points share: the lines, the calls, the program that
+// initialized each half, and the events posted to that program. Every event goes to the
+// program's thread: the queue of the thread that initialized the line (or phone) half, or the
+// hidden window a wave device reports to. Everything here is guarded by g_mutex; the program's
+// calls take it briefly, each call's script runs on the worker of its control connection, and
+// the wave ticker moves the wave devices along at real pace. g_changed tells the scripts that
+// something moved.
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
