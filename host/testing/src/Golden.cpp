@@ -56,7 +56,10 @@ std::vector<GoldenDifference> compareModulesWithGolden(const std::string& loomwo
     if (update) {
       const fs::path p = it != files.end() ? it->second : newGoldenFile(root, name);
       fs::create_directories(p.parent_path());
-      std::ofstream(p) << entry.dump(1) << "\n";
+      json kept = json::object();
+      for (const char* part : {"class", "inputs", "outputs", "properties"})
+        if (entry.contains(part)) kept[part] = entry[part];
+      std::ofstream(p) << kept.dump(1) << "\n";
       if (it != files.end()) files.erase(it);
       continue;
     }
@@ -67,7 +70,12 @@ std::vector<GoldenDifference> compareModulesWithGolden(const std::string& loomwo
     std::ifstream in(it->second);
     const json golden = json::parse(in, nullptr, false);
     files.erase(it);
-    if (golden == entry) continue;
+    // The ports and properties are the class's face to diagrams; its settings rows are checked by
+    // the module reference (docs/modules.md) and the roads tests.
+    bool same = golden.is_object();
+    for (const char* part : {"class", "inputs", "outputs", "properties"})
+      same = same && golden.value(part, json()) == entry.value(part, json());
+    if (same) continue;
     // Name the first part that differs, with both texts.
     std::string what = "differs from " + it->first + ".json";
     for (const char* part : {"inputs", "outputs", "properties"}) {
