@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "base/WaveFile.h"
+#include "base/WaveDefs.h"
 #include "platform/ControlClient.h"
 
 namespace {

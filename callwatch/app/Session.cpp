@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "base/WaveFile.h"
+#include "base/WaveDefs.h"
 #include "core/Debug.h"
 #include "core/MessageFiles.h"
 #include "core/Tapi.h"

@@ -3,7 +3,33 @@
 // one input device ("wave/in": what the caller says) and one output device ("wave/out": what is
 // played to the caller); their IDs come from lineGetIDA. Device events go to a hidden window
 // (CALLBACK_WINDOW) and so arrive on the thread that made the window.
+#include <cstddef>
 #include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/JWaveFile.h"
+
+// Every sound Callwatch deals in, on the devices and in files: PCM, 8000 Hz, 16-bit, mono.
+constexpr uint32_t kWaveRate = 8000;
+constexpr size_t kMostWaveBytes = size_t{64} << 20;  // a sound file larger than this is refused
+
+// The samples of a sound file; false with a reason (one line, no end) when it cannot be read or
+// is not in the format above.
+inline bool ReadWaveFile(const std::string& path, std::vector<int16_t>* samples, std::string* error) {
+  JWaveFile wave;
+  samples->clear();
+  if (!wave.read(path, *error, kMostWaveBytes)) return false;
+  const JWaveFormat& f = wave.format;
+  if (f.channels != 1 || f.sampleRate != kWaveRate || f.bitsPerSample != 16) {
+    *error = path + ": sound must be 8000 Hz, 16-bit, mono (this is " + std::to_string(f.sampleRate) + " Hz, " +
+             std::to_string(f.bitsPerSample) + "-bit, " + std::to_string(f.channels) + " channel(s))";
+    return false;
+  }
+  *samples = std::move(wave.samples);
+  return true;
+}
 
 using MMRESULT = uint32_t;
 using HWAVEIN = uint32_t;

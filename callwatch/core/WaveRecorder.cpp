@@ -1,11 +1,9 @@
 #include "core/WaveRecorder.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstring>
 #include <new>
+#include <string>
 
+#include "base/JWaveFile.h"
 #include "core/Debug.h"
 #include "core/TapiBinding.h"
 
@@ -145,56 +143,33 @@ void CWaveRecorder::Release() {
 
 namespace {
 
-void PutLe32(unsigned char* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
-
-bool WriteAll(int fd, const void* bytes, size_t length) {
-  const char* p = static_cast<const char*>(bytes);
-  while (length > 0) {
-    ssize_t n = ::write(fd, p, length);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    length -= static_cast<size_t>(n);
+// The messages Callwatch has always given for each piece of the file that could not be written.
+std::string SaveFailure(JWaveFile::Piece piece, const std::string& fileName, const std::string& why) {
+  switch (piece) {
+    case JWaveFile::Piece::open: return "CreateFile() -- Can't open file: " + fileName + "\n";
+    case JWaveFile::Piece::riffHeader: return "Can't write RIFF chunk\n";
+    case JWaveFile::Piece::formatHeader: return "Can't write fmt chunk\n";
+    case JWaveFile::Piece::formatRecord: return "Can't write WAVEFORMATEX chunk\n";
+    case JWaveFile::Piece::dataHeader: return "Can't write data chunk tag\n";
+    case JWaveFile::Piece::data:
+    case JWaveFile::Piece::close: return "Can't write data chunk\n";
+    case JWaveFile::Piece::format:
+    case JWaveFile::Piece::none: break;
   }
-  return true;
+  return why + "\n";  // a recording that is not whole samples: nothing was written
 }
 
 }  // namespace
 
 bool CWaveRecorder::Save(const std::string& fileName) {
   if (!m_data || m_dataSize == 0 || m_formatSize == 0) return false;
-  const int fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    OutputDebug("CreateFile() -- Can't open file: " + fileName + "\n");
-    return false;
-  }
-  unsigned char riff[12], fmt[8], data[8];
-  std::memcpy(riff, "RIFF", 4);
-  PutLe32(riff + 4, m_dataSize + m_formatSize + 20);
-  std::memcpy(riff + 8, "WAVE", 4);
-  std::memcpy(fmt, "fmt ", 4);
-  PutLe32(fmt + 4, m_formatSize);
-  std::memcpy(data, "data", 4);
-  PutLe32(data + 4, m_dataSize);
-  const char* failure = nullptr;
-  if (!WriteAll(fd, riff, sizeof riff)) failure = "Can't write RIFF chunk\n";
-  else if (!WriteAll(fd, fmt, sizeof fmt)) failure = "Can't write fmt chunk\n";
-  else if (!WriteAll(fd, &m_format, m_formatSize)) failure = "Can't write WAVEFORMATEX chunk\n";
-  else if (!WriteAll(fd, data, sizeof data)) failure = "Can't write data chunk tag\n";
-  else if (!WriteAll(fd, m_data, m_dataSize)) failure = "Can't write data chunk\n";
-  // A close that fails loses what the system had not written yet: that too is a failed save.
-  const bool closed = ::close(fd) == 0;
-  if (failure) {
-    OutputDebug(failure);
-    return false;
-  }
-  if (!closed) {
-    OutputDebug("Can't write data chunk\n");
-    return false;
-  }
-  return true;
+  // The 18-byte record of m_format (its extra size 0), as the devices were opened with it.
+  const JWaveFormat format = JWaveFormat::pcm(kWaveRate, 1, 16, sizeof(WAVEFORMATEX));
+  std::string why;
+  JWaveFile::Piece piece = JWaveFile::Piece::none;
+  if (JWaveFile::writeBytes(fileName, format, m_data, m_dataSize, why, &piece)) return true;
+  OutputDebug(SaveFailure(piece, fileName, why));
+  return false;
 }
 
 void CWaveRecorder::WindowProc(uint32_t message, uintptr_t, uintptr_t) {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "base/WaveFile.h"
+#include "base/WaveDefs.h"
 #include "platform/ControlServer.h"
 
 namespace phonesim {

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "base/WaveFile.h"
+#include "base/WaveDefs.h"
 #include "platform/CallScript.h"
 #include "platform/ControlProtocol.h"
 #include "platform/Exchange.h"

@@ -6,7 +6,7 @@
 #include <mutex>
 
 #include "base/JWorker.h"
-#include "base/WaveFile.h"
+#include "base/WaveDefs.h"
 
 using namespace phonesim;
 

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <map>
 
+#include "base/JWaveFile.h"
 #include "core/CallMonitor.h"
 #include "core/Debug.h"
 #include "tests/ProviderFixture.h"
@@ -82,16 +83,11 @@ protected:
   }
   std::string writeSound(const std::string& name, const std::vector<int16_t>& samples,
                          uint32_t rate = 8000) {
-    std::string bytes = "RIFF" + le32(36 + 2 * samples.size()) + "WAVEfmt " + le32(16) +
-                        le16(1) + le16(1) + le32(rate) + le32(rate * 2) + le16(2) + le16(16) +
-                        "data" + le32(2 * samples.size());
-    for (int16_t s : samples) bytes += le16(static_cast<uint16_t>(s));
-    return folder.write(name, bytes);
+    const std::string path = folder.file(name);
+    std::string why;
+    EXPECT_TRUE(JWaveFile::writeSamples(path, JWaveFormat::pcm(rate, 1, 16), samples, why)) << why;
+    return path;
   }
-  static std::string le32(size_t v) {
-    return std::string{char(v & 255), char(v >> 8 & 255), char(v >> 16 & 255), char(v >> 24 & 255)};
-  }
-  static std::string le16(uint16_t v) { return std::string{char(v & 255), char(v >> 8)}; }
 
   TestLogView view;
   std::unique_ptr<CCallMonitor> monitor;

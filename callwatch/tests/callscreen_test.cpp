@@ -1,9 +1,11 @@
 // The call screen's rules (end sequences, the digit display, message file names) and the
 // recorder's WAVE files.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 
+#include "base/WaveDefs.h"
 #include "core/MessageFiles.h"
 #include "tests/CallwatchFixture.h"
 
@@ -155,6 +157,11 @@ TEST_F(RecorderTest, ThreeSecondsGiveTheWaveLayoutByteForByte) {
       1, 0, 1, 0, 0x40, 0x1F, 0, 0, 0x80, 0x3E, 0, 0, 2, 0, 16, 0, 0, 0,
       'd', 'a', 't', 'a', 0x80, 0xBB, 0x00, 0x00};  // 48000
   EXPECT_EQ(std::memcmp(wav.data(), header, sizeof header), 0);
+  std::vector<int16_t> samples;
+  std::string error;
+  ASSERT_TRUE(ReadWaveFile(path, &samples, &error)) << error;
+  ASSERT_EQ(samples.size(), 24000u);
+  EXPECT_EQ(std::memcmp(samples.data(), recorder.Data(), 48000), 0);
   recorder.Release();
   EXPECT_EQ(recorder.DataSize(), 0u);
   EXPECT_FALSE(recorder.Save(path));  // nothing to save
@@ -189,6 +196,62 @@ TEST_F(RecorderTest, FailedSavesSayWhyAndWriteNothingElsewhere) {
   debug.clear();
   EXPECT_FALSE(recorder.Save("/dev/full"));
   EXPECT_EQ(debug, (std::vector<std::string>{"Can't write RIFF chunk\n"}));  // the first write fails
+}
+
+// Sound files Callwatch reads (a caller's words, the greeting): 8000 Hz, 16-bit, mono, whole and
+// within bounds, or refused with the reason.
+TEST(CallwatchSoundFileTest, OnlyTheCallFormatIsReadAndDamagedFilesAreRefusedWithinTheirBytes) {
+  TempFolder folder("callwatch-sound");
+  auto le16 = [](uint16_t v) { return std::string{char(v & 255), char(v >> 8)}; };
+  auto le32 = [&](uint32_t v) { return le16(uint16_t(v & 0xFFFF)) + le16(uint16_t(v >> 16)); };
+  auto fmt = [&](uint16_t channels, uint32_t rate, uint16_t bits) {
+    const uint16_t align = uint16_t(channels * bits / 8);
+    return "fmt " + le32(16) + le16(1) + le16(channels) + le32(rate) + le32(rate * align) + le16(align) +
+           le16(bits);
+  };
+  auto riff = [&](const std::string& chunks) { return "RIFF" + le32(uint32_t(chunks.size() + 4)) + "WAVE" + chunks; };
+  const std::string mustBe = ": sound must be 8000 Hz, 16-bit, mono (this is ";
+  std::vector<int16_t> samples{1};
+  std::string error;
+  auto read = [&](const std::string& name, const std::string& bytes) {
+    samples.assign(1, 7);
+    error.clear();
+    return ReadWaveFile(folder.write(name, bytes), &samples, &error);
+  };
+
+  EXPECT_TRUE(read("good.wav", riff(fmt(1, 8000, 16) + "data" + le32(4) + le16(1) + le16(0xFFFF)))) << error;
+  EXPECT_EQ(samples, (std::vector<int16_t>{1, -1}));
+
+  // 45 bytes: the last chunk has an odd length and so no pad byte; nothing is read past the end.
+  const std::string odd = riff(fmt(1, 8000, 16) + "junk" + le32(1) + "x");
+  ASSERT_EQ(odd.size(), 45u);
+  EXPECT_FALSE(read("odd.wav", odd));
+  EXPECT_EQ(error, folder.file("odd.wav") + ": no sound data");
+  EXPECT_TRUE(samples.empty());
+  // 45 bytes whose odd last chunk is the sound: half a sample is no sample.
+  EXPECT_TRUE(read("half.wav", riff(fmt(1, 8000, 16) + "data" + le32(1) + "x"))) << error;
+  EXPECT_TRUE(samples.empty());
+
+  // Other layouts the host reads are still not the telephone's.
+  EXPECT_FALSE(read("fast.wav", riff(fmt(1, 44100, 16) + "data" + le32(2) + le16(0))));
+  EXPECT_EQ(error, folder.file("fast.wav") + mustBe + "44100 Hz, 16-bit, 1 channel(s))");
+  EXPECT_FALSE(read("eight.wav", riff(fmt(1, 8000, 8) + "data" + le32(2) + "xy")));
+  EXPECT_EQ(error, folder.file("eight.wav") + mustBe + "8000 Hz, 8-bit, 1 channel(s))");
+  EXPECT_FALSE(read("stereo.wav", riff(fmt(2, 8000, 16) + "data" + le32(4) + le32(0))));
+  EXPECT_EQ(error, folder.file("stereo.wav") + mustBe + "8000 Hz, 16-bit, 2 channel(s))");
+  EXPECT_TRUE(samples.empty());
+  EXPECT_FALSE(read("cut.wav", riff(fmt(1, 8000, 16)).substr(0, 30)));
+  EXPECT_EQ(error, folder.file("cut.wav") + ": the format chunk is cut short");
+  EXPECT_FALSE(read("text.wav", "not a wave file"));
+  EXPECT_EQ(error, folder.file("text.wav") + ": not a RIFF WAVE file");
+  EXPECT_FALSE(ReadWaveFile(folder.file("missing.wav"), &samples, &error));
+  EXPECT_EQ(error.rfind(folder.file("missing.wav") + ": ", 0), 0u) << error;
+
+  // Larger than Callwatch takes (a sparse file: nothing of it is read).
+  const std::string big = folder.write("big.wav", riff(fmt(1, 8000, 16) + "data" + le32(0)));
+  ASSERT_EQ(::truncate(big.c_str(), off_t(kMostWaveBytes) + 1), 0);
+  EXPECT_FALSE(ReadWaveFile(big, &samples, &error));
+  EXPECT_EQ(error, big + ": larger than 64 MiB");
 }
 
 TEST_F(CallScreenTest, ScreensOfOneSetupShareTheMatcherAndAnotherSetupHasItsOwn) {

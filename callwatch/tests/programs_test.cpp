@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "base/WaveFile.h"
+#include "base/WaveDefs.h"
 #include "testing/Process.h"
 #include "testing/TempFolder.h"
 
@@ -145,6 +145,14 @@ TEST_F(ProgramsTest, PhonesimSaysClearlyWhyACallCannotBePlaced) {
   r = runProcess(PHONESIM_BIN, {"call", "--line", "0", "--audio", file}, 10000);
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(Has(r.err, "sound must be 8000 Hz, 16-bit, mono (this is 44100 Hz")) << r.err;
+  // 45 bytes whose last chunk has an odd length (and so no pad byte): no sound, said so.
+  wav = "RIFF" + le32(37) + "WAVEfmt " + le32(16) + std::string{1, 0, 1, 0} + le32(8000) + le32(16000) +
+        std::string{2, 0, 16, 0} + "junk" + le32(1) + "x";
+  ASSERT_EQ(wav.size(), 45u);
+  const std::string odd = folder.write("odd.wav", wav);
+  r = runProcess(PHONESIM_BIN, {"call", "--line", "0", "--audio", odd}, 10000);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "phonesim: " + odd + ": no sound data\n");
   // A line the provider does not have.
   auto callwatch = startCallwatch({"#9"});
   r = runProcess(PHONESIM_BIN, {"call", "--line", "5"}, 10000);
