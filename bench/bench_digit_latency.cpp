@@ -1,4 +1,4 @@
-// Latency of one touch-tone digit on loopback: from Callwatch's SendDigitToLoomwork to the
+// Latency of one touch-tone digit on loopback: from Callwatch's CDigitLink::SendDigitToLoomwork to the
 // JToneDigitObj reader's broadcast of the digit's code, and on to its delivery on the host
 // thread. Median and 99th percentile over 1,000 digits (goal: median under 1 ms).
 #include <benchmark/benchmark.h>
@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "DigitLink.h"
 #include "JToneDigitObj.h"
 #include "base/JClock.h"
+#include "link/DigitLink.h"
 #include "loom/JDiagram.h"
 
 namespace {
@@ -75,8 +75,9 @@ void BM_DigitLatency(benchmark::State& state) {
   receiver->startup();
   diagram.run([&] { return receiver->listeningPort() > 0; }, JClock::millis() + 2000);
 
-  DigitLinkSetup().folder = folder;
-  DigitLinkSetup().port = receiver->listeningPort();
+  CDigitLink link;
+  link.Setup().folder = folder;
+  link.Setup().port = receiver->listeningPort();
 
   const std::string keys = "0123456789*#";
   std::vector<long long> toBroadcast, toDelivery;
@@ -84,7 +85,7 @@ void BM_DigitLatency(benchmark::State& state) {
   auto sendOne = [&](int i) {
     const int before = arrival->seen;
     const long long start = NowNs();
-    SendDigitToLoomwork(keys[static_cast<size_t>(i) % keys.size()]);
+    link.SendDigitToLoomwork(keys[static_cast<size_t>(i) % keys.size()]);
     if (!diagram.run([&] { return arrival->seen > before; }, JClock::millis() + 2000)) {
       ++lost;
       return false;
@@ -103,9 +104,8 @@ void BM_DigitLatency(benchmark::State& state) {
     for (int i = 0; i < kDigits; ++i) sendOne(i);
   }
 
-  EndDataToLoomwork();
+  link.EndDataToLoomwork();
   receiver->close();
-  DigitLinkSetup() = CDigitLinkSetup{};
   ::unlink((folder + "/connect.txt").c_str());
   ::unlink((folder + "/test.txt").c_str());
   ::rmdir(folder.c_str());

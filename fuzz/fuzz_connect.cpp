@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "DigitLink.h"
-#include "DigitTrace.h"
+#include "link/DigitLink.h"
+#include "link/DigitTrace.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string path = [] {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "PhoneNumber.h"
+#include "core/PhoneNumber.h"
 
 namespace {
 // A location that fills both 8-byte buffers to the brim, terminator or not.

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "ControlProtocol.h"
+#include "platform/ControlProtocol.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string line(reinterpret_cast<const char*>(data), size);
