@@ -9,7 +9,6 @@
 #include "loom/JDiagram.h"
 #include "modules/Module.h"
 
-
 namespace {
 class Relay : public JAddObj {
 public:
@@ -37,7 +36,10 @@ class Sink : public JAddObj {
 public:
   const char* className() const override { return "BenchSink"; }
   JObject* clone() const override { return new Sink(*this); }
-  void engine(int, JLinkObj& link) override { last = readInteger(link); ++seen; }
+  void engine(int, JLinkObj& link) override {
+    last = readInteger(link);
+    ++seen;
+  }
   int last = 0;
   long long seen = 0;
 };
@@ -63,9 +65,8 @@ void BM_HostThreadHop(benchmark::State& state) {
   }
   long long allocs = allocationCount() - before;
   benchmark::DoNotOptimize(sink->last);
-  state.counters["ns_per_hop"] =
-      benchmark::Counter(static_cast<double>(state.iterations()) * kChain,
-                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["ns_per_hop"] = benchmark::Counter(static_cast<double>(state.iterations()) * kChain,
+                                                    benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
   state.counters["allocs_per_value"] = static_cast<double>(allocs) / static_cast<double>(state.iterations());
 }
 BENCHMARK(BM_HostThreadHop);
@@ -88,9 +89,8 @@ void BM_CrossThreadDelivery(benchmark::State& state) {
     while (sink->seen < target) d.runPending();
     t.join();
   }
-  state.counters["ns_per_delivery"] =
-      benchmark::Counter(static_cast<double>(state.iterations()) * batch,
-                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["ns_per_delivery"] = benchmark::Counter(static_cast<double>(state.iterations()) * batch,
+                                                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_CrossThreadDelivery)->Unit(benchmark::kMicrosecond);
 }  // namespace

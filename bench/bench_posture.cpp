@@ -11,7 +11,6 @@
 #include "JPoseMatcher.h"
 #include "loom/JDiagram.h"
 
-
 namespace {
 // An integer output that holds the value last set.
 class Source : public JAddObj {

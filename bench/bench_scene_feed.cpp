@@ -60,8 +60,7 @@ void BM_FeedIntoSceneview(benchmark::State& state) {
     ++sent;
   }
   for (int i = 0; i < 500 && received.load() < sent; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   state.counters["frames_per_second"] = static_cast<double>(received.load() - 1) / seconds;
   state.counters["lost"] = static_cast<double>(sent - received.load());
   state.counters["reordered"] = static_cast<double>(reordered.load());

@@ -81,8 +81,8 @@ void BM_SpeechAccuracy(benchmark::State& state) {
   state.counters["right"] = right;
   state.counters["accuracy_pct"] = 100.0 * right / 26;
   state.counters["audio_s"] = seconds;
-  state.counters["x_realtime"] = benchmark::Counter(seconds * static_cast<double>(state.iterations()),
-                                                    benchmark::Counter::kIsRate);
+  state.counters["x_realtime"] =
+      benchmark::Counter(seconds * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_SpeechAccuracy)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -67,9 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::unique_ptr<JDiagram> diagram;
   try {
     diagram = JDiagram::loadText(text, "fuzz.lwd");
-  } catch (const JDiagramError&) {
-    return 0;
-  }
+  } catch (const JDiagramError&) { return 0; }
   const std::string saved = diagram->saveText();  // what loaded from UTF-8 JSON saves
   try {
     std::string again = JDiagram::loadText(saved, "saved.lwd")->saveText();

@@ -86,7 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     at += len;
   }
   check(chunked.count() == model.count(), "count differs from the model");
-  for (int i = 0; i < model.count(); ++i) check(chunked.values[i] == model.values[static_cast<size_t>(i)], "value differs from the model");
+  for (int i = 0; i < model.count(); ++i)
+    check(chunked.values[i] == model.values[static_cast<size_t>(i)], "value differs from the model");
   check(chunked.bodyFound == model.bodyFound, "marker differs from the model");
   check(chunked.highNibblePending == model.pending, "pending digit differs from the model");
 

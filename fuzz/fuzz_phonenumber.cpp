@@ -27,17 +27,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     g_country[i] = size > 1u + i ? static_cast<char>(data[1 + i]) : '1';
     g_city[i] = size > 9u + i ? static_cast<char>(data[9 + i]) : '2';
   }
-  const std::string text = size > 17 ? std::string(reinterpret_cast<const char*>(data) + 17,
-                                                   size - 17)
-                                     : std::string();
+  const std::string text = size > 17 ? std::string(reinterpret_cast<const char*>(data) + 17, size - 17) : std::string();
   CPhoneNumber number;
   number.SetFromText(text.c_str());
   auto canonical = number.GetCanonical();
-  if (canonical && ((*canonical)[0] != '+' || !number.CountryCode() || !number.LocalNumber()))
-    std::abort();
+  if (canonical && ((*canonical)[0] != '+' || !number.CountryCode() || !number.LocalNumber())) std::abort();
   auto displayable = number.GetDisplayable();
-  if (!displayable && (number.CountryCode() || number.AreaCode() || number.LocalNumber()))
-    std::abort();
+  if (!displayable && (number.CountryCode() || number.AreaCode() || number.LocalNumber())) std::abort();
   auto dialable = number.GetDialable(CPhoneNumber::kKeypadLetters);
   if (dialable) {
     for (char c : *dialable)

@@ -19,9 +19,7 @@ constexpr std::size_t kBlock = std::size_t{1} << 20;  // input bytes per read
 using DigitTable = std::array<std::array<char, 4>, 256>;
 constexpr DigitTable makeTable() {
   DigitTable t{};
-  for (int v = 0; v < 256; ++v) {
-    t[v] = {char('0' + v / 100), char('0' + v / 10 % 10), char('0' + v % 10), '\0'};
-  }
+  for (int v = 0; v < 256; ++v) { t[v] = {char('0' + v / 100), char('0' + v / 10 % 10), char('0' + v % 10), '\0'}; }
   return t;
 }
 constexpr DigitTable kDigits = makeTable();
@@ -85,13 +83,10 @@ char* ByteLines::format(const unsigned char* in, std::size_t n, char* out) {
 Outcome convert(const std::string& inputPath, const std::string& outputPath) {
   Fd in(::open(inputPath.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat inStat;
-  if (in.fd < 0 || ::fstat(in.fd, &inStat) != 0 || S_ISDIR(inStat.st_mode)) {
-    return Outcome::OpenFailed;
-  }
+  if (in.fd < 0 || ::fstat(in.fd, &inStat) != 0 || S_ISDIR(inStat.st_mode)) { return Outcome::OpenFailed; }
   // Never truncate the input itself (e.g. a hard link that carries the output's name).
   struct stat outStat;
-  if (::stat(outputPath.c_str(), &outStat) == 0 && outStat.st_dev == inStat.st_dev &&
-      outStat.st_ino == inStat.st_ino) {
+  if (::stat(outputPath.c_str(), &outStat) == 0 && outStat.st_dev == inStat.st_dev && outStat.st_ino == inStat.st_ino) {
     return Outcome::OpenFailed;
   }
   Fd out(::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
@@ -109,9 +104,7 @@ Outcome convert(const std::string& inputPath, const std::string& outputPath) {
     if (r < 0) return Outcome::ReadFailed;
     if (r == 0) break;
     char* end = lines.format(inBuf.get(), static_cast<std::size_t>(r), outBuf.get());
-    if (!writeAll(out.fd, outBuf.get(), static_cast<std::size_t>(end - outBuf.get()))) {
-      return Outcome::WriteFailed;
-    }
+    if (!writeAll(out.fd, outBuf.get(), static_cast<std::size_t>(end - outBuf.get()))) { return Outcome::WriteFailed; }
   }
 
   static const char kTail[] = "</BODY>\n</HTML>\n";

@@ -16,18 +16,10 @@ int main(int argc, char** argv) {
   const std::string output = lwd2html::outputName(input);
 
   switch (lwd2html::convert(input, output)) {
-    case lwd2html::Outcome::Written:
-      std::printf("Created HTML file '%s'\n", output.c_str());
-      return 0;
-    case lwd2html::Outcome::OpenFailed:
-      std::fputs("couldn't open in or out file\n", stdout);
-      break;
-    case lwd2html::Outcome::ReadFailed:
-      std::fputs("couldn't read in file\n", stdout);
-      break;
-    case lwd2html::Outcome::WriteFailed:
-      std::fputs("couldn't write out file\n", stdout);
-      break;
+    case lwd2html::Outcome::Written: std::printf("Created HTML file '%s'\n", output.c_str()); return 0;
+    case lwd2html::Outcome::OpenFailed: std::fputs("couldn't open in or out file\n", stdout); break;
+    case lwd2html::Outcome::ReadFailed: std::fputs("couldn't read in file\n", stdout); break;
+    case lwd2html::Outcome::WriteFailed: std::fputs("couldn't write out file\n", stdout); break;
   }
   return 1;
 }

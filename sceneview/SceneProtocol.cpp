@@ -15,8 +15,8 @@ int32_t intAt(const std::vector<uint8_t>& b, size_t i) {
 std::string three(const int* v) {
   return std::to_string(v[0]) + " " + std::to_string(v[1]) + " " + std::to_string(v[2]);
 }
-const char* const kTypeNames[8] = {"signal", "location", "orientation", "emissive", "diffuse", "scale",
-                                   "transparency", "marker"};
+const char* const kTypeNames[8] = {"signal",  "location", "orientation",  "emissive",
+                                   "diffuse", "scale",    "transparency", "marker"};
 int scaled(int v, const int* range) {
   const long long span = static_cast<long long>(range[1]) - range[0];
   if (span <= 0) return 0;
@@ -93,8 +93,8 @@ bool Scene::apply(const std::vector<uint8_t>& payload, std::vector<std::string>&
         ranges_[3 + k][0] = intAt(payload, 36 + 12 * static_cast<size_t>(k));
         ranges_[3 + k][1] = intAt(payload, 40 + 12 * static_cast<size_t>(k));
       }
-      changes.push_back("calibration x " + std::to_string(ranges_[0][0]) + " " + std::to_string(ranges_[0][1]) +
-                        " y " + std::to_string(ranges_[1][0]) + " " + std::to_string(ranges_[1][1]) + " z " +
+      changes.push_back("calibration x " + std::to_string(ranges_[0][0]) + " " + std::to_string(ranges_[0][1]) + " y " +
+                        std::to_string(ranges_[1][0]) + " " + std::to_string(ranges_[1][1]) + " z " +
                         std::to_string(ranges_[2][0]) + " " + std::to_string(ranges_[2][1]));
       return true;
     }
@@ -118,8 +118,13 @@ bool Scene::apply(const std::vector<uint8_t>& payload, std::vector<std::string>&
       }
       const int v[3] = {intAt(payload, 12), intAt(payload, 16), intAt(payload, 20)};
       SceneObject& o = objects_[static_cast<size_t>(object)];
-      int* target = type == 0 ? o.signal : type == 1 ? o.location : type == 2 ? o.orientation
-                  : type == 3 ? o.emissive : type == 4 ? o.diffuse : type == 5 ? o.scale : nullptr;
+      int* target = type == 0   ? o.signal
+                    : type == 1 ? o.location
+                    : type == 2 ? o.orientation
+                    : type == 3 ? o.emissive
+                    : type == 4 ? o.diffuse
+                    : type == 5 ? o.scale
+                                : nullptr;
       if (target) {
         std::copy(v, v + 3, target);
         changes.push_back(o.name + " " + kTypeNames[type] + " " + three(v));
@@ -148,9 +153,7 @@ bool Scene::apply(const std::vector<uint8_t>& payload, std::vector<std::string>&
       changes.push_back("scene file " + name);
       return true;
     }
-    default:
-      error = "unknown payload kind " + std::to_string(kind);
-      return false;
+    default: error = "unknown payload kind " + std::to_string(kind); return false;
   }
 }
 
@@ -158,8 +161,8 @@ std::vector<std::string> defNames(const std::string& text) {
   std::vector<std::string> names;
   std::set<std::string> seen;
   const auto isNameChar = [](unsigned char c) {
-    return c > 0x20 && c != 0x7f && c != ',' && c != '{' && c != '}' && c != '[' && c != ']' && c != '"' &&
-           c != '#' && c != '\'' && c != '\\';
+    return c > 0x20 && c != 0x7f && c != ',' && c != '{' && c != '}' && c != '[' && c != ']' && c != '"' && c != '#' &&
+           c != '\'' && c != '\\';
   };
   const size_t n = std::min(text.size(), kMaxSceneFile);
   size_t i = 0;

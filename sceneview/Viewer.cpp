@@ -29,7 +29,10 @@ constexpr int kTopViewSize = 400;
 }  // namespace
 
 Viewer::Viewer(ViewerOptions options) : options_(std::move(options)) {
-  out = [](const std::string& line) { std::fputs((line + "\n").c_str(), stdout); std::fflush(stdout); };
+  out = [](const std::string& line) {
+    std::fputs((line + "\n").c_str(), stdout);
+    std::fflush(stdout);
+  };
   err = [](const std::string& line) { std::fputs(("sceneview: " + line + "\n").c_str(), stderr); };
 }
 
@@ -129,8 +132,7 @@ bool Viewer::readFrom(Client& c, long long now) {
     if (n == 0) {
       if (c.reader.buffered() > 0)
         drop(c, "went away inside a frame (" + std::to_string(c.reader.buffered()) + " bytes)");
-      else
-        drop(c, "");
+      else drop(c, "");
       return false;
     }
     if (n < 0) {

@@ -13,11 +13,11 @@
 namespace sceneview {
 
 struct ViewerOptions {
-  int port = 3501;            // 0: a port the system picks
-  std::string scenes = ".";   // folder that scene-file names are taken from
-  std::string png;            // top view written here every second, when set
-  bool quiet = false;         // no change lines
-  int stallMs = 5000;         // a frame begun and not finished within this is given up
+  int port = 3501;           // 0: a port the system picks
+  std::string scenes = ".";  // folder that scene-file names are taken from
+  std::string png;           // top view written here every second, when set
+  bool quiet = false;        // no change lines
+  int stallMs = 5000;        // a frame begun and not finished within this is given up
   int maxClients = 16;
 };
 

@@ -45,15 +45,17 @@ TEST(Install, ThePrefixRunsExamplesAndBuildsTheSdkExample) {
 
   // The SDK example against the prefix.
   const std::string sdkBuild = dir.file("sdk-build");
-  r = shell(systemPath, {"cmake", "-S", std::string(LOOMWORK_SOURCE_DIR) + "/examples/sdk", "-B", sdkBuild, "-G",
-                         LOOMWORK_GENERATOR, "-DCMAKE_PREFIX_PATH=" + prefix},
+  r = shell(systemPath,
+            {"cmake", "-S", std::string(LOOMWORK_SOURCE_DIR) + "/examples/sdk", "-B", sdkBuild, "-G",
+             LOOMWORK_GENERATOR, "-DCMAKE_PREFIX_PATH=" + prefix},
             120000);
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   r = shell(systemPath, {"cmake", "--build", sdkBuild}, 240000);
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   ASSERT_TRUE(fs::exists(sdkBuild + "/JStepCounter.so"));
-  r = shell(prefix + "/bin", {"loomwork", "run", std::string(LOOMWORK_SOURCE_DIR) + "/examples/sdk/counter.lwd",
-                              "--seconds", "1.05", "--modules", sdkBuild},
+  r = shell(prefix + "/bin",
+            {"loomwork", "run", std::string(LOOMWORK_SOURCE_DIR) + "/examples/sdk/counter.lwd", "--seconds", "1.05",
+             "--modules", sdkBuild},
             60000);
   EXPECT_EQ(r.status, 0) << r.err;
   // Ticks every 100 ms, steps of 5, past 20 back to 0.

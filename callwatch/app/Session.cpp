@@ -52,16 +52,13 @@ std::vector<int16_t> LoadGreeting() {
   return samples;
 }
 
-CCallwatchSession::CCallwatchSession(ISettingsStore& settings) : m_settings(settings) {
-  m_setup.link = &m_link;
-}
+CCallwatchSession::CCallwatchSession(ISettingsStore& settings) : m_settings(settings) { m_setup.link = &m_link; }
 
 CCallwatchSession::~CCallwatchSession() {
   if (m_started) Stop();
 }
 
-void CCallwatchSession::Configure(const std::vector<const char*>& parameters,
-                                  const std::string& messagesFolder) {
+void CCallwatchSession::Configure(const std::vector<const char*>& parameters, const std::string& messagesFolder) {
   // The receiver's port is 3502; tests and demos that run beside another receiver move it.
   if (const char* port = std::getenv("CALLWATCH_LOOMWORK_PORT")) {
     const int p = std::atoi(port);
@@ -97,9 +94,8 @@ void CCallwatchSession::Announce(const CCallMonitor* monitor) const {
   int open = 0;
   if (monitor)
     for (const auto& line : monitor->Lines()) open += line->IsOpen();
-  std::fprintf(stderr, "callwatch: watching %d of %u lines; messages in %s; end sequence '%s'\n",
-               open, CTapiContext::LineCount(), m_setup.messagesFolder.c_str(),
-               m_setup.endSequence.Text().c_str());
+  std::fprintf(stderr, "callwatch: watching %d of %u lines; messages in %s; end sequence '%s'\n", open,
+               CTapiContext::LineCount(), m_setup.messagesFolder.c_str(), m_setup.endSequence.Text().c_str());
   std::fflush(stderr);
 }
 

@@ -33,8 +33,7 @@ int CMessageQueue::Pump(int ms) {
   std::deque<std::function<void()>> batch;
   {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_wake.wait_for(lock, std::chrono::milliseconds(ms < 0 ? 0 : ms),
-                    [&] { return !m_work.empty() || m_woken; });
+    m_wake.wait_for(lock, std::chrono::milliseconds(ms < 0 ? 0 : ms), [&] { return !m_work.empty() || m_woken; });
     m_woken = false;
     batch.swap(m_work);
   }
@@ -46,14 +45,12 @@ int CMessageQueue::Pump(int ms) {
 bool CMessageQueue::PumpUntil(const std::function<bool()>& done, int ms) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   while (!done()) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        end - std::chrono::steady_clock::now());
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
     if (left.count() <= 0) return false;
     std::function<void()> one;
     {
       std::unique_lock<std::mutex> lock(m_mutex);
-      m_wake.wait_for(lock, std::min(left, std::chrono::milliseconds(50)),
-                      [&] { return !m_work.empty(); });
+      m_wake.wait_for(lock, std::min(left, std::chrono::milliseconds(50)), [&] { return !m_work.empty(); });
       if (m_work.empty()) continue;
       one = std::move(m_work.front());
       m_work.pop_front();

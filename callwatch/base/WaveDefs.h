@@ -36,16 +36,27 @@ using HWAVEIN = uint32_t;
 using HWAVEOUT = uint32_t;
 
 enum : MMRESULT {
-  MMSYSERR_NOERROR = 0, MMSYSERR_ERROR = 1, MMSYSERR_BADDEVICEID = 2, MMSYSERR_ALLOCATED = 4,
-  MMSYSERR_INVALHANDLE = 5, MMSYSERR_NOMEM = 7, MMSYSERR_INVALFLAG = 10,
-  MMSYSERR_INVALPARAM = 11, WAVERR_BADFORMAT = 32, WAVERR_STILLPLAYING = 33,
+  MMSYSERR_NOERROR = 0,
+  MMSYSERR_ERROR = 1,
+  MMSYSERR_BADDEVICEID = 2,
+  MMSYSERR_ALLOCATED = 4,
+  MMSYSERR_INVALHANDLE = 5,
+  MMSYSERR_NOMEM = 7,
+  MMSYSERR_INVALFLAG = 10,
+  MMSYSERR_INVALPARAM = 11,
+  WAVERR_BADFORMAT = 32,
+  WAVERR_STILLPLAYING = 33,
   WAVERR_UNPREPARED = 34,
 };
 constexpr uint32_t WAVE_MAPPER = 0xFFFFFFFF;
 enum : uint32_t { WAVE_FORMAT_QUERY = 0x1, WAVE_MAPPED = 0x4, CALLBACK_WINDOW = 0x10000 };
 enum : uint32_t {
-  MM_WOM_OPEN = 0x3BB, MM_WOM_CLOSE = 0x3BC, MM_WOM_DONE = 0x3BD,
-  MM_WIM_OPEN = 0x3BE, MM_WIM_CLOSE = 0x3BF, MM_WIM_DATA = 0x3C0,
+  MM_WOM_OPEN = 0x3BB,
+  MM_WOM_CLOSE = 0x3BC,
+  MM_WOM_DONE = 0x3BD,
+  MM_WIM_OPEN = 0x3BE,
+  MM_WIM_CLOSE = 0x3BF,
+  MM_WIM_DATA = 0x3C0,
 };
 enum : uint32_t { WHDR_DONE = 0x1, WHDR_PREPARED = 0x2, WHDR_INQUEUE = 0x10 };
 constexpr uint16_t WAVE_FORMAT_PCM = 1;
@@ -76,16 +87,16 @@ struct WAVEHDR {
 };
 
 extern "C" {
-using waveInOpen_t = MMRESULT (*)(HWAVEIN*, uint32_t deviceID, const WAVEFORMATEX*,
-                                  uintptr_t callback, uintptr_t instance, uint32_t flags);
+using waveInOpen_t = MMRESULT (*)(HWAVEIN*, uint32_t deviceID, const WAVEFORMATEX*, uintptr_t callback,
+                                  uintptr_t instance, uint32_t flags);
 using waveInPrepareHeader_t = MMRESULT (*)(HWAVEIN, WAVEHDR*, uint32_t size);
 using waveInAddBuffer_t = MMRESULT (*)(HWAVEIN, WAVEHDR*, uint32_t size);
 using waveInStart_t = MMRESULT (*)(HWAVEIN);
 using waveInReset_t = MMRESULT (*)(HWAVEIN);
 using waveInUnprepareHeader_t = MMRESULT (*)(HWAVEIN, WAVEHDR*, uint32_t size);
 using waveInClose_t = MMRESULT (*)(HWAVEIN);
-using waveOutOpen_t = MMRESULT (*)(HWAVEOUT*, uint32_t deviceID, const WAVEFORMATEX*,
-                                   uintptr_t callback, uintptr_t instance, uint32_t flags);
+using waveOutOpen_t = MMRESULT (*)(HWAVEOUT*, uint32_t deviceID, const WAVEFORMATEX*, uintptr_t callback,
+                                   uintptr_t instance, uint32_t flags);
 using waveOutPrepareHeader_t = MMRESULT (*)(HWAVEOUT, WAVEHDR*, uint32_t size);
 using waveOutWrite_t = MMRESULT (*)(HWAVEOUT, WAVEHDR*, uint32_t size);
 using waveOutReset_t = MMRESULT (*)(HWAVEOUT);

@@ -12,10 +12,8 @@ bool IsIncomingOrigin(DWORD origin) {
     case LINECALLORIGIN_EXTERNAL:
     case LINECALLORIGIN_UNKNOWN:
     case LINECALLORIGIN_UNAVAIL:
-    case LINECALLORIGIN_INBOUND:
-      return true;
-    default:
-      return false;
+    case LINECALLORIGIN_INBOUND: return true;
+    default: return false;
   }
 }
 
@@ -46,8 +44,7 @@ void CallerFromInfo(const CTapiBuffer& info, std::string* name, std::string* num
   *number = phone.GetCanonical().value_or("<unknown>");
 }
 
-CCallMonitor::CCallMonitor(ICallLogView* view, CCallScreenSetup& setup)
-    : m_view(view), m_setup(setup) {}
+CCallMonitor::CCallMonitor(ICallLogView* view, CCallScreenSetup& setup) : m_view(view), m_setup(setup) {}
 
 CCallMonitor::~CCallMonitor() {
   const time_t now = std::time(nullptr);
@@ -117,9 +114,8 @@ void CCallMonitor::OnNewCall(CTapiLine* line, HCALL handle, DWORD, DWORD) {
   record->startTime = std::time(nullptr);
   record->incoming = incoming;
   if (incoming) {
-    record->screen = std::make_unique<CCallScreen>(
-        record->call.get(), name, number, m_view ? m_view->MakeScreenView(record.get()) : nullptr,
-        m_setup);
+    record->screen = std::make_unique<CCallScreen>(record->call.get(), name, number,
+                                                   m_view ? m_view->MakeScreenView(record.get()) : nullptr, m_setup);
     record->ringsToAnswer = line->GetNumRings(info.As<LINECALLINFO>()->dwAddressID);
   }
   m_records.push_back(std::move(record));
@@ -130,8 +126,7 @@ void CCallMonitor::OnNewCall(CTapiLine* line, HCALL handle, DWORD, DWORD) {
   }
 }
 
-void CCallMonitor::OnLineDevState(CTapiLine* line, DWORD deviceState, uintptr_t,
-                                  uintptr_t ringCount) {
+void CCallMonitor::OnLineDevState(CTapiLine* line, DWORD deviceState, uintptr_t, uintptr_t ringCount) {
   if (deviceState != LINEDEVSTATE_RINGING) return;
   for (auto& r : m_records) {
     if (!r->call || r->call->GetLine() != line) continue;

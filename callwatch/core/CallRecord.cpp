@@ -4,11 +4,22 @@
 #include "core/Tapi.h"
 
 namespace {
-const char* const kStateNames[16] = {
-    "Over",       "Offering",     "Accepted",    "Dial Tone",
-    "Dialing",    "Ringing",      "Busy",        "Special Info",
-    "Connect",    "Proceeding",   "On Hold",     "Conferenced",
-    "On Hold Pending Conference", "On Hold Pending Transfer", "Disconnected", "Unknown"};
+const char* const kStateNames[16] = {"Over",
+                                     "Offering",
+                                     "Accepted",
+                                     "Dial Tone",
+                                     "Dialing",
+                                     "Ringing",
+                                     "Busy",
+                                     "Special Info",
+                                     "Connect",
+                                     "Proceeding",
+                                     "On Hold",
+                                     "Conferenced",
+                                     "On Hold Pending Conference",
+                                     "On Hold Pending Transfer",
+                                     "Disconnected",
+                                     "Unknown"};
 }
 
 CCallRecord::CCallRecord() = default;

@@ -18,7 +18,7 @@ struct CCallRecord {
   uint32_t rings = 1;
   uint32_t ringsToAnswer = 0;  // 0: never answer automatically
   DWORD state = LINECALLSTATE_UNKNOWN;
-  std::unique_ptr<CTapiCall> call;      // absent once the call has ended
+  std::unique_ptr<CTapiCall> call;  // absent once the call has ended
   bool incoming = false;
   std::unique_ptr<CCallScreen> screen;  // incoming calls only, while they last
 

@@ -72,9 +72,7 @@ void CCallScreen::TakeMessage() {
   m_mode = kMessage;
   m_view->ShowControl(IDC_TAKE_CALL, false);
   m_view->ShowControl(IDC_TAKE_MESSAGE, false);
-  m_view->SetControlText(IDC_DTMF_TEXT, "Accepted call -- press '" +
-                                            m_setup.endSequence.Text() +
-                                            "' to end call");
+  m_view->SetControlText(IDC_DTMF_TEXT, "Accepted call -- press '" + m_setup.endSequence.Text() + "' to end call");
   m_view->ShowControl(IDC_DTMF_TEXT, true);
   if (!m_call || m_call->Answer() < 0) m_view->MessageBox("Can't answer the call");
 }
@@ -111,9 +109,8 @@ void CCallScreen::PlayGreeting() {
   CTapiBuffer id;
   DWORD device = 0;
   const VARSTRING* v = nullptr;
-  if (!greeting.empty() && m_call->GetID("wave/out", &id) == 0 &&
-      (v = id.As<VARSTRING>()) != nullptr && id.WordAt(v->dwStringOffset, &device) &&
-      m_recorder.Play(device, greeting.data(), greeting.size()))
+  if (!greeting.empty() && m_call->GetID("wave/out", &id) == 0 && (v = id.As<VARSTRING>()) != nullptr &&
+      id.WordAt(v->dwStringOffset, &device) && m_recorder.Play(device, greeting.data(), greeting.size()))
     return;
   OnOutputDone();
 }
@@ -131,8 +128,7 @@ void CCallScreen::SwitchToSpeaker() {
   const PHONECAPS* pc = caps.As<PHONECAPS>();
   if (!pc || !(pc->dwSpeakerHookSwitchModes & PHONEHOOKSWITCHMODE_MICSPEAKER)) return;
   if (m_phone.Open(device, nullptr, PHONEPRIVILEGE_OWNER) < 0) return;
-  if (m_phone.SetHookSwitch(PHONEHOOKSWITCHDEV_SPEAKER, PHONEHOOKSWITCHMODE_MICSPEAKER) <= 0)
-    m_phone.Close();
+  if (m_phone.SetHookSwitch(PHONEHOOKSWITCHDEV_SPEAKER, PHONEHOOKSWITCHMODE_MICSPEAKER) <= 0) m_phone.Close();
 }
 
 void CCallScreen::OnMonitorDigit(CTapiCall*, char digit, DWORD) {
@@ -156,8 +152,7 @@ void CCallScreen::OnOutputDone() {
   DWORD device = 0;
   const VARSTRING* v = nullptr;
   if (m_call->GetID("wave/in", &id) == 0 && (v = id.As<VARSTRING>()) != nullptr &&
-      id.WordAt(v->dwStringOffset, &device) &&
-      m_recorder.Record(device, m_setup.recordSeconds)) {
+      id.WordAt(v->dwStringOffset, &device) && m_recorder.Record(device, m_setup.recordSeconds)) {
     m_call->MonitorDigits(LINEDIGITMODE_DTMF);
     return;
   }
@@ -170,8 +165,7 @@ void CCallScreen::OnInputData() {
 }
 
 bool CCallScreen::SaveMessage() {
-  const std::string folder =
-      m_setup.messagesFolder.empty() ? DefaultMessagesFolder() : m_setup.messagesFolder;
+  const std::string folder = m_setup.messagesFolder.empty() ? DefaultMessagesFolder() : m_setup.messagesFolder;
   std::string path;
   if (!EnsureFolder(folder)) {
     OutputDebug("Can't create folder: " + folder + "\n");

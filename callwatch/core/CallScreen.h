@@ -15,8 +15,12 @@
 
 // Controls of the call screen.
 enum : int {
-  IDC_NAME = 1000, IDC_NUMBER = 1001, IDC_TAKE_CALL = 1002, IDC_TAKE_MESSAGE = 1003,
-  IDC_HANG_UP = 1004, IDC_DTMF_TEXT = 1005,
+  IDC_NAME = 1000,
+  IDC_NUMBER = 1001,
+  IDC_TAKE_CALL = 1002,
+  IDC_TAKE_MESSAGE = 1003,
+  IDC_HANG_UP = 1004,
+  IDC_DTMF_TEXT = 1005,
 };
 
 class ICallScreenView {
@@ -53,8 +57,8 @@ private:
 // the monitor, which hands it to each call screen it makes.
 struct CCallScreenSetup {
   CEndSequence endSequence;
-  std::string digitDisplay;  // the last eight digits
-  std::string messagesFolder;  // empty: "Messages" beside the program
+  std::string digitDisplay;       // the last eight digits
+  std::string messagesFolder;     // empty: "Messages" beside the program
   std::vector<int16_t> greeting;  // played before a message is recorded
   uint32_t recordSeconds = 120;
   IDigitLink* link = nullptr;   // where a message call's digits go; none: nowhere

@@ -18,6 +18,4 @@ void OutputDebug(const std::string& text) {
   std::fflush(stderr);
 }
 
-void SetDebugOutput(std::function<void(const std::string&)> listener) {
-  Listener() = std::move(listener);
-}
+void SetDebugOutput(std::function<void(const std::string&)> listener) { Listener() = std::move(listener); }

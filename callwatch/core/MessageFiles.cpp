@@ -16,8 +16,7 @@ std::string SafeFileNamePart(const std::string& text) {
   return safe;
 }
 
-std::string MessageFileName(const std::string& name, const std::string& number,
-                            const struct tm& localTime) {
+std::string MessageFileName(const std::string& name, const std::string& number, const struct tm& localTime) {
   std::string file;
   if (!name.empty() && name[0] != '<') file += SafeFileNamePart(name) + " ";
   if (!number.empty() && number[0] != '<') file += ", " + SafeFileNamePart(number) + " ";

@@ -10,8 +10,7 @@ constexpr size_t kMostCallerInFileName = 80;
 
 // The file name of a message: caller-ID placeholders ("<blocked>") and empty texts leave their
 // part out; characters that are not safe in a file name are replaced by '_'.
-std::string MessageFileName(const std::string& name, const std::string& number,
-                            const struct tm& localTime);
+std::string MessageFileName(const std::string& name, const std::string& number, const struct tm& localTime);
 // A name part made safe: '/', '\\', NUL and control characters become '_', and so does a leading
 // '.', so that no caller ID can name a file outside the folder or a hidden one.
 std::string SafeFileNamePart(const std::string& text);

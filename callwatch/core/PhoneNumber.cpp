@@ -43,8 +43,7 @@ CPhoneNumber::Text CPhoneNumber::GetCanonical() {
   if (!m_canonicalBuilt) {
     m_canonicalBuilt = true;
     if (m_country && m_local)
-      m_canonical = m_area ? "+" + *m_country + " (" + *m_area + ") " + *m_local
-                           : "+" + *m_country + " " + *m_local;
+      m_canonical = m_area ? "+" + *m_country + " (" + *m_area + ") " + *m_local : "+" + *m_country + " " + *m_local;
   }
   return m_canonical;
 }
@@ -109,8 +108,7 @@ void CPhoneNumber::SetFromText(const char* text) {
     skipped = 1;
   }
   if (digits - skipped == 10 && m_country && *m_country == "1") {
-    m_area = std::string{text[firstDigits[skipped]], text[firstDigits[skipped + 1]],
-                         text[firstDigits[skipped + 2]]};
+    m_area = std::string{text[firstDigits[skipped]], text[firstDigits[skipped + 1]], text[firstDigits[skipped + 2]]};
     skipped += 3;
   }
   if (digits > skipped) m_local = std::string(text + firstDigits[skipped]);
@@ -120,8 +118,7 @@ void CPhoneNumber::SetFromParts(int countryCode, const char* areaCode, const cha
   SetFromParts(std::to_string(countryCode).c_str(), areaCode, localNumber);
 }
 
-void CPhoneNumber::SetFromParts(const char* countryCode, const char* areaCode,
-                                const char* localNumber) {
+void CPhoneNumber::SetFromParts(const char* countryCode, const char* areaCode, const char* localNumber) {
   Clear();
   m_country = NonEmpty(countryCode);
   m_area = NonEmpty(areaCode);

@@ -16,8 +16,7 @@ CCallwatchSettings CCallwatchSettings::Load(const ISettingsStore& s, int columnD
   c.rings = ReadInt(s, "Rings", 4, 0, 4);
   c.sortColumn = ReadInt(s, "SortColumn", 0, 0, kColumns - 1);
   c.sortAscending = ReadInt(s, "SortAscending", 1, 0, 1) == 1;
-  for (int i = 0; i < kColumns; ++i)
-    c.columnWidths[i] = ReadInt(s, ColumnWidthKey(i), columnDefault, 0, 100000);
+  for (int i = 0; i < kColumns; ++i) c.columnWidths[i] = ReadInt(s, ColumnWidthKey(i), columnDefault, 0, 100000);
   return c;
 }
 

@@ -26,5 +26,5 @@ struct CCallwatchSettings {
   // column that has none.
   static CCallwatchSettings Load(const ISettingsStore& store, int columnDefault = 0);
   static void SaveRings(ISettingsStore& store, int rings);  // refuses values outside 0 to 4
-  void SaveView(ISettingsStore& store) const;  // sort column, direction and column widths
+  void SaveView(ISettingsStore& store) const;               // sort column, direction and column widths
 };

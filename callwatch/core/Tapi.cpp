@@ -29,9 +29,7 @@ bool Listed(const std::vector<T*>& list, const T* item) {
   return std::find(list.begin(), list.end(), item) != list.end();
 }
 
-DWORD VersionOf(const Half& half, DWORD device) {
-  return device < half.versions.size() ? half.versions[device] : 0;
-}
+DWORD VersionOf(const Half& half, DWORD device) { return device < half.versions.size() ? half.versions[device] : 0; }
 
 }  // namespace
 
@@ -44,8 +42,7 @@ LONG CTapiContext::LineInitialize(ITapiAppSink* sink, const char* appName, void*
   params.dwOptions = LINEINITIALIZEEXOPTION_USEHIDDENWINDOW;
   DWORD version = kTapiVersionHigh, count = 0;
   HLINEAPP app = 0;
-  LONG result =
-      tapi::lineInitializeExA(&app, instance, &LineCallback, appName, &count, &version, &params);
+  LONG result = tapi::lineInitializeExA(&app, instance, &LineCallback, appName, &count, &version, &params);
   if (result < 0) return result;
   g_line.app = app;
   g_line.sink = sink;
@@ -54,8 +51,7 @@ LONG CTapiContext::LineInitialize(ITapiAppSink* sink, const char* appName, void*
   for (DWORD i = 0; i < count; ++i) {
     LINEEXTENSIONID extension{};
     DWORD agreed = 0;
-    if (tapi::lineNegotiateAPIVersion(app, i, kTapiVersionLow, kTapiVersionHigh, &agreed,
-                                      &extension) == 0)
+    if (tapi::lineNegotiateAPIVersion(app, i, kTapiVersionLow, kTapiVersionHigh, &agreed, &extension) == 0)
       g_line.versions[i] = agreed;
   }
   if (count == 0) {
@@ -85,8 +81,7 @@ LONG CTapiContext::PhoneInitialize(ITapiAppSink* sink, const char* appName, void
   params.dwOptions = LINEINITIALIZEEXOPTION_USEHIDDENWINDOW;
   DWORD version = kTapiVersionHigh, count = 0;
   HPHONEAPP app = 0;
-  LONG result =
-      tapi::phoneInitializeExA(&app, instance, &PhoneCallback, appName, &count, &version, &params);
+  LONG result = tapi::phoneInitializeExA(&app, instance, &PhoneCallback, appName, &count, &version, &params);
   if (result < 0) return result;
   g_phone.app = app;
   g_phone.sink = sink;
@@ -95,8 +90,7 @@ LONG CTapiContext::PhoneInitialize(ITapiAppSink* sink, const char* appName, void
   for (DWORD i = 0; i < count; ++i) {
     PHONEEXTENSIONID extension{};
     DWORD agreed = 0;
-    if (tapi::phoneNegotiateAPIVersion(app, i, kTapiVersionLow, kTapiVersionHigh, &agreed,
-                                       &extension) == 0)
+    if (tapi::phoneNegotiateAPIVersion(app, i, kTapiVersionLow, kTapiVersionHigh, &agreed, &extension) == 0)
       g_phone.versions[i] = agreed;
   }
   if (count == 0) {
@@ -119,8 +113,8 @@ DWORD CTapiContext::PhoneCount() { return g_phone.count; }
 DWORD CTapiContext::PhoneVersion(DWORD device) { return VersionOf(g_phone, device); }
 HPHONEAPP CTapiContext::PhoneApp() { return g_phone.app; }
 
-void CTapiContext::LineCallback(DWORD device, DWORD message, uintptr_t instance, uintptr_t param1,
-                                uintptr_t param2, uintptr_t param3) {
+void CTapiContext::LineCallback(DWORD device, DWORD message, uintptr_t instance, uintptr_t param1, uintptr_t param2,
+                                uintptr_t param3) {
   if (message == LINE_REQUEST) {
     if (g_line.sink) g_line.sink->OnRequest(param1, param2, static_cast<uint16_t>(param3 & 0xFFFF));
     return;
@@ -135,15 +129,14 @@ void CTapiContext::LineCallback(DWORD device, DWORD message, uintptr_t instance,
     line->Dispatch(device, message, param1, param2, param3);
 }
 
-void CTapiContext::PhoneCallback(DWORD, DWORD message, uintptr_t instance, uintptr_t param1,
-                                 uintptr_t param2, uintptr_t param3) {
+void CTapiContext::PhoneCallback(DWORD, DWORD message, uintptr_t instance, uintptr_t param1, uintptr_t param2,
+                                 uintptr_t param3) {
   if (message == PHONE_CREATE) {
     if (g_phone.sink) g_phone.sink->OnPhoneCreate(static_cast<DWORD>(param1));
     return;
   }
   auto* phone = reinterpret_cast<CTapiPhone*>(instance);
-  if (phone && Listed(g_phones, const_cast<const CTapiPhone*>(phone)))
-    phone->Dispatch(message, param1, param2, param3);
+  if (phone && Listed(g_phones, const_cast<const CTapiPhone*>(phone))) phone->Dispatch(message, param1, param2, param3);
 }
 
 // ---- lines ------------------------------------------------------------------------------------
@@ -160,8 +153,7 @@ const std::vector<CTapiLine*>& CTapiLine::All() { return g_lines; }
 
 LONG CTapiLine::Open(DWORD deviceID, ITapiLineSink* sink, DWORD privileges, DWORD mediaModes) {
   HLINE handle = 0;
-  LONG result = tapi::lineOpenA(CTapiContext::LineApp(), deviceID, &handle,
-                                CTapiContext::LineVersion(deviceID), 0,
+  LONG result = tapi::lineOpenA(CTapiContext::LineApp(), deviceID, &handle, CTapiContext::LineVersion(deviceID), 0,
                                 reinterpret_cast<uintptr_t>(this), privileges, mediaModes, nullptr);
   if (result < 0) {
     m_handle = 0;
@@ -189,9 +181,7 @@ DWORD CTapiLine::GetNumRings(DWORD addressID) {
   return rings;
 }
 
-LONG CTapiLine::SetNumRings(DWORD addressID, DWORD rings) {
-  return tapi::lineSetNumRings(m_handle, addressID, rings);
-}
+LONG CTapiLine::SetNumRings(DWORD addressID, DWORD rings) { return tapi::lineSetNumRings(m_handle, addressID, rings); }
 
 LONG CTapiLine::GetNewCalls(DWORD select, std::vector<HCALL>* calls) {
   calls->clear();
@@ -240,29 +230,19 @@ void CTapiLine::Dispatch(DWORD device, DWORD message, uintptr_t p1, uintptr_t p2
       if (CTapiCall* call = CTapiCall::Find(callHandle))
         call->ForEachSink([&](ITapiCallSink* s) { s->OnCallInfo(call, DWORD(p1)); });
       break;
-    case LINE_CALLSTATE:
-      HandleCallState(callHandle, DWORD(p1), DWORD(p2), DWORD(p3));
-      break;
-    case LINE_CLOSE:
-      ForEachSink([&](ITapiLineSink* s) { s->OnLineClose(this); });
-      break;
+    case LINE_CALLSTATE: HandleCallState(callHandle, DWORD(p1), DWORD(p2), DWORD(p3)); break;
+    case LINE_CLOSE: ForEachSink([&](ITapiLineSink* s) { s->OnLineClose(this); }); break;
     case LINE_DEVSPECIFIC:
-    case LINE_DEVSPECIFICFEATURE:
-      ForEachSink([&](ITapiLineSink* s) { s->OnLineDevSpecific(this, p1, p2, p3); });
-      break;
+    case LINE_DEVSPECIFICFEATURE: ForEachSink([&](ITapiLineSink* s) { s->OnLineDevSpecific(this, p1, p2, p3); }); break;
     case LINE_GATHERDIGITS:
     case LINE_GENERATE:
       if (CTapiCall* call = CTapiCall::Find(callHandle))
         call->ForEachSink([&](ITapiCallSink* s) { s->OnGatherDigits(call, p1); });
       break;
-    case LINE_LINEDEVSTATE:
-      ForEachSink([&](ITapiLineSink* s) { s->OnLineDevState(this, DWORD(p1), p2, p3); });
-      break;
+    case LINE_LINEDEVSTATE: ForEachSink([&](ITapiLineSink* s) { s->OnLineDevState(this, DWORD(p1), p2, p3); }); break;
     case LINE_MONITORDIGITS:
       if (CTapiCall* call = CTapiCall::Find(callHandle))
-        call->ForEachSink([&](ITapiCallSink* s) {
-          s->OnMonitorDigit(call, static_cast<char>(p1 & 0xFF), DWORD(p2));
-        });
+        call->ForEachSink([&](ITapiCallSink* s) { s->OnMonitorDigit(call, static_cast<char>(p1 & 0xFF), DWORD(p2)); });
       break;
     case LINE_MONITORMEDIA:
       if (CTapiCall* call = CTapiCall::Find(callHandle))
@@ -274,25 +254,20 @@ void CTapiLine::Dispatch(DWORD device, DWORD message, uintptr_t p1, uintptr_t p2
       break;
     case LINE_REPLY: {
       const LONG id = static_cast<LONG>(p1), result = static_cast<LONG>(p2);
-      auto it = std::find_if(m_pending.begin(), m_pending.end(),
-                             [&](const CPendingRequest& r) { return r.requestID == id; });
+      auto it =
+          std::find_if(m_pending.begin(), m_pending.end(), [&](const CPendingRequest& r) { return r.requestID == id; });
       if (it != m_pending.end()) {
         CPendingRequest request = *it;
         m_pending.erase(it);
         CTapiCall* call = request.call;
-        call->ForEachSink(
-            [&](ITapiCallSink* s) { s->OnCallReply(call, id, result, request.kind); });
+        call->ForEachSink([&](ITapiCallSink* s) { s->OnCallReply(call, id, result, request.kind); });
       } else {
         ForEachSink([&](ITapiLineSink* s) { s->OnLineReply(this, id, result, 0); });
       }
       break;
     }
-    case LINE_AGENTSPECIFIC:
-      ForEachSink([&](ITapiLineSink* s) { s->OnAgentSpecific(this, p1, p2, p3); });
-      break;
-    case LINE_AGENTSTATUS:
-      ForEachSink([&](ITapiLineSink* s) { s->OnAgentStatus(this, p1, p2, p3); });
-      break;
+    case LINE_AGENTSPECIFIC: ForEachSink([&](ITapiLineSink* s) { s->OnAgentSpecific(this, p1, p2, p3); }); break;
+    case LINE_AGENTSTATUS: ForEachSink([&](ITapiLineSink* s) { s->OnAgentStatus(this, p1, p2, p3); }); break;
     case LINE_APPNEWCALL: {
       // Parameters: address ID, call handle, privilege.
       const HCALL handle = static_cast<HCALL>(p2);
@@ -300,14 +275,9 @@ void CTapiLine::Dispatch(DWORD device, DWORD message, uintptr_t p1, uintptr_t p2
       if (!CTapiCall::Find(handle) && !IsUnclaimed(handle)) m_unclaimed.push_back(handle);
       break;
     }
-    case LINE_PROXYREQUEST:
-      ForEachSink([&](ITapiLineSink* s) { s->OnProxyRequest(this, p1); });
-      break;
-    case LINE_REMOVE:
-      ForEachSink([&](ITapiLineSink* s) { s->OnLineRemove(this, p1); });
-      break;
-    default:
-      break;
+    case LINE_PROXYREQUEST: ForEachSink([&](ITapiLineSink* s) { s->OnProxyRequest(this, p1); }); break;
+    case LINE_REMOVE: ForEachSink([&](ITapiLineSink* s) { s->OnLineRemove(this, p1); }); break;
+    default: break;
   }
 }
 
@@ -343,20 +313,18 @@ bool CTapiLine::IsUnclaimed(HCALL handle) const {
 }
 
 void CTapiLine::RemoveUnclaimed(HCALL handle) {
-  m_unclaimed.erase(std::remove(m_unclaimed.begin(), m_unclaimed.end(), handle),
-                    m_unclaimed.end());
+  m_unclaimed.erase(std::remove(m_unclaimed.begin(), m_unclaimed.end(), handle), m_unclaimed.end());
 }
 
 void CTapiLine::DropPendingOf(CTapiCall* call) {
-  m_pending.erase(std::remove_if(m_pending.begin(), m_pending.end(),
-                                 [&](const CPendingRequest& r) { return r.call == call; }),
-                  m_pending.end());
+  m_pending.erase(
+      std::remove_if(m_pending.begin(), m_pending.end(), [&](const CPendingRequest& r) { return r.call == call; }),
+      m_pending.end());
 }
 
 // ---- calls ------------------------------------------------------------------------------------
 
-CTapiCall::CTapiCall(HCALL handle, CTapiLine* line, ITapiCallSink* sink)
-    : m_handle(handle), m_line(line) {
+CTapiCall::CTapiCall(HCALL handle, CTapiLine* line, ITapiCallSink* sink) : m_handle(handle), m_line(line) {
   AddSink(sink);
   g_calls.push_back(this);
   if (m_line) m_line->RemoveUnclaimed(handle);
@@ -364,8 +332,7 @@ CTapiCall::CTapiCall(HCALL handle, CTapiLine* line, ITapiCallSink* sink)
 
 CTapiCall::~CTapiCall() {
   *m_alive = false;
-  if (m_handle && tapi::lineDeallocateCall(m_handle) == LINEERR_INVALCALLSTATE)
-    tapi::lineDrop(m_handle, nullptr, 0);
+  if (m_handle && tapi::lineDeallocateCall(m_handle) == LINEERR_INVALCALLSTATE) tapi::lineDrop(m_handle, nullptr, 0);
   if (m_line && Listed(g_lines, const_cast<const CTapiLine*>(m_line))) m_line->DropPendingOf(this);
   Unlist(g_calls, this);
 }
@@ -380,15 +347,13 @@ const std::vector<CTapiCall*>& CTapiCall::All() { return g_calls; }
 
 LONG CTapiCall::Answer() {
   LONG result = tapi::lineAnswer(m_handle, nullptr, 0);
-  if (result > 0 && m_line)
-    m_line->m_pending.push_back(CPendingRequest{result, this, CPendingRequest::kAnswer});
+  if (result > 0 && m_line) m_line->m_pending.push_back(CPendingRequest{result, this, CPendingRequest::kAnswer});
   return result;
 }
 
 LONG CTapiCall::Drop() {
   LONG result = tapi::lineDrop(m_handle, nullptr, 0);
-  if (result > 0 && m_line)
-    m_line->m_pending.push_back(CPendingRequest{result, this, CPendingRequest::kDrop});
+  if (result > 0 && m_line) m_line->m_pending.push_back(CPendingRequest{result, this, CPendingRequest::kDrop});
   return result;
 }
 
@@ -402,15 +367,12 @@ LONG CTapiCall::Deallocate() {
   return result;
 }
 
-LONG CTapiCall::MonitorDigits(DWORD digitModes) {
-  return tapi::lineMonitorDigits(m_handle, digitModes);
-}
+LONG CTapiCall::MonitorDigits(DWORD digitModes) { return tapi::lineMonitorDigits(m_handle, digitModes); }
 
 LONG CTapiCall::GetCallInfo(CTapiBuffer* info) { return info->FetchCallInfo(m_handle); }
 
 LONG CTapiCall::GetID(const char* deviceClass, CTapiBuffer* id) {
-  return id->FetchLineID(m_line ? m_line->Handle() : 0, 0, m_handle, LINECALLSELECT_CALL,
-                         deviceClass);
+  return id->FetchLineID(m_line ? m_line->Handle() : 0, 0, m_handle, LINECALLSELECT_CALL, deviceClass);
 }
 
 // ---- phones -----------------------------------------------------------------------------------
@@ -427,8 +389,7 @@ const std::vector<CTapiPhone*>& CTapiPhone::All() { return g_phones; }
 
 LONG CTapiPhone::Open(DWORD deviceID, ITapiPhoneSink* sink, DWORD privilege) {
   HPHONE handle = 0;
-  LONG result = tapi::phoneOpen(CTapiContext::PhoneApp(), deviceID, &handle,
-                                CTapiContext::PhoneVersion(deviceID), 0,
+  LONG result = tapi::phoneOpen(CTapiContext::PhoneApp(), deviceID, &handle, CTapiContext::PhoneVersion(deviceID), 0,
                                 reinterpret_cast<uintptr_t>(this), privilege);
   if (result < 0) {
     m_handle = 0;
@@ -455,8 +416,7 @@ LONG CTapiPhone::SetHookSwitch(DWORD devices, DWORD mode) {
 }
 
 LONG CTapiPhone::GetDevCaps(DWORD deviceID, CTapiBuffer* caps) {
-  return caps->FetchPhoneDevCaps(CTapiContext::PhoneApp(), deviceID,
-                                 CTapiContext::PhoneVersion(deviceID));
+  return caps->FetchPhoneDevCaps(CTapiContext::PhoneApp(), deviceID, CTapiContext::PhoneVersion(deviceID));
 }
 
 void CTapiPhone::Dispatch(DWORD message, uintptr_t p1, uintptr_t p2, uintptr_t p3) {
@@ -475,6 +435,5 @@ void CTapiPhone::Dispatch(DWORD message, uintptr_t p1, uintptr_t p2, uintptr_t p
     }
   }
   if (message == PHONE_REPLY && *alive)
-    m_pending.erase(std::remove(m_pending.begin(), m_pending.end(), static_cast<LONG>(p1)),
-                    m_pending.end());
+    m_pending.erase(std::remove(m_pending.begin(), m_pending.end(), static_cast<LONG>(p1)), m_pending.end());
 }

@@ -51,10 +51,10 @@ public:
   static HPHONEAPP PhoneApp();
 
   // Where the provider delivers events (on the initializing thread).
-  static void LineCallback(DWORD device, DWORD message, uintptr_t instance, uintptr_t param1,
-                           uintptr_t param2, uintptr_t param3);
-  static void PhoneCallback(DWORD device, DWORD message, uintptr_t instance, uintptr_t param1,
-                            uintptr_t param2, uintptr_t param3);
+  static void LineCallback(DWORD device, DWORD message, uintptr_t instance, uintptr_t param1, uintptr_t param2,
+                           uintptr_t param3);
+  static void PhoneCallback(DWORD device, DWORD message, uintptr_t instance, uintptr_t param1, uintptr_t param2,
+                            uintptr_t param3);
 };
 
 // A request waiting for its LINE_REPLY or PHONE_REPLY.

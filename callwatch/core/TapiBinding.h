@@ -46,8 +46,7 @@ CDelayedLibrary& TelephonyLibrary();
 
 // The telephony and wave functions, called through the binding.
 namespace tapi {
-LONG lineInitializeExA(HLINEAPP*, void*, LINECALLBACK, const char*, DWORD*, DWORD*,
-                       LINEINITIALIZEEXPARAMS*);
+LONG lineInitializeExA(HLINEAPP*, void*, LINECALLBACK, const char*, DWORD*, DWORD*, LINEINITIALIZEEXPARAMS*);
 LONG lineNegotiateAPIVersion(HLINEAPP, DWORD, DWORD, DWORD, DWORD*, LINEEXTENSIONID*);
 LONG lineShutdown(HLINEAPP);
 LONG lineOpenA(HLINEAPP, DWORD, HLINE*, DWORD, DWORD, uintptr_t, DWORD, DWORD, const void*);
@@ -63,8 +62,7 @@ LONG lineAnswer(HCALL, const char*, DWORD);
 LONG lineDrop(HCALL, const char*, DWORD);
 LONG lineDeallocateCall(HCALL);
 LONG lineMonitorDigits(HCALL, DWORD);
-LONG phoneInitializeExA(HPHONEAPP*, void*, PHONECALLBACK, const char*, DWORD*, DWORD*,
-                        PHONEINITIALIZEEXPARAMS*);
+LONG phoneInitializeExA(HPHONEAPP*, void*, PHONECALLBACK, const char*, DWORD*, DWORD*, PHONEINITIALIZEEXPARAMS*);
 LONG phoneNegotiateAPIVersion(HPHONEAPP, DWORD, DWORD, DWORD, DWORD*, PHONEEXTENSIONID*);
 LONG phoneShutdown(HPHONEAPP);
 LONG phoneOpen(HPHONEAPP, DWORD, HPHONE*, DWORD, DWORD, uintptr_t, DWORD);

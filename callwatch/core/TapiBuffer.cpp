@@ -15,15 +15,12 @@ LONG CTapiBuffer::Fetch(Kind kind, const Getter& getter) {
   for (;;) {
     try {
       buffer.assign((size + 3) / 4, 0);
-    } catch (const std::bad_alloc&) {
-      return LINEERR_NOMEM;
-    }
+    } catch (const std::bad_alloc&) { return LINEERR_NOMEM; }
     auto* header = reinterpret_cast<VARHEADER*>(buffer.data());
     header->dwTotalSize = size;
     result = getter(header);
     const DWORD needed = header->dwNeededSize;
-    const bool tooSmall =
-        result == LINEERR_STRUCTURETOOSMALL || (result >= 0 && needed > header->dwTotalSize);
+    const bool tooSmall = result == LINEERR_STRUCTURETOOSMALL || (result >= 0 && needed > header->dwTotalSize);
     if (!tooSmall) break;
     // A getter that asks for no more than it had would otherwise be asked forever.
     DWORD next = needed > size ? needed : size * 2;
@@ -61,9 +58,8 @@ LONG CTapiBuffer::FetchLineDevCaps(HLINEAPP app, DWORD device, DWORD version) {
 }
 
 LONG CTapiBuffer::FetchCallInfo(HCALL call) {
-  return Fetch(Kind::CallInfo, [&](VARHEADER* h) {
-    return tapi::lineGetCallInfoA(call, reinterpret_cast<LINECALLINFO*>(h));
-  });
+  return Fetch(Kind::CallInfo,
+               [&](VARHEADER* h) { return tapi::lineGetCallInfoA(call, reinterpret_cast<LINECALLINFO*>(h)); });
 }
 
 LONG CTapiBuffer::FetchNewCalls(HLINE line, DWORD addressID, DWORD select) {
@@ -72,11 +68,9 @@ LONG CTapiBuffer::FetchNewCalls(HLINE line, DWORD addressID, DWORD select) {
   });
 }
 
-LONG CTapiBuffer::FetchLineID(HLINE line, DWORD addressID, HCALL call, DWORD select,
-                              const char* deviceClass) {
+LONG CTapiBuffer::FetchLineID(HLINE line, DWORD addressID, HCALL call, DWORD select, const char* deviceClass) {
   return Fetch(Kind::LineID, [&](VARHEADER* h) {
-    return tapi::lineGetIDA(line, addressID, call, select, reinterpret_cast<VARSTRING*>(h),
-                            deviceClass);
+    return tapi::lineGetIDA(line, addressID, call, select, reinterpret_cast<VARSTRING*>(h), deviceClass);
   });
 }
 
@@ -87,7 +81,6 @@ LONG CTapiBuffer::FetchPhoneDevCaps(HPHONEAPP app, DWORD device, DWORD version) 
 }
 
 LONG CTapiBuffer::FetchPhoneID(HPHONE phone, const char* deviceClass) {
-  return Fetch(Kind::PhoneID, [&](VARHEADER* h) {
-    return tapi::phoneGetIDA(phone, reinterpret_cast<VARSTRING*>(h), deviceClass);
-  });
+  return Fetch(Kind::PhoneID,
+               [&](VARHEADER* h) { return tapi::phoneGetIDA(phone, reinterpret_cast<VARSTRING*>(h), deviceClass); });
 }

@@ -37,20 +37,15 @@ bool CWaveRecorder::Record(uint32_t deviceID, uint32_t seconds) {
   m_format = Format();
   const WAVEFORMATEX& format = m_format;
   const uint32_t mapped = deviceID == WAVE_MAPPER ? 0u : uint32_t{WAVE_MAPPED};
-  if (tapi::waveInOpen(nullptr, deviceID, &format, 0, 0, WAVE_FORMAT_QUERY | mapped) !=
-      MMSYSERR_NOERROR)
-    return false;
+  if (tapi::waveInOpen(nullptr, deviceID, &format, 0, 0, WAVE_FORMAT_QUERY | mapped) != MMSYSERR_NOERROR) return false;
   if (!MakeWindow()) return false;
   HWAVEIN input = 0;
-  if (tapi::waveInOpen(&input, deviceID, &format, m_window, 0, CALLBACK_WINDOW | mapped) !=
-      MMSYSERR_NOERROR)
+  if (tapi::waveInOpen(&input, deviceID, &format, m_window, 0, CALLBACK_WINDOW | mapped) != MMSYSERR_NOERROR)
     return false;
   // The buffer holds the whole message; no message is longer than an hour.
   const uint64_t bytes = uint64_t(seconds) * 16 * 8000 / 8;
   std::unique_ptr<WAVEHDR> header(new (std::nothrow) WAVEHDR{});
-  char* data = bytes > 0 && bytes <= 3600ull * kBytesPerSecond
-                   ? new (std::nothrow) char[bytes]()
-                   : nullptr;
+  char* data = bytes > 0 && bytes <= 3600ull * kBytesPerSecond ? new (std::nothrow) char[bytes]() : nullptr;
   if (!header || !data) {
     OutputDebug("new[] -- Out of memory\n");
     delete[] data;
@@ -84,8 +79,7 @@ bool CWaveRecorder::Play(uint32_t deviceID, const int16_t* samples, size_t count
   if (!MakeWindow()) return false;
   HWAVEOUT output = 0;
   const uint32_t mapped = deviceID == WAVE_MAPPER ? 0u : uint32_t{WAVE_MAPPED};
-  if (tapi::waveOutOpen(&output, deviceID, &m_format, m_window, 0, CALLBACK_WINDOW | mapped) !=
-      MMSYSERR_NOERROR)
+  if (tapi::waveOutOpen(&output, deviceID, &m_format, m_window, 0, CALLBACK_WINDOW | mapped) != MMSYSERR_NOERROR)
     return false;
   std::unique_ptr<WAVEHDR> header(new (std::nothrow) WAVEHDR{});
   if (!header) {
@@ -174,14 +168,22 @@ bool CWaveRecorder::Save(const std::string& fileName) {
 
 void CWaveRecorder::WindowProc(uint32_t message, uintptr_t, uintptr_t) {
   switch (message) {
-    case MM_WOM_OPEN: if (m_sink) m_sink->OnOutputOpen(); break;
-    case MM_WOM_CLOSE: if (m_sink) m_sink->OnOutputClose(); break;
+    case MM_WOM_OPEN:
+      if (m_sink) m_sink->OnOutputOpen();
+      break;
+    case MM_WOM_CLOSE:
+      if (m_sink) m_sink->OnOutputClose();
+      break;
     case MM_WOM_DONE:
       Stop();
       if (m_sink) m_sink->OnOutputDone();
       break;
-    case MM_WIM_OPEN: if (m_sink) m_sink->OnInputOpen(); break;
-    case MM_WIM_CLOSE: if (m_sink) m_sink->OnInputClose(); break;
+    case MM_WIM_OPEN:
+      if (m_sink) m_sink->OnInputOpen();
+      break;
+    case MM_WIM_CLOSE:
+      if (m_sink) m_sink->OnInputClose();
+      break;
     case MM_WIM_DATA:
       Stop();
       if (m_sink) m_sink->OnInputData();

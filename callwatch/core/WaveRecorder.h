@@ -16,7 +16,7 @@ public:
   virtual void OnOutputDone() {}  // after the recorder stopped the output
   virtual void OnOutputClose() {}
   virtual void OnInputOpen() {}
-  virtual void OnInputData() {}   // after the recorder stopped the input
+  virtual void OnInputData() {}  // after the recorder stopped the input
   virtual void OnInputClose() {}
 };
 

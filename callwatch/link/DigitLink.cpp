@@ -43,8 +43,7 @@ std::string ReadLoomworkHost(const std::string& path, CDigitTrace& trace) {
   if (!std::fgets(line, sizeof line, f)) line[0] = 0;
   std::fclose(f);
   size_t length = std::strlen(line);
-  for (int i = 0; i < 2 && length > 0 && static_cast<unsigned char>(line[length - 1]) < 32; ++i)
-    line[--length] = 0;
+  for (int i = 0; i < 2 && length > 0 && static_cast<unsigned char>(line[length - 1]) < 32; ++i) line[--length] = 0;
   return length > 0 ? std::string(line, length) : std::string(kDefaultHost);
 }
 

@@ -28,9 +28,9 @@ public:
 // place (taken by the next connection that is made).
 struct CDigitLinkSetup {
   CSocketLayer* sockets = &CSocketLayer::system();
-  CDigitSocket::Pause pause;          // between tries; empty: the thread sleeps
+  CDigitSocket::Pause pause;  // between tries; empty: the thread sleeps
   int port = CDigitSocket::kLoomworkPort;
-  std::string folder;                 // of "connect.txt" and "test.txt"; empty: current directory
+  std::string folder;  // of "connect.txt" and "test.txt"; empty: current directory
 };
 
 // The link as Callwatch holds it between digits: the connection of the current message call,

@@ -18,7 +18,7 @@ public:
     kNetworkUnreachable = -2,  // no route to the receiver: further tries are pointless
     kConnectFailed = -3,       // every connection try failed
     kSendTimedOut = -6,
-    kSendFailed = -7,          // any other send error: the connection is broken
+    kSendFailed = -7,  // any other send error: the connection is broken
   };
   static constexpr int kLoomworkPort = 3502;
   static constexpr int kPauseBetweenTriesMs = 1000;

@@ -65,9 +65,7 @@ public:
     if (rc != 0 && err == EINPROGRESS) {
       pollfd p{s, POLLOUT, 0};
       int r;
-      do {
-        r = ::poll(&p, 1, kConnectWaitMs);
-      } while (r < 0 && errno == EINTR);
+      do { r = ::poll(&p, 1, kConnectWaitMs); } while (r < 0 && errno == EINTR);
       socklen_t len = sizeof err;
       if (r == 0) {
         err = ETIMEDOUT;
@@ -99,9 +97,7 @@ public:
 
   int peek(int s, void* bytes, int length) override {
     ssize_t r;
-    do {
-      r = ::recv(s, bytes, static_cast<size_t>(length), MSG_PEEK | MSG_DONTWAIT);
-    } while (r < 0 && errno == EINTR);
+    do { r = ::recv(s, bytes, static_cast<size_t>(length), MSG_PEEK | MSG_DONTWAIT); } while (r < 0 && errno == EINTR);
     if (r < 0) return keep(-1);
     return static_cast<int>(r);
   }

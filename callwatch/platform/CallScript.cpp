@@ -32,8 +32,7 @@ void CCallScript::Report(std::unique_lock<std::mutex>& lock) {
   }
 }
 
-bool CCallScript::Wait(std::unique_lock<std::mutex>& lock, int ms,
-                      const std::function<bool()>& until) {
+bool CCallScript::Wait(std::unique_lock<std::mutex>& lock, int ms, const std::function<bool()>& until) {
   const auto end = Clock::now() + std::chrono::milliseconds(ms);
   for (;;) {
     Report(lock);
@@ -55,8 +54,7 @@ bool CCallScript::Wait(std::unique_lock<std::mutex>& lock, int ms,
 void CCallScript::Run(std::vector<int16_t> speech) {
   std::unique_lock<std::mutex> lock(g_mutex);
   if (m_r.line < 0 || m_r.line >= g_lineCount) {
-    Tell(lock, "error no line " + std::to_string(m_r.line) + " (the provider has " +
-                   std::to_string(g_lineCount) + ")");
+    Tell(lock, "error no line " + std::to_string(m_r.line) + " (the provider has " + std::to_string(g_lineCount) + ")");
     return;
   }
   m_call = std::make_shared<SimCall>();
@@ -83,8 +81,8 @@ void CCallScript::Run(std::vector<int16_t> speech) {
   SimLine& line = g_lines[c.line];
   if (line.open) {
     c.appHolds = true;
-    const DWORD privilege = (line.privileges & LINECALLPRIVILEGE_OWNER) ? LINECALLPRIVILEGE_OWNER
-                                                                        : LINECALLPRIVILEGE_MONITOR;
+    const DWORD privilege =
+        (line.privileges & LINECALLPRIVILEGE_OWNER) ? LINECALLPRIVILEGE_OWNER : LINECALLPRIVILEGE_MONITOR;
     RaiseLine(c.line, line.open, LINE_APPNEWCALL, 0, c.handle, privilege);
   }
   Tell(lock, "offered");
@@ -138,16 +136,14 @@ void CCallScript::Run(std::vector<int16_t> speech) {
       }
       return c.speaking;
     });
-    if (goesOn)
-      goesOn = Wait(lock, static_cast<int>(c.speech.size() * 1000 / kWaveRate));
+    if (goesOn) goesOn = Wait(lock, static_cast<int>(c.speech.size() * 1000 / kWaveRate));
     for (char digit : m_r.digits) {
       if (!goesOn) break;
       goesOn = Wait(lock, m_r.digitMs);
       if (!goesOn) break;
       if (c.state != LINECALLSTATE_CONNECTED) break;
       if (c.monitorModes & LINEDIGITMODE_DTMF)
-        RaiseLine(c.line, c.handle, LINE_MONITORDIGITS, static_cast<unsigned char>(digit),
-                  LINEDIGITMODE_DTMF, 0);
+        RaiseLine(c.line, c.handle, LINE_MONITORDIGITS, static_cast<unsigned char>(digit), LINEDIGITMODE_DTMF, 0);
       Tell(lock, std::string("digit sent ") + digit);
     }
     if (goesOn) goesOn = Wait(lock, m_r.hangupMs);

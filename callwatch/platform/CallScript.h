@@ -37,5 +37,4 @@ private:
   bool m_callerLeft = false;
 };
 
-
 }  // namespace phonesim

@@ -29,11 +29,9 @@ EXPORT LONG lineGetCallInfoA(HCALL handle, LINECALLINFO* info) {
   info->dwCallerIDFlags = call->callerFlags;
   DWORD* used = &info->dwUsedSize;
   if (call->origin == LINECALLORIGIN_OUTBOUND) {
-    if (!call->name.empty())
-      PutText(h, used, &info->dwCalledPartySize, &info->dwCalledPartyOffset, call->name);
+    if (!call->name.empty()) PutText(h, used, &info->dwCalledPartySize, &info->dwCalledPartyOffset, call->name);
     if (!call->number.empty())
-      PutText(h, used, &info->dwDisplayableAddressSize, &info->dwDisplayableAddressOffset,
-              call->number);
+      PutText(h, used, &info->dwDisplayableAddressSize, &info->dwDisplayableAddressOffset, call->number);
   } else {
     if (call->callerFlags & LINECALLPARTYID_ADDRESS)
       PutText(h, used, &info->dwCallerIDSize, &info->dwCallerIDOffset, call->number);
@@ -58,8 +56,7 @@ EXPORT LONG lineAnswer(HCALL handle, const char*, DWORD) {
   std::lock_guard<std::mutex> lock(g_mutex);
   std::shared_ptr<SimCall> call;
   if (LONG error = OwnerCall(handle, &call)) return error;
-  if (call->state != LINECALLSTATE_OFFERING && call->state != LINECALLSTATE_ACCEPTED)
-    return LINEERR_INVALCALLSTATE;
+  if (call->state != LINECALLSTATE_OFFERING && call->state != LINECALLSTATE_ACCEPTED) return LINEERR_INVALCALLSTATE;
   const LONG request = g_nextRequest++;
   RaiseLine(call->line, 0, LINE_REPLY, static_cast<uintptr_t>(request), 0, 0);
   SetState(*call, LINECALLSTATE_CONNECTED);
@@ -83,8 +80,7 @@ EXPORT LONG lineDeallocateCall(HCALL handle) {
   auto call = CallFor(handle);
   if (!call || !call->appHolds) return LINEERR_INVALCALLHANDLE;
   // The only owner may not let go of a call that is still up.
-  if (!call->ended && (g_lines[call->line].privileges & LINECALLPRIVILEGE_OWNER))
-    return LINEERR_INVALCALLSTATE;
+  if (!call->ended && (g_lines[call->line].privileges & LINECALLPRIVILEGE_OWNER)) return LINEERR_INVALCALLSTATE;
   call->appHolds = false;
   ForgetIfDone(handle);
   g_changed.notify_all();

@@ -8,8 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-bool CControlClient::Place(const CCallRequest& request, std::string* error,
-                           const std::string& socketPath) {
+bool CControlClient::Place(const CCallRequest& request, std::string* error, const std::string& socketPath) {
   Close();
   m_pending.clear();
   sockaddr_un address{};

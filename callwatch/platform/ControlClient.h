@@ -16,8 +16,7 @@ public:
   CControlClient& operator=(const CControlClient&) = delete;
 
   // Connects to the provider and sends the request; false with a reason when it cannot.
-  bool Place(const CCallRequest& request, std::string* error,
-             const std::string& socketPath = ControlSocketPath());
+  bool Place(const CCallRequest& request, std::string* error, const std::string& socketPath = ControlSocketPath());
   // The next report line; false at the end of the call's reports or after ms without one.
   bool NextLine(std::string* line, int ms);
   void Close();

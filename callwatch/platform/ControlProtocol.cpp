@@ -114,8 +114,7 @@ bool ParseCallRequest(const std::string& line, CCallRequest* request, std::strin
     else if (key == "digit-ms" && hasValue) ok = ParseMs(value, kMostMs, &request->digitMs);
     else if (key == "hangup-ms" && hasValue) ok = ParseMs(value, kMostMs, &request->hangupMs);
     else if (key == "audio" && hasValue) ok = !(request->audio = value).empty() && value[0] == '/';
-    else if (key == "digits" && hasValue)
-      ok = (request->digits = value).size() <= kMostDigits && ValidDigits(value);
+    else if (key == "digits" && hasValue) ok = (request->digits = value).size() <= kMostDigits && ValidDigits(value);
     else {
       *error = "unknown field " + shown;
       return false;
@@ -149,7 +148,6 @@ std::string FormatCallRequest(const CCallRequest& r) {
 
 std::string ControlSocketPath() {
   if (const char* env = std::getenv("PHONESIM_SOCKET"); env && *env) return env;
-  if (const char* run = std::getenv("XDG_RUNTIME_DIR"); run && *run)
-    return std::string(run) + "/phonesim.sock";
+  if (const char* run = std::getenv("XDG_RUNTIME_DIR"); run && *run) return std::string(run) + "/phonesim.sock";
   return "/tmp/phonesim-" + std::to_string(::getuid()) + ".sock";
 }

@@ -72,8 +72,7 @@ bool CControlServer::Start() {
   if (m_listen < 0) return false;
   // A socket file left by a provider that is gone is taken over; a live one is not.
   int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  bool live = probe >= 0 &&
-              ::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  bool live = probe >= 0 && ::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
   if (probe >= 0) ::close(probe);
   if (live) {
     std::fprintf(stderr, "phonesim: control socket %s is in use\n", m_path.c_str());
@@ -82,10 +81,8 @@ bool CControlServer::Start() {
     return false;
   }
   ::unlink(m_path.c_str());
-  if (::bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(m_listen, 8) != 0) {
-    std::fprintf(stderr, "phonesim: cannot listen on %s: %s\n", m_path.c_str(),
-                 std::strerror(errno));
+  if (::bind(m_listen, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(m_listen, 8) != 0) {
+    std::fprintf(stderr, "phonesim: cannot listen on %s: %s\n", m_path.c_str(), std::strerror(errno));
     ::close(m_listen);
     m_listen = -1;
     return false;

@@ -17,16 +17,13 @@ std::map<HCALL, std::shared_ptr<SimCall>> g_calls;
 std::map<uint32_t, WaveDevice> g_waves;
 
 void Configure(bool again) {
-  if (g_lineCount >= 0 && !(again && !g_phoneApp.handle && g_waves.empty() && g_calls.empty()))
-    return;
+  if (g_lineCount >= 0 && !(again && !g_phoneApp.handle && g_waves.empty() && g_calls.empty())) return;
   g_lineCount = 2;
   if (const char* env = std::getenv("PHONESIM_LINES")) {
     char* end = nullptr;
     long n = std::strtol(env, &end, 10);
-    if (end != env && *end == 0 && n >= 0 && n <= kMostLines)
-      g_lineCount = static_cast<int>(n);
-    else
-      std::fprintf(stderr, "phonesim: PHONESIM_LINES must be 0 to %d; using 2\n", kMostLines);
+    if (end != env && *end == 0 && n >= 0 && n <= kMostLines) g_lineCount = static_cast<int>(n);
+    else std::fprintf(stderr, "phonesim: PHONESIM_LINES must be 0 to %d; using 2\n", kMostLines);
   }
   g_lines.assign(g_lineCount, SimLine{});
   if (g_lineCount > 0) g_lines[0].hasSpeaker = true;  // the other lines' phones have none
@@ -58,9 +55,7 @@ void RaiseLine(int line, DWORD device, DWORD message, uintptr_t p1, uintptr_t p2
   g_lineApp.queue->Post([=] {
     {
       std::lock_guard<std::mutex> lock(g_mutex);
-      if (g_lineApp.handle != app || line >= static_cast<int>(g_lines.size()) ||
-          g_lines[line].open != open)
-        return;
+      if (g_lineApp.handle != app || line >= static_cast<int>(g_lines.size()) || g_lines[line].open != open) return;
     }
     callback(device, message, instance, p1, p2, p3);
   });

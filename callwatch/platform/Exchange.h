@@ -44,8 +44,8 @@ struct SimCall {
   DWORD origin = LINECALLORIGIN_EXTERNAL;
   DWORD callerFlags = LINECALLPARTYID_UNKNOWN;
   std::string name, number;
-  bool ended = false;      // reached IDLE
-  bool appHolds = false;   // the program has the handle and has not deallocated it
+  bool ended = false;     // reached IDLE
+  bool appHolds = false;  // the program has the handle and has not deallocated it
   bool dropRequested = false;
   DWORD monitorModes = 0;
   std::vector<int16_t> speech;
@@ -85,7 +85,6 @@ struct App {
   LINECALLBACK callback = nullptr;
   std::shared_ptr<CMessageQueue> queue;
 };
-
 
 extern int g_lineCount;
 extern std::vector<SimLine> g_lines;

@@ -7,11 +7,10 @@
 
 using namespace phonesim;
 
-EXPORT LONG lineInitializeExA(HLINEAPP* app, void*, LINECALLBACK callback, const char*,
-                              DWORD* numDevs, DWORD* apiVersion, LINEINITIALIZEEXPARAMS* params) {
+EXPORT LONG lineInitializeExA(HLINEAPP* app, void*, LINECALLBACK callback, const char*, DWORD* numDevs,
+                              DWORD* apiVersion, LINEINITIALIZEEXPARAMS* params) {
   if (!app || !callback || !numDevs || !apiVersion) return LINEERR_INVALPOINTER;
-  if (params && params->dwTotalSize < sizeof(LINEINITIALIZEEXPARAMS))
-    return LINEERR_STRUCTURETOOSMALL;
+  if (params && params->dwTotalSize < sizeof(LINEINITIALIZEEXPARAMS)) return LINEERR_STRUCTURETOOSMALL;
   bool startServer = false;
   {
     std::lock_guard<std::mutex> lock(g_mutex);
@@ -31,8 +30,8 @@ EXPORT LONG lineInitializeExA(HLINEAPP* app, void*, LINECALLBACK callback, const
   return 0;
 }
 
-EXPORT LONG lineNegotiateAPIVersion(HLINEAPP app, DWORD device, DWORD low, DWORD high,
-                                    DWORD* version, LINEEXTENSIONID* extension) {
+EXPORT LONG lineNegotiateAPIVersion(HLINEAPP app, DWORD device, DWORD low, DWORD high, DWORD* version,
+                                    LINEEXTENSIONID* extension) {
   std::lock_guard<std::mutex> lock(g_mutex);
   if (!app || app != g_lineApp.handle) return LINEERR_INVALAPPHANDLE;
   if (device >= static_cast<DWORD>(g_lineCount)) return LINEERR_BADDEVICEID;
@@ -63,13 +62,12 @@ EXPORT LONG lineShutdown(HLINEAPP app) {
   // Calls still placed end with the program: their scripts see the provider stop.
   if (stopServer) TheControlServer().Stop();
   std::lock_guard<std::mutex> lock(g_mutex);
-  for (auto it = g_calls.begin(); it != g_calls.end();)
-    it = it->second->ended ? g_calls.erase(it) : std::next(it);
+  for (auto it = g_calls.begin(); it != g_calls.end();) it = it->second->ended ? g_calls.erase(it) : std::next(it);
   return 0;
 }
 
-EXPORT LONG lineOpenA(HLINEAPP app, DWORD device, HLINE* line, DWORD apiVersion, DWORD,
-                      uintptr_t instance, DWORD privileges, DWORD mediaModes, const void*) {
+EXPORT LONG lineOpenA(HLINEAPP app, DWORD device, HLINE* line, DWORD apiVersion, DWORD, uintptr_t instance,
+                      DWORD privileges, DWORD mediaModes, const void*) {
   std::lock_guard<std::mutex> lock(g_mutex);
   if (!app || app != g_lineApp.handle) return LINEERR_INVALAPPHANDLE;
   if (device >= static_cast<DWORD>(g_lineCount)) return LINEERR_BADDEVICEID;
@@ -80,9 +78,9 @@ EXPORT LONG lineOpenA(HLINEAPP app, DWORD device, HLINE* line, DWORD apiVersion,
   const DWORD known = LINECALLPRIVILEGE_NONE | LINECALLPRIVILEGE_MONITOR | LINECALLPRIVILEGE_OWNER;
   if (!privileges || (privileges & ~known)) return LINEERR_INVALPRIVSELECT;
   if (privileges & LINECALLPRIVILEGE_OWNER) {
-    const DWORD supported = l.voiceOnly ? LINEMEDIAMODE_INTERACTIVEVOICE
-                                        : (LINEMEDIAMODE_UNKNOWN | LINEMEDIAMODE_INTERACTIVEVOICE |
-                                           LINEMEDIAMODE_AUTOMATEDVOICE);
+    const DWORD supported =
+        l.voiceOnly ? LINEMEDIAMODE_INTERACTIVEVOICE
+                    : (LINEMEDIAMODE_UNKNOWN | LINEMEDIAMODE_INTERACTIVEVOICE | LINEMEDIAMODE_AUTOMATEDVOICE);
     if (!mediaModes || (mediaModes & ~supported)) return kErr(0x8000002F);  // INVALMEDIAMODE
   }
   l.open = g_nextHandle++;
@@ -120,8 +118,7 @@ EXPORT LONG lineSetStatusMessages(HLINE line, DWORD lineStates, DWORD) {
   return 0;
 }
 
-EXPORT LONG lineGetDevCapsA(HLINEAPP app, DWORD device, DWORD apiVersion, DWORD,
-                            LINEDEVCAPS* caps) {
+EXPORT LONG lineGetDevCapsA(HLINEAPP app, DWORD device, DWORD apiVersion, DWORD, LINEDEVCAPS* caps) {
   std::lock_guard<std::mutex> lock(g_mutex);
   if (!app || app != g_lineApp.handle) return LINEERR_INVALAPPHANDLE;
   if (device >= static_cast<DWORD>(g_lineCount)) return LINEERR_BADDEVICEID;
@@ -135,10 +132,9 @@ EXPORT LONG lineGetDevCapsA(HLINEAPP app, DWORD device, DWORD apiVersion, DWORD,
   caps->dwPermanentLineID = device;
   caps->dwStringFormat = STRINGFORMAT_ASCII;
   caps->dwNumAddresses = 1;
-  caps->dwMediaModes = g_lines[device].voiceOnly ? LINEMEDIAMODE_INTERACTIVEVOICE
-                                                 : (LINEMEDIAMODE_UNKNOWN |
-                                                    LINEMEDIAMODE_INTERACTIVEVOICE |
-                                                    LINEMEDIAMODE_AUTOMATEDVOICE);
+  caps->dwMediaModes = g_lines[device].voiceOnly
+                           ? LINEMEDIAMODE_INTERACTIVEVOICE
+                           : (LINEMEDIAMODE_UNKNOWN | LINEMEDIAMODE_INTERACTIVEVOICE | LINEMEDIAMODE_AUTOMATEDVOICE);
   PutText(h, &caps->dwUsedSize, &caps->dwLineNameSize, &caps->dwLineNameOffset,
           "Simulated line " + std::to_string(device));
   return 0;
@@ -163,8 +159,7 @@ EXPORT LONG lineGetNewCalls(HLINE line, DWORD, DWORD select, LINECALLLIST* list)
     list->dwCallsNumEntries = static_cast<DWORD>(handles.size());
     list->dwCallsSize = static_cast<DWORD>(4 * handles.size());
     list->dwCallsOffset = sizeof *list;
-    if (!handles.empty())
-      std::memcpy(reinterpret_cast<char*>(list) + sizeof *list, handles.data(), 4 * handles.size());
+    if (!handles.empty()) std::memcpy(reinterpret_cast<char*>(list) + sizeof *list, handles.data(), 4 * handles.size());
     list->dwUsedSize = list->dwNeededSize;
     for (HCALL handle : handles) g_calls[handle]->appHolds = true;
   }

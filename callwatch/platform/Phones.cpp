@@ -5,8 +5,8 @@
 
 using namespace phonesim;
 
-EXPORT LONG phoneInitializeExA(HPHONEAPP* app, void*, PHONECALLBACK callback, const char*,
-                               DWORD* numDevs, DWORD* apiVersion, PHONEINITIALIZEEXPARAMS*) {
+EXPORT LONG phoneInitializeExA(HPHONEAPP* app, void*, PHONECALLBACK callback, const char*, DWORD* numDevs,
+                               DWORD* apiVersion, PHONEINITIALIZEEXPARAMS*) {
   if (!app || !callback || !numDevs || !apiVersion) return LINEERR_INVALPOINTER;
   std::lock_guard<std::mutex> lock(g_mutex);
   Configure();
@@ -18,8 +18,8 @@ EXPORT LONG phoneInitializeExA(HPHONEAPP* app, void*, PHONECALLBACK callback, co
   return 0;
 }
 
-EXPORT LONG phoneNegotiateAPIVersion(HPHONEAPP app, DWORD device, DWORD low, DWORD high,
-                                     DWORD* version, PHONEEXTENSIONID* extension) {
+EXPORT LONG phoneNegotiateAPIVersion(HPHONEAPP app, DWORD device, DWORD low, DWORD high, DWORD* version,
+                                     PHONEEXTENSIONID* extension) {
   std::lock_guard<std::mutex> lock(g_mutex);
   if (!app || app != g_phoneApp.handle) return kErr(0x90000011);  // PHONEERR_INVALAPPHANDLE
   if (device >= static_cast<DWORD>(g_lineCount)) return PHONEERR_BADDEVICEID;
@@ -41,14 +41,12 @@ EXPORT LONG phoneShutdown(HPHONEAPP app) {
   return 0;
 }
 
-EXPORT LONG phoneOpen(HPHONEAPP app, DWORD device, HPHONE* phone, DWORD, DWORD,
-                      uintptr_t instance, DWORD privilege) {
+EXPORT LONG phoneOpen(HPHONEAPP app, DWORD device, HPHONE* phone, DWORD, DWORD, uintptr_t instance, DWORD privilege) {
   std::lock_guard<std::mutex> lock(g_mutex);
   if (!app || app != g_phoneApp.handle) return kErr(0x90000011);
   if (device >= static_cast<DWORD>(g_lineCount)) return PHONEERR_BADDEVICEID;
   if (!phone) return LINEERR_INVALPOINTER;
-  if (privilege != PHONEPRIVILEGE_OWNER && privilege != PHONEPRIVILEGE_MONITOR)
-    return PHONEERR_INVALPRIVILEGE;
+  if (privilege != PHONEPRIVILEGE_OWNER && privilege != PHONEPRIVILEGE_MONITOR) return PHONEERR_INVALPRIVILEGE;
   SimLine& l = g_lines[device];
   if (l.phoneOpen) return kErr(0x90000001);  // PHONEERR_ALLOCATED
   l.phoneOpen = g_nextHandle++;
@@ -86,12 +84,11 @@ EXPORT LONG phoneGetDevCapsA(HPHONEAPP app, DWORD device, DWORD, DWORD, PHONECAP
   caps->dwTotalSize = total;
   caps->dwNeededSize = caps->dwUsedSize = sizeof *caps;
   caps->dwStringFormat = STRINGFORMAT_ASCII;
-  caps->dwHookSwitchDevs = PHONEHOOKSWITCHDEV_HANDSET |
-                           (g_lines[device].hasSpeaker ? DWORD{PHONEHOOKSWITCHDEV_SPEAKER} : DWORD{0});
+  caps->dwHookSwitchDevs =
+      PHONEHOOKSWITCHDEV_HANDSET | (g_lines[device].hasSpeaker ? DWORD{PHONEHOOKSWITCHDEV_SPEAKER} : DWORD{0});
   caps->dwHandsetHookSwitchModes = PHONEHOOKSWITCHMODE_ONHOOK | PHONEHOOKSWITCHMODE_MICSPEAKER;
   caps->dwSpeakerHookSwitchModes =
-      g_lines[device].hasSpeaker ? (PHONEHOOKSWITCHMODE_ONHOOK | PHONEHOOKSWITCHMODE_MICSPEAKER)
-                                 : 0;
+      g_lines[device].hasSpeaker ? (PHONEHOOKSWITCHMODE_ONHOOK | PHONEHOOKSWITCHMODE_MICSPEAKER) : 0;
   PutText(h, &caps->dwUsedSize, &caps->dwPhoneNameSize, &caps->dwPhoneNameOffset,
           "Simulated phone " + std::to_string(device));
   return 0;

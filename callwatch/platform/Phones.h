@@ -3,13 +3,12 @@
 #include "base/TapiDefs.h"
 #include "platform/Exchange.h"
 
-EXPORT LONG phoneInitializeExA(HPHONEAPP* app, void*, PHONECALLBACK callback, const char*,
-                               DWORD* numDevs, DWORD* apiVersion, PHONEINITIALIZEEXPARAMS*);
-EXPORT LONG phoneNegotiateAPIVersion(HPHONEAPP app, DWORD device, DWORD low, DWORD high,
-                                     DWORD* version, PHONEEXTENSIONID* extension);
+EXPORT LONG phoneInitializeExA(HPHONEAPP* app, void*, PHONECALLBACK callback, const char*, DWORD* numDevs,
+                               DWORD* apiVersion, PHONEINITIALIZEEXPARAMS*);
+EXPORT LONG phoneNegotiateAPIVersion(HPHONEAPP app, DWORD device, DWORD low, DWORD high, DWORD* version,
+                                     PHONEEXTENSIONID* extension);
 EXPORT LONG phoneShutdown(HPHONEAPP app);
-EXPORT LONG phoneOpen(HPHONEAPP app, DWORD device, HPHONE* phone, DWORD, DWORD,
-                      uintptr_t instance, DWORD privilege);
+EXPORT LONG phoneOpen(HPHONEAPP app, DWORD device, HPHONE* phone, DWORD, DWORD, uintptr_t instance, DWORD privilege);
 EXPORT LONG phoneClose(HPHONE phone);
 EXPORT LONG phoneSetStatusMessages(HPHONE phone, DWORD, DWORD, DWORD);
 EXPORT LONG phoneGetDevCapsA(HPHONEAPP app, DWORD device, DWORD, DWORD, PHONECAPS* caps);

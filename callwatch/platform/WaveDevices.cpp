@@ -25,8 +25,7 @@ bool g_tickerStarted = false;  // under g_tickerMutex
 int16_t SpeechAt(const WaveDevice& d, uint64_t sample) {
   for (auto& [h, call] : g_calls) {
     if (call->line != d.line || call->state != LINECALLSTATE_CONNECTED || !call->speaking) continue;
-    auto since = std::chrono::duration_cast<std::chrono::microseconds>(call->speechStart -
-                                                                       d.startedAt).count();
+    auto since = std::chrono::duration_cast<std::chrono::microseconds>(call->speechStart - d.startedAt).count();
     int64_t offset = since * static_cast<int64_t>(kWaveRate) / 1000000;
     int64_t index = static_cast<int64_t>(sample) - offset;
     if (index >= 0 && index < static_cast<int64_t>(call->speech.size()))
@@ -109,12 +108,12 @@ void StopTickerIfIdle() {
 }
 
 bool GoodFormat(const WAVEFORMATEX* f) {
-  return f && f->wFormatTag == WAVE_FORMAT_PCM && f->nChannels == 1 &&
-         f->nSamplesPerSec == kWaveRate && f->wBitsPerSample == 16 && f->nBlockAlign == 2;
+  return f && f->wFormatTag == WAVE_FORMAT_PCM && f->nChannels == 1 && f->nSamplesPerSec == kWaveRate &&
+         f->wBitsPerSample == 16 && f->nBlockAlign == 2;
 }
 
-MMRESULT OpenWaveLocked(bool input, uint32_t* handle, uint32_t device,
-                        const WAVEFORMATEX* format, uintptr_t callback, uint32_t flags) {
+MMRESULT OpenWaveLocked(bool input, uint32_t* handle, uint32_t device, const WAVEFORMATEX* format, uintptr_t callback,
+                        uint32_t flags) {
   Configure();
   if (device == WAVE_MAPPER) device = 0;
   if (device >= static_cast<uint32_t>(g_lineCount)) return MMSYSERR_BADDEVICEID;
@@ -134,8 +133,8 @@ MMRESULT OpenWaveLocked(bool input, uint32_t* handle, uint32_t device,
   return MMSYSERR_NOERROR;
 }
 
-MMRESULT OpenWave(bool input, uint32_t* handle, uint32_t device, const WAVEFORMATEX* format,
-                  uintptr_t callback, uint32_t flags) {
+MMRESULT OpenWave(bool input, uint32_t* handle, uint32_t device, const WAVEFORMATEX* format, uintptr_t callback,
+                  uint32_t flags) {
   MMRESULT result;
   {
     std::lock_guard<std::mutex> lock(g_mutex);
@@ -186,8 +185,7 @@ MMRESULT ResetWave(uint32_t handle, bool input) {
   // What is still queued comes back now, marked done.
   for (WAVEHDR* h : d->queue) {
     h->dwFlags = (h->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
-    hidden_window::Post(d->window, input ? MM_WIM_DATA : MM_WOM_DONE, handle,
-                        reinterpret_cast<uintptr_t>(h));
+    hidden_window::Post(d->window, input ? MM_WIM_DATA : MM_WOM_DONE, handle, reinterpret_cast<uintptr_t>(h));
   }
   d->queue.clear();
   d->started = false;
@@ -211,8 +209,8 @@ MMRESULT CloseWave(uint32_t handle, bool input) {
 
 }  // namespace
 
-EXPORT MMRESULT waveInOpen(HWAVEIN* h, uint32_t device, const WAVEFORMATEX* format,
-                           uintptr_t callback, uintptr_t, uint32_t flags) {
+EXPORT MMRESULT waveInOpen(HWAVEIN* h, uint32_t device, const WAVEFORMATEX* format, uintptr_t callback, uintptr_t,
+                           uint32_t flags) {
   return OpenWave(true, h, device, format, callback, flags);
 }
 EXPORT MMRESULT waveInPrepareHeader(HWAVEIN h, WAVEHDR* hdr, uint32_t size) {
@@ -221,9 +219,7 @@ EXPORT MMRESULT waveInPrepareHeader(HWAVEIN h, WAVEHDR* hdr, uint32_t size) {
 EXPORT MMRESULT waveInUnprepareHeader(HWAVEIN h, WAVEHDR* hdr, uint32_t size) {
   return Prepare(h, true, hdr, size, false);
 }
-EXPORT MMRESULT waveInAddBuffer(HWAVEIN h, WAVEHDR* hdr, uint32_t size) {
-  return Queue(h, true, hdr, size);
-}
+EXPORT MMRESULT waveInAddBuffer(HWAVEIN h, WAVEHDR* hdr, uint32_t size) { return Queue(h, true, hdr, size); }
 EXPORT MMRESULT waveInStart(HWAVEIN h) {
   std::lock_guard<std::mutex> lock(g_mutex);
   WaveDevice* d = Wave(h, true);
@@ -244,8 +240,8 @@ EXPORT MMRESULT waveInStart(HWAVEIN h) {
 EXPORT MMRESULT waveInReset(HWAVEIN h) { return ResetWave(h, true); }
 EXPORT MMRESULT waveInClose(HWAVEIN h) { return CloseWave(h, true); }
 
-EXPORT MMRESULT waveOutOpen(HWAVEOUT* h, uint32_t device, const WAVEFORMATEX* format,
-                            uintptr_t callback, uintptr_t, uint32_t flags) {
+EXPORT MMRESULT waveOutOpen(HWAVEOUT* h, uint32_t device, const WAVEFORMATEX* format, uintptr_t callback, uintptr_t,
+                            uint32_t flags) {
   return OpenWave(false, h, device, format, callback, flags);
 }
 EXPORT MMRESULT waveOutPrepareHeader(HWAVEOUT h, WAVEHDR* hdr, uint32_t size) {
@@ -254,8 +250,6 @@ EXPORT MMRESULT waveOutPrepareHeader(HWAVEOUT h, WAVEHDR* hdr, uint32_t size) {
 EXPORT MMRESULT waveOutUnprepareHeader(HWAVEOUT h, WAVEHDR* hdr, uint32_t size) {
   return Prepare(h, false, hdr, size, false);
 }
-EXPORT MMRESULT waveOutWrite(HWAVEOUT h, WAVEHDR* hdr, uint32_t size) {
-  return Queue(h, false, hdr, size);
-}
+EXPORT MMRESULT waveOutWrite(HWAVEOUT h, WAVEHDR* hdr, uint32_t size) { return Queue(h, false, hdr, size); }
 EXPORT MMRESULT waveOutReset(HWAVEOUT h) { return ResetWave(h, false); }
 EXPORT MMRESULT waveOutClose(HWAVEOUT h) { return CloseWave(h, false); }

@@ -73,16 +73,12 @@ protected:
   // Until the caller has heard the end and the program has finished every record, and what the
   // end set off (a message's data) has come in.
   bool pumpUntilOver(const SimCaller& caller, int ms = 10000) {
-    if (!pumpUntil([&] { return caller.Done() && monitor && monitor->ActiveCalls() == 0; }, ms))
-      return false;
+    if (!pumpUntil([&] { return caller.Done() && monitor && monitor->ActiveCalls() == 0; }, ms)) return false;
     pumpFor(50);
     return true;
   }
-  CCallRecord* record(size_t i) {
-    return i < monitor->Records().size() ? monitor->Records()[i].get() : nullptr;
-  }
-  std::string writeSound(const std::string& name, const std::vector<int16_t>& samples,
-                         uint32_t rate = 8000) {
+  CCallRecord* record(size_t i) { return i < monitor->Records().size() ? monitor->Records()[i].get() : nullptr; }
+  std::string writeSound(const std::string& name, const std::vector<int16_t>& samples, uint32_t rate = 8000) {
     const std::string path = folder.file(name);
     std::string why;
     EXPECT_TRUE(JWaveFile::writeSamples(path, JWaveFormat::pcm(rate, 1, 16), samples, why)) << why;

@@ -56,9 +56,7 @@ protected:
     queue->Pump(0);
   }
   // Runs the program's events until done() holds.
-  bool pumpUntil(const std::function<bool()>& done, int ms = 10000) {
-    return queue->PumpUntil(done, ms);
-  }
+  bool pumpUntil(const std::function<bool()>& done, int ms = 10000) { return queue->PumpUntil(done, ms); }
   void pumpFor(int ms) {
     queue->PumpUntil([] { return false; }, ms);
   }

@@ -29,18 +29,15 @@ TEST(MessageFileNameTest, NamedAfterCallerNumberAndTime) {
   EXPECT_EQ(MessageFileName("VUD VEROD", "+1 (425) 5550123", monday),
             "VUD VEROD , +1 (425) 5550123 Mon, Jan 04, 1425 hours.wav");
   EXPECT_EQ(MessageFileName("<blocked>", "<blocked>", monday), "Mon, Jan 04, 1425 hours.wav");
-  EXPECT_EQ(MessageFileName("", "+1 (425) 5550123", monday),
-            ", +1 (425) 5550123 Mon, Jan 04, 1425 hours.wav");
+  EXPECT_EQ(MessageFileName("", "+1 (425) 5550123", monday), ", +1 (425) 5550123 Mon, Jan 04, 1425 hours.wav");
   EXPECT_EQ(MessageFileName("Ann", "<unknown>", monday), "Ann Mon, Jan 04, 1425 hours.wav");
 }
 
 TEST(MessageFileNameTest, CallerTextsCannotLeaveTheFolderOrHideTheFile) {
   const struct tm t = At(2021, 1, 4, 9, 5);
-  EXPECT_EQ(MessageFileName("../../etc/passwd", "1/2", t),
-            "_._.._etc_passwd , 1_2 Mon, Jan 04, 0905 hours.wav");
+  EXPECT_EQ(MessageFileName("../../etc/passwd", "1/2", t), "_._.._etc_passwd , 1_2 Mon, Jan 04, 0905 hours.wav");
   EXPECT_EQ(MessageFileName(".hidden", "", t), "_hidden Mon, Jan 04, 0905 hours.wav");
-  EXPECT_EQ(MessageFileName(std::string("a\tb\x01\x7f", 5) + "c\\d", "", t),
-            "a_b__c_d Mon, Jan 04, 0905 hours.wav");
+  EXPECT_EQ(MessageFileName(std::string("a\tb\x01\x7f", 5) + "c\\d", "", t), "a_b__c_d Mon, Jan 04, 0905 hours.wav");
   // Safe names are kept exactly, whatever their script.
   EXPECT_EQ(SafeFileNamePart("Zoë O'Brien-Smith (home) #2"), "Zoë O'Brien-Smith (home) #2");
   // A name as long as caller ID allows still leaves a file name the system accepts.
@@ -50,14 +47,11 @@ TEST(MessageFileNameTest, CallerTextsCannotLeaveTheFolderOrHideTheFile) {
 
 TEST(MessageFileNameTest, ASecondMessageInTheSameMinuteGetsItsOwnFile) {
   TempFolder folder("callwatch-names");
-  EXPECT_EQ(FreeMessagePath(folder.path(), "Ann 1425 hours.wav"),
-            folder.file("Ann 1425 hours.wav"));
+  EXPECT_EQ(FreeMessagePath(folder.path(), "Ann 1425 hours.wav"), folder.file("Ann 1425 hours.wav"));
   folder.write("Ann 1425 hours.wav", "x");
-  EXPECT_EQ(FreeMessagePath(folder.path(), "Ann 1425 hours.wav"),
-            folder.file("Ann 1425 hours (2).wav"));
+  EXPECT_EQ(FreeMessagePath(folder.path(), "Ann 1425 hours.wav"), folder.file("Ann 1425 hours (2).wav"));
   folder.write("Ann 1425 hours (2).wav", "x");
-  EXPECT_EQ(FreeMessagePath(folder.path(), "Ann 1425 hours.wav"),
-            folder.file("Ann 1425 hours (3).wav"));
+  EXPECT_EQ(FreeMessagePath(folder.path(), "Ann 1425 hours.wav"), folder.file("Ann 1425 hours (3).wav"));
 }
 
 TEST(EndSequenceTest, DefaultStarAndSequencesFromTheCommandLine) {
@@ -100,8 +94,7 @@ TEST_F(CallScreenTest, DigitsAreForwardedAndTheDisplayShowsTheLastEight) {
   UseBuiltProvider();
   CTapiCall call(4242, nullptr);  // a call the provider does not know: requests just fail
   auto shown = std::make_shared<ShownScreen>();
-  CCallScreen screen(&call, "Ann", "+1 (425) 5550123",
-                     std::make_unique<TestScreenView>(shown), setup);
+  CCallScreen screen(&call, "Ann", "+1 (425) 5550123", std::make_unique<TestScreenView>(shown), setup);
   EXPECT_TRUE(shown->visible);
   EXPECT_EQ(shown->name, "Ann");
   EXPECT_FALSE(shown->shown[IDC_HANG_UP]);
@@ -151,11 +144,10 @@ TEST_F(RecorderTest, ThreeSecondsGiveTheWaveLayoutByteForByte) {
   ASSERT_TRUE(recorder.Save(path));
   const std::string wav = TempFolder::read(path);
   ASSERT_EQ(wav.size(), 46u + 48000u);
-  const unsigned char header[46] = {
-      'R', 'I', 'F', 'F', 0xA6, 0xBB, 0x00, 0x00,  // 48038
-      'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 18, 0, 0, 0,
-      1, 0, 1, 0, 0x40, 0x1F, 0, 0, 0x80, 0x3E, 0, 0, 2, 0, 16, 0, 0, 0,
-      'd', 'a', 't', 'a', 0x80, 0xBB, 0x00, 0x00};  // 48000
+  const unsigned char header[46] = {'R', 'I', 'F', 'F',  0xA6, 0xBB, 0x00, 0x00,  // 48038
+                                    'W', 'A', 'V', 'E',  'f',  'm',  't',  ' ',  18,   0,    0,    0,   1,
+                                    0,   1,   0,   0x40, 0x1F, 0,    0,    0x80, 0x3E, 0,    0,    2,   0,
+                                    16,  0,   0,   0,    'd',  'a',  't',  'a',  0x80, 0xBB, 0x00, 0x00};  // 48000
   EXPECT_EQ(std::memcmp(wav.data(), header, sizeof header), 0);
   std::vector<int16_t> samples;
   std::string error;
@@ -191,8 +183,8 @@ TEST_F(RecorderTest, FailedSavesSayWhyAndWriteNothingElsewhere) {
   ASSERT_TRUE(recorder.Record(0, 1));
   ASSERT_TRUE(pumpUntil([&] { return inputData == 1; }));
   EXPECT_FALSE(recorder.Save(folder.file("no/such/folder.wav")));
-  EXPECT_EQ(debug, (std::vector<std::string>{"CreateFile() -- Can't open file: " +
-                                             folder.file("no/such/folder.wav") + "\n"}));
+  EXPECT_EQ(debug,
+            (std::vector<std::string>{"CreateFile() -- Can't open file: " + folder.file("no/such/folder.wav") + "\n"}));
   debug.clear();
   EXPECT_FALSE(recorder.Save("/dev/full"));
   EXPECT_EQ(debug, (std::vector<std::string>{"Can't write RIFF chunk\n"}));  // the first write fails
@@ -206,8 +198,7 @@ TEST(CallwatchSoundFileTest, OnlyTheCallFormatIsReadAndDamagedFilesAreRefusedWit
   auto le32 = [&](uint32_t v) { return le16(uint16_t(v & 0xFFFF)) + le16(uint16_t(v >> 16)); };
   auto fmt = [&](uint16_t channels, uint32_t rate, uint16_t bits) {
     const uint16_t align = uint16_t(channels * bits / 8);
-    return "fmt " + le32(16) + le16(1) + le16(channels) + le32(rate) + le32(rate * align) + le16(align) +
-           le16(bits);
+    return "fmt " + le32(16) + le16(1) + le16(channels) + le32(rate) + le32(rate * align) + le16(align) + le16(bits);
   };
   auto riff = [&](const std::string& chunks) { return "RIFF" + le32(uint32_t(chunks.size() + 4)) + "WAVE" + chunks; };
   const std::string mustBe = ": sound must be 8000 Hz, 16-bit, mono (this is ";

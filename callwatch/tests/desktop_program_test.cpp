@@ -8,9 +8,7 @@
 
 namespace {
 
-bool Has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 class DesktopProgramTest : public ::testing::Test {
 protected:
@@ -28,8 +26,7 @@ protected:
 TEST_F(DesktopProgramTest, OpensItsWindowWatchesTheLinesAndWritesItsSettingsOnTheWayOut) {
   RunningProcess cw(CALLWATCH_BIN, {"--messages", folder.file("Messages"), "#9"});
   ASSERT_TRUE(cw.started());
-  ASSERT_TRUE(cw.readUntil([](const ProcessResult& r) { return Has(r.err, "callwatch: watching"); },
-                           10000))
+  ASSERT_TRUE(cw.readUntil([](const ProcessResult& r) { return Has(r.err, "callwatch: watching"); }, 10000))
       << cw.soFar().err;
   EXPECT_TRUE(Has(cw.soFar().err, "watching 2 of 2 lines")) << cw.soFar().err;
   EXPECT_TRUE(Has(cw.soFar().err, "end sequence '#9'"));
@@ -48,8 +45,7 @@ TEST_F(DesktopProgramTest, WithoutALineTheWindowSaysSoAndASignalStillEndsIt) {
   setenv("PHONESIM_LINES", "0", 1);
   RunningProcess cw(CALLWATCH_BIN, {});
   ASSERT_TRUE(cw.readUntil(
-      [](const ProcessResult& r) { return Has(r.err, "Can't initialize the line of Windows Telephony."); },
-      10000))
+      [](const ProcessResult& r) { return Has(r.err, "Can't initialize the line of Windows Telephony."); }, 10000))
       << cw.soFar().err;
   cw.signal(SIGTERM);  // the message box waits for a user; the signal does not
   const ProcessResult r = cw.finish(10000);

@@ -30,8 +30,8 @@ namespace {
 
 QApplication& App() { return DesktopTestApp("callwatch_desktop_view_tests"); }
 
-std::unique_ptr<CCallRecord> Record(const char* name, const char* number, time_t start,
-                                    time_t end, uint32_t rings, DWORD state) {
+std::unique_ptr<CCallRecord> Record(const char* name, const char* number, time_t start, time_t end, uint32_t rings,
+                                    DWORD state) {
   auto r = std::make_unique<CCallRecord>();
   r->name = name;
   r->number = number;
@@ -73,8 +73,7 @@ protected:
   }
   void clickHeader(CCallwatchView& view, int column, Qt::KeyboardModifiers modifiers = {}) {
     QHeaderView* h = view.header();
-    const QPoint at(h->sectionViewportPosition(column) + h->sectionSize(column) / 2,
-                    h->height() / 2);
+    const QPoint at(h->sectionViewportPosition(column) + h->sectionSize(column) / 2, h->height() / 2);
     QTest::mouseClick(h->viewport(), Qt::LeftButton, modifiers, at);
   }
 
@@ -201,8 +200,7 @@ TEST_F(DesktopViewTest, LongTextsEndInThreeDotsOrAreLeftWhole) {
   CCallwatchView view(settings);
   view.resize(700, 300);
   view.show();
-  records.push_back(Record(name.toUtf8().constData(), "+1 (425) 5550100", 1000, 1100, 2,
-                           LINECALLSTATE_IDLE));
+  records.push_back(Record(name.toUtf8().constData(), "+1 (425) 5550100", 1000, 1100, 2, LINECALLSTATE_IDLE));
   view.Model()->RecordAdded(records.back().get());
   view.setColumnWidth(kColName, 80);
   const QString shown = view.ShownText(0, kColName);
@@ -249,8 +247,7 @@ TEST_F(DesktopViewTest, RunningDurationsAdvanceEveryFiveSecondsAndEndedOnesStay)
   QSignalSpy changed(&m, &QAbstractItemModel::dataChanged);
   now += 5;
   // What the timer does when it fires: only the running call's row is redrawn.
-  QMetaObject::invokeMethod(const_cast<QTimer*>(&view.Model()->RefreshTimerObject()), "timeout",
-                            Qt::DirectConnection);
+  QMetaObject::invokeMethod(const_cast<QTimer*>(&view.Model()->RefreshTimerObject()), "timeout", Qt::DirectConnection);
   ASSERT_EQ(changed.count(), 1);
   EXPECT_EQ(changed[0][0].toModelIndex().row(), 2);
   EXPECT_EQ(m.Text(*records[2], kColDuration), "5 min. 5 sec.");
@@ -279,7 +276,7 @@ TEST_F(DesktopViewTest, DialTakesTheSelectedNumberAndReportsTheThreeRefusals) {
   };
   view.Dial();  // nothing selected
   EXPECT_TRUE(dialled.empty());
-  select(3);    // "<blocked>"
+  select(3);  // "<blocked>"
   view.Dial();
   EXPECT_TRUE(dialled.empty());
   records[1]->number = "";
@@ -368,7 +365,11 @@ TEST_F(DesktopViewTest, MainFrameMenusPromptsToolbarAndCommandEnabling) {
   QStringList menus;
   for (QAction* a : frame.menuBar()->actions()) menus << a->text();
   EXPECT_EQ(menus, (QStringList{"&Monitor", "&View", "&Help"}));
-  struct Expect { const char* text; const char* prompt; const char* tip; };
+  struct Expect {
+    const char* text;
+    const char* prompt;
+    const char* tip;
+  };
   const Expect expected[] = {
       {"&Dial", "Dial currently selected caller", "Dial"},
       {"&Call Screen Settings...", "Set call screen settings.", nullptr},
@@ -383,9 +384,7 @@ TEST_F(DesktopViewTest, MainFrameMenusPromptsToolbarAndCommandEnabling) {
     QAction* a = frame.ActionNamed(e.text);
     ASSERT_NE(a, nullptr) << e.text;
     EXPECT_EQ(a->statusTip().toStdString(), e.prompt) << e.text;
-    if (e.tip) {
-      EXPECT_EQ(a->toolTip().toStdString(), e.tip) << e.text;
-    }
+    if (e.tip) { EXPECT_EQ(a->toolTip().toStdString(), e.tip) << e.text; }
   }
   // The toolbar: Dial and Autosize Columns.
   QToolBar* toolbar = frame.findChild<QToolBar*>("Toolbar");
@@ -400,15 +399,13 @@ TEST_F(DesktopViewTest, MainFrameMenusPromptsToolbarAndCommandEnabling) {
   addCalls(*frame.View());
   EXPECT_TRUE(frame.AutosizeAction()->isEnabled());
   EXPECT_FALSE(frame.DialAction()->isEnabled());
-  frame.View()->selectionModel()->select(
-      frame.View()->Model()->index(0, 0),
-      QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  frame.View()->selectionModel()->select(frame.View()->Model()->index(0, 0),
+                                         QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
   EXPECT_TRUE(frame.DialAction()->isEnabled());
   // Autosize: every column as wide as its widest text.
   frame.View()->setColumnWidth(kColName, 5);
   frame.AutosizeAction()->trigger();
-  EXPECT_GE(frame.View()->columnWidth(kColName),
-            frame.View()->fontMetrics().horizontalAdvance("alice"));
+  EXPECT_GE(frame.View()->columnWidth(kColName), frame.View()->fontMetrics().horizontalAdvance("alice"));
   EXPECT_EQ(frame.View()->ShownText(0, kColDuration), "1 min. 40 sec.");
 }
 

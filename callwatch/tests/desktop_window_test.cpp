@@ -59,9 +59,7 @@ protected:
     return r && r->screen ? dynamic_cast<CCallScreenDlg*>(r->screen->View()) : nullptr;
   }
   // Runs the window's events (the telephony events among them) until done() holds.
-  bool waitFor(const std::function<bool()>& done, int ms = 10000) {
-    return QTest::qWaitFor(done, ms);
-  }
+  bool waitFor(const std::function<bool()>& done, int ms = 10000) { return QTest::qWaitFor(done, ms); }
   bool visible(CCallScreenDlg* s, int id) const { return s->Control(id)->isVisibleTo(s); }
   CCallRequest longCall(int line) {
     CCallRequest r = call(line);
@@ -122,9 +120,7 @@ TEST_F(DesktopWindowTest, SettingsDialogRefusesFiveAndAppliesZeroToTheLines) {
   EXPECT_EQ(boxes, std::vector<std::string>{"Please enter an integer between 0 and 4."});
   EXPECT_EQ(CCallwatchSettings::Load(settings).rings, 0);
   for (const auto& line : frame->Monitor()->Lines())
-    if (line->IsOpen()) {
-      EXPECT_EQ(line->GetNumRings(0), 0u);
-    }
+    if (line->IsOpen()) { EXPECT_EQ(line->GetNumRings(0), 0u); }
 
   // With 0 a call is never answered automatically.
   CCallRequest r = call(0);
@@ -136,8 +132,7 @@ TEST_F(DesktopWindowTest, SettingsDialogRefusesFiveAndAppliesZeroToTheLines) {
   EXPECT_EQ(row(0)->ringsToAnswer, 0u);
   // Cancel leaves the setting alone.
   QTimer::singleShot(0, [] {
-    if (auto* dlg = dynamic_cast<CScreenSettingsDlg*>(QApplication::activeModalWidget()))
-      dlg->reject();
+    if (auto* dlg = dynamic_cast<CScreenSettingsDlg*>(QApplication::activeModalWidget())) dlg->reject();
   });
   frame->ActionNamed("&Call Screen Settings...")->trigger();
   EXPECT_EQ(CCallwatchSettings::Load(settings).rings, 0);
@@ -181,8 +176,9 @@ TEST_F(DesktopWindowTest, BlockedCallerIsShownButNotDialledAndItsRowStaysAfterTh
   EXPECT_EQ(rec->screen, nullptr);
   EXPECT_FALSE(view()->Model()->RefreshTimerObject().isActive());
   const QString duration = view()->Model()->Text(*rec, kColDuration);
-  EXPECT_EQ(duration, QString("%1 min. %2 sec.").arg((rec->endTime - rec->startTime) / 60)
-                          .arg((rec->endTime - rec->startTime) % 60));
+  EXPECT_EQ(
+      duration,
+      QString("%1 min. %2 sec.").arg((rec->endTime - rec->startTime) / 60).arg((rec->endTime - rec->startTime) % 60));
 }
 
 TEST_F(DesktopWindowTest, CallScreenThroughAMessageCall) {

@@ -19,11 +19,11 @@ std::string Wire(const std::string& digits) {
 // The machine's sockets, with failures put in on request.
 class ScriptedSockets : public CSocketLayer {
 public:
-  int lookupFailures = 0;  // the first this many lookups fail
-  int connectError = 0;    // every connect fails with this error
-  int sendError = 0;       // sends fail with this error ...
+  int lookupFailures = 0;      // the first this many lookups fail
+  int connectError = 0;        // every connect fails with this error
+  int sendError = 0;           // sends fail with this error ...
   int sendFailures = 1 << 30;  // ... this many times
-  int sendChunk = 0;       // each send takes at most this many bytes (0: all)
+  int sendChunk = 0;           // each send takes at most this many bytes (0: all)
   bool sendTakesNothing = false;
 
   int lookups = 0, connects = 0;
@@ -79,11 +79,17 @@ TEST_F(DigitLinkTest, SendsFourBytesPerDigitAndTracesEveryStep) {
   EXPECT_EQ(receiver.read(8), std::string("\x61\x62\x31\x00\x61\x62\x23\x00", 8));
   link.EndDataToLoomwork();
 
-  const Lines sendLines = {"Calling Send, bytes 97 98 49", "*retSize is 0, size is 4", "TCP SEND",
-                           "send returned 4", "OK, send totally done", "Send returned 0"};
-  Lines expected = {"Send digit 1 to loomwork", "AllocateSocket returned", "host is '127.0.0.1'",
-                    "OK, in Connect", "getting inet_addr for '127.0.0.1'", "OK, real connect",
-                    "real connect returned 0", "OK, Connect is OK", "connect result is 0"};
+  const Lines sendLines = {"Calling Send, bytes 97 98 49", "*retSize is 0, size is 4", "TCP SEND", "send returned 4",
+                           "OK, send totally done",        "Send returned 0"};
+  Lines expected = {"Send digit 1 to loomwork",
+                    "AllocateSocket returned",
+                    "host is '127.0.0.1'",
+                    "OK, in Connect",
+                    "getting inet_addr for '127.0.0.1'",
+                    "OK, real connect",
+                    "real connect returned 0",
+                    "OK, Connect is OK",
+                    "connect result is 0"};
   expected.insert(expected.end(), sendLines.begin(), sendLines.end());
   // The second digit finds the link made and connected.
   Lines second = {"Send digit # to loomwork", "host is '127.0.0.1'", "OK, in Connect", "connect result is 0"};
@@ -168,8 +174,9 @@ TEST_F(DigitLinkTest, AReceiverThatIsNotListeningCostsTenTriesAndTheSocketStaysF
     expected.push_back("real connect returned -1");
   }
   // The digit goes to the unconnected socket, fails and is lost.
-  Lines rest = {"connect result is -3", "Calling Send, bytes 97 98 53", "*retSize is 0, size is 4", "TCP SEND",
-                "send returned -1", "Send returned -7"};
+  Lines rest = {"connect result is -3",     "Calling Send, bytes 97 98 53",
+                "*retSize is 0, size is 4", "TCP SEND",
+                "send returned -1",         "Send returned -7"};
   expected.insert(expected.end(), rest.begin(), rest.end());
   EXPECT_EQ(traceLines(), expected);
   ASSERT_NE(link.Socket(), nullptr);
@@ -223,7 +230,7 @@ TEST_F(DigitLinkTest, LookupAndConnectionShareOneBudgetOfTries) {
   EXPECT_EQ(pauses.size(), 10u);
   EXPECT_TRUE(traceHas("connect result is -1"));
   ASSERT_NE(link.Socket(), nullptr);  // never connected: kept for the next digit
-  link.EndDataToLoomwork();  // while `sockets` still exists
+  link.EndDataToLoomwork();           // while `sockets` still exists
 }
 
 TEST_F(DigitLinkTest, AnUnreachableNetworkEndsConnectAtOnce) {
@@ -281,8 +288,7 @@ TEST_F(DigitLinkTest, SendCarriesOnAfterPartialSendsAndStopsWhenNothingIsTaken) 
   link.SendDigitToLoomwork('7');
   ASSERT_TRUE(receiver.accept());
   EXPECT_EQ(receiver.read(4), Wire("7"));
-  for (int sent = 0; sent < 4; ++sent)
-    EXPECT_TRUE(traceHas("*retSize is " + std::to_string(sent) + ", size is 4"));
+  for (int sent = 0; sent < 4; ++sent) EXPECT_TRUE(traceHas("*retSize is " + std::to_string(sent) + ", size is 4"));
   EXPECT_EQ(traceCount("send returned 1"), 4);
   EXPECT_TRUE(traceHas("Send returned 0"));
 
@@ -296,7 +302,8 @@ TEST_F(DigitLinkTest, SendCarriesOnAfterPartialSendsAndStopsWhenNothingIsTaken) 
 TEST_F(DigitLinkTest, ASendToAClosedReceiverFailsWithoutASignal) {
   LoopbackReceiver receiver;
   CDigitTrace trace;
-  CDigitSocket link(CSocketLayer::system(), [](int) {}, trace, receiver.port());
+  CDigitSocket link(
+      CSocketLayer::system(), [](int) {}, trace, receiver.port());
   ASSERT_EQ(link.Connect("127.0.0.1", 1), CDigitSocket::kOk);
   ASSERT_TRUE(receiver.accept());
   receiver.stop();

@@ -49,8 +49,7 @@ std::map<std::string, Source> ReadSources(const fs::path& root) {
 std::string LayerOf(const std::string& file) { return file.substr(0, file.find('/')); }
 
 // Every file of ours that file reaches through its includes, itself excluded.
-std::set<std::string> Reached(const std::map<std::string, Source>& sources,
-                              const std::string& file) {
+std::set<std::string> Reached(const std::map<std::string, Source>& sources, const std::string& file) {
   std::set<std::string> seen;
   std::vector<std::string> todo{file};
   while (!todo.empty()) {
@@ -66,11 +65,10 @@ std::set<std::string> Reached(const std::map<std::string, Source>& sources,
 
 // What breaks the layering, one line per fault, "FILE: WHY".
 std::vector<std::string> Faults(const std::map<std::string, Source>& sources) {
-  const std::map<std::string, std::set<std::string>> forbidden{
-      {"base", {"core", "platform", "link", "app"}},
-      {"core", {"platform", "app"}},
-      {"platform", {"core", "app"}},
-      {"link", {"core", "platform", "app"}}};
+  const std::map<std::string, std::set<std::string>> forbidden{{"base", {"core", "platform", "link", "app"}},
+                                                               {"core", {"platform", "app"}},
+                                                               {"platform", {"core", "app"}},
+                                                               {"link", {"core", "platform", "app"}}};
   std::vector<std::string> faults;
   for (const auto& [file, source] : sources) {
     const std::string layer = LayerOf(file);
@@ -80,11 +78,9 @@ std::vector<std::string> Faults(const std::map<std::string, Source>& sources) {
     auto rule = forbidden.find(layer);
     if (rule == forbidden.end()) continue;
     for (const std::string& reached : Reached(sources, file))
-      if (rule->second.count(LayerOf(reached)))
-        faults.push_back(file + ": reaches " + reached);
+      if (rule->second.count(LayerOf(reached))) faults.push_back(file + ": reaches " + reached);
     for (const std::string& include : source.angled)
-      if (!include.empty() && include[0] == 'Q')
-        faults.push_back(file + ": uses Qt (<" + include + ">)");
+      if (!include.empty() && include[0] == 'Q') faults.push_back(file + ": uses Qt (<" + include + ">)");
   }
   return faults;
 }
@@ -92,8 +88,8 @@ std::vector<std::string> Faults(const std::map<std::string, Source>& sources) {
 TEST(CallwatchLayersTest, NoLayerReachesAnotherItMustNotAndNoneBelowTheFrontEndsUsesQt) {
   const auto sources = ReadSources(CALLWATCH_SOURCE_DIR);
   // The scan found the layers it checks.
-  for (const char* file : {"base/TapiDefs.h", "core/CallMonitor.h", "platform/Exchange.h",
-                           "link/DigitLink.h", "app/main.cpp"})
+  for (const char* file :
+       {"base/TapiDefs.h", "core/CallMonitor.h", "platform/Exchange.h", "link/DigitLink.h", "app/main.cpp"})
     EXPECT_EQ(sources.count(file), 1u) << file;
   EXPECT_EQ(Faults(sources), std::vector<std::string>{});
 }
@@ -107,15 +103,13 @@ TEST(CallwatchLayersTest, TheScanCatchesEveryKindOfFault) {
   };
   write("base/A.h", "#pragma once\n#include <vector>\n");
   write("platform/P.h", "#include \"base/A.h\"\n");
-  write("link/L.h", "#include \"platform/P.h\"\n");         // link reaching platform
-  write("core/C.cpp", "  #include \"link/L.h\"\n");          // core reaching platform through link
-  write("core/D.h", "#include \"A.h\"\n#include <QString>\n");  // bare name, Qt
+  write("link/L.h", "#include \"platform/P.h\"\n");                     // link reaching platform
+  write("core/C.cpp", "  #include \"link/L.h\"\n");                     // core reaching platform through link
+  write("core/D.h", "#include \"A.h\"\n#include <QString>\n");          // bare name, Qt
   write("app/F.cpp", "#include \"core/C.cpp\"\n#include <QWidget>\n");  // the front end may
-  const std::vector<std::string> expected{
-      "core/C.cpp: reaches platform/P.h",
-      "core/D.h: \"A.h\" does not name its folder",
-      "core/D.h: uses Qt (<QString>)",
-      "link/L.h: reaches platform/P.h"};
+  const std::vector<std::string> expected{"core/C.cpp: reaches platform/P.h",
+                                          "core/D.h: \"A.h\" does not name its folder", "core/D.h: uses Qt (<QString>)",
+                                          "link/L.h: reaches platform/P.h"};
   EXPECT_EQ(Faults(ReadSources(root.path())), expected);
 }
 

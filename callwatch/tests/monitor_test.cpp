@@ -50,9 +50,8 @@ TEST_F(CallwatchTest, MessageCallFromRingToSavedMessage) {
   ASSERT_TRUE(pumpUntilOver(caller, 20000)) << caller.Lines().size();
 
   // Accepted on the second ring; the digit after the end sequence is never heard.
-  EXPECT_EQ(caller.Lines(),
-            (std::vector<std::string>{"offered", "rung 1", "rung 2", "answered", "digit sent 1",
-                                      "digit sent 2", "digit sent *", "dropped", "idle"}));
+  EXPECT_EQ(caller.Lines(), (std::vector<std::string>{"offered", "rung 1", "rung 2", "answered", "digit sent 1",
+                                                      "digit sent 2", "digit sent *", "dropped", "idle"}));
   ASSERT_EQ(monitor->Records().size(), 1u);
   CCallRecord* rec = record(0);
   EXPECT_EQ(rec->name, "VUD VEROD");
@@ -208,8 +207,7 @@ TEST_F(CallwatchTest, TakeTheCallSwitchesToTheSpeakerWhereThePhoneHasOne) {
     EXPECT_TRUE(view.screens[line]->shown[IDC_HANG_UP]);
     // Line 0's phone has a speaker; line 1's phone has none and the call is answered anyway.
     EXPECT_EQ(rec->screen->Phone().IsOpen(), line == 0) << line;
-    const DWORD expected = line == 0 ? DWORD{PHONEHOOKSWITCHMODE_MICSPEAKER}
-                                     : DWORD{PHONEHOOKSWITCHMODE_ONHOOK};
+    const DWORD expected = line == 0 ? DWORD{PHONEHOOKSWITCHMODE_MICSPEAKER} : DWORD{PHONEHOOKSWITCHMODE_ONHOOK};
     EXPECT_EQ(hookMode(line), expected);
     rec->screen->HangUp();
     EXPECT_FALSE(view.screens[line]->visible);
@@ -285,9 +283,7 @@ TEST_F(ProviderTest, EventsOfACallArriveInTheOrderOfARealExchange) {
     void OnLineDevState(CTapiLine*, DWORD state, uintptr_t, uintptr_t count) override {
       if (state != LINEDEVSTATE_RINGING) return;
       heard.push_back("ring " + std::to_string(count));
-      if (count == 2) {
-        EXPECT_GT(call->Answer(), 0);
-      }
+      if (count == 2) { EXPECT_GT(call->Answer(), 0); }
     }
     void OnCallInfo(CTapiCall*, DWORD s) override {
       if (s & LINECALLINFOSTATE_CALLERID) heard.push_back("caller id");
@@ -295,14 +291,10 @@ TEST_F(ProviderTest, EventsOfACallArriveInTheOrderOfARealExchange) {
     void OnCallState(CTapiCall*, DWORD state, DWORD, DWORD) override {
       heard.push_back(CallStateName(state));
       if (state == LINECALLSTATE_CONNECTED) call->MonitorDigits(LINEDIGITMODE_DTMF);
-      if (state == LINECALLSTATE_DISCONNECTED) {
-        EXPECT_GT(call->Drop(), 0);
-      }
+      if (state == LINECALLSTATE_DISCONNECTED) { EXPECT_GT(call->Drop(), 0); }
       if (state == LINECALLSTATE_IDLE) call.reset();
     }
-    void OnMonitorDigit(CTapiCall*, char digit, DWORD) override {
-      heard.push_back(std::string("digit ") + digit);
-    }
+    void OnMonitorDigit(CTapiCall*, char digit, DWORD) override { heard.push_back(std::string("digit ") + digit); }
     void OnCallReply(CTapiCall*, LONG, LONG result, int kind) override {
       heard.push_back("reply " + std::to_string(result) + " kind " + std::to_string(kind));
     }
@@ -320,10 +312,9 @@ TEST_F(ProviderTest, EventsOfACallArriveInTheOrderOfARealExchange) {
   r.ringMs = 400;  // room for the answer to arrive before the next ring, even on a loaded machine
   SimCaller caller(r);
   ASSERT_TRUE(pumpUntil([&] { return caller.Done() && !listener.call; }));
-  EXPECT_EQ(listener.heard,
-            (std::vector<std::string>{"new call, privilege 4", "Offering", "caller id", "ring 1",
-                                      "ring 2", "reply 0 kind 2", "Connect", "digit 7",
-                                      "digit #", "Disconnected", "reply 0 kind 4", "Over"}));
+  EXPECT_EQ(listener.heard, (std::vector<std::string>{"new call, privilege 4", "Offering", "caller id", "ring 1",
+                                                      "ring 2", "reply 0 kind 2", "Connect", "digit 7", "digit #",
+                                                      "Disconnected", "reply 0 kind 4", "Over"}));
   EXPECT_TRUE(line.Pending().empty());
   EXPECT_TRUE(line.Unclaimed().empty());
 }

@@ -35,9 +35,7 @@ int FreePort() {
   return 3502;
 }
 
-bool Has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 class ProgramsTest : public ::testing::Test {
 protected:
@@ -51,12 +49,11 @@ protected:
   }
   // callwatch in the test's folder, where its connect.txt and test.txt are.
   std::unique_ptr<RunningProcess> startCallwatch(const std::vector<std::string>& args) {
-    std::vector<std::string> all{"-c", "cd \"$0\" && exec \"$@\"", folder.path(), CALLWATCH_BIN,
-                                 "--headless", "--messages", folder.file("Messages")};
+    std::vector<std::string> all{"-c",         "cd \"$0\" && exec \"$@\"", folder.path(), CALLWATCH_BIN, "--headless",
+                                 "--messages", folder.file("Messages")};
     all.insert(all.end(), args.begin(), args.end());
     auto p = std::make_unique<RunningProcess>("/bin/sh", all);
-    EXPECT_TRUE(p->readUntil([](const ProcessResult& r) { return Has(r.err, "watching"); }, 10000))
-        << p->soFar().err;
+    EXPECT_TRUE(p->readUntil([](const ProcessResult& r) { return Has(r.err, "watching"); }, 10000)) << p->soFar().err;
     return p;
   }
   TempFolder folder{"callwatch-programs"};
@@ -67,23 +64,19 @@ TEST_F(ProgramsTest, ATelephoneCallEndsAsKeysInLoomworkAndAMessageOnDisk) {
   setenv("CALLWATCH_LOOMWORK_PORT", std::to_string(port).c_str(), 1);
   folder.write("connect.txt", "127.0.0.1\n");
   RunningProcess loomwork(LOOMWORK_BIN, {"run", kSource + "/examples/tones/tones.lwd", "--modules",
-                                         LOOMWORK_MODULES_DIR, "--set",
-                                         "dtmf.port=" + std::to_string(port)});
+                                         LOOMWORK_MODULES_DIR, "--set", "dtmf.port=" + std::to_string(port)});
   auto callwatch = startCallwatch({});
   const std::string audio = kSource + "/examples/phone/caller.wav";
-  ProcessResult call = runProcess(PHONESIM_BIN, {"call", "--line", "0", "--name", "VUD VEROD",
-                                                 "--number", "14255550123", "--audio", audio,
-                                                 "--digits", "12#*", "--ring-ms", "400",
-                                                 "--digit-ms", "300"},
+  ProcessResult call = runProcess(PHONESIM_BIN,
+                                  {"call", "--line", "0", "--name", "VUD VEROD", "--number", "14255550123", "--audio",
+                                   audio, "--digits", "12#*", "--ring-ms", "400", "--digit-ms", "300"},
                                   60000);
   EXPECT_EQ(call.status, 0) << call.err;
   EXPECT_EQ(call.outLines(),
-            (std::vector<std::string>{"offered", "rung 1", "rung 2", "rung 3", "rung 4",
-                                      "answered", "digit sent 1", "digit sent 2", "digit sent #",
-                                      "digit sent *", "dropped", "idle"}));
+            (std::vector<std::string>{"offered", "rung 1", "rung 2", "rung 3", "rung 4", "answered", "digit sent 1",
+                                      "digit sent 2", "digit sent #", "digit sent *", "dropped", "idle"}));
   // The keys 1, 2 and # went up in loomwork; * ended the call and never left callwatch.
-  EXPECT_TRUE(loomwork.readUntil(
-      [](const ProcessResult& r) { return Has(r.out, "M keys.11 65535"); }, 20000))
+  EXPECT_TRUE(loomwork.readUntil([](const ProcessResult& r) { return Has(r.out, "M keys.11 65535"); }, 20000))
       << loomwork.soFar().out << loomwork.soFar().err;
   callwatch->readUntil([](const ProcessResult& r) { return Has(r.out, "Over"); }, 5000);
   callwatch->signal(SIGTERM);

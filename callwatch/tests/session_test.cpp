@@ -87,8 +87,7 @@ TEST_F(SessionTest, WithoutALineTheSessionDoesNotStart) {
   CCallwatchSession session(store);
   testing::internal::CaptureStderr();
   EXPECT_FALSE(session.Start());
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "Can't initialize the line of Windows Telephony.\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Can't initialize the line of Windows Telephony.\n");
   EXPECT_EQ(CTapiContext::LineApp(), 0u);
 }
 

@@ -83,8 +83,9 @@ public:
 TEST(SettingsStoreTest, EveryValueKeepsItsRangeAndItsKey) {
   MemoryStore store;
   // The edges of each range are taken, one past them falls back.
-  store.values = {{"Rings", 0}, {"SortColumn", 5}, {"SortAscending", 0}, {"ColumnWidth0", 0},
-                  {"ColumnWidth1", 100000}, {"ColumnWidth2", 100001}, {"ColumnWidth3", -1}};
+  store.values = {{"Rings", 0},        {"SortColumn", 5},        {"SortAscending", 0},
+                  {"ColumnWidth0", 0}, {"ColumnWidth1", 100000}, {"ColumnWidth2", 100001},
+                  {"ColumnWidth3", -1}};
   CCallwatchSettings s = CCallwatchSettings::Load(store, 33);
   EXPECT_EQ(s.rings, 0);
   EXPECT_EQ(s.sortColumn, 5);
@@ -106,10 +107,9 @@ TEST(SettingsStoreTest, EveryValueKeepsItsRangeAndItsKey) {
   s.sortAscending = false;
   s.columnWidths = {1, 2, 3, 4, 5, 6};
   s.SaveView(store);
-  const std::map<std::string, int> expected{
-      {"Rings", 3}, {"SortColumn", 2}, {"SortAscending", 0}, {"ColumnWidth0", 1},
-      {"ColumnWidth1", 2}, {"ColumnWidth2", 3}, {"ColumnWidth3", 4}, {"ColumnWidth4", 5},
-      {"ColumnWidth5", 6}};
+  const std::map<std::string, int> expected{{"Rings", 3},        {"SortColumn", 2},   {"SortAscending", 0},
+                                            {"ColumnWidth0", 1}, {"ColumnWidth1", 2}, {"ColumnWidth2", 3},
+                                            {"ColumnWidth3", 4}, {"ColumnWidth4", 5}, {"ColumnWidth5", 6}};
   EXPECT_EQ(store.values, expected);
 }
 

@@ -51,8 +51,7 @@ TEST(TapiBufferTest, GrowsToTheNeededSizeThenTrimsToTheUsedSize) {
 
 TEST(TapiBufferTest, FailuresLeaveNothingAndBadGettersCannotLoopOrOverrun) {
   CTapiBuffer buffer;
-  EXPECT_EQ(buffer.Fetch(CTapiBuffer::Kind::CallInfo,
-                         [](VARHEADER*) { return LINEERR_INVALCALLHANDLE; }),
+  EXPECT_EQ(buffer.Fetch(CTapiBuffer::Kind::CallInfo, [](VARHEADER*) { return LINEERR_INVALCALLHANDLE; }),
             LINEERR_INVALCALLHANDLE);
   EXPECT_TRUE(buffer.Empty());
   // "Too small" without asking for more: the buffer doubles, up to a bound, then gives up.
@@ -148,16 +147,22 @@ struct Recorder : ITapiLineSink, ITapiCallSink, ITapiAppSink {
   void OnProxyRequest(CTapiLine*, uintptr_t) override { add("proxy"); }
   void OnLineRemove(CTapiLine*, uintptr_t) override { add("remove"); }
   void OnCallInfo(CTapiCall* c, DWORD s) override { add("callinfo " + n(c->Handle()) + " " + n(s)); }
-  void OnCallState(CTapiCall* c, DWORD s, DWORD d, DWORD) override { add("callstate " + n(c->Handle()) + " " + n(s) + " " + n(d)); }
+  void OnCallState(CTapiCall* c, DWORD s, DWORD d, DWORD) override {
+    add("callstate " + n(c->Handle()) + " " + n(s) + " " + n(d));
+  }
   void OnGatherDigits(CTapiCall*, uintptr_t p) override { add("gather " + n(p)); }
   void OnMonitorDigit(CTapiCall*, char d, DWORD m) override { add(std::string("digit ") + d + " " + n(m)); }
   void OnMonitorMedia(CTapiCall*, DWORD m) override { add("media " + n(m)); }
   void OnMonitorTone(CTapiCall*, uintptr_t t) override { add("tone " + n(t)); }
-  void OnCallReply(CTapiCall* c, LONG id, LONG r, int k) override { add("callreply " + n(c->Handle()) + " " + n(id) + " " + n(r) + " " + n(k)); }
+  void OnCallReply(CTapiCall* c, LONG id, LONG r, int k) override {
+    add("callreply " + n(c->Handle()) + " " + n(id) + " " + n(r) + " " + n(k));
+  }
   void OnLineCreate(DWORD d) override { add("linecreate " + n(d)); }
   void OnRequest(uintptr_t a, uintptr_t b, uint16_t c) override { add("request " + n(a) + " " + n(b) + " " + n(c)); }
   template <typename T>
-  static std::string n(T v) { return std::to_string(static_cast<unsigned long long>(v)); }
+  static std::string n(T v) {
+    return std::to_string(static_cast<unsigned long long>(v));
+  }
   bool claim = false;
   CTapiLine* line = nullptr;
   std::vector<std::unique_ptr<CTapiCall>> calls;
@@ -190,14 +195,13 @@ TEST(EventRoutingTest, EveryLineMessageReachesItsListener) {
   send(1, LINE_AGENTSTATUS, 0, 0, 0);
   send(1, LINE_PROXYREQUEST, 0, 0, 0);
   send(1, LINE_REMOVE, 0, 0, 0);
-  send(78, LINE_CALLINFO, 1, 0, 0);       // unknown call: dropped
+  send(78, LINE_CALLINFO, 1, 0, 0);         // unknown call: dropped
   send(78, LINE_MONITORDIGITS, '1', 2, 0);  // likewise
   send(1, 99, 0, 0, 0);                     // unknown message: dropped
-  EXPECT_EQ(r.heard, (std::vector<std::string>{
-                         "address 0 4", "callinfo 77 32768", "callstate 77 256 0", "close",
-                         "devspecific 5", "devspecific 6", "gather 1", "gather 2",
-                         "devstate 4 3", "digit # 2", "media 8", "tone 9", "linereply 12 0 0",
-                         "agentspecific", "agentstatus", "proxy", "remove"}));
+  EXPECT_EQ(r.heard, (std::vector<std::string>{"address 0 4", "callinfo 77 32768", "callstate 77 256 0", "close",
+                                               "devspecific 5", "devspecific 6", "gather 1", "gather 2", "devstate 4 3",
+                                               "digit # 2", "media 8", "tone 9", "linereply 12 0 0", "agentspecific",
+                                               "agentstatus", "proxy", "remove"}));
 }
 
 TEST(EventRoutingTest, ApplicationMessagesGoToTheApplicationSinkOrNowhere) {
@@ -230,11 +234,9 @@ TEST(EventRoutingTest, AppNewCallLeavesUnclaimedHandlesAndCallStateMakesTheirRec
   // A state for a handle never announced goes through the new-call path first; a listener that
   // claims it then hears the state.
   r.claim = true;
-  CTapiContext::LineCallback(502, LINE_CALLSTATE, self, LINECALLSTATE_OFFERING, 0,
-                             LINECALLPRIVILEGE_OWNER);
+  CTapiContext::LineCallback(502, LINE_CALLSTATE, self, LINECALLSTATE_OFFERING, 0, LINECALLPRIVILEGE_OWNER);
   ASSERT_EQ(r.calls.size(), 1u);
-  EXPECT_EQ(r.heard, (std::vector<std::string>{"newcall 501 0 4", "newcall 502 0 4",
-                                               "callstate 502 2 0"}));
+  EXPECT_EQ(r.heard, (std::vector<std::string>{"newcall 501 0 4", "newcall 502 0 4", "callstate 502 2 0"}));
   // Not claimed: the handle waits among the unclaimed ones.
   r.claim = false;
   CTapiContext::LineCallback(503, LINE_CALLSTATE, self, LINECALLSTATE_OFFERING, 0, 0);
@@ -271,8 +273,7 @@ TEST(EventRoutingTest, AListenerMayEndTheCallWhileItIsBeingCalled) {
   ender.owner = &call;
   call->AddSink(&ender);
   call->AddSink(&after);
-  CTapiContext::LineCallback(90, LINE_CALLSTATE, reinterpret_cast<uintptr_t>(&line),
-                             LINECALLSTATE_IDLE, 0, 0);
+  CTapiContext::LineCallback(90, LINE_CALLSTATE, reinterpret_cast<uintptr_t>(&line), LINECALLSTATE_IDLE, 0, 0);
   EXPECT_EQ(call, nullptr);
   EXPECT_TRUE(after.heard.empty());
   EXPECT_EQ(CTapiCall::Find(90), nullptr);
@@ -282,23 +283,25 @@ TEST(EventRoutingTest, PhoneMessagesReachThePhonesSinks) {
   UseBuiltProvider();
   struct PhoneRecorder : ITapiPhoneSink {
     std::vector<std::string> heard;
-    void OnPhoneButton(CTapiPhone*, uintptr_t a, uintptr_t, uintptr_t) override { heard.push_back("button " + std::to_string(a)); }
+    void OnPhoneButton(CTapiPhone*, uintptr_t a, uintptr_t, uintptr_t) override {
+      heard.push_back("button " + std::to_string(a));
+    }
     void OnPhoneClose(CTapiPhone*) override { heard.push_back("close"); }
     void OnPhoneDevSpecific(CTapiPhone*, uintptr_t, uintptr_t, uintptr_t) override { heard.push_back("devspecific"); }
-    void OnPhoneReply(CTapiPhone*, LONG id, LONG r) override { heard.push_back("reply " + std::to_string(id) + " " + std::to_string(r)); }
+    void OnPhoneReply(CTapiPhone*, LONG id, LONG r) override {
+      heard.push_back("reply " + std::to_string(id) + " " + std::to_string(r));
+    }
     void OnPhoneState(CTapiPhone*, uintptr_t s, uintptr_t) override { heard.push_back("state " + std::to_string(s)); }
     void OnPhoneRemove(CTapiPhone*, uintptr_t) override { heard.push_back("remove"); }
   } r;
   CTapiPhone phone;
   phone.AddSink(&r);
   const uintptr_t self = reinterpret_cast<uintptr_t>(&phone);
-  for (DWORD message : {DWORD{PHONE_BUTTON}, DWORD{PHONE_CLOSE}, DWORD{PHONE_DEVSPECIFIC},
-                        DWORD{PHONE_REPLY}, DWORD{PHONE_STATE}, DWORD{PHONE_REMOVE},
-                        DWORD{LINE_CLOSE}})
+  for (DWORD message : {DWORD{PHONE_BUTTON}, DWORD{PHONE_CLOSE}, DWORD{PHONE_DEVSPECIFIC}, DWORD{PHONE_REPLY},
+                        DWORD{PHONE_STATE}, DWORD{PHONE_REMOVE}, DWORD{LINE_CLOSE}})
     CTapiContext::PhoneCallback(1, message, self, 7, 0, 0);
   CTapiContext::PhoneCallback(1, PHONE_CREATE, self, 7, 0, 0);  // no application sink: dropped
-  EXPECT_EQ(r.heard, (std::vector<std::string>{"button 7", "close", "devspecific", "reply 7 0",
-                                               "state 7", "remove"}));
+  EXPECT_EQ(r.heard, (std::vector<std::string>{"button 7", "close", "devspecific", "reply 7 0", "state 7", "remove"}));
 }
 
 }  // namespace

@@ -3,7 +3,8 @@
 namespace {
 const JPortTable kInputs{{kSideLeft, 0.25, 0.5, portsOf(JStepCounter::kInputTags, 0, 1)},
                          {kSideTop, 0.25, 0.5, portsOf(JStepCounter::kInputTags, 1, 1)}};
-const JPortTable kOutputs{{kSideRight, 0.25, 0.5, portsOf(JStepCounter::kOutputTags, {JIntegerData::id, JStringData::id})}};
+const JPortTable kOutputs{
+    {kSideRight, 0.25, 0.5, portsOf(JStepCounter::kOutputTags, {JIntegerData::id, JStringData::id})}};
 constexpr int kMaxStep = 100;
 
 // Settings: property and key, initial value, range and what a value outside it does. "count" is
@@ -49,10 +50,8 @@ void JStepCounter::publish() {
 }
 
 void JStepCounter::access(int n, JLinkObj& link, const JDataType& data) {
-  if (n == kText && data.type() == JStringData::id)
-    static_cast<const JStringData&>(data) = JInteger::toJString(count);
-  else
-    JAddObj::access(n, link, data);
+  if (n == kText && data.type() == JStringData::id) static_cast<const JStringData&>(data) = JInteger::toJString(count);
+  else JAddObj::access(n, link, data);
 }
 
 // --- face: the label, and a bar that fills as the count nears "wrap" ---

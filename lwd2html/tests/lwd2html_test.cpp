@@ -101,8 +101,7 @@ TEST_F(Lwd2Html, AllByteValuesTitleUnescapedLongPathExtraArgsIgnored) {
   put(name + ".v2.lwd", all);
   Result r = run("'" + name + ".v2.lwd' ignored too");
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "createOutFile for '" + name + ".v2.lwd'\nCreated HTML file '" + name +
-                       "_lwd.html'\n");
+  EXPECT_EQ(r.out, "createOutFile for '" + name + ".v2.lwd'\nCreated HTML file '" + name + "_lwd.html'\n");
   EXPECT_EQ(get(name + "_lwd.html"), page(name + ".v2.lwd", reference(all)));
 }
 

@@ -8,8 +8,7 @@ namespace {
 const JPortTable kInputs{{kSideLeft, 0.1, 0.8, portsOf(JGeoFixObj::kInputTags, 0, 1, {JBytesData::id})},
                          {kSideTop, 0.1, 0.8, portsOf(JGeoFixObj::kInputTags, 1, 1)}};
 const JPortTable kOutputs{
-    {kSideRight, 0.25, 0.5,
-     portsOf(JGeoFixObj::kOutputTags, {JStringData::id, JStringData::id, JIntegerData::id})}};
+    {kSideRight, 0.25, 0.5, portsOf(JGeoFixObj::kOutputTags, {JStringData::id, JStringData::id, JIntegerData::id})}};
 
 bool startsWith(const char* s, int n, const char* prefix) {
   const int p = static_cast<int>(std::strlen(prefix));

@@ -107,8 +107,7 @@ void JMotionTrackerObj::engine(int n, JLinkObj& link) {
       timerSampled = readInteger(link);
       if (timerSampled != 0 && continuous == 0) sendCommand(sampleCommand);
       break;
-    default:
-      break;
+    default: break;
   }
 }
 

@@ -30,7 +30,7 @@ public:
   static constexpr int kWords = 6;
   static constexpr int kRecordBytes = 12;
   static constexpr int kPastRecord = kRecordBytes;
-  static constexpr int kResponseSize = 200;   // the parser's window: at most 199 bytes and a NUL
+  static constexpr int kResponseSize = 200;     // the parser's window: at most 199 bytes and a NUL
   static constexpr int kProfileLineSize = 100;  // a profile line: at most 99 characters
   static constexpr const char* kStartupProfile = "flockOfBirds.profile";
 

@@ -25,7 +25,10 @@ struct GesturePattern {
 
   bool isEmpty() const { return count == 0; }
   // Forgets the values (the gesture's slot becomes free) and the recognition in progress.
-  void empty() { count = 0; progress = 0; }
+  void empty() {
+    count = 0;
+    progress = 0;
+  }
 
   // Adds a value stamped `time`; the eleventh and later values are dropped, and with
   // ignoreRepeats a value equal to the last one is not a new value.
@@ -46,6 +49,9 @@ struct GesturePattern {
   void adaptTo(const GesturePattern& example);
 
 private:
-  void startAt(int time) { lastStepTime = time; progress = 1; }
+  void startAt(int time) {
+    lastStepTime = time;
+    progress = 1;
+  }
   bool resetProgress();
 };

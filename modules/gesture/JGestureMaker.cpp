@@ -61,9 +61,7 @@ void JGestureMaker::access(int n, JLinkObj&, const JDataType& data) {
     static_cast<const JIntegerData&>(data) = pulse.load();
 }
 
-void JGestureMaker::draw(JGraphics& g, int x, int y, int w, int h) {
-  drawText(g, JString("dCrt"), JRect(x, y, w, h));
-}
+void JGestureMaker::draw(JGraphics& g, int x, int y, int w, int h) { drawText(g, JString("dCrt"), JRect(x, y, w, h)); }
 
 // --- properties: opening them stops the ticker until the next value arrives ---
 
@@ -92,8 +90,7 @@ void JGestureMaker::engine(int n, JLinkObj& link) {
     case kEnabled:
       enabled = readInteger(link) != 0;  // the countdown resumes where it stopped
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -130,8 +127,7 @@ void JGestureMaker::tick(int& last) {
   if (enabled) {
     // One more quiet tick, stopping short of overflow; engine's reset in between is never lost.
     int n = idleTicks.load();
-    while (n < INT_MAX && !idleTicks.compare_exchange_weak(n, n + 1)) {
-    }
+    while (n < INT_MAX && !idleTicks.compare_exchange_weak(n, n + 1)) {}
     const int count = n < INT_MAX ? n + 1 : n;
     const int out = count / 2 == secondsBeforeCreating ? kPulse : 0;
     pulse = out;

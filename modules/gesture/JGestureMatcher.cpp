@@ -22,8 +22,10 @@ const JSettings kSettings{
     JSetting::flag("useTimerAccuracy", &JGestureMatcher::useTimerAccuracy).init(0),
     JSetting::block<JGestureMatcher>("p-0..p-9, p0-0..p9-9, ts0-0..ts9-9", &JGestureMatcher::writePatterns,
                                      &JGestureMatcher::readPatterns),
-    JSetting::flag("debugging", &JGestureMatcher::debugging).init(0).notStored().onChange(
-        &JGestureMatcher::debuggingChanged),
+    JSetting::flag("debugging", &JGestureMatcher::debugging)
+        .init(0)
+        .notStored()
+        .onChange(&JGestureMatcher::debuggingChanged),
 };
 
 // Face colours, one row per slot.
@@ -144,8 +146,7 @@ void JGestureMatcher::engine(int n, JLinkObj& link) {
       // Any value, zero included. Outputs fall at the next value, as after a recognition.
       for (GesturePattern& p : patterns) p.empty();
       break;
-    default:
-      break;
+    default: break;
   }
 }
 

@@ -12,8 +12,8 @@ public:
 
   static constexpr const char* kInputTags[] = {"inputPattern",        "selectPattern",        "calibratePattern",
                                                "timeAccuracyPercent", "createPatternCommand", "resetAllPatterns"};
-  static constexpr const char* kOutputTags[] = {"gesture_1", "gesture_2", "gesture_3", "gesture_4",
-                                                "gesture_5", "gesture_6", "gesture_7", "gesture_8",
+  static constexpr const char* kOutputTags[] = {"gesture_1", "gesture_2",  "gesture_3",         "gesture_4",
+                                                "gesture_5", "gesture_6",  "gesture_7",         "gesture_8",
                                                 "gesture_9", "gesture_10", "lastPatternMatched"};
   static constexpr int kInputPattern = portIndex(kInputTags, "inputPattern");
   static constexpr int kSelectPattern = portIndex(kInputTags, "selectPattern");

@@ -211,8 +211,7 @@ void BandSet::paint(JGraphics& g, int x, int y, int w, int h, const JColor* colo
   }
 }
 
-void BandSet::paint(JGraphics& g, int x, int y, int w, int h, const JColor* colors,
-                    const JPatternFull& p) const {
+void BandSet::paint(JGraphics& g, int x, int y, int w, int h, const JColor* colors, const JPatternFull& p) const {
   if (numberRows <= 0 || w <= 0 || h <= 0 || id < 0 || id >= JPatternFull::kEntries) return;
   int row = p.values[id];
   if (row < 0 || row >= numberRows) return;

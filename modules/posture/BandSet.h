@@ -52,7 +52,10 @@ public:
   void Propagate();
   int GetCurrentColor() const { return color; }
   int GetPaintColor();
-  void setLinks(int nextRow, int prevRow) { next = nextRow; prev = prevRow; }
+  void setLinks(int nextRow, int prevRow) {
+    next = nextRow;
+    prev = prevRow;
+  }
   void updatePropagationWidth(int w) { propagationWidth = w; }
 
   int color = 0;

@@ -62,11 +62,8 @@ void JPoseMaker::engine(int n, JLinkObj& link) {
         startCalibration();
       }
       break;
-    case kEasyToHardPercent:
-      easyToHardPercent = percentOf(v);
-      break;
-    default:
-      break;
+    case kEasyToHardPercent: easyToHardPercent = percentOf(v); break;
+    default: break;
   }
 }
 

@@ -13,9 +13,9 @@ const JPortTable kOutputs{
 
 // Level colours as the module starts; all count as set by the user.
 const JColor kInitialColors[JPoseMatcher::kLevels] = {
-    JColor::black,       JColor(10, 10, 10),   JColor(23, 13, 34),   JColor(46, 26, 68),
-    JColor(69, 39, 102), JColor(92, 52, 136),  JColor(118, 69, 170), JColor(118, 69, 170),
-    JColor(152, 70, 174), JColor(186, 71, 178), JColor(222, 72, 183), JColor(228, 108, 147),
+    JColor::black,         JColor(10, 10, 10),   JColor(23, 13, 34),   JColor(46, 26, 68),
+    JColor(69, 39, 102),   JColor(92, 52, 136),  JColor(118, 69, 170), JColor(118, 69, 170),
+    JColor(152, 70, 174),  JColor(186, 71, 178), JColor(222, 72, 183), JColor(228, 108, 147),
     JColor(234, 144, 111), JColor(240, 180, 75), JColor(246, 216, 39), JColor::yellow};
 
 const JColor kSelectedColor(255, 0, 200);
@@ -50,8 +50,7 @@ JSetting levelColour(int level) {
 // stored 0 keeps what the module held. A missing tick count reads as 0 as other numbers do.
 const JSettings kSettings{
     JSetting::block<JPoseMatcher>("color0..color15", &JPoseMatcher::writeColours, &JPoseMatcher::readColours),
-    JSetting::block<JPoseMatcher>("min0, max0 .. min9, max9", &JPoseMatcher::writeRanges,
-                                  &JPoseMatcher::readRanges),
+    JSetting::block<JPoseMatcher>("min0, max0 .. min9, max9", &JPoseMatcher::writeRanges, &JPoseMatcher::readRanges),
     JSetting::integer("numberRows", &JPoseMatcher::numberRows)
         .init(16)
         .range(2, BandSet::kBands, JOutOfRange::kIgnore)
@@ -84,9 +83,22 @@ const JSettings kSettings{
         .range(0, 100, JOutOfRange::kClamp)
         .onChange(&JPoseMatcher::updateErrorThreshold),
     JSetting::block<JPoseMatcher>("v-0..v-909", &JPoseMatcher::writePatterns, &JPoseMatcher::readPatterns),
-    levelColour(0),  levelColour(1),  levelColour(2),  levelColour(3),  levelColour(4),  levelColour(5),
-    levelColour(6),  levelColour(7),  levelColour(8),  levelColour(9),  levelColour(10), levelColour(11),
-    levelColour(12), levelColour(13), levelColour(14), levelColour(15),
+    levelColour(0),
+    levelColour(1),
+    levelColour(2),
+    levelColour(3),
+    levelColour(4),
+    levelColour(5),
+    levelColour(6),
+    levelColour(7),
+    levelColour(8),
+    levelColour(9),
+    levelColour(10),
+    levelColour(11),
+    levelColour(12),
+    levelColour(13),
+    levelColour(14),
+    levelColour(15),
 };
 static_assert(JPoseMatcher::kLevels == 16, "one colour row per level");
 }  // namespace
@@ -182,8 +194,7 @@ void JPoseMatcher::InterpolateColors() {
       int dg = (next.getGreen() - prev.getGreen()) / n;
       int db = (next.getBlue() - prev.getBlue()) / n;
       for (int m = 0; m < n; ++m) {
-        colors[pendingFrom + m] =
-            JColor(prev.getRed() + m * dr, prev.getGreen() + m * dg, prev.getBlue() + m * db);
+        colors[pendingFrom + m] = JColor(prev.getRed() + m * dr, prev.getGreen() + m * dg, prev.getBlue() + m * db);
         derivedColor[pendingFrom + m] = true;
       }
       pendingFrom = -1;
@@ -248,9 +259,7 @@ void JPoseMatcher::engine(int n, JLinkObj& link) {
     return;
   }
   switch (n) {
-    case kTimer:
-      tick();
-      break;
+    case kTimer: tick(); break;
     case kCalibrator:
       if (v != 0) {
         startCalibration();
@@ -313,8 +322,7 @@ void JPoseMatcher::engine(int n, JLinkObj& link) {
       if (v != 0)
         for (JPatternFull& p : patterns) p.clear();
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -481,8 +489,7 @@ void JPoseMatcher::cycleDisplayedPattern() {
 
 void JPoseMatcher::createSelectedPattern() {
   if (selectedPattern < 0 || selectedPattern >= kPatterns) return;
-  for (int i = 0; i < JPatternFull::kEntries; ++i)
-    patterns[selectedPattern].values[i] = bandSets[i].getInputValue();
+  for (int i = 0; i < JPatternFull::kEntries; ++i) patterns[selectedPattern].values[i] = bandSets[i].getInputValue();
 }
 
 void JPoseMatcher::adaptSelectedPattern() {
@@ -504,7 +511,7 @@ void JPoseMatcher::displayStep() {
   recognizedPattern = displayedPattern + 1;
   broadcast(kRecognizedPattern);
   JComponent::debugf("pattern %d: matched %d, error threshold %d, matchDistance %d", displayedPattern,
-            matched[displayedPattern] ? 1 : 0, errorThreshold, matchDistance[displayedPattern]);
+                     matched[displayedPattern] ? 1 : 0, errorThreshold, matchDistance[displayedPattern]);
 }
 
 void JPoseMatcher::createStep() {
@@ -592,6 +599,8 @@ void JPoseMatcher::paint(JGraphics& g, double dx, double dy, JRegion& region, do
   }
 }
 
-void JPoseMatcher::draw(JGraphics& g, int x, int y, int w, int h) { drawText(g, JString("sPattern"), JRect(x, y, w, h)); }
+void JPoseMatcher::draw(JGraphics& g, int x, int y, int w, int h) {
+  drawText(g, JString("sPattern"), JRect(x, y, w, h));
+}
 
 LOOMWORK_REGISTER(JPoseMatcher)

@@ -16,13 +16,30 @@ public:
 
   // Ports: ten channels, then the timer, settings and triggers; ten pattern flags, then the
   // recognised pattern and the motion sum.
-  static constexpr const char* kInputTags[] = {
-      "input1", "input2", "input3", "input4", "input5", "input6", "input7", "input8", "input9", "input10",
-      "timer", "calibrator", "row count", "advance tick count", "decay tick count", "percent propagation",
-      "accuracy percent", "select pattern", "mark pattern", "display pattern", "create pattern",
-      "reset all patterns"};
-  static constexpr const char* kOutputTags[] = {"pattern1", "pattern2", "pattern3", "pattern4",
-                                                "pattern5", "pattern6", "pattern7", "pattern8",
+  static constexpr const char* kInputTags[] = {"input1",
+                                               "input2",
+                                               "input3",
+                                               "input4",
+                                               "input5",
+                                               "input6",
+                                               "input7",
+                                               "input8",
+                                               "input9",
+                                               "input10",
+                                               "timer",
+                                               "calibrator",
+                                               "row count",
+                                               "advance tick count",
+                                               "decay tick count",
+                                               "percent propagation",
+                                               "accuracy percent",
+                                               "select pattern",
+                                               "mark pattern",
+                                               "display pattern",
+                                               "create pattern",
+                                               "reset all patterns"};
+  static constexpr const char* kOutputTags[] = {"pattern1", "pattern2",  "pattern3",           "pattern4",
+                                                "pattern5", "pattern6",  "pattern7",           "pattern8",
                                                 "pattern9", "pattern10", "recognized pattern", "auto create signal"};
   static constexpr int kTimer = portIndex(kInputTags, "timer");
   static constexpr int kCalibrator = portIndex(kInputTags, "calibrator");

@@ -8,12 +8,12 @@ namespace {
 using F = JPlotFeed;
 static_assert(F::kBytes == F::kSignal1 + F::kSignals, "the channels come before the bytes input");
 
-const JPortTable kInputs{{kSideLeft, 0.25, 0.5,
-                          portsOf(F::kInputTags, 0, 9,
-                                  {JIntegerData::id, JIntegerData::id, JIntegerData::id, JIntegerData::id,
-                                   JIntegerData::id, JIntegerData::id, JIntegerData::id, JIntegerData::id,
-                                   JBytesData::id})},
-                         {kSideTop, 0.25, 0.5, portsOf(F::kInputTags, 9, 3)}};
+const JPortTable kInputs{
+    {kSideLeft, 0.25, 0.5,
+     portsOf(F::kInputTags, 0, 9,
+             {JIntegerData::id, JIntegerData::id, JIntegerData::id, JIntegerData::id, JIntegerData::id,
+              JIntegerData::id, JIntegerData::id, JIntegerData::id, JBytesData::id})},
+    {kSideTop, 0.25, 0.5, portsOf(F::kInputTags, 9, 3)}};
 const JPortTable kOutputs{{kSideRight, 0, 1, portsOf(F::kOutputTags, {JStringData::id})}};
 
 void putLE(JBlock& b, int v) {
@@ -243,9 +243,7 @@ bool JPlotFeed::send(const JBlock& payload) {
   }
   try {
     line.output.write(f);
-  } catch (const JException&) {
-    return false;
-  }
+  } catch (const JException&) { return false; }
   sequence = static_cast<uint8_t>(sequence % 128 + 1);
   return true;
 }
@@ -315,9 +313,7 @@ void JPlotFeed::run() {
     try {
       while (thread.running() && connectionState.load() != kStopped && !(connected = attempt.connect()))
         thread.sleepFor(kRetryMs);
-    } catch (const JException&) {
-      connected = false;
-    }
+    } catch (const JException&) { connected = false; }
     {
       JCriticalSection::Lock guard(line.lock);
       if (!thread.running() || connectionState.load() == kStopped) {
@@ -335,9 +331,7 @@ void JPlotFeed::run() {
       JString text;
       try {
         text = line.input.readLine();
-      } catch (const JException&) {
-        break;
-      }
+      } catch (const JException&) { break; }
       hearText(text);
     }
 

@@ -23,10 +23,18 @@ public:
   static constexpr int kSignals = 5;
   // Ports: the tags, once; the index names follow from them. Inputs kX .. kBytes - 1 are the
   // eight channels.
-  static constexpr const char* kInputTags[] = {"x",        "y",        "z",
-                                               "signal 1", "signal 2", "signal 3",
-                                               "signal 4", "signal 5", "transformer bytes to plot",
-                                               "enable(logical)", "timer_sampled", "calibrate"};
+  static constexpr const char* kInputTags[] = {"x",
+                                               "y",
+                                               "z",
+                                               "signal 1",
+                                               "signal 2",
+                                               "signal 3",
+                                               "signal 4",
+                                               "signal 5",
+                                               "transformer bytes to plot",
+                                               "enable(logical)",
+                                               "timer_sampled",
+                                               "calibrate"};
   static constexpr const char* kOutputTags[] = {"DEF list"};
   static constexpr int kX = portIndex(kInputTags, "x");
   static constexpr int kY = portIndex(kInputTags, "y");

@@ -66,8 +66,8 @@ const JSettings kSettings{
     colourRow("color_8", 7, JColor::red),
     colourRow("color_9", 8, JColor::yellow.darker()),
     colourRow("color_10", 9, JColor::orange.darker()),
-    JSetting::block<P>("minX-i, minY-i, maxX-i, maxY-i, definedX-i, definedY-i for each region i = 0..9",
-                       writeRegions, readRegions),
+    JSetting::block<P>("minX-i, minY-i, maxX-i, maxY-i, definedX-i, definedY-i for each region i = 0..9", writeRegions,
+                       readRegions),
 };
 }  // namespace
 
@@ -88,9 +88,11 @@ void JRegionPickerObj::engine(int n, JLinkObj& link) {
   switch (n) {
     case kX:
     case kY:
-      if (n == kX) xValue = v; else yValue = v;
+      if (n == kX) xValue = v;
+      else yValue = v;
       if (defining != 0) {
-        if (n == kX) teach(v, definedX, minX, maxX); else teach(v, definedY, minY, maxY);
+        if (n == kX) teach(v, definedX, minX, maxX);
+        else teach(v, definedY, minY, maxY);
       } else {
         select();
       }
@@ -119,8 +121,7 @@ void JRegionPickerObj::engine(int n, JLinkObj& link) {
         broadcast(kLastSelection);
       }
       break;
-    default:
-      break;
+    default: break;
   }
 }
 

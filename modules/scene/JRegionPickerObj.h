@@ -11,8 +11,8 @@ public:
   static constexpr int kRegions = 10;
   // Ports: the tags, once; the index names follow from them. Outputs 0..9 are the regions'.
   static constexpr const char* kInputTags[] = {"x", "y", "defineSelection", "reset", "select"};
-  static constexpr const char* kOutputTags[] = {"selection_1", "selection_2", "selection_3", "selection_4",
-                                                "selection_5", "selection_6", "selection_7", "selection_8",
+  static constexpr const char* kOutputTags[] = {"selection_1", "selection_2",  "selection_3",  "selection_4",
+                                                "selection_5", "selection_6",  "selection_7",  "selection_8",
                                                 "selection_9", "selection_10", "lastSelection"};
   static constexpr int kX = portIndex(kInputTags, "x");
   static constexpr int kY = portIndex(kInputTags, "y");

@@ -6,10 +6,10 @@
 namespace {
 using M = JSceneMapper;
 
-const JPortTable kInputs{{kSideLeft, 0.1, 0.8,
-                          portsOf(M::kInputTags, 0, 4,
-                                  {JIntegerData::id, JIntegerData::id, JIntegerData::id, JStringData::id})},
-                         {kSideTop, 0.25, 0.5, portsOf(M::kInputTags, 4, 2)}};
+const JPortTable kInputs{
+    {kSideLeft, 0.1, 0.8,
+     portsOf(M::kInputTags, 0, 4, {JIntegerData::id, JIntegerData::id, JIntegerData::id, JStringData::id})},
+    {kSideTop, 0.25, 0.5, portsOf(M::kInputTags, 4, 2)}};
 const JPortTable kOutputs{{kSideRight, 0.25, 0.5, portsOf(M::kOutputTags, {JBytesData::id})}};
 
 // What choosing a type does to the target ranges, and what range the properties then offer.
@@ -17,9 +17,8 @@ struct TypeRange {
   bool sets;
   int lo, hi;
 };
-const TypeRange kTypeRanges[M::kTypes] = {
-    {false, 0, 0},     {true, -10000, 10000}, {true, -360, 360}, {true, 0, 100},
-    {true, 0, 100},    {true, 0, 1000},       {false, 0, 100},   {false, 0, 0}};
+const TypeRange kTypeRanges[M::kTypes] = {{false, 0, 0},  {true, -10000, 10000}, {true, -360, 360}, {true, 0, 100},
+                                          {true, 0, 100}, {true, 0, 1000},       {false, 0, 100},   {false, 0, 0}};
 
 std::vector<std::string> defaultNames() {
   const SceneNameList names = defaultSceneNames();
@@ -78,7 +77,8 @@ JSceneMapper::JSceneMapper() {
 // the target ranges offered are those of the chosen type.
 JArray JSceneMapper::getProperties() {
   JArray a = JAddObj::getProperties();
-  const TypeRange offered = (transformType >= 0 && transformType < kTypes) ? kTypeRanges[transformType] : kTypeRanges[0];
+  const TypeRange offered =
+      (transformType >= 0 && transformType < kTypes) ? kTypeRanges[transformType] : kTypeRanges[0];
   for (int i = 0; i < a.size(); ++i) {
     if (auto* objects = dynamic_cast<JIntegerListProperty*>(a[i])) {
       if (objects->getName() != JString("transformObject")) continue;
@@ -140,8 +140,7 @@ void JSceneMapper::engine(int n, JLinkObj& link) {
         calibrated = (initialI1Set && initialI2Set && initialI3Set) || transformType == kMarker;
       }
       break;
-    default:
-      break;
+    default: break;
   }
 }
 

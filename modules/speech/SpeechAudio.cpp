@@ -91,8 +91,7 @@ public:
   ~AlsaSource() override { snd_pcm_close(pcm_); }
   long read(int16_t* buf, long max, bool& ended) override {
     ended = false;
-    snd_pcm_sframes_t got =
-        snd_pcm_readi(pcm_, buf, static_cast<snd_pcm_uframes_t>(std::min<long>(max, kSourceChunk)));
+    snd_pcm_sframes_t got = snd_pcm_readi(pcm_, buf, static_cast<snd_pcm_uframes_t>(std::min<long>(max, kSourceChunk)));
     if (got < 0) got = snd_pcm_recover(pcm_, static_cast<int>(got), 1);
     if (got < 0) {
       ended = true;
@@ -163,8 +162,8 @@ public:
     snd_pcm_t* pcm = nullptr;
     int rc = snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, 0);
     if (rc >= 0)
-      rc = snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, 1,
-                              static_cast<unsigned>(rate), 1, 200000);
+      rc = snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, 1, static_cast<unsigned>(rate),
+                              1, 200000);
     size_t at = 0;
     while (rc >= 0 && at < samples.size()) {
       snd_pcm_sframes_t n = snd_pcm_writei(pcm, samples.data() + at, samples.size() - at);

@@ -31,12 +31,12 @@ namespace {
 // Utterances are cut at silence by frame loudness, and each is decoded whole: PocketSphinx's own
 // voice activity detector takes the first stretch of near-silence for speech, and its running
 // cepstral mean garbles the first utterances it hears.
-constexpr int kFrame = 160;                 // 10 ms
-constexpr double kMinSpeechRms = 100;       // about -50 dBFS: quieter frames are never speech
-constexpr double kNoiseFactor = 3;          // louder than three times the noise floor is speech
-constexpr size_t kLeadSamples = 4000;       // 250 ms kept from before the first loud frame
-constexpr long kHangSamples = 2400;         // 150 ms of quiet ends an utterance
-constexpr int kMinLoudFrames = 8;           // shorter bursts (clicks) are no utterance
+constexpr int kFrame = 160;                         // 10 ms
+constexpr double kMinSpeechRms = 100;               // about -50 dBFS: quieter frames are never speech
+constexpr double kNoiseFactor = 3;                  // louder than three times the noise floor is speech
+constexpr size_t kLeadSamples = 4000;               // 250 ms kept from before the first loud frame
+constexpr long kHangSamples = 2400;                 // 150 ms of quiet ends an utterance
+constexpr int kMinLoudFrames = 8;                   // shorter bursts (clicks) are no utterance
 constexpr size_t kMaxUtterance = kSpeechRate * 10;  // 10 s: a longer one is decoded as it stands
 
 // --- the recognizer's own diagnostics ---
@@ -198,9 +198,9 @@ std::unique_ptr<Recognizer> selectSphinx(std::string& why) {
   std::unique_ptr<AudioSource> source = openAudioSource(why);
   if (!source) return nullptr;
   // Dithering: synthetic speech comes with digital silence, which the front end handles badly.
-  cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.c_str(), "-dict", dict.c_str(), "-dither",
-                                 "yes", "-seed", "7", "-beam", "1e-80", "-wbeam", "1e-60",
-                                 "-pbeam", "1e-80", "-logfn", "/dev/null", nullptr);
+  cmd_ln_t* config =
+      cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.c_str(), "-dict", dict.c_str(), "-dither", "yes", "-seed", "7",
+                  "-beam", "1e-80", "-wbeam", "1e-60", "-pbeam", "1e-80", "-logfn", "/dev/null", nullptr);
   if (!config) {
     why = "the recognizer's settings were refused";
     return nullptr;
@@ -263,8 +263,8 @@ public:
         why = "espeak-ng has no voice " + voice_;
         return false;
       }
-      espeak_ERROR rc = espeak_Synth(text.c_str(), text.size() + 1, 0, POS_CHARACTER, 0, espeakCHARS_AUTO, nullptr,
-                                     &samples);
+      espeak_ERROR rc =
+          espeak_Synth(text.c_str(), text.size() + 1, 0, POS_CHARACTER, 0, espeakCHARS_AUTO, nullptr, &samples);
       if (rc != EE_OK) {
         why = "espeak-ng could not speak the text";
         return false;

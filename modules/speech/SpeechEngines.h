@@ -22,8 +22,7 @@ public:
   // Reads and decodes audio while keepGoing() says so and the input lasts; every utterance (cut
   // at silence) goes to heard as the words recognised ("" when nothing was). keepGoing is asked
   // at least every 100 ms.
-  virtual void listen(const std::function<void(const std::string&)>& heard,
-                      const std::function<bool()>& keepGoing) = 0;
+  virtual void listen(const std::function<void(const std::string&)>& heard, const std::function<bool()>& keepGoing) = 0;
 };
 
 enum class Gender { any = 0, female = 1, male = 2 };

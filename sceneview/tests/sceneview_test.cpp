@@ -78,7 +78,8 @@ TEST(SceneFrames, PayloadsChangeTheScene) {
   ASSERT_TRUE(s.apply(le({4, 0, 1, -5, 6, 7}), changes, file, error));
   ASSERT_TRUE(s.apply(le({4, 1, 6, 40, 0, 0}), changes, file, error));
   ASSERT_TRUE(s.apply(le({4, 2, 7, 1, 1, 1}), changes, file, error));
-  ASSERT_TRUE(s.apply(le({1, 0, 100, 0, 10, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}), changes, file, error));
+  ASSERT_TRUE(
+      s.apply(le({1, 0, 100, 0, 10, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}), changes, file, error));
   ASSERT_TRUE(s.apply(le({2, 50, 20, 3, 5, 0, 0, 0, 0, 0}), changes, file, error));
   Bytes scene = le({5});
   for (char c : std::string("a.wrl")) scene.push_back(static_cast<uint8_t>(c));
@@ -115,8 +116,14 @@ public:
     o.scenes = scenes;
     o.stallMs = 300;
     viewer = std::make_unique<Viewer>(o);
-    viewer->out = [this](const std::string& l) { std::lock_guard<std::mutex> g(m); outLines.push_back(l); };
-    viewer->err = [this](const std::string& l) { std::lock_guard<std::mutex> g(m); errLines.push_back(l); };
+    viewer->out = [this](const std::string& l) {
+      std::lock_guard<std::mutex> g(m);
+      outLines.push_back(l);
+    };
+    viewer->err = [this](const std::string& l) {
+      std::lock_guard<std::mutex> g(m);
+      errLines.push_back(l);
+    };
     std::string error;
     ok = viewer->listen(error);
     if (ok) thread = std::thread([this] { viewer->serve(stop); });
@@ -220,13 +227,14 @@ TEST(SceneViewerEndToEnd, ExampleMovesTheBall) {
   std::atomic<bool> done{false};
   ProcessResult viewer;
   std::thread t([&] {
-    viewer = runProcess(SCENEVIEW_BIN, {"--port", std::to_string(port), "--scenes", example, "--png", png,
-                                        "--seconds", "6"}, 20000);
+    viewer = runProcess(SCENEVIEW_BIN,
+                        {"--port", std::to_string(port), "--scenes", example, "--png", png, "--seconds", "6"}, 20000);
     done = true;
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  ProcessResult run = runProcess(LOOMWORK_BIN, {"run", example + "/scene.lwd", "--until-idle", "--modules",
-                                                LOOMWORK_MODULES_DIR, "--set", "feed.port=" + std::to_string(port)},
+  ProcessResult run = runProcess(LOOMWORK_BIN,
+                                 {"run", example + "/scene.lwd", "--until-idle", "--modules", LOOMWORK_MODULES_DIR,
+                                  "--set", "feed.port=" + std::to_string(port)},
                                  20000);
   EXPECT_EQ(run.status, 0) << run.err;
   t.join();

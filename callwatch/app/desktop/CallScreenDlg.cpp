@@ -10,8 +10,7 @@
 
 #include "app/desktop/DesktopMessages.h"
 
-CCallScreenDlg::CCallScreenDlg(CCallRecord* record, QWidget* parent)
-    : QDialog(parent), m_record(record) {
+CCallScreenDlg::CCallScreenDlg(CCallRecord* record, QWidget* parent) : QDialog(parent), m_record(record) {
   setWindowTitle("Answered Call -- DTMF sent to loomwork");
   setModal(false);
   auto* caller = new QGroupBox("Caller", this);
@@ -94,9 +93,7 @@ void CCallScreenDlg::SetControlText(int id, const std::string& text) {
   else if (auto* l = qobject_cast<QLabel*>(Control(id))) l->setText(t);
 }
 
-void CCallScreenDlg::MessageBox(const std::string& text) {
-  ShowMessage(this, QString::fromStdString(text));
-}
+void CCallScreenDlg::MessageBox(const std::string& text) { ShowMessage(this, QString::fromStdString(text)); }
 
 void CCallScreenDlg::CallerChanged(const std::string& name, const std::string& number) {
   m_name->setText(QString::fromStdString(name));

@@ -15,12 +15,10 @@
 namespace {
 
 constexpr int kMostTextLength = 255;  // texts are handled in buffers of 256 characters
-const char* const kHeaders[kColumns] = {"Name", "Phone No.", "Date/Time", "Duration", "Rings",
-                                        "State"};
+const char* const kHeaders[kColumns] = {"Name", "Phone No.", "Date/Time", "Duration", "Rings", "State"};
 
 int CompareText(const std::string& a, const std::string& b) {
-  return QString::compare(QString::fromStdString(a), QString::fromStdString(b),
-                          Qt::CaseInsensitive);
+  return QString::compare(QString::fromStdString(a), QString::fromStdString(b), Qt::CaseInsensitive);
 }
 template <typename T>
 int CompareValue(T a, T b) {
@@ -42,8 +40,7 @@ QString ShortenText(const QString& text, const QFontMetrics& metrics, int width)
 
 // ---- model ------------------------------------------------------------------------------------
 
-CCallLogModel::CCallLogModel(QObject* parent)
-    : QAbstractTableModel(parent), m_now([] { return std::time(nullptr); }) {
+CCallLogModel::CCallLogModel(QObject* parent) : QAbstractTableModel(parent), m_now([] { return std::time(nullptr); }) {
   m_refresh.setInterval(kRefreshMs);
   connect(&m_refresh, &QTimer::timeout, this, [this] { RefreshRunning(); });
 }
@@ -51,9 +48,7 @@ CCallLogModel::CCallLogModel(QObject* parent)
 int CCallLogModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
 }
-int CCallLogModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : kColumns;
-}
+int CCallLogModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kColumns; }
 
 QVariant CCallLogModel::data(const QModelIndex& index, int role) const {
   const CCallRecord* r = Record(index.row());
@@ -62,9 +57,7 @@ QVariant CCallLogModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant CCallLogModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
-      section >= kColumns)
-    return {};
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= kColumns) return {};
   return QString(kHeaders[section]);
 }
 
@@ -77,8 +70,7 @@ QString CCallLogModel::Text(const CCallRecord& r, int column) const {
   switch (column) {
     case kColName: return QString::fromStdString(r.name);
     case kColNumber: return QString::fromStdString(r.number);
-    case kColDateTime:
-      return QLocale().toString(QDateTime::fromSecsSinceEpoch(r.startTime), QLocale::LongFormat);
+    case kColDateTime: return QLocale().toString(QDateTime::fromSecsSinceEpoch(r.startTime), QLocale::LongFormat);
     case kColDuration: {
       const long d = Duration(r);
       return QString("%1 min. %2 sec.").arg(d / 60).arg(d % 60);
@@ -178,10 +170,8 @@ void CCallLogModel::RecordChanged(CCallRecord* record) {
 }
 
 void CCallLogModel::RefreshTimer(bool running) {
-  if (running)
-    m_refresh.start();
-  else
-    m_refresh.stop();
+  if (running) m_refresh.start();
+  else m_refresh.stop();
 }
 
 std::unique_ptr<ICallScreenView> CCallLogModel::MakeScreenView(CCallRecord* record) {
@@ -190,8 +180,7 @@ std::unique_ptr<ICallScreenView> CCallLogModel::MakeScreenView(CCallRecord* reco
 
 // ---- delegate ---------------------------------------------------------------------------------
 
-void CCallRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
-                             const QModelIndex& index) const {
+void CCallRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
   // The view's own palette and font, as the list has always been drawn.
   const QWidget* view = option.widget;
   const QPalette& pal = view ? view->palette() : option.palette;
@@ -214,7 +203,9 @@ void CCallRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
 // ---- view -------------------------------------------------------------------------------------
 
 CCallwatchView::CCallwatchView(ISettingsStore& settings, QWidget* parent)
-    : QTreeView(parent), m_settings(settings), m_model(new CCallLogModel(this)),
+    : QTreeView(parent),
+      m_settings(settings),
+      m_model(new CCallLogModel(this)),
       m_makeCall([](const char* n, const char* a, const char* c, const char* m) {
         return tapi::tapiRequestMakeCallA(n, a, c, m);
       }) {
@@ -231,12 +222,10 @@ CCallwatchView::CCallwatchView(ISettingsStore& settings, QWidget* parent)
   header()->setStretchLastSection(false);
   header()->setSectionsClickable(true);
   header()->setSortIndicatorShown(false);
-  connect(header(), &QHeaderView::sectionClicked, this, [this](int column) {
-    SortBy(column, !(QApplication::keyboardModifiers() & Qt::ShiftModifier));
-  });
+  connect(header(), &QHeaderView::sectionClicked, this,
+          [this](int column) { SortBy(column, !(QApplication::keyboardModifiers() & Qt::ShiftModifier)); });
   connect(this, &QTreeView::doubleClicked, this, [this](const QModelIndex&) { Dial(); });
-  connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
-          [this] { CommandsChanged(); });
+  connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { CommandsChanged(); });
   connect(m_model, &QAbstractItemModel::rowsInserted, this, [this] { CommandsChanged(); });
   connect(m_model, &QAbstractItemModel::modelReset, this, [this] { CommandsChanged(); });
 }
@@ -258,8 +247,7 @@ void CCallwatchView::showEvent(QShowEvent* event) {
 
 void CCallwatchView::Initialise() {
   if (m_initialised) return;
-  const CCallwatchSettings s =
-      CCallwatchSettings::Load(m_settings, std::max(1, viewport()->width() / 6));
+  const CCallwatchSettings s = CCallwatchSettings::Load(m_settings, std::max(1, viewport()->width() / 6));
   m_model->SetSortState(s.sortColumn, s.sortAscending);
   for (int i = 0; i < kColumns; ++i) header()->resizeSection(i, s.columnWidths[i]);
   m_initialised = true;
@@ -297,12 +285,9 @@ void CCallwatchView::Dial() {
   const auto dialable = number.GetDialable(CPhoneNumber::kKeypadLetters);
   if (!dialable) return;
   const LONG result = m_makeCall(dialable->c_str(), "Callwatch", r->name.c_str(), nullptr);
-  if (result == TAPIERR_NOREQUESTRECIPIENT)
-    ShowMessage(this, messages::kNoRequestRecipient);
-  else if (result == TAPIERR_REQUESTQUEUEFULL)
-    ShowMessage(this, messages::kRequestRefused);
-  else if (result == TAPIERR_INVALDESTADDRESS)
-    ShowMessage(this, messages::kCannotDial);
+  if (result == TAPIERR_NOREQUESTRECIPIENT) ShowMessage(this, messages::kNoRequestRecipient);
+  else if (result == TAPIERR_REQUESTQUEUEFULL) ShowMessage(this, messages::kRequestRefused);
+  else if (result == TAPIERR_INVALDESTADDRESS) ShowMessage(this, messages::kCannotDial);
 }
 
 void CCallwatchView::AutosizeColumns() {

@@ -80,14 +80,13 @@ private:
 class CCallRowDelegate : public QStyledItemDelegate {
 public:
   using QStyledItemDelegate::QStyledItemDelegate;
-  void paint(QPainter* painter, const QStyleOptionViewItem& option,
-             const QModelIndex& index) const override;
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 };
 
 class CCallwatchView : public QTreeView {
 public:
-  using MakeCall = std::function<LONG(const char* number, const char* appName,
-                                      const char* calledParty, const char* comment)>;
+  using MakeCall =
+      std::function<LONG(const char* number, const char* appName, const char* calledParty, const char* comment)>;
 
   explicit CCallwatchView(ISettingsStore& settings, QWidget* parent = nullptr);
   ~CCallwatchView() override;

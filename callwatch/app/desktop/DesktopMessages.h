@@ -14,8 +14,7 @@ void SetMessageHandler(MessageHandler handler);
 namespace messages {
 constexpr const char* kNoRequestRecipient = "There is no registered Telephony request recipient.";
 constexpr const char* kRequestRefused = "The Telephony request recipient has refused your request.";
-constexpr const char* kCannotDial =
-    "The Telephony request recipient is unable to dial the phone number you entered.";
+constexpr const char* kCannotDial = "The Telephony request recipient is unable to dial the phone number you entered.";
 constexpr const char* kCannotInitialise = "Can't initialize the line of Windows Telephony.";
 constexpr const char* kCannotOpenMessages = "Can't open Messages folder.";
 }  // namespace messages

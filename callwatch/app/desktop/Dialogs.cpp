@@ -73,8 +73,7 @@ void CScreenSettingsDlg::accept() {
 
 // ---- lines ------------------------------------------------------------------------------------
 
-CLinesDlg::CLinesDlg(const CCallMonitor* monitor, QWidget* parent)
-    : QDialog(parent), m_list(new QTreeWidget(this)) {
+CLinesDlg::CLinesDlg(const CCallMonitor* monitor, QWidget* parent) : QDialog(parent), m_list(new QTreeWidget(this)) {
   setWindowTitle("Lines");
   m_list->setRootIsDecorated(false);
   m_list->setColumnCount(3);
@@ -124,9 +123,8 @@ void CLinesDlg::showEvent(QShowEvent* event) {
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   setWindowTitle("About Callwatch");
   auto* icon = new QLabel(this);
-  const QIcon programIcon = qApp->windowIcon().isNull()
-                                ? style()->standardIcon(QStyle::SP_MessageBoxInformation)
-                                : qApp->windowIcon();
+  const QIcon programIcon =
+      qApp->windowIcon().isNull() ? style()->standardIcon(QStyle::SP_MessageBoxInformation) : qApp->windowIcon();
   icon->setPixmap(programIcon.pixmap(32, 32));
   auto* cool = new QPushButton("Cool", this);
   cool->setDefault(true);

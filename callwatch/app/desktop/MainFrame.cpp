@@ -17,8 +17,7 @@
 #include "core/MessageFiles.h"
 
 CMainFrame::CMainFrame(CCallScreenSetup& setup, ISettingsStore& settings, QWidget* parent)
-    : QMainWindow(parent), m_setup(setup), m_settings(settings),
-      m_view(new CCallwatchView(settings, this)) {
+    : QMainWindow(parent), m_setup(setup), m_settings(settings), m_view(new CCallwatchView(settings, this)) {
   setWindowTitle("Callwatch");
   setCentralWidget(m_view);
 
@@ -26,17 +25,16 @@ CMainFrame::CMainFrame(CCallScreenSetup& setup, ISettingsStore& settings, QWidge
   m_dial = AddCommand(monitor, "&Dial", "Dial currently selected caller\nDial");
   m_dial->setIcon(style()->standardIcon(QStyle::SP_DialogYesButton));
   connect(m_dial, &QAction::triggered, m_view, [this] { m_view->Dial(); });
-  connect(AddCommand(monitor, "&Call Screen Settings...", "Set call screen settings."),
-          &QAction::triggered, this, [this] { OnSettings(); });
+  connect(AddCommand(monitor, "&Call Screen Settings...", "Set call screen settings."), &QAction::triggered, this,
+          [this] { OnSettings(); });
   monitor->addSeparator();
-  connect(AddCommand(monitor, "E&xit", "Quit the application; prompts to save documents\nExit"),
-          &QAction::triggered, this, &QWidget::close);
+  connect(AddCommand(monitor, "E&xit", "Quit the application; prompts to save documents\nExit"), &QAction::triggered,
+          this, &QWidget::close);
 
   QMenu* view = menuBar()->addMenu("&View");
-  connect(AddCommand(view, "Lines...", "View TAPI lines and their monitor status\nLines"),
-          &QAction::triggered, this, [this] { OnLines(); });
-  connect(AddCommand(view, "&Messages...", QString()), &QAction::triggered, this,
-          [this] { OnMessages(); });
+  connect(AddCommand(view, "Lines...", "View TAPI lines and their monitor status\nLines"), &QAction::triggered, this,
+          [this] { OnLines(); });
+  connect(AddCommand(view, "&Messages...", QString()), &QAction::triggered, this, [this] { OnMessages(); });
   view->addSeparator();
   QToolBar* toolbar = addToolBar("Toolbar");
   toolbar->setObjectName("Toolbar");
@@ -54,8 +52,7 @@ CMainFrame::CMainFrame(CCallScreenSetup& setup, ISettingsStore& settings, QWidge
   connect(m_autosize, &QAction::triggered, m_view, [this] { m_view->AutosizeColumns(); });
 
   QMenu* help = menuBar()->addMenu("&Help");
-  connect(AddCommand(help, "&About Callwatch...",
-                     "Display program information, version number and copyright\nAbout"),
+  connect(AddCommand(help, "&About Callwatch...", "Display program information, version number and copyright\nAbout"),
           &QAction::triggered, this, [this] { OnAbout(); });
 
   toolbar->addAction(m_dial);
@@ -63,8 +60,7 @@ CMainFrame::CMainFrame(CCallScreenSetup& setup, ISettingsStore& settings, QWidge
   toolbar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
   statusBar()->showMessage("Ready");
   m_view->SetCommandsChanged([this] { UpdateCommands(); });
-  m_view->Model()->SetScreenViews(
-      [](CCallRecord* record) { return std::make_unique<CCallScreenDlg>(record); });
+  m_view->Model()->SetScreenViews([](CCallRecord* record) { return std::make_unique<CCallScreenDlg>(record); });
   UpdateCommands();
   resize(760, 360);
   m_pump.setInterval(10);
@@ -134,8 +130,7 @@ void CMainFrame::OnLines() {
 void CMainFrame::OnMessages() {
   std::string folder = m_setup.messagesFolder;
   if (folder.empty()) folder = DefaultMessagesFolder();
-  if (!EnsureFolder(folder) ||
-      !QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder))))
+  if (!EnsureFolder(folder) || !QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder))))
     ShowMessage(this, messages::kCannotOpenMessages);
 }
 

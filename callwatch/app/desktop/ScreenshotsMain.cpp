@@ -126,8 +126,7 @@ int main(int argc, char** argv) {
     CCallScreenDlg* first = ScreenOf(offered);
     CCallScreenDlg* second = ScreenOf(taken);
     if (!first || !second) {
-      std::fprintf(stderr, "callwatch_screenshots: the calls brought no call screens (%d rows)\n",
-                   rowCount());
+      std::fprintf(stderr, "callwatch_screenshots: the calls brought no call screens (%d rows)\n", rowCount());
       ok = false;
     } else {
       ok &= Save(first, out + "/callscreen-offered.png");

@@ -47,8 +47,8 @@ public:
     auto it = m_last.find(r);
     if (it != m_last.end() && it->second == now) return;
     m_last[r] = now;
-    std::printf("call %d: %s %s %s rings %u\n", m_numbers[r], Quoted(r->name).c_str(),
-                Quoted(r->number).c_str(), r->StateName(), r->rings);
+    std::printf("call %d: %s %s %s rings %u\n", m_numbers[r], Quoted(r->name).c_str(), Quoted(r->number).c_str(),
+                r->StateName(), r->rings);
     std::fflush(stdout);
   }
   std::unique_ptr<ICallScreenView> MakeScreenView(CCallRecord*) override {

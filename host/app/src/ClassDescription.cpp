@@ -177,9 +177,8 @@ const char* kMarkdownSettingHeader =
     "| --- | --- | --- | --- | --- | --- | --- |\n";
 std::string markdownSettingRow(const SettingDescription& s) {
   const std::string kind = s.path ? s.kind + " (file)" : s.kind;
-  return format("| %s | %s | %s | %s | %s | %s | %s |\n", cell(s.property).c_str(), cell(s.key).c_str(),
-                kind.c_str(), cell(s.initial).c_str(), cell(s.range).c_str(), cell(s.outside).c_str(),
-                cell(s.stored).c_str());
+  return format("| %s | %s | %s | %s | %s | %s | %s |\n", cell(s.property).c_str(), cell(s.key).c_str(), kind.c_str(),
+                cell(s.initial).c_str(), cell(s.range).c_str(), cell(s.outside).c_str(), cell(s.stored).c_str());
 }
 
 std::string propsLine(const PropertyDescription& p) {

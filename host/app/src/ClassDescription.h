@@ -27,10 +27,10 @@ struct PropertyDescription {
   std::string value;  // as a user writes it
   std::string range;  // "0..100", "false|true"; empty when there is none
   Form form = Form::Other;
-  int integer = 0;  // Integer and Choice
-  int minimum = 0, maximum = 0;  // Integer
+  int integer = 0;                   // Integer and Choice
+  int minimum = 0, maximum = 0;      // Integer
   std::vector<std::string> choices;  // Choice
-  int rgb[3] = {0, 0, 0};  // Colour
+  int rgb[3] = {0, 0, 0};            // Colour
 
   // The value as listings show it: texts as JSON string literals, so that spaces and quotes in
   // them stay readable.
@@ -53,7 +53,7 @@ struct ClassDescription {
   std::string name;
   std::vector<PortDescription> inputs, outputs;
   std::vector<PropertyDescription> properties;
-  std::vector<std::string> storedKeys;  // in writing order
+  std::vector<std::string> storedKeys;       // in writing order
   std::vector<SettingDescription> settings;  // empty for a class without a settings table
 
   // m as it stands: ports, properties and the keys its writeContent writes.

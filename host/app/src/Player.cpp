@@ -80,7 +80,8 @@ void Player::startup() {
   if (!diagram() || events_.empty()) return;
   running_ = true;
   start_ = JClock::millis();
-  diagram()->postAt(start_ + events_[0].timeMs, [this] { playDue(); }, this);
+  diagram()->postAt(
+      start_ + events_[0].timeMs, [this] { playDue(); }, this);
 }
 
 // Plays every event that is due, then waits for the next one.
@@ -94,9 +95,9 @@ void Player::playDue() {
     broadcast(e.output);
     if (!running_) return;
   }
-  if (next_ < events_.size()) diagram()->postAt(start_ + events_[next_].timeMs, [this] { playDue(); }, this);
+  if (next_ < events_.size())
+    diagram()->postAt(
+        start_ + events_[next_].timeMs, [this] { playDue(); }, this);
 }
 
-void Player::close() {
-  running_ = false;
-}
+void Player::close() { running_ = false; }

@@ -21,9 +21,7 @@ bool parseOutputTypes(const std::string& letters, std::vector<int>& types, std::
       case 'i': types.push_back(JIntegerData::id); break;
       case 's': types.push_back(JStringData::id); break;
       case 'b': types.push_back(JBytesData::id); break;
-      default:
-        error = std::string("output type '") + c + "' is not one of i, s, b";
-        return false;
+      default: error = std::string("output type '") + c + "' is not one of i, s, b"; return false;
     }
   }
   return true;
@@ -53,7 +51,8 @@ bool parsePlayerText(const std::string& text, const std::vector<int>& types, std
     size_t c2 = c1 == std::string::npos ? std::string::npos : line.find(',', c1 + 1);
     if (c2 == std::string::npos) return fail("expected TIME_MS,OUTPUT,VALUE");
     long long t, out;
-    if (!parseDecimal(line.substr(0, c1), 0, 1000LL * 3600 * 24 * 365, t)) return fail("bad time \"" + line.substr(0, c1) + "\"");
+    if (!parseDecimal(line.substr(0, c1), 0, 1000LL * 3600 * 24 * 365, t))
+      return fail("bad time \"" + line.substr(0, c1) + "\"");
     if (!parseDecimal(line.substr(c1 + 1, c2 - c1 - 1), 0, static_cast<long long>(types.size()) - 1, out))
       return fail("bad output \"" + line.substr(c1 + 1, c2 - c1 - 1) + "\" (the player has " +
                   std::to_string(types.size()) + " outputs)");

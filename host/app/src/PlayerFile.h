@@ -20,7 +20,6 @@ bool parseOutputTypes(const std::string& letters, std::vector<int>& types, std::
 bool parsePlayerText(const std::string& text, const std::vector<int>& types, std::vector<PlayerEvent>& events,
                      std::string& error);
 
-
 constexpr size_t kMaxPlayerLine = 1 << 20;
 constexpr size_t kMaxPlayerFile = size_t{256} << 20;
 constexpr int kMaxPlayerOutputs = 16;

@@ -54,8 +54,8 @@ JCanvas renderDiagram(JDiagram& d) {
 }
 
 void drawHostLabel(JModuleObj& m, JGraphics& g, const JString& text, int x, int y, int w, int h, int row, int rows) {
-  constexpr int kRow = 15;    // 80 % of it is the 12-pixel label size
-  constexpr int kInset = 9;   // the port marks (6 pixels) and a little air
+  constexpr int kRow = 15;   // 80 % of it is the 12-pixel label size
+  constexpr int kInset = 9;  // the port marks (6 pixels) and a little air
   const int top = y + (h - rows * kRow) / 2;
   m.drawText(g, text, JRect(x + kInset, std::max(y, top) + row * kRow, std::max(1, w - 2 * kInset), kRow));
 }

@@ -86,8 +86,7 @@ void RunControl::drawProgress() {
     if (n < 0 || n >= static_cast<int>(sizeof line) - 40) break;
     size_t played = 0, total = 0;
     p->playProgress(played, total);
-    n += std::snprintf(line + n, sizeof line - static_cast<size_t>(n), "  %s %zu/%zu", p->id().c_str(), played,
-                       total);
+    n += std::snprintf(line + n, sizeof line - static_cast<size_t>(n), "  %s %zu/%zu", p->id().c_str(), played, total);
   }
   std::fprintf(stderr, "%s\x1b[K", line);
   std::fflush(stderr);

@@ -17,11 +17,10 @@ struct BaudRate {
   int rate;
   speed_t code;
 };
-const BaudRate kRates[] = {{50, B50},         {75, B75},         {110, B110},       {134, B134},
-                           {150, B150},       {200, B200},       {300, B300},       {600, B600},
-                           {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
-                           {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
-                           {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600}};
+const BaudRate kRates[] = {{50, B50},       {75, B75},         {110, B110},       {134, B134},       {150, B150},
+                           {200, B200},     {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
+                           {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+                           {57600, B57600}, {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600}};
 
 bool speedOf(int rate, speed_t& code) {
   for (const auto& r : kRates)
@@ -41,8 +40,11 @@ const JPortTable kOutputs{{kSideRight, 0.1, 0.8, {{"bytes from device", JBytesDa
 // A rate the line cannot take (inside the range) is said when the device is opened.
 const JSettings kSettings{
     JSetting::text("device", &SerialPort::device).whenMissing("").onChange(&SerialPort::reopen),
-    JSetting::integer("baud", &SerialPort::baud).init(9600).range(50, 921600, JOutOfRange::kRefuse)
-        .whenMissing(9600).onChange(&SerialPort::reopen),
+    JSetting::integer("baud", &SerialPort::baud)
+        .init(9600)
+        .range(50, 921600, JOutOfRange::kRefuse)
+        .whenMissing(9600)
+        .onChange(&SerialPort::reopen),
 };
 }  // namespace
 
@@ -162,8 +164,8 @@ void SerialPort::engine(int n, JLinkObj& link) {
       pollfd p{fd, POLLOUT, 0};
       if (::poll(&p, 1, kWriteWaitMs) > 0) continue;
     }
-    JComponent::debug((std::string("write to ") + device.str() + " failed: " +
-                       (w < 0 ? std::strerror(errno) : "device does not take bytes"))
+    JComponent::debug((std::string("write to ") + device.str() +
+                       " failed: " + (w < 0 ? std::strerror(errno) : "device does not take bytes"))
                           .c_str());
     return;
   }

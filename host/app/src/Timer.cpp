@@ -11,7 +11,9 @@ constexpr int kMaxPeriod = 3600000;
 const JPortTable kInputs;
 const JPortTable kOutputs{{kSideRight, 0.1, 0.8, {"tick"}}};
 const JSettings kSettings{
-    JSetting::integer("periodMs", &Timer::periodMs).init(100).range(kMinPeriod, kMaxPeriod, JOutOfRange::kRefuse)
+    JSetting::integer("periodMs", &Timer::periodMs)
+        .init(100)
+        .range(kMinPeriod, kMaxPeriod, JOutOfRange::kRefuse)
         .whenMissing(100),
 };
 }  // namespace
@@ -26,7 +28,8 @@ void Timer::startup() {
   running_ = true;
   value = 0;
   start_ = JClock::millis();
-  diagram()->postAt(start_ + periodMs, [this] { tick(); }, this);
+  diagram()->postAt(
+      start_ + periodMs, [this] { tick(); }, this);
 }
 
 // Ticks keep to the start time, so a late tick does not delay the later ones.
@@ -34,7 +37,9 @@ void Timer::tick() {
   if (!running_) return;
   ++value;
   broadcast(0);
-  if (running_) diagram()->postAt(start_ + static_cast<long long>(periodMs) * (value + 1), [this] { tick(); }, this);
+  if (running_)
+    diagram()->postAt(
+        start_ + static_cast<long long>(periodMs) * (value + 1), [this] { tick(); }, this);
 }
 
 void Timer::draw(JGraphics& g, int x, int y, int w, int h) {

@@ -11,10 +11,8 @@ namespace {
 // 0x and hex pairs).
 void writeValue(Value& m, JOutputStream& os) {
   int number = 0;
-  if (m.type == 0 && JInteger::parse(m.value, number))
-    JObject::putInteger(os, "value", number);
-  else
-    JObject::putString(os, "value", m.value);
+  if (m.type == 0 && JInteger::parse(m.value, number)) JObject::putInteger(os, "value", number);
+  else JObject::putString(os, "value", m.value);
 }
 
 const JSettings kSettings{

@@ -149,9 +149,8 @@ void checkOutputFile(const std::string& path, const char* option) {
 void moveRelativePaths(JDiagram& d, const std::string& savePath) {
   std::error_code ec;
   const fs::path from = fs::absolute(d.folder().empty() ? fs::path(".") : fs::path(d.folder()), ec);
-  const fs::path to = fs::absolute(fs::path(savePath).parent_path().empty() ? fs::path(".")
-                                                                              : fs::path(savePath).parent_path(),
-                                   ec);
+  const fs::path to =
+      fs::absolute(fs::path(savePath).parent_path().empty() ? fs::path(".") : fs::path(savePath).parent_path(), ec);
   if (fs::equivalent(from, to, ec)) return;
   // The same file named from the new folder, or "" when it is not a relative path to a file.
   auto moved = [&](const std::string& path) -> std::string {
@@ -211,8 +210,7 @@ void applySetting(JDiagram& d, const std::string& setting) {
   auto dot = setting.find('.');
   if (eq == std::string::npos || dot == std::string::npos || dot > eq || dot == 0)
     fail("\"" + setting + "\" is not ID.PROPERTY=VALUE");
-  std::string id = setting.substr(0, dot), name = setting.substr(dot + 1, eq - dot - 1),
-              text = setting.substr(eq + 1);
+  std::string id = setting.substr(0, dot), name = setting.substr(dot + 1, eq - dot - 1), text = setting.substr(eq + 1);
   JModuleObj* m = d.find(id);
   if (!m) fail("unknown module id \"" + id + "\"");
   JComponent::Scope scope(m);
@@ -258,16 +256,13 @@ int commandRun(const Options& o) {
     if (m->playProgress(played, total)) players.push_back(m);
   }
   if (o.trace) {
-    d->setObserver([](JModuleObj& m, int output, const JWireValue& v) {
-      hostPrintLine(OutputLines::trace(m.id(), output, v));
-    });
+    d->setObserver(
+        [](JModuleObj& m, int output, const JWireValue& v) { hostPrintLine(OutputLines::trace(m.id(), output, v)); });
   }
   std::unique_ptr<RunControl> control;  // first: every thread made after it leaves the signals to it
   try {
     control = std::make_unique<RunControl>(*d, players);
-  } catch (const std::runtime_error& e) {
-    fail(e.what());
-  }
+  } catch (const std::runtime_error& e) { fail(e.what()); }
   OutputFlusher flusher;
   d->bindHostThread();
   d->startupAll();
@@ -292,9 +287,7 @@ int commandRun(const Options& o) {
     moveRelativePaths(*d, o.save);
     try {
       d->saveFile(o.save);
-    } catch (const JDiagramError& e) {
-      fail(e.what());
-    }
+    } catch (const JDiagramError& e) { fail(e.what()); }
   }
   if (!o.render.empty()) writePicture(*d, o.render);
   return 0;
@@ -334,9 +327,7 @@ int commandSet(const Options& o) {
   for (size_t i = 1; i < o.positional.size(); ++i) applySetting(*d, o.positional[i]);
   try {
     d->saveFile(o.positional[0]);
-  } catch (const JDiagramError& e) {
-    fail(e.what());
-  }
+  } catch (const JDiagramError& e) { fail(e.what()); }
   return 0;
 }
 

@@ -19,7 +19,9 @@ namespace {
 
 using Result = ProcessResult;
 
-Result runBinary(const std::vector<std::string>& args, int timeoutMs) { return runProcess(LOOMWORK_BIN, args, timeoutMs); }
+Result runBinary(const std::vector<std::string>& args, int timeoutMs) {
+  return runProcess(LOOMWORK_BIN, args, timeoutMs);
+}
 
 class Cli : public ::testing::Test {
 protected:
@@ -49,19 +51,20 @@ protected:
   }
 
   // A Player with the given output letters and file, wired output by output into a Monitor.
-  std::string playerDiagram(const std::string& name, const std::string& outputs, const std::string& file,
-                            int linked, const std::string& extraModules = "", const std::string& extraLinks = "",
+  std::string playerDiagram(const std::string& name, const std::string& outputs, const std::string& file, int linked,
+                            const std::string& extraModules = "", const std::string& extraLinks = "",
                             int monitorInputs = 1) {
     std::string links;
     for (int i = 0; i < linked; ++i)
-      links += std::string(i ? ", " : "") + "{\"from\": \"p:" + std::to_string(i) + "\", \"to\": \"mon:" +
-               std::to_string(i) + "\"}";
+      links += std::string(i ? ", " : "") + "{\"from\": \"p:" + std::to_string(i) +
+               "\", \"to\": \"mon:" + std::to_string(i) + "\"}";
     return write(name, R"({ "loomwork": 1, "modules": [
       { "id": "p", "class": "Player", "rect": [20, 20, 100, 80],
-        "content": { "file": ")" + file + R"(", "outputs": ")" + outputs + R"(" } },
+        "content": { "file": ")" +
+                           file + R"(", "outputs": ")" + outputs + R"(" } },
       { "id": "mon", "class": "Monitor", "rect": [200, 20, 160, 170], "content": { "inputs": )" +
-                                 std::to_string(std::max(linked, monitorInputs)) + " } }" + extraModules +
-                                 " ], \"links\": [" + links + extraLinks + "] }");
+                           std::to_string(std::max(linked, monitorInputs)) + " } }" + extraModules +
+                           " ], \"links\": [" + links + extraLinks + "] }");
   }
 
   std::string dir_;
@@ -98,12 +101,25 @@ TEST_F(Cli, TraceAndMonitorLinesForEveryKindOfValue) {
         "30,3,42\n"
         "30,0,2147483647\n");
   std::string d = playerDiagram("d.lwd", "isbi", "values.csv", 3);
-  const std::vector<std::string> traced = {
-      "T p.0 7", "M mon.0 7", "T p.1 \"plain\"", "M mon.1 \"plain\"", "T p.2 0x00ff10", "M mon.2 0x00ff10",
-      "T p.0 -2147483648", "M mon.0 -2147483648", "T p.0 -2147483648", "M mon.0 -2147483648",
-      "T p.1 \"q\\\"b\\\\n\\nt\\tu\\u0001\xC3\xA9\xF0\x9F\x98\x80\"",
-      "M mon.1 \"q\\\"b\\\\n\\nt\\tu\\u0001\xC3\xA9\xF0\x9F\x98\x80\"", "T p.2 0x", "M mon.2 0x", "T p.2 0xabcd",
-      "M mon.2 0xabcd", "T p.3 42", "T p.0 2147483647", "M mon.0 2147483647"};
+  const std::vector<std::string> traced = {"T p.0 7",
+                                           "M mon.0 7",
+                                           "T p.1 \"plain\"",
+                                           "M mon.1 \"plain\"",
+                                           "T p.2 0x00ff10",
+                                           "M mon.2 0x00ff10",
+                                           "T p.0 -2147483648",
+                                           "M mon.0 -2147483648",
+                                           "T p.0 -2147483648",
+                                           "M mon.0 -2147483648",
+                                           "T p.1 \"q\\\"b\\\\n\\nt\\tu\\u0001\xC3\xA9\xF0\x9F\x98\x80\"",
+                                           "M mon.1 \"q\\\"b\\\\n\\nt\\tu\\u0001\xC3\xA9\xF0\x9F\x98\x80\"",
+                                           "T p.2 0x",
+                                           "M mon.2 0x",
+                                           "T p.2 0xabcd",
+                                           "M mon.2 0xabcd",
+                                           "T p.3 42",
+                                           "T p.0 2147483647",
+                                           "M mon.0 2147483647"};
 
   Result r = run({"run", d, "--until-idle", "--trace"});
   EXPECT_EQ(r.status, 0);
@@ -142,11 +158,11 @@ TEST_F(Cli, SetChangesTheRunAndSaveKeepsIt) {
                                 R"(, { "id": "v", "class": "Value", "content": { "value": "\"hi\"", "type": "s" } })",
                                 R"(, { "from": "v:0", "to": "mon:1" })", 2);
   // Two outputs and a third Monitor input, all from the command line.
-  Result first = run({"run", d, "--until-idle", "--trace", "--set", "p.file=b.csv", "--set", "p.outputs=sb", "--set", "mon.inputs=3",
-                      "--save", path("saved.lwd")});
+  Result first = run({"run", d, "--until-idle", "--trace", "--set", "p.file=b.csv", "--set", "p.outputs=sb", "--set",
+                      "mon.inputs=3", "--save", path("saved.lwd")});
   EXPECT_EQ(first.status, 0) << first.err;
-  EXPECT_EQ(first.outLines(), (std::vector<std::string>{"T v.0 \"hi\"", "M mon.1 \"hi\"", "T p.0 \"b\"",
-                                                        "M mon.0 \"b\"", "T p.1 0x0a"}));
+  EXPECT_EQ(first.outLines(),
+            (std::vector<std::string>{"T v.0 \"hi\"", "M mon.1 \"hi\"", "T p.0 \"b\"", "M mon.0 \"b\"", "T p.1 0x0a"}));
 
   auto saved = nlohmann::json::parse(read("saved.lwd"));
   EXPECT_EQ(saved["modules"][0]["content"]["file"], "b.csv");
@@ -256,7 +272,8 @@ TEST_F(Cli, BadInputEndsWithOneLineAndStatusTwo) {
                 R"({ "from": "p:0", "to": "s:0" })");
   write("unknown.lwd", R"({ "loomwork": 1, "modules": [ { "id": "x", "class": "Nope" } ] })");
   write("malformed.lwd", "{ \"loomwork\": 1,\n  \"modules\": [\n    { \"id\": \"a\", \"class\": \"Player\" ,, }\n");
-  write("huge.lwd", "{ \"loomwork\": 1,\n  \"modules\": [ { \"id\": \"t\", \"class\": \"Timer\", \"rect\": [1e999, 0, 1, 1] } ] }");
+  write("huge.lwd",
+        "{ \"loomwork\": 1,\n  \"modules\": [ { \"id\": \"t\", \"class\": \"Timer\", \"rect\": [1e999, 0, 1, 1] } ] }");
   write("deep.lwd", R"({ "loomwork": 1, "modules": [ { "id": "t", "class": "Timer", "content": { "a": )" +
                         std::string(100000, '[') + std::string(100000, ']') + "} } ] }");
   fs::create_directory(path("folder.lwd"));

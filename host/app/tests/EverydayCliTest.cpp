@@ -60,8 +60,8 @@ TEST(EverydayCli, ALiveRunEndsCleanlyOnSigintOrSigterm) {
   for (int sig : {SIGINT, SIGTERM}) {
     TempFolder dir;
     const std::string d = liveDiagram(dir);
-    RunningProcess p(LOOMWORK_BIN, hostOnly(dir, {"run", d, "--save", dir.file("out.lwd"), "--render",
-                                                   dir.file("out.png")}));
+    RunningProcess p(LOOMWORK_BIN,
+                     hostOnly(dir, {"run", d, "--save", dir.file("out.lwd"), "--render", dir.file("out.png")}));
     ASSERT_TRUE(p.started());
     // Lines arrive while the run goes on, not all at its end.
     ASSERT_TRUE(p.readUntil([](const ProcessResult& r) { return count(r.out, "\n") >= 5; }, 10000))
@@ -162,7 +162,7 @@ TEST(EverydayCli, AProgressLineOnATerminalOnly) {
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
   }
-  for (char buf[4096]; ;) {  // what the terminal still holds
+  for (char buf[4096];;) {  // what the terminal still holds
     pollfd fd{terminal, POLLIN, 0};
     if (poll(&fd, 1, 0) <= 0 || !(fd.revents & POLLIN)) break;
     const ssize_t n = read(terminal, buf, sizeof buf);
@@ -202,7 +202,7 @@ TEST(EverydayCli, ValuesInTheirNaturalForm) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.outLines(), (std::vector<std::string>{"M mon.0 42", "M mon.1 \"hello world\"", "M mon.2 \"quoted\"",
-                                                   "M mon.3 0x0aff"}));
+                                                    "M mon.3 0x0aff"}));
   const auto saved = nlohmann::json::parse(TempFolder::read(dir.file("saved.lwd")));
   EXPECT_EQ(saved["modules"][0]["content"]["value"], 42);
   EXPECT_EQ(saved["modules"][1]["content"]["value"], "hello world");
@@ -231,7 +231,8 @@ TEST(EverydayCli, HandWrittenDiagramsAreReadHonestly) {
   EXPECT_EQ(r.out, "");
 
   // An unknown class names where the libraries were looked for.
-  const std::string unknown = dir.write("unknown.lwd", R"({ "loomwork": 1, "modules": [ { "id": "x", "class": "Nope" } ] })");
+  const std::string unknown =
+      dir.write("unknown.lwd", R"({ "loomwork": 1, "modules": [ { "id": "x", "class": "Nope" } ] })");
   r = runProcess(LOOMWORK_BIN, hostOnly(dir, {"run", unknown}), 20000);
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find("searched in: " + dir.file("no-modules")), std::string::npos) << r.err;
@@ -270,8 +271,8 @@ TEST(EverydayCli, ATakenPortGivesTheReceiversDebugLine) {
   const int port = unusedReceiverPort();
   ASSERT_GT(port, 0);
   const std::string content = R"({ "port": )" + std::to_string(port) + " }";
-  RunningProcess holder(LOOMWORK_BIN, {"run", "--modules", LOOMWORK_MODULES_DIR,
-                                       dir.write("a.lwd", R"({ "loomwork": 1, "modules": [
+  RunningProcess holder(LOOMWORK_BIN,
+                        {"run", "--modules", LOOMWORK_MODULES_DIR, dir.write("a.lwd", R"({ "loomwork": 1, "modules": [
     { "id": "first", "class": "JToneDigitObj", "content": )" + content + " } ] }")});
   // The first receiver listens; a second on the same port cannot.
   bool listening = false;
@@ -281,7 +282,8 @@ TEST(EverydayCli, ATakenPortGivesTheReceiversDebugLine) {
   }
   ASSERT_TRUE(listening) << holder.soFar().err;
   const std::string second = dir.write("b.lwd", R"({ "loomwork": 1, "modules": [
-    { "id": "dtmf", "class": "JToneDigitObj", "content": )" + content + " } ] }");
+    { "id": "dtmf", "class": "JToneDigitObj", "content": )" +
+                                                    content + " } ] }");
   const ProcessResult r =
       runProcess(LOOMWORK_BIN, {"run", second, "--seconds", "0.3", "--modules", LOOMWORK_MODULES_DIR}, 20000);
   EXPECT_EQ(r.status, 0);

@@ -39,11 +39,11 @@ TEST(PlayerFile, JsonStringEscapesAndUnicode) {
   EXPECT_EQ(text(R"("\u0041\u00e9\u20AC")"), "A\xC3\xA9\xE2\x82\xAC");
   EXPECT_EQ(text(R"("\u0000")"), std::string(1, '\0'));
   EXPECT_EQ(text(R"("x\ud83d\ude00y")"), "x\xF0\x9F\x98\x80y");  // a surrogate pair is one character
-  EXPECT_EQ(text("\"\xC3\xA9\""), "\xC3\xA9");                      // raw UTF-8 passes through
+  EXPECT_EQ(text("\"\xC3\xA9\""), "\xC3\xA9");                   // raw UTF-8 passes through
 
   for (const char* bad : {R"(abc)", R"("abc)", R"(abc")", "\"", R"("a"b")", "\"a\nb\"", "\"a\tb\"", R"("\x41")",
-                          R"("\")", R"("abc\")", R"("\u12g4")", R"("\u12")", R"("\u")", R"("\ud83d")",
-                          R"("\ud83dx")", R"("\ud83d\u0041")", R"("\ude00")", R"("\ud83d\ud83d")", R"("\ud83d\ude0")"})
+                          R"("\")", R"("abc\")", R"("\u12g4")", R"("\u12")", R"("\u")", R"("\ud83d")", R"("\ud83dx")",
+                          R"("\ud83d\u0041")", R"("\ude00")", R"("\ud83d\ud83d")", R"("\ud83d\ude0")"})
     EXPECT_FALSE(acceptsText(bad)) << bad;
 }
 
@@ -57,7 +57,8 @@ TEST(PlayerFile, ValuesOfEachType) {
 
   EXPECT_EQ(formatted("0x", B), "0x");
   EXPECT_EQ(formatted("0xAbC0ff00", B), "0xabc0ff00");
-  for (const char* bad : {"", "0", "ff", "0x1", "0xg0", "0x0g", "0x 1", "\"0x00\""}) EXPECT_FALSE(accepts(bad, B)) << bad;
+  for (const char* bad : {"", "0", "ff", "0x1", "0xg0", "0x0g", "0x 1", "\"0x00\""})
+    EXPECT_FALSE(accepts(bad, B)) << bad;
 
   EXPECT_EQ(formatted(R"("a,b \"q\" \\")", S), R"("a,b \"q\" \\")");
   EXPECT_FALSE(accepts("plain", S));

@@ -31,7 +31,8 @@ TEST(Settings, TheReferenceAndJsonListEachSettingsRow) {
   EXPECT_EQ(period["outside"], "refused");
   EXPECT_EQ(period["stored"], "missing: 100");
 
-  const ProcessResult md = runProcess(LOOMWORK_BIN, {"modules", "--markdown", "--modules", LOOMWORK_MODULES_DIR}, 30000);
+  const ProcessResult md =
+      runProcess(LOOMWORK_BIN, {"modules", "--markdown", "--modules", LOOMWORK_MODULES_DIR}, 30000);
   EXPECT_NE(md.out.find("| file | file | text (file) |"), std::string::npos) << "Player's file is marked as a path";
 }
 
@@ -43,7 +44,8 @@ TEST(Settings, FileAndCommandLineSayTheSameAboutAValueOutsideItsRange) {
   const std::string good = t.write("good.lwd", R"({"loomwork": 1, "modules": [
     {"id": "mon", "class": "Monitor", "content": {"inputs": 2}}]})");
   const ProcessResult byFile = runProcess(LOOMWORK_BIN, {"run", bad, "--seconds", "0"}, 30000);
-  const ProcessResult bySet = runProcess(LOOMWORK_BIN, {"run", good, "--seconds", "0", "--set", "mon.inputs=17"}, 30000);
+  const ProcessResult bySet =
+      runProcess(LOOMWORK_BIN, {"run", good, "--seconds", "0", "--set", "mon.inputs=17"}, 30000);
   EXPECT_EQ(byFile.status, 2);
   EXPECT_EQ(bySet.status, 2);
   EXPECT_NE(byFile.err.find("key \"inputs\": 17 is outside 1..16"), std::string::npos) << byFile.err;

@@ -9,9 +9,7 @@ std::atomic<JClock::Manual*> manualClock{nullptr};
 
 long long JClock::millis() {
   if (Manual* m = manualClock.load()) return m->now();
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                               processStart)
-      .count();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - processStart).count();
 }
 
 JClock::Manual::Manual(long long start) : now_(start) { manualClock.store(this); }

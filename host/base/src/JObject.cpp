@@ -60,17 +60,13 @@ std::vector<std::string> JClassRegistry::names() {
   return out;
 }
 
-void JObject::putInteger(JOutputStream& os, const char* key, long long value) {
-  os.put(key, JNode::integer(value));
-}
+void JObject::putInteger(JOutputStream& os, const char* key, long long value) { os.put(key, JNode::integer(value)); }
 
 void JObject::putString(JOutputStream& os, const char* key, const JString& value) {
   os.put(key, JNode::text(value.str()));
 }
 
-void JObject::putObject(JOutputStream& os, const char* key, const JObject& value) {
-  os.put(key, value.toNode());
-}
+void JObject::putObject(JOutputStream& os, const char* key, const JObject& value) { os.put(key, value.toNode()); }
 
 // An entry of another kind is converted where the conversion is plain (a text that is a whole
 // decimal number, for an integer); otherwise the default is used and the dictionary notes why.
@@ -109,9 +105,7 @@ std::vector<std::string> JDictionary::unreadKeys() const {
   return out;
 }
 
-JString JObject::getString(const JDictionary& dict, const char* key) {
-  return getString(dict, key, JString());
-}
+JString JObject::getString(const JDictionary& dict, const char* key) { return getString(dict, key, JString()); }
 
 JString JObject::getString(const JDictionary& dict, const char* key, const JString& defaultValue) {
   const JNode* n = dict.find(key);

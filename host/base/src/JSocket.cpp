@@ -151,9 +151,7 @@ size_t receiveSome(Channel* c, void* p, size_t n) {
     Use use(c);
     if (use.fd() < 0) throwUnusable(c);
     ssize_t r;
-    do {
-      r = ::recv(use.fd(), p, n, 0);
-    } while (r < 0 && errno == EINTR);
+    do { r = ::recv(use.fd(), p, n, 0); } while (r < 0 && errno == EINTR);
     int err = errno;
     if (r > 0) return static_cast<size_t>(r);
     if (c->isClosed()) throw JIOException("socket is closed");
@@ -206,8 +204,7 @@ JInetAddress::JInetAddress(const JString& hostName) : name_(hostName) {
 
 JInetAddress JInetAddress::getAddrByJString(const JString& dotted) {
   in_addr a{};
-  if (::inet_pton(AF_INET, dotted.c_str(), &a) != 1)
-    throw JSocketException("not a numeric address: " + dotted.str());
+  if (::inet_pton(AF_INET, dotted.c_str(), &a) != 1) throw JSocketException("not a numeric address: " + dotted.str());
   return fromNetworkOrder(a.s_addr);
 }
 
@@ -232,8 +229,7 @@ JString JInetAddress::getHostName() const { return name_; }
 
 JSocket::JSocket() = default;
 
-JSocket::JSocket(const JInetAddress& address, int port, bool stream)
-    : address_(address), port_(port), stream_(stream) {
+JSocket::JSocket(const JInetAddress& address, int port, bool stream) : address_(address), port_(port), stream_(stream) {
   spareFd_ = ::socket(AF_INET, (stream ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
   if (spareFd_ < 0) throw JSocketException("cannot create socket: " + loomwork_net::errorText(errno));
 }
@@ -450,8 +446,7 @@ bool JServerSocket::accept(JSocket& client, int timeoutMs) {
     socklen_t len = sizeof sa;
     int fd = ::accept4(use.fd(), reinterpret_cast<sockaddr*>(&sa), &len, SOCK_CLOEXEC);
     if (fd < 0) {
-      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ECONNABORTED || errno == EINTR ||
-          errno == EPROTO) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ECONNABORTED || errno == EINTR || errno == EPROTO) {
         if (millisLeft(deadline) == 0) return false;
         continue;  // the client went away before we took it
       }
@@ -575,8 +570,7 @@ JBlock JSocketInputStream::readFully(int n) {
   if (n <= 0) return r;
   while (r.size() < n) {
     if (available() == 0 && !fill())
-      throw JIOException("end of stream after " + std::to_string(r.size()) + " of " +
-                         std::to_string(n) + " bytes");
+      throw JIOException("end of stream after " + std::to_string(r.size()) + " of " + std::to_string(n) + " bytes");
     int take = std::min(available(), n - r.size());
     r.append(buf_.data() + pos_, take);
     consume(static_cast<size_t>(take));

@@ -38,9 +38,7 @@ bool JThread::start() {
       r->run();
     } catch (const std::exception& e) {
       JComponent::debug((std::string("uncaught exception in thread: ") + e.what()).c_str());
-    } catch (...) {
-      JComponent::debug("uncaught exception in thread");
-    }
+    } catch (...) { JComponent::debug("uncaught exception in thread"); }
     alive->store(false);
   });
   return true;

@@ -75,9 +75,7 @@ JWaveFormat JWaveFormat::pcm(uint32_t rate, uint16_t channels, uint16_t bits, ui
 }
 
 std::string JWaveFormat::describe() const {
-  std::string layout = channels == 1   ? "mono"
-                       : channels == 2 ? "stereo"
-                                       : std::to_string(channels) + " channels";
+  std::string layout = channels == 1 ? "mono" : channels == 2 ? "stereo" : std::to_string(channels) + " channels";
   return std::to_string(sampleRate) + " Hz, " + std::to_string(bitsPerSample) + "-bit, " + layout;
 }
 

@@ -22,7 +22,8 @@ bool JWorker::start(JObject* module, std::function<void()> body) {
   if (thread_.joinable()) {  // an earlier body that ended by itself
     std::thread old = std::move(thread_);
     lock.unlock();
-    if (old.get_id() != std::this_thread::get_id()) old.join(); else old.detach();
+    if (old.get_id() != std::this_thread::get_id()) old.join();
+    else old.detach();
     lock.lock();
     if (alive_) return false;
   }
@@ -37,9 +38,7 @@ bool JWorker::start(JObject* module, std::function<void()> body) {
     JComponent::Scope scope(module);  // debug lines from the thread carry the module's name
     try {
       body();
-    } catch (const std::exception& e) {
-      JComponent::debug(e.what());
-    } catch (...) {
+    } catch (const std::exception& e) { JComponent::debug(e.what()); } catch (...) {
       JComponent::debug("thread ended by an unknown exception");
     }
     std::lock_guard<std::mutex> g(mutex_);

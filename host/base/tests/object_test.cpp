@@ -46,7 +46,7 @@ TEST(Persistence, KeysKeepWritingOrderAndKinds) {
 
   JDictionary d(n);
   EXPECT_EQ(JObject::getInteger(d, "b", 9), 3);
-  EXPECT_EQ(JObject::getInteger(d, "a", 9), 9);        // text where a number is wanted: noted
+  EXPECT_EQ(JObject::getInteger(d, "a", 9), 9);  // text where a number is wanted: noted
   EXPECT_EQ(JObject::getInteger(d, "missing", 9), 9);
   EXPECT_EQ(JObject::getString(d, "a"), JString("text"));
   EXPECT_EQ(JObject::getString(d, "b", "dflt"), JString("3"));  // a number read as text: plain conversion

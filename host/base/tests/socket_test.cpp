@@ -53,14 +53,13 @@ struct Pair {  // a loopback connection: client and the server's side of it
 class Task {
 public:
   template <typename F>
-  Task(Pair& p, F f) : p_(p), f_(std::async(std::launch::async, [f]() mutable {
-    try {
-      f();
-      return std::string("ok");
-    } catch (const JIOException&) {
-      return std::string("threw");
-    }
-  })) {}
+  Task(Pair& p, F f)
+      : p_(p), f_(std::async(std::launch::async, [f]() mutable {
+          try {
+            f();
+            return std::string("ok");
+          } catch (const JIOException&) { return std::string("threw"); }
+        })) {}
   ~Task() { unblock(); }
   std::string outcome(std::chrono::milliseconds limit) {
     if (f_.wait_for(limit) == std::future_status::ready) return f_.get();
@@ -95,9 +94,7 @@ TEST(SocketAddress, ResolvesParsesAndRejects) {
   try {
     JInetAddress("no-such-host.invalid");
     ADD_FAILURE() << "resolved a reserved invalid name";
-  } catch (const JSocketException& e) {
-    EXPECT_EQ(e.getMessage(), "unknown host no-such-host.invalid");
-  }
+  } catch (const JSocketException& e) { EXPECT_EQ(e.getMessage(), "unknown host no-such-host.invalid"); }
 }
 
 TEST(SocketConnect, ExchangesBytesBothWays) {
@@ -125,7 +122,7 @@ TEST(SocketConnect, RefusalNoClientAndTakenPortFailCleanly) {
   auto t0 = std::chrono::steady_clock::now();
   EXPECT_FALSE(s.connect());
   EXPECT_LT(std::chrono::steady_clock::now() - t0, 5000ms);  // refused, not timed out
-  EXPECT_FALSE(s.connect());  // a retry fails cleanly too...
+  EXPECT_FALSE(s.connect());                                 // a retry fails cleanly too...
 
   JServerSocket server(port), second(port), idle(0);
   JSocket a;
@@ -138,7 +135,10 @@ TEST(SocketConnect, RefusalNoClientAndTakenPortFailCleanly) {
   EXPECT_TRUE(s.connect());  // ...and a later one succeeds
   EXPECT_TRUE(server.accept(a, 5000));
 
-  auto waiting = std::async(std::launch::async, [&server] { JSocket c; return server.accept(c, 10000); });
+  auto waiting = std::async(std::launch::async, [&server] {
+    JSocket c;
+    return server.accept(c, 10000);
+  });
   std::this_thread::sleep_for(50ms);
   server.close();
   server.close();
@@ -181,7 +181,7 @@ TEST(SocketRead, LinesAreFramedAndAFinalUnterminatedLineIsReturned) {
   EXPECT_EQ(s, JString("b"));
   EXPECT_EQ(in.readLine(), JString("x\ry"));  // a carriage return inside a line stays
   EXPECT_EQ(in.readLine(), JString(""));
-  EXPECT_EQ(in.readLine(), JString("c"));       // the last line, though no line feed came
+  EXPECT_EQ(in.readLine(), JString("c"));     // the last line, though no line feed came
   EXPECT_THROW(in.readLine(), JIOException);  // then the end of the stream
   EXPECT_THROW(in.read(), JIOException);
 }
@@ -274,9 +274,7 @@ TEST(SocketClose, PeerCloseEndsTheStreamAndWritesFailWithoutSigpipe) {
   for (int i = 0; i < 200 && !threw; ++i, std::this_thread::sleep_for(10ms)) {
     try {
       out.write(JString("data"));
-    } catch (const JIOException&) {
-      threw = true;
-    }
+    } catch (const JIOException&) { threw = true; }
   }
   EXPECT_TRUE(threw);
 

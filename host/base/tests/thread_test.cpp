@@ -61,7 +61,7 @@ TEST(Thread, RunsOnceWaitsAndCopiesAreUnstarted) {
   t.waitFor();
   EXPECT_EQ(r.runs.load(), 1);
   EXPECT_FALSE(t.isAlive());
-  EXPECT_FALSE(t.start());  // a finished thread does not run again
+  EXPECT_FALSE(t.start());    // a finished thread does not run again
   ASSERT_TRUE(copy.start());  // the copy is a thread of its own on the same runnable
   copy.waitFor();
   t = copy;  // assignment gives a fresh, unstarted thread

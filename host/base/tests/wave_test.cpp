@@ -19,7 +19,9 @@ std::string le16(uint16_t v) { return std::string{static_cast<char>(v & 255), st
 std::string le32(uint32_t v) { return le16(static_cast<uint16_t>(v & 0xFFFF)) + le16(static_cast<uint16_t>(v >> 16)); }
 
 // A file put together by hand: a header of the given fields, then the chunks.
-std::string riff(const std::string& chunks) { return "RIFF" + le32(static_cast<uint32_t>(chunks.size() + 4)) + "WAVE" + chunks; }
+std::string riff(const std::string& chunks) {
+  return "RIFF" + le32(static_cast<uint32_t>(chunks.size() + 4)) + "WAVE" + chunks;
+}
 std::string chunk(const std::string& id, const std::string& body, uint32_t declared) {
   return id + le32(declared) + body;
 }
@@ -56,7 +58,9 @@ private:
   std::string path_;
 };
 
-bool parse(const std::string& bytes, JWaveFile& w, std::string& why) { return w.parse(bytes.data(), bytes.size(), why); }
+bool parse(const std::string& bytes, JWaveFile& w, std::string& why) {
+  return w.parse(bytes.data(), bytes.size(), why);
+}
 
 TEST(WaveFile, EveryFormatReadsBackAsWritten) {
   TempDir tmp;
@@ -199,8 +203,8 @@ TEST(WaveFile, DeclaredSizesBeyondTheFileAreNeverBelieved) {
   EXPECT_FALSE(parse(riff(fmt16 + chunk("odd ", "abc")), w, why));
   EXPECT_EQ(why, "no sound data");
   // A pad byte is skipped before the next chunk; an 18-byte record with its extra size is read.
-  ASSERT_TRUE(parse(riff(chunk("fmt ", fmtBody(1, 1, 8000, 16) + le16(0)) + chunk("odd ", "abc") + std::string(1, '\0') +
-                         chunk("data", le16(9))),
+  ASSERT_TRUE(parse(riff(chunk("fmt ", fmtBody(1, 1, 8000, 16) + le16(0)) + chunk("odd ", "abc") +
+                         std::string(1, '\0') + chunk("data", le16(9))),
                     w, why))
       << why;
   EXPECT_EQ(w.samples, (std::vector<int16_t>{9}));

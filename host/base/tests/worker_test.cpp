@@ -66,7 +66,9 @@ TEST(Worker, CopiesShareNothingAndAnEndedBodyCanStartAgain) {
   Named owner;
   JWorker w;
   std::atomic<bool> go{false};
-  ASSERT_TRUE(w.start(&owner, [&] { while (!go.load() && w.sleepFor(5)) {} }));
+  ASSERT_TRUE(w.start(&owner, [&] {
+    while (!go.load() && w.sleepFor(5)) {}
+  }));
   JWorker copy(w);
   EXPECT_FALSE(copy.isAlive());
   EXPECT_FALSE(copy.running());

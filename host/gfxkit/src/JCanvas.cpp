@@ -37,12 +37,9 @@ inline void blend(uint8_t* p, int r, int g, int b, int a) {
 }  // namespace
 
 JCanvas::JCanvas(int width, int height, const JColor& background)
-    : w_(std::max(width, 0)), h_(std::max(height, 0)),
-      px_(static_cast<size_t>(w_) * static_cast<size_t>(h_) * 4) {
-  const uint8_t c[4] = {static_cast<uint8_t>(background.getRed()),
-                        static_cast<uint8_t>(background.getGreen()),
-                        static_cast<uint8_t>(background.getBlue()),
-                        static_cast<uint8_t>(background.getAlpha())};
+    : w_(std::max(width, 0)), h_(std::max(height, 0)), px_(static_cast<size_t>(w_) * static_cast<size_t>(h_) * 4) {
+  const uint8_t c[4] = {static_cast<uint8_t>(background.getRed()), static_cast<uint8_t>(background.getGreen()),
+                        static_cast<uint8_t>(background.getBlue()), static_cast<uint8_t>(background.getAlpha())};
   for (size_t i = 0; i < px_.size(); i += 4) std::memcpy(&px_[i], c, 4);
 }
 
@@ -54,8 +51,8 @@ JColor JCanvas::pixel(int x, int y) const {
 
 void JCanvas::setPixel(int x, int y, const JColor& c) {
   if (x < 0 || y < 0 || x >= w_ || y >= h_) return;
-  blend(&px_[(static_cast<size_t>(y) * static_cast<size_t>(w_) + static_cast<size_t>(x)) * 4],
-        c.getRed(), c.getGreen(), c.getBlue(), c.getAlpha());
+  blend(&px_[(static_cast<size_t>(y) * static_cast<size_t>(w_) + static_cast<size_t>(x)) * 4], c.getRed(), c.getGreen(),
+        c.getBlue(), c.getAlpha());
 }
 
 void JCanvas::blendRect(const JRect& r, const JColor& c) {

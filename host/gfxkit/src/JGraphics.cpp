@@ -31,10 +31,10 @@ void JGraphics::fill3DJRect(const JRect& r, bool raised, int depth) {
     const JRect q = r.shrink(rings);
     if (q.isEmpty()) break;
     color_ = light;
-    fillRect(q.x, q.y, q.width - 1, 1);                              // top, without its last pixel
-    if (q.width > 1) fillRect(q.x, q.y + 1, 1, q.height - 2);        // left, without either end
+    fillRect(q.x, q.y, q.width - 1, 1);                        // top, without its last pixel
+    if (q.width > 1) fillRect(q.x, q.y + 1, 1, q.height - 2);  // left, without either end
     color_ = dark;
-    fillRect(q.x + q.width - 1, q.y, 1, q.height);                   // right, in full
+    fillRect(q.x + q.width - 1, q.y, 1, q.height);                        // right, in full
     if (q.height > 1) fillRect(q.x, q.y + q.height - 1, q.width - 1, 1);  // bottom
   }
   color_ = face;

@@ -90,8 +90,7 @@ long long measure(FT_Face face, const std::vector<FT_UInt>& glyphs, int px) {
   FT_UInt prev = 0;
   for (FT_UInt g : glyphs) {
     FT_Vector kern{0, 0};
-    if (prev && FT_HAS_KERNING(face) && FT_Get_Kerning(face, prev, g, FT_KERNING_DEFAULT, &kern) == 0)
-      pen += kern.x;
+    if (prev && FT_HAS_KERNING(face) && FT_Get_Kerning(face, prev, g, FT_KERNING_DEFAULT, &kern) == 0) pen += kern.x;
     if (FT_Load_Glyph(face, g, FT_LOAD_DEFAULT) == 0) pen += face->glyph->advance.x;
     prev = g;
   }
@@ -157,8 +156,7 @@ bool JGraphics::drawText(const std::string& text, const JRect& r) {
   FT_UInt prev = 0;
   for (FT_UInt g : glyphs) {
     FT_Vector kern{0, 0};
-    if (prev && FT_HAS_KERNING(face) && FT_Get_Kerning(face, prev, g, FT_KERNING_DEFAULT, &kern) == 0)
-      pen += kern.x;
+    if (prev && FT_HAS_KERNING(face) && FT_Get_Kerning(face, prev, g, FT_KERNING_DEFAULT, &kern) == 0) pen += kern.x;
     prev = g;
     if (FT_Load_Glyph(face, g, FT_LOAD_DEFAULT | FT_LOAD_RENDER) != 0) continue;
     const FT_GlyphSlot slot = face->glyph;
@@ -169,16 +167,15 @@ bool JGraphics::drawText(const std::string& text, const JRect& r) {
     if (bm.width == 0 || bm.rows == 0 || !bm.buffer) continue;
     const long long gx = originX + slot->bitmap_left, gy = baselineY - slot->bitmap_top;
     if (gx < INT_MIN || gx > INT_MAX || gy < INT_MIN || gy > INT_MAX) continue;
-    const JRect box(static_cast<int>(gx), static_cast<int>(gy), static_cast<int>(bm.width),
-                    static_cast<int>(bm.rows));
+    const JRect box(static_cast<int>(gx), static_cast<int>(gy), static_cast<int>(bm.width), static_cast<int>(bm.rows));
     for (const JRect& c : area.rects()) {
       const JRect part = box.intersection(c);
       for (int y = part.y; y < part.y + part.height; ++y)
         for (int x = part.x; x < part.x + part.width; ++x) {
           const int cov = coverage(bm, static_cast<unsigned>(x - box.x), static_cast<unsigned>(y - box.y));
           if (cov == 0) continue;
-          canvas_.setPixel(x, y, JColor(ink.getRed(), ink.getGreen(), ink.getBlue(),
-                                        (ink.getAlpha() * cov + 127) / 255));
+          canvas_.setPixel(x, y,
+                           JColor(ink.getRed(), ink.getGreen(), ink.getBlue(), (ink.getAlpha() * cov + 127) / 255));
         }
     }
   }

@@ -14,8 +14,7 @@ JRect fromEdges(long long x1, long long y1, long long x2, long long y2) {
   x2 = std::min({x2, x1 + INT_MAX, kEnd});
   y2 = std::min({y2, y1 + INT_MAX, kEnd});
   if (x2 <= x1 || y2 <= y1) return JRect();
-  return JRect(static_cast<int>(x1), static_cast<int>(y1), static_cast<int>(x2 - x1),
-               static_cast<int>(y2 - y1));
+  return JRect(static_cast<int>(x1), static_cast<int>(y1), static_cast<int>(x2 - x1), static_cast<int>(y2 - y1));
 }
 
 // Appends the pixels of a that are not in b: at most four pieces (full-width bands above and
@@ -32,10 +31,10 @@ void subtractInto(const JRect& a, const JRect& b, std::vector<JRect>& out) {
     JRect r = fromEdges(x1, y1, x2, y2);
     if (!r.isEmpty()) out.push_back(r);
   };
-  add(a.x, a.y, ax2, common.y);                  // above
-  add(a.x, cy2, ax2, ay2);                       // below
-  add(a.x, common.y, common.x, cy2);             // left
-  add(cx2, common.y, ax2, cy2);                  // right
+  add(a.x, a.y, ax2, common.y);       // above
+  add(a.x, cy2, ax2, ay2);            // below
+  add(a.x, common.y, common.x, cy2);  // left
+  add(cx2, common.y, ax2, cy2);       // right
 }
 
 // Merges rectangles that together form a rectangle (same rows and touching sideways, or same
@@ -53,8 +52,7 @@ void coalesce(std::vector<JRect>& rects) {
           m = fromEdges(std::min(a.x, b.x), a.y, std::max(right(a), right(b)), bottom(a));
         else if (a.x == b.x && a.width == b.width && (bottom(a) == b.y || bottom(b) == a.y))
           m = fromEdges(a.x, std::min(a.y, b.y), right(a), std::max(bottom(a), bottom(b)));
-        else
-          continue;
+        else continue;
         // Skip a merge whose size would not fit an int (the clamp in fromEdges shrank it).
         if (static_cast<long long>(m.width) * m.height !=
             static_cast<long long>(a.width) * a.height + static_cast<long long>(b.width) * b.height)

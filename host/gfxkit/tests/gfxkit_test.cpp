@@ -78,12 +78,10 @@ TEST(Color, ConstructorClampsAndNamedColours) {
   EXPECT_EQ(JColor(-5, 300, 12, 999), JColor(0, 255, 12, 255));
   EXPECT_EQ(JColor(), JColor(0, 0, 0, 255));
   const std::pair<JColor, JColor> named[] = {
-      {JColor::black, {0, 0, 0}},         {JColor::white, {255, 255, 255}},
-      {JColor::red, {255, 0, 0}},         {JColor::green, {0, 255, 0}},
-      {JColor::blue, {0, 0, 255}},        {JColor::yellow, {255, 255, 0}},
-      {JColor::cyan, {0, 255, 255}},      {JColor::magenta, {255, 0, 255}},
-      {JColor::orange, {255, 200, 0}},    {JColor::pink, {255, 175, 175}},
-      {JColor::gray, {128, 128, 128}},    {JColor::lightGray, {192, 192, 192}},
+      {JColor::black, {0, 0, 0}},      {JColor::white, {255, 255, 255}}, {JColor::red, {255, 0, 0}},
+      {JColor::green, {0, 255, 0}},    {JColor::blue, {0, 0, 255}},      {JColor::yellow, {255, 255, 0}},
+      {JColor::cyan, {0, 255, 255}},   {JColor::magenta, {255, 0, 255}}, {JColor::orange, {255, 200, 0}},
+      {JColor::pink, {255, 175, 175}}, {JColor::gray, {128, 128, 128}},  {JColor::lightGray, {192, 192, 192}},
       {JColor::darkGray, {64, 64, 64}}};
   for (const auto& n : named) EXPECT_EQ(n.first, n.second);
 }
@@ -106,8 +104,15 @@ TEST(Color, BadNodesLeaveColourUnchanged) {
   for (int i = 0; i < 3; ++i) texts.push(JNode::text("1"));
   textItems.set("JColor", texts);
   notList.set("JColor", JNode::integer(5));
-  const JNode bad[] = {JNode(), JNode::map(), texts, colorNode({1, 2, 3}, "JColour"), extraKey,
-                       textItems, notList, colorNode({1, 2}), colorNode({1, 2, 3, 4, 5})};
+  const JNode bad[] = {JNode(),
+                       JNode::map(),
+                       texts,
+                       colorNode({1, 2, 3}, "JColour"),
+                       extraKey,
+                       textItems,
+                       notList,
+                       colorNode({1, 2}),
+                       colorNode({1, 2, 3, 4, 5})};
   for (const JNode& n : bad) {
     JColor c = JColor::pink;
     EXPECT_FALSE(c.fromNode(n));
@@ -128,8 +133,7 @@ TEST(Region, SubtractionLeavesAFrameWithExactBoundaries) {
   EXPECT_FALSE(r.contains(10, 0));
   // Rectangles are disjoint: their areas add up to the area and no two overlap.
   for (size_t i = 0; i < r.rects().size(); ++i)
-    for (size_t j = i + 1; j < r.rects().size(); ++j)
-      EXPECT_TRUE(r.rects()[i].intersection(r.rects()[j]).isEmpty());
+    for (size_t j = i + 1; j < r.rects().size(); ++j) EXPECT_TRUE(r.rects()[i].intersection(r.rects()[j]).isEmpty());
 
   // Two corners off; the top-left one overlaps the hole by 2x2 pixels.
   r.subtract(JRegion(JRect(-5, -5, 10, 10)).unite(JRect(8, 8, 5, 5)));
@@ -210,16 +214,16 @@ TEST(Canvas, DrawingSurvivesPngRoundTrip) {
   EXPECT_EQ(back.rgba(), canvas.rgba());
 
   const JColor light(182, 182, 182), dark(89, 89, 89);
-  EXPECT_EQ(back.pixel(1, 1), light);   // outer ring, top-left corner
-  EXPECT_EQ(back.pixel(7, 1), light);   // top row
-  EXPECT_EQ(back.pixel(8, 1), dark);    // top-right corner belongs to the right column
-  EXPECT_EQ(back.pixel(1, 8), dark);    // bottom-left corner belongs to the bottom row
-  EXPECT_EQ(back.pixel(2, 6), light);   // inner ring, left column
-  EXPECT_EQ(back.pixel(2, 7), dark);    // inner ring, bottom-left corner
-  EXPECT_EQ(back.pixel(7, 7), dark);    // inner ring, bottom-right
+  EXPECT_EQ(back.pixel(1, 1), light);  // outer ring, top-left corner
+  EXPECT_EQ(back.pixel(7, 1), light);  // top row
+  EXPECT_EQ(back.pixel(8, 1), dark);   // top-right corner belongs to the right column
+  EXPECT_EQ(back.pixel(1, 8), dark);   // bottom-left corner belongs to the bottom row
+  EXPECT_EQ(back.pixel(2, 6), light);  // inner ring, left column
+  EXPECT_EQ(back.pixel(2, 7), dark);   // inner ring, bottom-left corner
+  EXPECT_EQ(back.pixel(7, 7), dark);   // inner ring, bottom-right
   EXPECT_EQ(back.pixel(3, 3), JColor::gray);
   EXPECT_EQ(back.pixel(6, 6), JColor::gray);
-  EXPECT_EQ(back.pixel(10, 1), dark);   // sunken: swapped
+  EXPECT_EQ(back.pixel(10, 1), dark);  // sunken: swapped
   EXPECT_EQ(back.pixel(14, 5), light);
   EXPECT_EQ(back.pixel(12, 3), JColor::gray);
   EXPECT_EQ(back.pixel(9, 5), JColor(255, 255, 255, 0));
@@ -316,13 +320,12 @@ TEST(TextFont, MissingOrBrokenFontDrawsNothing) {
   // was loaded and cached.
   g.setFontPath("");
   JCanvas other(40, 20);
-  if (fs::exists(JGraphics::defaultFontPath())) {
-    EXPECT_TRUE(JGraphics(other).drawText("abc", other.bounds()));
-  }
+  if (fs::exists(JGraphics::defaultFontPath())) { EXPECT_TRUE(JGraphics(other).drawText("abc", other.bounds())); }
   const char* old = std::getenv("LOOMWORK_FONT");
   const std::string saved = old ? old : "";
   ::setenv("LOOMWORK_FONT", (tempDir() / "missing.ttf").c_str(), 1);
   EXPECT_FALSE(g.drawText("abc", canvas.bounds()));
-  if (old) ::setenv("LOOMWORK_FONT", saved.c_str(), 1); else ::unsetenv("LOOMWORK_FONT");
+  if (old) ::setenv("LOOMWORK_FONT", saved.c_str(), 1);
+  else ::unsetenv("LOOMWORK_FONT");
   EXPECT_EQ(canvas.rgba(), blank.rgba());
 }

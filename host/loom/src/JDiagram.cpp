@@ -74,8 +74,8 @@ JLinkObj* JDiagram::link(JModuleObj* from, int output, JModuleObj* to, int input
     return kind + std::string(" ") + std::to_string(n) + " of \"" + m->id() + "\"";
   };
   if (output < 0 || output >= from->outputCount)
-    throw JDiagramError(port(from, "output", output) + " does not exist (it has " +
-                        std::to_string(from->outputCount) + " outputs)");
+    throw JDiagramError(port(from, "output", output) + " does not exist (it has " + std::to_string(from->outputCount) +
+                        " outputs)");
   if (input < 0 || input >= to->inputCount)
     throw JDiagramError(port(to, "input", input) + " does not exist (it has " + std::to_string(to->inputCount) +
                         " inputs)");
@@ -93,7 +93,9 @@ JLinkObj* JDiagram::link(JModuleObj* from, int output, JModuleObj* to, int input
 }
 
 void JDiagram::unlink(JLinkObj* link) {
-  auto drop = [link](JLinkSet& s) { s.links_.erase(std::remove(s.links_.begin(), s.links_.end(), link), s.links_.end()); };
+  auto drop = [link](JLinkSet& s) {
+    s.links_.erase(std::remove(s.links_.begin(), s.links_.end(), link), s.links_.end());
+  };
   drop(link->from->outputSlot(link->fromPort));
   drop(link->to->inputSlot(link->toPort));
   links_.erase(std::remove_if(links_.begin(), links_.end(), [link](const auto& l) { return l.get() == link; }),

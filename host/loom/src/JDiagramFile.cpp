@@ -39,8 +39,8 @@ JNode fromJson(const Json& j, int depth = 0) {
   if (depth > kMaxContentDepth && (j.is_array() || j.is_object()))
     throw JDiagramError("\"content\" is nested deeper than " + std::to_string(kMaxContentDepth) + " levels");
   if (j.is_number_integer()) {
-    if (j.is_number_unsigned() && j.get<unsigned long long>() > static_cast<unsigned long long>(
-                                                                    std::numeric_limits<long long>::max()))
+    if (j.is_number_unsigned() &&
+        j.get<unsigned long long>() > static_cast<unsigned long long>(std::numeric_limits<long long>::max()))
       return JNode();
     return JNode::integer(j.get<long long>());
   }
@@ -117,7 +117,7 @@ std::unique_ptr<JDiagram> JDiagram::loadText(const std::string& text, const std:
     if (bracket != std::string::npos) why = why.substr(bracket + 2);
     auto open = why.find('\''), close = why.rfind('\'');
     size_t at = open != std::string::npos && close > open ? text.find(why.substr(open + 1, close - open - 1))
-                                                            : std::string::npos;
+                                                          : std::string::npos;
     if (at == std::string::npos) throw fail(why);
     size_t line, column;
     lineAndColumn(text, at + 1, line, column);
@@ -156,18 +156,14 @@ std::unique_ptr<JDiagram> JDiagram::loadText(const std::string& text, const std:
       JModuleObj* mod = nullptr;
       try {
         mod = diagram->create(cls->get<std::string>(), id->get<std::string>(), rect);
-      } catch (const JDiagramError& e) {
-        throw fail(where + ": " + e.what());
-      }
+      } catch (const JDiagramError& e) { throw fail(where + ": " + e.what()); }
       auto content = m.find("content");
       if (content != m.end()) {
         if (!content->is_object()) throw fail(where + ": \"content\" is not an object");
         JNode node;
         try {
           node = fromJson(*content);
-        } catch (const JDiagramError& e) {
-          throw fail(where + ": " + e.what());
-        }
+        } catch (const JDiagramError& e) { throw fail(where + ": " + e.what()); }
         JDictionary dict(std::move(node));
         {
           JComponent::Scope scope(mod);
@@ -202,9 +198,7 @@ std::unique_ptr<JDiagram> JDiagram::loadText(const std::string& text, const std:
       if (!b) throw fail(where + ": unknown module id \"" + toId + "\"");
       try {
         diagram->link(a, fromPort, b, toPort);
-      } catch (const JDiagramError& e) {
-        throw fail(where + ": " + e.what());
-      }
+      } catch (const JDiagramError& e) { throw fail(where + ": " + e.what()); }
     }
   }
   return diagram;
@@ -245,18 +239,14 @@ std::string JDiagram::saveText() {
   doc["links"] = std::move(ls);
   try {
     return doc.dump(2) + "\n";
-  } catch (const Json::type_error&) {
-    throw JDiagramError("error: a text in the diagram is not valid UTF-8");
-  }
+  } catch (const Json::type_error&) { throw JDiagramError("error: a text in the diagram is not valid UTF-8"); }
 }
 
 void JDiagram::saveFile(const std::string& path) {
   std::string text;
   try {
     text = saveText();
-  } catch (const JDiagramError& e) {
-    throw JDiagramError(path + ": " + e.what());
-  }
+  } catch (const JDiagramError& e) { throw JDiagramError(path + ": " + e.what()); }
   std::string error;
   if (!writeWholeFile(path, text, error)) throw JDiagramError(path + ": error: " + error);
 }

@@ -96,9 +96,7 @@ bool JModuleObj::updateProperty(JProperty& p) {
   JSettingResult result;
   return settings_ && settings_->applyProperty(*this, p, result);
 }
-JString JModuleObj::inputTag(int n) {
-  return inPorts_ ? inPorts_->tag(n) : JString("in ") + JInteger::toJString(n);
-}
+JString JModuleObj::inputTag(int n) { return inPorts_ ? inPorts_->tag(n) : JString("in ") + JInteger::toJString(n); }
 JString JModuleObj::outputTag(int n) {
   return outPorts_ ? outPorts_->tag(n) : JString("out ") + JInteger::toJString(n);
 }
@@ -158,8 +156,7 @@ JFRect JModuleObj::leftArea(int n, int first, int count, double start, double le
 }
 JFRect JModuleObj::rightArea(int n, int first, int count, double start, double length, double thickness) {
   double w = rect.width, h = rect.height;
-  return JFRect(w - thickness, h * slotStart(n, first, count, start, length), thickness,
-                h * slotLength(count, length));
+  return JFRect(w - thickness, h * slotStart(n, first, count, start, length), thickness, h * slotLength(count, length));
 }
 JFRect JModuleObj::topArea(int n, int first, int count, double start, double length, double thickness) {
   double w = rect.width;
@@ -167,8 +164,7 @@ JFRect JModuleObj::topArea(int n, int first, int count, double start, double len
 }
 JFRect JModuleObj::bottomArea(int n, int first, int count, double start, double length, double thickness) {
   double w = rect.width, h = rect.height;
-  return JFRect(w * slotStart(n, first, count, start, length), h - thickness, w * slotLength(count, length),
-                thickness);
+  return JFRect(w * slotStart(n, first, count, start, length), h - thickness, w * slotLength(count, length), thickness);
 }
 JFPoint JModuleObj::leftPoint(int n, JLinkObj&, int first, int count, double start, double length) {
   double h = rect.height;

@@ -14,10 +14,11 @@ void JPortTable::build() {
 }
 
 std::shared_ptr<const JPortTable> JPortTable::numbered(int side, const char* prefix, const std::vector<int>& types,
-                                                      int count) {
+                                                       int count) {
   JPortGroup g{side, 0.1, 0.8, {}};
   for (int i = 0; i < count; ++i) {
-    const int type = types.empty() ? JIntegerData::id : types[types.size() == 1 ? 0 : static_cast<size_t>(i) % types.size()];
+    const int type =
+        types.empty() ? JIntegerData::id : types[types.size() == 1 ? 0 : static_cast<size_t>(i) % types.size()];
     g.ports.emplace_back(prefix + std::to_string(i), type);
   }
   return std::make_shared<const JPortTable>(std::vector<JPortGroup>{g});

@@ -76,8 +76,7 @@ std::string JSetting::missingText() const {
   std::string out;
   if (missing_ == kMissingValue)
     out = "missing: " + (numeric() ? std::to_string(missingValue_.number) : "\"" + missingValue_.text.str() + "\"");
-  else if (missing_ == kMissingKeeps || (missing_ == kMissingByKind && !numeric()))
-    out = "missing: kept";
+  else if (missing_ == kMissingKeeps || (missing_ == kMissingByKind && !numeric())) out = "missing: kept";
   if (zeroKeeps_) out += std::string(out.empty() ? "" : "; ") + "stored 0: kept";
   return out;
 }
@@ -157,9 +156,7 @@ JSettingResult JSetting::applyText(JModuleObj& m, int i, const std::string& writ
       }
       break;
     }
-    case kText:
-      v.text = text;
-      break;
+    case kText: v.text = text; break;
     case kColour: {
       JColorProperty parsed("", JColor::black);
       JString error;
@@ -232,14 +229,10 @@ void JSetting::write(JModuleObj& m, JOutputStream& os) const {
     const std::string k = storedKey(i);
     if (kind_ == kChoice && storedAsTag_ && v.number >= 0 && v.number < static_cast<int>(tags_.size()))
       JObject::putString(os, k.c_str(), JString(tags_[static_cast<size_t>(v.number)]));
-    else if (kind_ == kFlag)
-      JObject::putInteger(os, k.c_str(), v.number != 0 ? 1 : 0);
-    else if (numeric())
-      JObject::putInteger(os, k.c_str(), v.number);
-    else if (kind_ == kText)
-      JObject::putString(os, k.c_str(), v.text);
-    else
-      JObject::putObject(os, k.c_str(), v.color);
+    else if (kind_ == kFlag) JObject::putInteger(os, k.c_str(), v.number != 0 ? 1 : 0);
+    else if (numeric()) JObject::putInteger(os, k.c_str(), v.number);
+    else if (kind_ == kText) JObject::putString(os, k.c_str(), v.text);
+    else JObject::putObject(os, k.c_str(), v.color);
   }
 }
 

@@ -150,4 +150,3 @@ bool parseWireValue(const std::string& text, int type, JWireValue& value, std::s
     }
   }
 }
-

@@ -47,7 +47,10 @@ public:
     switch (n) {
       case 0: x = v; break;
       case 1: offset = v; break;
-      case 2: if (v == 0) return; x = offset = 0; break;
+      case 2:
+        if (v == 0) return;
+        x = offset = 0;
+        break;
       default: return;
     }
     value = x * gain + offset;
@@ -55,7 +58,8 @@ public:
   }
 
   static const JPortTable& inputs() {
-    static const JPortTable table{{kSideLeft, 0.1, 0.8, {"x", "offset"}}, {kSideTop, 0.25, 0.5, {"clear"}, 6, 0.3, 0.4}};
+    static const JPortTable table{{kSideLeft, 0.1, 0.8, {"x", "offset"}},
+                                  {kSideTop, 0.25, 0.5, {"clear"}, 6, 0.3, 0.4}};
     return table;
   }
   static const JPortTable& outputs() {
@@ -74,7 +78,10 @@ public:
 // Records every value it receives (any type on input 0) and passes integers on.
 class JTestRecorder : public JAddObj {
 public:
-  JTestRecorder() { inputCount = 1; outputCount = 1; }
+  JTestRecorder() {
+    inputCount = 1;
+    outputCount = 1;
+  }
   const char* className() const override { return "JTestRecorder"; }
   JObject* clone() const override { return new JTestRecorder(*this); }
   void engine(int n, JLinkObj& link) override {

@@ -21,11 +21,11 @@ TEST(Links, OneLinkPerInputWhileOutputsTakeAny) {
   h.link(a, 0, c, 0);
   EXPECT_THROW(h.link(b, 0, c, 0), JDiagramError);  // input 0 of c is taken
   h.link(a, 0, c, 1);
-  h.link(a, 0, b, 0);                                // output 0 of a now feeds three inputs
+  h.link(a, 0, b, 0);  // output 0 of a now feeds three inputs
   EXPECT_EQ(a.outputSet(0).size(), 3);
   EXPECT_EQ(c.inputSet(0).size(), 1);
-  EXPECT_THROW(h.link(a, 1, c, 2), JDiagramError);   // no output 1
-  EXPECT_THROW(h.link(a, 0, c, 3), JDiagramError);   // no input 3
+  EXPECT_THROW(h.link(a, 1, c, 2), JDiagramError);  // no output 1
+  EXPECT_THROW(h.link(a, 0, c, 3), JDiagramError);  // no input 3
 }
 
 TEST(Persistence, MissingKeysAndRoundTrip) {
@@ -151,7 +151,10 @@ TEST(Delivery, CycleStopsAtTheDepthBound) {
 // Broadcasts from a module's own thread reach the host thread as queued deliveries.
 class JTestCounterThread : public JAddObj {
 public:
-  JTestCounterThread() { inputCount = 0; outputCount = 1; }
+  JTestCounterThread() {
+    inputCount = 0;
+    outputCount = 1;
+  }
   const char* className() const override { return "JTestCounterThread"; }
   JTestCounterThread(const JTestCounterThread& o) : JAddObj(o), total(o.total) {}
   JObject* clone() const override { return new JTestCounterThread(*this); }
@@ -208,19 +211,28 @@ TEST(Files, SaveLoadIsIdentical) {
 }
 
 TEST(Files, BadDiagramsGiveOneClearLine) {
-  struct Case { const char* text; const char* expected; };
+  struct Case {
+    const char* text;
+    const char* expected;
+  };
   const Case cases[] = {
       {"{\n  \"loomwork\": 1,\n  \"modules\": [ x ]\n}", "bad.lwd: error: line 3, column 16"},
       {"[1]", "bad.lwd: error: a diagram is a JSON object"},
       {"{\"modules\": []}", "not a diagram file"},
-      {R"({"loomwork":1,"modules":[{"id":"a","class":"JNoSuchThing"}]})", "module \"a\": unknown class \"JNoSuchThing\""},
-      {R"({"loomwork":1,"modules":[{"id":"a","class":"JTestScaler"},{"id":"a","class":"JTestScaler"}]})", "is there twice"},
+      {R"({"loomwork":1,"modules":[{"id":"a","class":"JNoSuchThing"}]})",
+       "module \"a\": unknown class \"JNoSuchThing\""},
+      {R"({"loomwork":1,"modules":[{"id":"a","class":"JTestScaler"},{"id":"a","class":"JTestScaler"}]})",
+       "is there twice"},
       {R"({"loomwork":1,"modules":[{"id":"a","class":"JTestScaler","rect":[1,2,3]}]})", "\"rect\""},
-      {R"({"loomwork":1,"modules":[{"id":"a","class":"JTestScaler"}],"links":[{"from":"a:0","to":"zz:0"}]})", "unknown module id \"zz\""},
-      {R"({"loomwork":1,"modules":[{"id":"a","class":"JTestScaler"}],"links":[{"from":"a:0","to":"a:9"}]})", "input 9 of \"a\" does not exist"},
+      {R"({"loomwork":1,"modules":[{"id":"a","class":"JTestScaler"}],"links":[{"from":"a:0","to":"zz:0"}]})",
+       "unknown module id \"zz\""},
+      {R"({"loomwork":1,"modules":[{"id":"a","class":"JTestScaler"}],"links":[{"from":"a:0","to":"a:9"}]})",
+       "input 9 of \"a\" does not exist"},
       {R"({"loomwork":1,"modules":[{"id":"a","class":"JTestScaler"},{"id":"b","class":"JTestScaler"}],
-          "links":[{"from":"a:0","to":"b:0"},{"from":"b:0","to":"b:0"}]})", "input 0 of \"b\" takes no further link"},
-      {R"({"loomwork":1,"modules":[{"id":"a","class":"JTestScaler"}],"links":[{"from":"a","to":"a:0"}]})", "\"id:port\""},
+          "links":[{"from":"a:0","to":"b:0"},{"from":"b:0","to":"b:0"}]})",
+       "input 0 of \"b\" takes no further link"},
+      {R"({"loomwork":1,"modules":[{"id":"a","class":"JTestScaler"}],"links":[{"from":"a","to":"a:0"}]})",
+       "\"id:port\""},
   };
   for (const auto& c : cases) {
     try {

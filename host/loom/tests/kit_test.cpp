@@ -7,7 +7,8 @@
 
 namespace {
 const JPortTable kIn{{kSideLeft, 0.1, 0.8, {"a", {"b", JStringData::id}}}, {kSideTop, 0.25, 0.5, {"c"}}};
-const JPortTable kOut{{kSideRight, 0.05, 0.9, {"x", "y"}, 6, 0.1, 0.8}, {kSideBottom, 0.25, 0.5, {{"z", JBytesData::id}}}};
+const JPortTable kOut{{kSideRight, 0.05, 0.9, {"x", "y"}, 6, 0.1, 0.8},
+                      {kSideBottom, 0.25, 0.5, {{"z", JBytesData::id}}}};
 
 class Tabled : public JAddObj {
 public:
@@ -86,8 +87,7 @@ TEST(Properties, AnEditOfTheWrongKindIsRefused) {
   JIntegerListProperty enabled("enabled", 0, JIntegerListProperty::booleanTag);
   JStringProperty label("label", JString("new"));
   JColorProperty tint("tint", JColor::red);
-  EXPECT_TRUE(m.updateProperty(gain) && m.updateProperty(enabled) && m.updateProperty(label) &&
-              m.updateProperty(tint));
+  EXPECT_TRUE(m.updateProperty(gain) && m.updateProperty(enabled) && m.updateProperty(label) && m.updateProperty(tint));
   EXPECT_EQ(m.gain, 7);
   EXPECT_FALSE(m.enabled);
   EXPECT_EQ(m.label, JString("new"));

@@ -32,7 +32,9 @@ public:
 };
 
 const JSettings kSettings{
-    JSetting::integer("level", &JTestSettings::level).init(5).range(0, 10, JOutOfRange::kRefuse)
+    JSetting::integer("level", &JTestSettings::level)
+        .init(5)
+        .range(0, 10, JOutOfRange::kRefuse)
         .onChange(&JTestSettings::changed),
     JSetting::integer("clamped", &JTestSettings::clamped).init(50).range(1, 100, JOutOfRange::kClamp),
     JSetting::integer("port", &JTestSettings::port).init(3502).range(3000, 8000, JOutOfRange::kIgnore).whenMissing(0),
@@ -56,9 +58,8 @@ JTestSettings::JTestSettings() {
 }
 
 JNode contentOf(const std::string& json) {
-  auto d = JDiagram::loadText(R"({"loomwork": 1, "modules": [{"id": "m", "class": "JTestSettings", "content": )" +
-                                  json + "}]}",
-                              "t.lwd");
+  auto d = JDiagram::loadText(
+      R"({"loomwork": 1, "modules": [{"id": "m", "class": "JTestSettings", "content": )" + json + "}]}", "t.lwd");
   JOutputStream os;
   d->find("m")->writeContent(os);
   return os.node();
@@ -83,8 +84,8 @@ TEST(Settings, PropertiesListEveryOfferedRowWithItsRange) {
   JArray props = m.getProperties();
   std::vector<std::string> names;
   for (int i = 0; i < props.size(); ++i) names.push_back(static_cast<JProperty*>(props[i])->getName().str());
-  EXPECT_EQ(names, (std::vector<std::string>{"level", "clamped", "port", "on", "mode", "hostName", "file", "tint",
-                                             "rows"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"level", "clamped", "port", "on", "mode", "hostName", "file", "tint", "rows"}));
   auto* port = static_cast<JProperty*>(props[2]);
   EXPECT_STREQ(port->kind(), "integer");
   EXPECT_EQ(port->rangeText(), JString("3000..8000"));
@@ -100,10 +101,10 @@ TEST(Settings, OutOfRangeRuleIsTheSameOnEveryRoad) {
     JSettingResult::Status status;
   };
   const Case cases[] = {
-      {"level", 11, 5, JSettingResult::kRefused},   {"level", -1, 5, JSettingResult::kRefused},
-      {"level", 10, 10, JSettingResult::kApplied},  {"clamped", 0, 1, JSettingResult::kClamped},
+      {"level", 11, 5, JSettingResult::kRefused},      {"level", -1, 5, JSettingResult::kRefused},
+      {"level", 10, 10, JSettingResult::kApplied},     {"clamped", 0, 1, JSettingResult::kClamped},
       {"clamped", 900, 100, JSettingResult::kClamped}, {"port", 9000, 3502, JSettingResult::kIgnored},
-      {"port", 2999, 3502, JSettingResult::kIgnored}, {"port", 4000, 4000, JSettingResult::kApplied},
+      {"port", 2999, 3502, JSettingResult::kIgnored},  {"port", 4000, 4000, JSettingResult::kApplied},
       {"mode", 3, 0, JSettingResult::kIgnored},
   };
   auto valueOf = [](JTestSettings& m, const char* property) {
@@ -123,10 +124,10 @@ TEST(Settings, OutOfRangeRuleIsTheSameOnEveryRoad) {
     EXPECT_EQ(valueOf(byText, c.property), c.expected);
 
     const std::string key = std::string(c.property) == "mode" ? "mode" : c.property;
-    const std::string json = "{\"" + key + "\": " +
-                             (std::string(c.property) == "mode" ? "\"" + std::to_string(c.value) + "\""
-                                                                : std::to_string(c.value)) +
-                             "}";
+    const std::string json =
+        "{\"" + key +
+        "\": " + (std::string(c.property) == "mode" ? "\"" + std::to_string(c.value) + "\"" : std::to_string(c.value)) +
+        "}";
     if (std::string(c.property) == "mode") continue;  // stored as its tag: below
     const std::string diagram =
         R"({"loomwork": 1, "modules": [{"id": "m", "class": "JTestSettings", "content": )" + json + "}]}";
@@ -201,9 +202,9 @@ TEST(Settings, StoredKeysInRowOrderWithArraysTagsAndBlocks) {
   m.mins[0] = 4;
   m.secret = 21;
   JNode c = JTestHarness::content(m);
-  EXPECT_EQ(JTestHarness::keysOf(c), (std::vector<std::string>{"level", "clamped", "port", "on", "mode", "address",
-                                                                "file", "tint", "min0", "min1", "min2", "rows",
-                                                                "secret"}));
+  EXPECT_EQ(JTestHarness::keysOf(c),
+            (std::vector<std::string>{"level", "clamped", "port", "on", "mode", "address", "file", "tint", "min0",
+                                      "min1", "min2", "rows", "secret"}));
   EXPECT_EQ(c.find("mode")->asText(), "i");
   EXPECT_EQ(c.find("on")->asInteger(), 1);
   EXPECT_EQ(c.find("secret")->asInteger(), 42);

@@ -102,8 +102,7 @@ void JTestHarness::clear() {
 bool JTestHarness::runUntil(const std::function<bool()>& done, int maxMs) {
   // Real time bounds the wait even when a test has put a manual host clock in place.
   auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(maxMs);
-  return diagram_->run(
-      [&] { return (done && done()) || std::chrono::steady_clock::now() >= limit; }, -1) &&
+  return diagram_->run([&] { return (done && done()) || std::chrono::steady_clock::now() >= limit; }, -1) &&
          (!done || done());
 }
 

@@ -30,12 +30,18 @@ Expectation expect(const JSetting& row, int v, int before, bool fromFile, bool z
     return e;
   }
   if (v >= row.minimum() && v <= row.maximum()) return e;
-  e.message = std::to_string(v) + (row.kind() == JSetting::kChoice ? " is not one of " : " is outside ") +
-              row.rangeText();
+  e.message =
+      std::to_string(v) + (row.kind() == JSetting::kChoice ? " is not one of " : " is outside ") + row.rangeText();
   switch (row.rule()) {
     case JOutOfRange::kClamp: e.value = v < row.minimum() ? row.minimum() : row.maximum(); break;
-    case JOutOfRange::kIgnore: e.value = before; e.warned = true; break;
-    case JOutOfRange::kRefuse: e.value = before; e.refused = true; break;
+    case JOutOfRange::kIgnore:
+      e.value = before;
+      e.warned = true;
+      break;
+    case JOutOfRange::kRefuse:
+      e.value = before;
+      e.refused = true;
+      break;
   }
   return e;
 }
@@ -117,9 +123,7 @@ std::vector<std::string> checkSettingRoads(const std::string& className, const s
         if (fromFile && (!row.isStored() || row.isStoredAsTag())) continue;
         const std::string road = fromFile ? " by diagram file" : " by --set";
         std::string content = "{}";
-        if (fromFile) {
-          content = "{\"" + row.storedKey(0) + "\": " + std::to_string(v) + "}";
-        }
+        if (fromFile) { content = "{\"" + row.storedKey(0) + "\": " + std::to_string(v) + "}"; }
         const std::string file = folder.write("d.lwd", diagram(className, content));
         std::vector<std::string> args{"run", file, "--seconds", "0", "--save", saved, "--modules", modulesDir};
         if (!fromFile) {

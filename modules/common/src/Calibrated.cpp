@@ -5,7 +5,9 @@
 #include "modules/Signal.h"
 
 namespace {
-long long held64(__int128 v) { return v > LLONG_MAX ? LLONG_MAX : v < LLONG_MIN ? LLONG_MIN : static_cast<long long>(v); }
+long long held64(__int128 v) {
+  return v > LLONG_MAX ? LLONG_MAX : v < LLONG_MIN ? LLONG_MIN : static_cast<long long>(v);
+}
 }  // namespace
 
 // The product of a wide learned range and a wide target range passes 32 bits: it is taken wider,

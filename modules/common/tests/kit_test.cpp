@@ -65,7 +65,7 @@ TEST(Calibrated, ClampsTruncatesTowardZeroAndHandlesNegatives) {
   EXPECT_EQ(r.max, 3);
   EXPECT_EQ(r.view().map(-20, 0, kWireMax), 0);
   EXPECT_EQ(r.view().map(3, 0, kWireMax), kWireMax);
-  EXPECT_EQ(r.view().map(-1000, 0, kWireMax), 0);      // below the learned range
+  EXPECT_EQ(r.view().map(-1000, 0, kWireMax), 0);        // below the learned range
   EXPECT_EQ(r.view().map(1000, 0, kWireMax), kWireMax);  // above it
   EXPECT_EQ(r.view().map(-10, 0, kWireMax), static_cast<int>(10LL * kWireMax / 23));
   EXPECT_EQ(mapRange(1, 0, 3, 0, 100), 33);
@@ -190,9 +190,7 @@ TEST(GuardedConnection, CloseWakesABlockedRead) {
     reading = true;
     try {
       line.input.readLine();  // the peer never sends
-    } catch (const JException&) {
-      return true;
-    }
+    } catch (const JException&) { return true; }
     return false;
   });
   ASSERT_TRUE(within(2000, [&] { return reading.load(); }));

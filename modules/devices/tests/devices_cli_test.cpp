@@ -37,8 +37,8 @@ public:
     if (pid_ == 0) {
       dup2(out[1], 1);
       const std::string script = kExamples + "replay.py", b = std::to_string(baud), l = std::to_string(lingerS);
-      execlp("python3", "python3", script.c_str(), recording.c_str(), "--baud", b.c_str(), "--wait", "30",
-             "--linger", l.c_str(), static_cast<char*>(nullptr));
+      execlp("python3", "python3", script.c_str(), recording.c_str(), "--baud", b.c_str(), "--wait", "30", "--linger",
+             l.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
     ::close(out[1]);
@@ -143,7 +143,7 @@ TEST(DevicesCli, TrackerStreamThroughAPseudoTerminalAndItsCommandBack) {
   ProcessResult played = loomwork({"run", kExamples + "tracker-player.lwd", "--until-idle"}, 60000);
   ASSERT_EQ(played.status, 0) << played.err;
   const auto expected = played.outLines();
-  ASSERT_EQ(expected.size(), 6u * 300);  // six outputs of each of the 300 records
+  ASSERT_EQ(expected.size(), 6u * 300);      // six outputs of each of the 300 records
   EXPECT_EQ(expected[0], "M pose.0 2200");   // 22 inches
   EXPECT_EQ(expected[5], "M pose.5 -3500");  // -35.00 degrees of roll
 
@@ -151,10 +151,10 @@ TEST(DevicesCli, TrackerStreamThroughAPseudoTerminalAndItsCommandBack) {
   const std::string device = deviceOf(replay);
   ASSERT_FALSE(device.empty());
   // The profile's first line (continuous on) goes to the tracker when "stream" sends 1.
-  ProcessResult live = loomwork({"run", kExamples + "tracker-serial.lwd", "--seconds", "4", "--set",
-                                 "serial.device=" + device, "--set", "serial.baud=115200", "--set",
-                                 "tracker.profileName=" + kExamples + "flockOfBirds.profile"},
-                                60000);
+  ProcessResult live =
+      loomwork({"run", kExamples + "tracker-serial.lwd", "--seconds", "4", "--set", "serial.device=" + device, "--set",
+                "serial.baud=115200", "--set", "tracker.profileName=" + kExamples + "flockOfBirds.profile"},
+               60000);
   ASSERT_EQ(live.status, 0) << live.err;
   EXPECT_EQ(live.err, "");
   EXPECT_EQ(live.outLines(), expected);

@@ -112,9 +112,7 @@ TEST(JGeoFixAssembler, BlocksLineEndsAndSplits) {
   for (size_t cut = 0; cut <= both.size(); ++cut) {
     Rig r;
     r.feed(both.substr(0, cut));
-    if (cut < kGll.size() + 1) {
-      EXPECT_TRUE(r.h.broadcasts().empty()) << cut;
-    }
+    if (cut < kGll.size() + 1) { EXPECT_TRUE(r.h.broadcasts().empty()) << cut; }
     r.feed(both.substr(cut));
     EXPECT_EQ(r.outputs(), kGllOutputs) << "cut at " << cut;
   }
@@ -175,9 +173,12 @@ TEST(JGeoFixPosition, FieldLimitsAndShortFields) {
   r.feed("$GPGLL,.5,N,7.25,E\n");
   r.feed("$GPGLL,,,,,\n");
   r.feed("$GPGLL,12.3.4,N,5..6,W\n");
-  EXPECT_EQ(r.outputs(), (Outputs{{0, " .5 N"}, {1, " 7.25 E"},  //
-                                  {0, " ,"}, {1, " "},  // the hemisphere read at the sentence's end
-                                  {0, " 12 .3.4 N"}, {1, "  5..6 W"}}));
+  EXPECT_EQ(r.outputs(), (Outputs{{0, " .5 N"},
+                                  {1, " 7.25 E"},  //
+                                  {0, " ,"},
+                                  {1, " "},  // the hemisphere read at the sentence's end
+                                  {0, " 12 .3.4 N"},
+                                  {1, "  5..6 W"}}));
   // A sentence that ends inside a field: the rest of it is abandoned.
   r.h.clear();
   r.feed("$GPGLL,4916.45\n");

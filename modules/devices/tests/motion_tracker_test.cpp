@@ -285,8 +285,11 @@ TEST(JMotionTrackerCommands, ContinuousAndSampledModes) {
   r.h.send(r.m, JMotionTrackerObj::kTimerSampled, 1);
   r.h.send(r.m, JMotionTrackerObj::kTimerSampled, 0);
   r.h.send(r.m, JMotionTrackerObj::kTimerSampled, 7);
-  EXPECT_EQ(r.outputs(), (Outputs{{0, blockOf(std::string("Y@"))}, {0, blockOf(std::string("Y@"))}, {0, blockOf(std::string("Y"))},
-                                  {0, blockOf(std::string("B"))}, {0, blockOf(std::string("B"))}}));
+  EXPECT_EQ(r.outputs(), (Outputs{{0, blockOf(std::string("Y@"))},
+                                  {0, blockOf(std::string("Y@"))},
+                                  {0, blockOf(std::string("Y"))},
+                                  {0, blockOf(std::string("B"))},
+                                  {0, blockOf(std::string("B"))}}));
   EXPECT_EQ(r.m.continuous, 0);
   EXPECT_EQ(r.m.timerSampled, 7);
   EXPECT_EQ(r.h.readBytes(r.m, JMotionTrackerObj::kCommand), blockOf(std::string("B")));

@@ -15,14 +15,15 @@
 #include "testing/Process.h"
 #include "testing/SettingRoads.h"
 
-
 namespace fs = std::filesystem;
 
 namespace {
 
 using Result = ProcessResult;
 
-Result loomwork(const std::vector<std::string>& args, int timeoutMs) { return runProcess(LOOMWORK_BIN, args, timeoutMs); }
+Result loomwork(const std::vector<std::string>& args, int timeoutMs) {
+  return runProcess(LOOMWORK_BIN, args, timeoutMs);
+}
 
 }  // namespace
 
@@ -34,8 +35,8 @@ TEST(GestureCli, ExampleLearnsTwoGesturesAndRecognisesThemAgain) {
   char tmpl[] = "/tmp/gesture-cli-XXXXXX";
   ASSERT_NE(mkdtemp(tmpl), nullptr);
   const std::string saved = std::string(tmpl) + "/saved.lwd";
-  Result r = loomwork({"run", std::string(LOOMWORK_SOURCE_DIR) + "/examples/gesture/gesture.lwd", "--until-idle", "--save", saved,
-                       "--modules", LOOMWORK_MODULES_DIR},
+  Result r = loomwork({"run", std::string(LOOMWORK_SOURCE_DIR) + "/examples/gesture/gesture.lwd", "--until-idle",
+                       "--save", saved, "--modules", LOOMWORK_MODULES_DIR},
                       90000);
   std::ifstream in(saved);
   const auto diagram = nlohmann::json::parse(in, nullptr, false);
@@ -53,8 +54,8 @@ TEST(GestureCli, ExampleLearnsTwoGesturesAndRecognisesThemAgain) {
     if (line == "M learn.1 65535" && gestures.empty()) ++pulsesBefore;
   }
   EXPECT_EQ(pulsesBefore, 2);
-  EXPECT_EQ(gestures, (std::vector<std::string>{"gestures.0 1", "gestures.10 1",  // the first again
-                                                "gestures.0 0",                   // falls at the next value
+  EXPECT_EQ(gestures, (std::vector<std::string>{"gestures.0 1", "gestures.10 1",     // the first again
+                                                "gestures.0 0",                      // falls at the next value
                                                 "gestures.1 1", "gestures.10 2"}));  // the second again
 
   ASSERT_TRUE(diagram.is_object());

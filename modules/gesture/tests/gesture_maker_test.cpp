@@ -89,7 +89,7 @@ TEST_F(MakerTest, DisabledTheCounterHoldsAndReenablingBroadcastsAgain) {
 
   h.send(mk, 1, 65535);
   EXPECT_EQ(tick(), 0);
-  EXPECT_EQ(outputs(), (Outputs{{0, 0}}));  // unchanged, broadcast all the same
+  EXPECT_EQ(outputs(), (Outputs{{0, 0}}));                  // unchanged, broadcast all the same
   EXPECT_EQ(ticks(4), (std::vector<int>{0, 0, 0, 65535}));  // resumed at 2: the pulse at 6
 }
 

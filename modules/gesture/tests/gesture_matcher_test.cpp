@@ -66,7 +66,7 @@ TEST_F(MatcherTest, BreakingValuesWithAndWithoutIgnoreRepeats) {
   feed({3});
   EXPECT_TRUE(p.progress == 0 && !p.matched);
   EXPECT_EQ(outputs(), (Outputs{{0, 0}}));  // only the fall of the previous recognition
-  feed({1, 2, 1});  // without ignoreRepeats a breaking first value does not restart
+  feed({1, 2, 1});                          // without ignoreRepeats a breaking first value does not restart
   EXPECT_EQ(p.progress, 0);
 }
 
@@ -162,7 +162,7 @@ TEST_F(MatcherTest, TwoGesturesCompletingOnOneValue) {
 TEST_F(MatcherTest, RecognitionClearsOthersAndEmptiesTheCandidate) {
   store(m.patterns[0], {1, 2});
   store(m.patterns[1], {2, 5});
-  feed({1, 2});  // slot 0 completes on the 2 that starts slot 1
+  feed({1, 2});                          // slot 0 completes on the 2 that starts slot 1
   EXPECT_EQ(m.patterns[1].progress, 1);  // untouched by default
   EXPECT_EQ(m.candidate.count, 0);       // the buffer empties at every recognition
 
@@ -200,8 +200,8 @@ TEST_F(MatcherTest, ResetAllOnZeroKeepsOutputsAndCandidate) {
 }
 
 TEST_F(MatcherTest, AccuracyInputIsScaledAndClamped) {
-  const std::pair<int, int> cases[] = {{65535, 100}, {-1, 0}, {654, 0}, {655, 1}, {32767, 50},
-                                       {-70000, 0}, {2000000000, 100}};
+  const std::pair<int, int> cases[] = {{65535, 100}, {-1, 0},     {654, 0},         {655, 1},
+                                       {32767, 50},  {-70000, 0}, {2000000000, 100}};
   for (auto [in, percent] : cases) {
     h.send(m, JGestureMatcher::kTimeAccuracy, in);
     EXPECT_EQ(m.timeAccuracyPercent, percent) << in;
@@ -220,8 +220,18 @@ TEST(MatcherPersistence, KeysInOrderAndRoundTrip) {
   m.useTimerAccuracy = true;
   storeTimed(m.patterns[3], {7, 8}, {100, 350});
   Lines keys = JTestHarness::keysOf(JTestHarness::content(m));
-  Lines expected{"timeAccuracyPercent", "ignoreRepeats", "recognitionClearsOthers", "useTimerAccuracy",
-                 "p-0", "p-1", "p-2", "p-3", "p3-0", "ts3-0", "p3-1", "ts3-1"};
+  Lines expected{"timeAccuracyPercent",
+                 "ignoreRepeats",
+                 "recognitionClearsOthers",
+                 "useTimerAccuracy",
+                 "p-0",
+                 "p-1",
+                 "p-2",
+                 "p-3",
+                 "p3-0",
+                 "ts3-0",
+                 "p3-1",
+                 "ts3-1"};
   for (int n = 4; n < 10; ++n) expected.push_back("p-" + std::to_string(n));
   EXPECT_EQ(keys, expected);
 
@@ -242,8 +252,8 @@ TEST(MatcherPersistence, MissingKeysLoadAsZeroAndValuesAreReappended) {
   JNode sparse = JNode::map();
   sparse.set("ignoreRepeats", JNode::integer(1));
   sparse.set("p-0", JNode::integer(3));
-  for (auto [key, v] : {std::pair<const char*, int>{"p0-0", 3}, {"ts0-0", 10}, {"p0-1", 3}, {"ts0-1", 20},
-                        {"p0-2", 5}, {"ts0-2", 30}})
+  for (auto [key, v] :
+       {std::pair<const char*, int>{"p0-0", 3}, {"ts0-0", 10}, {"p0-1", 3}, {"ts0-1", 20}, {"p0-2", 5}, {"ts0-2", 30}})
     sparse.set(key, JNode::integer(v));
   sparse.set("p-1", JNode::integer(2));  // elements missing: two zeros, the second ignored
   sparse.set("p-3", JNode::integer(-4));
@@ -362,12 +372,14 @@ TEST_F(MatcherTest, FaceShowsEachSlotInItsRow) {
   unsetenv("LOOMWORK_FONT");
 
   // Inner extent 3..156 x 3..116: rows of 11 pixels, the first four 12.
-  auto at = [&](int x, int y) { return JColor(c.pixel(x, y).getRed(), c.pixel(x, y).getGreen(), c.pixel(x, y).getBlue()); };
+  auto at = [&](int x, int y) {
+    return JColor(c.pixel(x, y).getRed(), c.pixel(x, y).getGreen(), c.pixel(x, y).getBlue());
+  };
   auto rowTop = [](int slot) { return 3 + slot * 11 + (slot < 4 ? slot : 4); };
-  EXPECT_EQ(at(80, rowTop(0) + 5), JColor(40, 10, 40));   // empty
-  EXPECT_EQ(at(80, rowTop(2) + 5), JColor(0, 255, 0));    // matched
-  EXPECT_EQ(at(140, rowTop(1) + 5), JColor(60, 60, 100)); // progress 0 after the 5
-  EXPECT_EQ(at(5, rowTop(4) + 5), JColor(200, 20, 200));  // selected strip, 4 wide
+  EXPECT_EQ(at(80, rowTop(0) + 5), JColor(40, 10, 40));    // empty
+  EXPECT_EQ(at(80, rowTop(2) + 5), JColor(0, 255, 0));     // matched
+  EXPECT_EQ(at(140, rowTop(1) + 5), JColor(60, 60, 100));  // progress 0 after the 5
+  EXPECT_EQ(at(5, rowTop(4) + 5), JColor(200, 20, 200));   // selected strip, 4 wide
   EXPECT_EQ(at(7, rowTop(4) + 5), JColor(60, 60, 100));
   EXPECT_EQ(at(80, rowTop(9) + 10), JColor(40, 10, 40));  // last row ends at 116
   EXPECT_NE(at(80, 117), JColor(40, 10, 40));

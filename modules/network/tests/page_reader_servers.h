@@ -21,7 +21,7 @@ public:
   bool running() const { return port_ > 0; }
   int port() const { return port_; }
   const std::string& failure() const { return failure_; }  // why it did not start
-  std::string log() const;                                // what it has logged so far
+  std::string log() const;                                 // what it has logged so far
   // Waits until the log holds `text` (the server logs each request after answering it).
   bool waitForLog(const std::string& text, int ms) const;
 
@@ -54,7 +54,9 @@ public:
   static Step send(std::string bytes) { return {Step::kSend, std::move(bytes), 0, 0}; }
   static Step pause(int ms) { return {Step::kPause, {}, ms, 0}; }
   static Step hold() { return {Step::kHold, {}, 0, 0}; }
-  static Step sendForever(std::string bytes, long long limit) { return {Step::kSendForever, std::move(bytes), 0, limit}; }
+  static Step sendForever(std::string bytes, long long limit) {
+    return {Step::kSendForever, std::move(bytes), 0, limit};
+  }
   static Step reset() { return {Step::kReset, {}, 0, 0}; }
   // The bytes sent in pieces of `size`, with a pause between pieces (so that they reach the
   // client in separate reads).
@@ -67,7 +69,7 @@ public:
 
   bool listening() const { return port_ > 0; }
   int port() const { return port_; }
-  int connections() const;                // accepted so far
+  int connections() const;                    // accepted so far
   std::vector<std::string> requests() const;  // each connection's request, as received
   bool waitConnections(int n, int ms) const;
   bool waitRequests(int n, int ms) const;

@@ -11,7 +11,6 @@
 #include "JPoseMatcher.h"
 #include "testing/Harness.h"
 
-
 TEST(PostureExample, RecordingTeachesThreePostures) {
   std::ifstream csv(std::string(LOOMWORK_SOURCE_DIR) + "/examples/posture/posture.csv");
   ASSERT_TRUE(csv.good());

@@ -181,8 +181,8 @@ TEST(JPoseMakerPersistence, KeysPropertiesAndDebugInfo) {
     JComponent::Scope scope(&r.m);
     r.m.debugInfo();
   }
-  EXPECT_EQ(r.h.debugLines(), (Lines{"maker: acceleration 0", "maker: enabled 1", "maker: easyToHardPercent 70",
-                                     "maker: calibrateCounter 0",
-                                     "maker: minValue 120, maxValue 4000, minMaxSet 1, calibrating 0",
-                                     "maker: accelerationExceedsThreshold 0, erange 0"}));
+  EXPECT_EQ(r.h.debugLines(),
+            (Lines{"maker: acceleration 0", "maker: enabled 1", "maker: easyToHardPercent 70",
+                   "maker: calibrateCounter 0", "maker: minValue 120, maxValue 4000, minMaxSet 1, calibrating 0",
+                   "maker: accelerationExceedsThreshold 0, erange 0"}));
 }

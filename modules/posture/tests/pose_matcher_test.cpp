@@ -45,9 +45,18 @@ TEST(JPoseMatcherPorts, TagsSidesAndGeometry) {
   EXPECT_STREQ(m.className(), "JPoseMatcher");
   EXPECT_EQ(m.inputTag(0), JString("input1"));
   EXPECT_EQ(m.inputTag(9), JString("input10"));
-  const char* top[] = {"timer", "calibrator", "row count", "advance tick count", "decay tick count",
-                       "percent propagation", "accuracy percent", "select pattern", "mark pattern",
-                       "display pattern", "create pattern", "reset all patterns"};
+  const char* top[] = {"timer",
+                       "calibrator",
+                       "row count",
+                       "advance tick count",
+                       "decay tick count",
+                       "percent propagation",
+                       "accuracy percent",
+                       "select pattern",
+                       "mark pattern",
+                       "display pattern",
+                       "create pattern",
+                       "reset all patterns"};
   for (int n = 10; n < 22; ++n) {
     EXPECT_EQ(m.inputTag(n), JString(top[n - 10]));
     EXPECT_EQ(m.inputFace(n), 1);
@@ -506,7 +515,7 @@ TEST(JPoseMatcherPersistence, MissingKeysAndGuardedDivisors) {
   sparse.set("numberColors", JNode::integer(0));
   sparse.set("color2", JNode::text("not a colour"));
   JTestHarness::restore(m, sparse);
-  EXPECT_EQ(m.numberRows, 20);   // missing: the value held before
+  EXPECT_EQ(m.numberRows, 20);    // missing: the value held before
   EXPECT_EQ(m.numberColors, 16);  // stored 0: likewise
   EXPECT_EQ(m.channelStep[0], 200);
   EXPECT_EQ(m.ticksNeededToAdvance, 0);  // other integers read as 0
@@ -514,7 +523,7 @@ TEST(JPoseMatcherPersistence, MissingKeysAndGuardedDivisors) {
   EXPECT_EQ(m.adaptationSpeed, 0);
   EXPECT_FALSE(m.adaptationEnabled);
   EXPECT_EQ(m.percentPropagationWidth, 0);
-  EXPECT_EQ(m.patterns[0].values[0], 0);  // a missing pattern entry reads as row 0
+  EXPECT_EQ(m.patterns[0].values[0], 0);    // a missing pattern entry reads as row 0
   EXPECT_EQ(m.colors[4], JColor(9, 9, 9));  // missing or unusable colour keys keep the colour
   EXPECT_EQ(m.colors[2], JColor(23, 13, 34));
 
@@ -562,7 +571,7 @@ TEST(JPoseMatcherProperties, ListAndUpdates) {
   m.derivedColor[7] = true;
   JArray props = m.getProperties();
   ASSERT_EQ(props.size(), 7 + 16);
-  const char* names[] = {"numberRows", "numberColors", "ticksNeededToAdvance", "ticksNeededToDecay",
+  const char* names[] = {"numberRows",        "numberColors",    "ticksNeededToAdvance", "ticksNeededToDecay",
                          "adaptationEnabled", "adaptationSpeed", "accuracyPercent"};
   for (int i = 0; i < 7; ++i) EXPECT_EQ(static_cast<JProperty*>(props[i])->getName(), JString(names[i]));
   auto* rows = dynamic_cast<JIntegerProperty*>(props[0]);
@@ -636,8 +645,8 @@ TEST(JPoseMatcherProperties, ListAndUpdates) {
 // the accuracy is held to 0..100. Colours edited as text act as from the dialog.
 TEST(JPoseMatcherProperties, OutOfRangeSettingsAreLeftOutByPropertyAndFileAlike) {
   JPoseMatcher m;
-  const std::pair<const char*, int> outside[] = {{"numberRows", 1},          {"numberRows", 40},
-                                                 {"numberColors", 17},       {"ticksNeededToAdvance", 0},
+  const std::pair<const char*, int> outside[] = {{"numberRows", 1},           {"numberRows", 40},
+                                                 {"numberColors", 17},        {"ticksNeededToAdvance", 0},
                                                  {"ticksNeededToDecay", 101}, {"adaptationSpeed", 101}};
   for (const auto& [name, value] : outside) {
     JIntegerProperty p(name, value, INT_MIN, INT_MAX);
@@ -731,15 +740,15 @@ TEST(JPoseMatcherFace, LiveViewColumnsAndIndicators) {
   const int x = kIn, y = kIn, h = 104, H = h - 4, T = H * 90 / 100;
   // Column p spans x + 2 + 25p .. +24; rows are 100 / 16 = 6 pixels, the first 4 one more.
   auto rowTop = [&](int row) { return y + 2 + row * 6 + (row < 4 ? row : 4); };
-  EXPECT_EQ(c.pixel(x + 2, rowTop(0) + 1), r.m.colors[2]);        // channel 0 on row 0, level 2
+  EXPECT_EQ(c.pixel(x + 2, rowTop(0) + 1), r.m.colors[2]);  // channel 0 on row 0, level 2
   EXPECT_EQ(c.pixel(x + 2 + 24, rowTop(0) + 1), r.m.colors[2]);
   EXPECT_EQ(c.pixel(x + 2 + 25, rowTop(15) + 1), r.m.colors[2]);  // channel 1 on row 15
   EXPECT_EQ(c.pixel(x + 2 + 50, rowTop(8) + 1), r.m.colors[2]);
-  EXPECT_EQ(c.pixel(x + 2 + 50, rowTop(7) + 1), r.m.colors[1]);   // its neighbour, lifted
+  EXPECT_EQ(c.pixel(x + 2 + 50, rowTop(7) + 1), r.m.colors[1]);  // its neighbour, lifted
   EXPECT_EQ(c.pixel(x + 2 + 50, rowTop(3) + 1), JColor::black);  // level 0: the black fill
   EXPECT_EQ(c.pixel(x, y), JColor::black);
-  EXPECT_EQ(c.pixel(x + 78, y + 1), JColor::black);              // the fill is 25 * 3 + 4 wide
-  EXPECT_EQ(c.pixel(x + 79, y + 1), JColor::white);              // right of it, above the indicators
+  EXPECT_EQ(c.pixel(x + 78, y + 1), JColor::black);  // the fill is 25 * 3 + 4 wide
+  EXPECT_EQ(c.pixel(x + 79, y + 1), JColor::white);  // right of it, above the indicators
 
   // Indicators: rows of T / 10 from y + 2 + (H - T) / 2; X = x + 2 + 75, W = 25.
   const int X = x + 2 + 75, W = 104 - 75 - 4;
@@ -747,7 +756,7 @@ TEST(JPoseMatcherFace, LiveViewColumnsAndIndicators) {
   auto indicatorTop = [&](int k) { return y + 2 + (H - T) / 2 + k * (T / 10); };  // T = 90: no remainder
   const JColor idle = JColor::blue.darker();
   EXPECT_EQ(c.pixel(X + 2, indicatorTop(0)), idle);
-  EXPECT_EQ(c.pixel(X + 1, indicatorTop(0)), JColor::black);  // the band fill reaches 2 pixels in
+  EXPECT_EQ(c.pixel(X + 1, indicatorTop(0)), JColor::black);              // the band fill reaches 2 pixels in
   EXPECT_EQ(c.pixel(X + 2, indicatorTop(2) + 4), JColor(101, 255, 183));  // matched
   EXPECT_EQ(c.pixel(X + W - 1, indicatorTop(2)), JColor(101, 255, 183));
   // Selected: a magenta bar under an inset indicator.
@@ -789,7 +798,7 @@ TEST(JPoseMatcherFace, NoChannelFaceAndPatternView) {
   JCanvas c = JTestHarness::render(r.m);
   const JColor bg = JColor::blue.darker().darker();
   EXPECT_EQ(c.pixel(kIn, kIn), bg);
-  EXPECT_EQ(c.pixel(kIn + 2, kIn + 2), JColor::yellow);        // row 0 of column 0 (60 / 16 = 3 + 1)
+  EXPECT_EQ(c.pixel(kIn + 2, kIn + 2), JColor::yellow);  // row 0 of column 0 (60 / 16 = 3 + 1)
   EXPECT_EQ(c.pixel(kIn + 2 + 29, kIn + 2 + 3), JColor::yellow);
   EXPECT_EQ(c.pixel(kIn + 2 + 30, kIn + 2), bg);
   EXPECT_EQ(c.pixel(kIn + 2 + 30, kIn + 2 + 60 - 1), JColor::yellow);  // row 15 of column 1

@@ -43,8 +43,8 @@ TEST(PlotFeedFrames, SampleCalibrationAndSceneFile) {
   f.minX = -5, f.maxX = 9, f.minY = 10, f.maxY = 20, f.minZ = 1, f.maxZ = 2;
   f.signalRanges[1] = {100, 200, 1};
   const Bytes calibration = F::frame(7, f.calibrationPayload()).bytes();
-  EXPECT_EQ(calibration, cat(header(94, 7), le({1, -5, 9, 10, 20, 1, 2, 5, 0, 0, 0, 1, 100, 200, 0, 0, 0, 0, 0, 0,
-                                                0, 0, 0})));
+  EXPECT_EQ(calibration,
+            cat(header(94, 7), le({1, -5, 9, 10, 20, 1, 2, 5, 0, 0, 0, 1, 100, 200, 0, 0, 0, 0, 0, 0, 0, 0, 0})));
   f.fileToLoad = "scene.wrl";
   EXPECT_EQ(F::frame(128, f.sceneFilePayload()).bytes(), cat(cat(header(15, 128), le({5})), asBytes("scene.wrl")));
   EXPECT_TRUE(F::frame(1, JBlock(std::string(F::kMaxPayload + 1, 'x').data(), F::kMaxPayload + 1)).isEmpty());
@@ -87,10 +87,11 @@ TEST_F(PlotFeedTest, SendsSceneFileCalibrationSamplesAndForwardedBytesInSequence
   EXPECT_EQ(readFrame(), cat(cat(header(14, 1), le({5})), asBytes("room.wrl")));
   h.send(f, F::kX, 10);
   h.send(f, F::kX, 30);
-  h.send(f, 4, 7);  // signal 2
+  h.send(f, 4, 7);              // signal 2
   h.send(f, F::kCalibrate, 0);  // y unseen: calibration goes out, but no samples follow
   EXPECT_FALSE(f.calibrated);
-  EXPECT_EQ(readFrame(), cat(header(94, 2), le({1, 10, 30, 0, 0, 0, 0, 5, 0, 0, 0, 1, 7, 7, 0, 0, 0, 0, 0, 0, 0, 0, 0})));
+  EXPECT_EQ(readFrame(),
+            cat(header(94, 2), le({1, 10, 30, 0, 0, 0, 0, 5, 0, 0, 0, 1, 7, 7, 0, 0, 0, 0, 0, 0, 0, 0, 0})));
   EXPECT_EQ(readFrame(), cat(cat(header(14, 3), le({5})), asBytes("room.wrl")));
   h.send(f, F::kTimer, 1);
 
@@ -99,9 +100,10 @@ TEST_F(PlotFeedTest, SendsSceneFileCalibrationSamplesAndForwardedBytesInSequence
   h.send(f, F::kY, 100);
   h.send(f, F::kCalibrate, 0);
   EXPECT_TRUE(f.calibrated);
-  EXPECT_EQ(readFrame(), cat(header(94, 4), le({1, 0, 0, 100, 100, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})));
+  EXPECT_EQ(readFrame(),
+            cat(header(94, 4), le({1, 0, 0, 100, 100, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})));
   EXPECT_EQ(readFrame().size(), 16u);  // scene file again
-  h.send(f, F::kTimer, 0);  // zero: nothing
+  h.send(f, F::kTimer, 0);             // zero: nothing
   h.send(f, F::kTimer, 5);
   EXPECT_EQ(readFrame(), cat(header(42, 6), le({2, 0, 100, 0, 5, 0, 7, 0, 0, 0})));
   const Bytes message = le({4, 1, 1, 10, 20, 30});
@@ -142,7 +144,8 @@ TEST_F(PlotFeedTest, ViewerTextsAskForCalibrationAndAnnounceNameListsOnce) {
 
   // Two lists before the output was read: one announcement, carrying the later list.
   ASSERT_TRUE(viewer.send("box,ball\r\ncone,cube\n"));
-  for (int i = 0; i < 300 && f.lastText() != JString("cone,cube"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  for (int i = 0; i < 300 && f.lastText() != JString("cone,cube"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   ASSERT_EQ(f.lastText(), JString("cone,cube"));
   h.runFor(50);
   EXPECT_EQ(h.outputsOf(f), (Outputs{{0, "cone,cube"}}));
@@ -246,12 +249,34 @@ TEST_F(PlotFeedTest, SettingsContentAndFace) {
   f.calibrated = 1;
   JNode content = JTestHarness::content(f);
   std::vector<std::string> keys = JTestHarness::keysOf(content);
-  const std::vector<std::string> own{
-      "address", "port", "fileToLoad", "minX", "maxX", "minY", "maxY", "minZ", "maxZ", "calibrated",
-      "initial_X_values_set", "initial_Y_values_set", "initial_Z_values_set", "minSignal1", "maxSignal1",
-      "initial_signal1_values_set", "minSignal2", "maxSignal2", "initial_signal2_values_set", "minSignal3",
-      "maxSignal3", "initial_signal3_values_set", "minSignal4", "maxSignal4", "initial_signal4_values_set",
-      "minSignal5", "maxSignal5", "initial_signal5_values_set"};
+  const std::vector<std::string> own{"address",
+                                     "port",
+                                     "fileToLoad",
+                                     "minX",
+                                     "maxX",
+                                     "minY",
+                                     "maxY",
+                                     "minZ",
+                                     "maxZ",
+                                     "calibrated",
+                                     "initial_X_values_set",
+                                     "initial_Y_values_set",
+                                     "initial_Z_values_set",
+                                     "minSignal1",
+                                     "maxSignal1",
+                                     "initial_signal1_values_set",
+                                     "minSignal2",
+                                     "maxSignal2",
+                                     "initial_signal2_values_set",
+                                     "minSignal3",
+                                     "maxSignal3",
+                                     "initial_signal3_values_set",
+                                     "minSignal4",
+                                     "maxSignal4",
+                                     "initial_signal4_values_set",
+                                     "minSignal5",
+                                     "maxSignal5",
+                                     "initial_signal5_values_set"};
   ASSERT_GE(keys.size(), own.size());
   EXPECT_EQ(std::vector<std::string>(keys.end() - static_cast<long>(own.size()), keys.end()), own);
   auto copy = JTestHarness::roundTrip(f);

@@ -182,8 +182,8 @@ TEST_F(RegionPickerTest, FaceShowsPlaneRegionAndCursorAboveIt) {
   EXPECT_EQ(c.pixel(68, 20), JColor::lightGray);
   EXPECT_EQ(c.pixel(69, 20), JColor::black);
   EXPECT_EQ(c.pixel(100, 80), JColor::black);
-  EXPECT_EQ(c.pixel(5, 5), m.color);           // inner extent outside the plane
-  EXPECT_EQ(c.pixel(44, 34), JColor::green);    // cursor face, inside the region
+  EXPECT_EQ(c.pixel(5, 5), m.color);          // inner extent outside the plane
+  EXPECT_EQ(c.pixel(44, 34), JColor::green);  // cursor face, inside the region
   EXPECT_EQ(c.pixel(50, 34), JColor::lightGray);
 
   // Far outside the plane: the fill stays inside it, nothing is drawn out there.

@@ -36,10 +36,10 @@ TEST(SceneMapperMap, LinearClampedAndWide) {
   EXPECT_EQ(M::map(1000, 0, 1000, -10000, 10000), 10000);
   EXPECT_EQ(M::map(2000, 0, 1000, -10000, 10000), 10000);
   EXPECT_EQ(M::map(-7, 0, 1000, -10000, 10000), -10000);
-  EXPECT_EQ(M::map(1, 0, 3, 0, 100), 33);     // truncated
-  EXPECT_EQ(M::map(1, 0, 3, 0, -100), -33);   // toward zero
+  EXPECT_EQ(M::map(1, 0, 3, 0, 100), 33);    // truncated
+  EXPECT_EQ(M::map(1, 0, 3, 0, -100), -33);  // toward zero
   EXPECT_EQ(M::map(123, 0, 1000, 50, 50), 50);
-  EXPECT_EQ(M::map(9, 9, 9, 3, 7), 3);        // an empty learned range gives the target minimum
+  EXPECT_EQ(M::map(9, 9, 9, 3, 7), 3);  // an empty learned range gives the target minimum
   // 65535 x 20000 passes 32 bits; the result is what the formula says.
   EXPECT_EQ(M::map(65535, 0, 65535, -10000, 10000), 10000);
   EXPECT_EQ(M::map(40000, 0, 65535, -10000, 10000), -10000 + static_cast<int>(40000LL * 20000 / 65535));
@@ -50,8 +50,8 @@ TEST(SceneMapperMap, LinearClampedAndWide) {
 TEST(SceneMapperMessage, TwentyFourBytesLittleEndian) {
   JBlock b = M::buildMessage(2, 1, -1, 256, 0x01020304);
   ASSERT_EQ(b.size(), 24);
-  const std::vector<uint8_t> expected{4, 0, 0, 0, 2, 0, 0, 0, 1, 0, 0, 0, 0xff, 0xff, 0xff, 0xff,
-                                      0, 1, 0, 0, 4, 3, 2, 1};
+  const std::vector<uint8_t> expected{4,    0,    0,    0,    2, 0, 0, 0, 1, 0, 0, 0,
+                                      0xff, 0xff, 0xff, 0xff, 0, 1, 0, 0, 4, 3, 2, 1};
   EXPECT_EQ(b.bytes(), expected);
 }
 
@@ -105,8 +105,8 @@ TEST_F(SceneMapperTest, CalibratedTicksSendMappedMessages) {
   EXPECT_EQ(m.mapToMinI2, -10000);
   EXPECT_EQ(m.mapToMaxI3, 10000);
   h.send(m, 0, 500);
-  h.send(m, 1, 30);  // clamped to 20
-  h.send(m, 2, 5);   // empty range: the target minimum
+  h.send(m, 1, 30);         // clamped to 20
+  h.send(m, 2, 5);          // empty range: the target minimum
   h.send(m, M::kTimer, 0);  // every tick, zero included
   h.send(m, M::kTimer, 7);
   EXPECT_EQ(h.outputsOf(m), (Outputs{messageOut(0, 1, 0, 10000, -10000), messageOut(0, 1, 0, 10000, -10000)}));
@@ -181,10 +181,25 @@ TEST_F(SceneMapperTest, ContentOrderAndMissingKeyDefaults) {
   calibrate({{0, 1}, {1, 2}, {2, 3}});
   JNode content = JTestHarness::content(m);
   std::vector<std::string> keys = JTestHarness::keysOf(content);
-  const std::vector<std::string> own{"transformObject", "transformType", "minI1",      "maxI1",      "minI2",
-                                     "maxI2",           "minI3",         "maxI3",      "mapToMinI1", "mapToMaxI1",
-                                     "mapToMinI2",      "mapToMaxI2",    "mapToMinI3", "mapToMaxI3", "calibrated",
-                                     "initial_i1_set",  "initial_i2_set", "initial_i3_set", "transformObjectName"};
+  const std::vector<std::string> own{"transformObject",
+                                     "transformType",
+                                     "minI1",
+                                     "maxI1",
+                                     "minI2",
+                                     "maxI2",
+                                     "minI3",
+                                     "maxI3",
+                                     "mapToMinI1",
+                                     "mapToMaxI1",
+                                     "mapToMinI2",
+                                     "mapToMaxI2",
+                                     "mapToMinI3",
+                                     "mapToMaxI3",
+                                     "calibrated",
+                                     "initial_i1_set",
+                                     "initial_i2_set",
+                                     "initial_i3_set",
+                                     "transformObjectName"};
   ASSERT_GE(keys.size(), own.size());
   EXPECT_EQ(std::vector<std::string>(keys.end() - static_cast<long>(own.size()), keys.end()), own);
 

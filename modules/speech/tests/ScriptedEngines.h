@@ -17,8 +17,8 @@
 class ScriptedEngines : public speech::SpeechEngines {
 public:
   // --- what the test sets ---
-  std::set<std::string> dictionary{"zero", "one", "two",  "three", "four",  "five", "six",  "seven",
-                                   "eight", "nine", "lights", "on",  "off",  "open", "the",  "door"};
+  std::set<std::string> dictionary{"zero",  "one",  "two",    "three", "four", "five", "six", "seven",
+                                   "eight", "nine", "lights", "on",    "off",  "open", "the", "door"};
   std::atomic<bool> noRecognizer{false}, noAudio{false}, noSynthesizer{false}, refuseGrammar{false};
   std::atomic<int> audioLeft{1000};  // destinations still to be had before noAudio sets in
 
@@ -136,7 +136,8 @@ public:
     }
     return std::make_shared<Destination>(*this);
   }
-  std::unique_ptr<speech::Synthesizer> selectSynthesizer(speech::Gender g, std::shared_ptr<speech::AudioDestination> audio,
+  std::unique_ptr<speech::Synthesizer> selectSynthesizer(speech::Gender g,
+                                                         std::shared_ptr<speech::AudioDestination> audio,
                                                          std::string& why) override {
     if (noSynthesizer) {
       why = "no scripted synthesizer";

@@ -28,10 +28,9 @@ struct Item {
 
 // Phrases 1 to 3 of the recognizer, then the ten digits.
 inline const std::vector<Item>& items() {
-  static const std::vector<Item> all{{"lights on", 101}, {"lights off", 102}, {"open the door", 103},
-                                     {"zero", 0},        {"one", 1},          {"two", 2},
-                                     {"three", 3},       {"four", 4},         {"five", 5},
-                                     {"six", 6},         {"seven", 7},        {"eight", 8},
+  static const std::vector<Item> all{{"lights on", 101}, {"lights off", 102}, {"open the door", 103}, {"zero", 0},
+                                     {"one", 1},         {"two", 2},          {"three", 3},           {"four", 4},
+                                     {"five", 5},        {"six", 6},          {"seven", 7},           {"eight", 8},
                                      {"nine", 9}};
   return all;
 }
@@ -80,7 +79,7 @@ inline void appendSilence(std::vector<int16_t>& to, size_t count, std::mt19937& 
 }
 
 struct Recording {
-  std::vector<int16_t> samples;   // 16 kHz
+  std::vector<int16_t> samples;    // 16 kHz
   std::vector<size_t> speechEnds;  // per item, the sample after its last loud one
 };
 
@@ -124,8 +123,8 @@ inline int matched(const std::vector<int>& expected, const std::vector<int>& got
   std::vector<std::vector<int>> best(expected.size() + 1, std::vector<int>(got.size() + 1, 0));
   for (size_t i = 1; i <= expected.size(); ++i)
     for (size_t j = 1; j <= got.size(); ++j)
-      best[i][j] = std::max({best[i - 1][j], best[i][j - 1],
-                             best[i - 1][j - 1] + (expected[i - 1] == got[j - 1] ? 1 : 0)});
+      best[i][j] =
+          std::max({best[i - 1][j], best[i][j - 1], best[i - 1][j - 1] + (expected[i - 1] == got[j - 1] ? 1 : 0)});
   return best[expected.size()][got.size()];
 }
 

@@ -191,9 +191,9 @@ TEST_F(SpeechEngineTest, InputsAndWordsTheRecognizerCannotTake) {
   ::setenv("LOOMWORK_SPEECH_INPUT", tmp.file("stereo.wav").c_str(), 1);
   harness.clear();
   harness.send(in, 0, 1);
-  EXPECT_EQ(harness.debugLines(),
-            (Lines{"voice: speech input " + tmp.file("stereo.wav") + ": not 16-bit mono PCM (format 1, 2 channels, 16 bits)",
-                   "voice: Can't initialize speech recognition"}));
+  EXPECT_EQ(harness.debugLines(), (Lines{"voice: speech input " + tmp.file("stereo.wav") +
+                                             ": not 16-bit mono PCM (format 1, 2 channels, 16 bits)",
+                                         "voice: Can't initialize speech recognition"}));
 
   ASSERT_TRUE(speech::writeWave(tmp.file("quiet.wav"), std::vector<int16_t>(16000), 16000, why));
   ::setenv("LOOMWORK_SPEECH_INPUT", tmp.file("quiet.wav").c_str(), 1);
@@ -218,10 +218,10 @@ TEST_F(SpeechEngineTest, InputsAndWordsTheRecognizerCannotTake) {
 TEST_F(SpeechEngineTest, TheExampleDiagramSpeaksAndListens) {
   ::setenv("LOOMWORK_SPEECH_OUTPUT", tmp.path().c_str(), 1);
   ::setenv("LOOMWORK_SPEECH_INPUT", LOOMWORK_SOURCE_DIR "/examples/speech/commands.wav", 1);
-  ProcessResult r = runProcess(LOOMWORK_BIN,
-                               {"run", LOOMWORK_SOURCE_DIR "/examples/speech/speech.lwd", "--seconds", "5", "--modules",
-                                LOOMWORK_MODULES_DIR},
-                               60000);
+  ProcessResult r = runProcess(
+      LOOMWORK_BIN,
+      {"run", LOOMWORK_SOURCE_DIR "/examples/speech/speech.lwd", "--seconds", "5", "--modules", LOOMWORK_MODULES_DIR},
+      60000);
   ASSERT_EQ(r.status, 0) << r.err;
   const Lines lines = r.outLines();
   for (const char* want : {"M heard.0 3", "M heard.1 1", "M heard.2 1"})

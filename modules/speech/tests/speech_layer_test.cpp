@@ -129,7 +129,8 @@ TEST(SpeechResampling, KeepsLevelAndLengthAndPassesOddRatesThrough) {
   const std::vector<int16_t> level(1600, 1000);
   const std::vector<int16_t> down = speech::resample(level, 16000, 8000);
   ASSERT_EQ(down.size(), 800u);
-  for (size_t i = 16; i + 16 < down.size(); ++i) EXPECT_NEAR(down[i], 1000, 1) << i;  // clear of the filter's reach past the ends
+  for (size_t i = 16; i + 16 < down.size(); ++i)
+    EXPECT_NEAR(down[i], 1000, 1) << i;  // clear of the filter's reach past the ends
   EXPECT_EQ(speech::resample(level, 8000, 16000).size(), 3200u);
   // A tone above the lower rate's Nyquist frequency is filtered out.
   std::vector<int16_t> high(1600);

@@ -52,9 +52,7 @@ TEST(VoiceCommandShape, PortsTagsGeometryAndLabel) {
   EXPECT_EQ(m.inputArea(0), m.topArea(0, 0, 1, 0.25, 0.5, 6));
   EXPECT_EQ(m.outputTag(0), JString("word"));
   for (int n = 0; n < 11; ++n) {
-    if (n > 0) {
-      EXPECT_EQ(m.outputTag(n), JString("phrase " + std::to_string(n)));
-    }
+    if (n > 0) { EXPECT_EQ(m.outputTag(n), JString("phrase " + std::to_string(n))); }
     EXPECT_EQ(m.outputType(n), JIntegerData::id);
     EXPECT_EQ(m.outputFace(n), 2);
     EXPECT_EQ(m.outputArea(n), m.rightArea(n, 0, 11, 0.25, 0.5, 6));
@@ -73,17 +71,15 @@ TEST_F(VoiceCommandTest, GrammarTextOfThePhrasesThatAreSet) {
   module.phrases[2] = "lights off";
   EXPECT_EQ(module.createGrammar()->str(), "[(Commands)]\n=<0..9>\n101=lights on\n103=lights off\n");
   module.phrases[9] = "open the door";
-  EXPECT_EQ(module.createGrammar()->str(),
-            "[(Commands)]\n=<0..9>\n101=lights on\n103=lights off\n110=open the door\n");
+  EXPECT_EQ(module.createGrammar()->str(), "[(Commands)]\n=<0..9>\n101=lights on\n103=lights off\n110=open the door\n");
   EXPECT_TRUE(harness.debugLines().empty());
 
   // With debug set every line is also printed, without its newline.
   module.debug = 1;
   harness.clear();
   module.createGrammar();
-  EXPECT_EQ(harness.debugLines(),
-            (Lines{"voice: [(Commands)]", "voice: =<0..9>", "voice: 101=lights on", "voice: 103=lights off",
-                   "voice: 110=open the door"}));
+  EXPECT_EQ(harness.debugLines(), (Lines{"voice: [(Commands)]", "voice: =<0..9>", "voice: 101=lights on",
+                                         "voice: 103=lights off", "voice: 110=open the door"}));
 }
 
 TEST_F(VoiceCommandTest, PhrasesThatWouldBreakTheirLineAreLeftOut) {
@@ -93,9 +89,8 @@ TEST_F(VoiceCommandTest, PhrasesThatWouldBreakTheirLineAreLeftOut) {
   module.phrases[1] = "lights\n105=open the door";
   std::string text = module.createGrammar()->str();
   EXPECT_EQ(text, "[(Commands)]\n=<0..9>\n110=" + std::string(95, 'a') + "\n");
-  EXPECT_EQ(harness.debugLines(),
-            (Lines{"voice: phrase-1 is longer than 95 characters: left out of the grammar",
-                   "voice: phrase-2 holds a line break: left out of the grammar"}));
+  EXPECT_EQ(harness.debugLines(), (Lines{"voice: phrase-1 is longer than 95 characters: left out of the grammar",
+                                         "voice: phrase-2 holds a line break: left out of the grammar"}));
   // Ten phrases of the longest kind fit the grammar buffer whole.
   for (auto& p : module.phrases) p = std::string(95, 'c');
   EXPECT_EQ(module.createGrammar()->length(), 13 + 8 + 10 * 100);
@@ -170,7 +165,8 @@ TEST_F(VoiceCommandTest, StartFailuresAndTheirMessages) {
   // No engine: nothing is left running, and the next nonzero value tries again.
   engines.noRecognizer = true;
   harness.send(module, 0, 1);
-  EXPECT_EQ(harness.debugLines(), (Lines{"voice: no scripted recognizer", "voice: Can't initialize speech recognition"}));
+  EXPECT_EQ(harness.debugLines(),
+            (Lines{"voice: no scripted recognizer", "voice: Can't initialize speech recognition"}));
   EXPECT_FALSE(JVoiceCommandObj::recognizerRunning());
   engines.noRecognizer = false;
 
@@ -178,8 +174,8 @@ TEST_F(VoiceCommandTest, StartFailuresAndTheirMessages) {
   harness.clear();
   module.phrases[3] = "lights blorp";
   harness.send(module, 0, 2);
-  EXPECT_EQ(harness.debugLines(), (Lines{"voice: \"blorp\" is not in the recognizer's dictionary",
-                                         "voice: Couldn't load digits grammar."}));
+  EXPECT_EQ(harness.debugLines(),
+            (Lines{"voice: \"blorp\" is not in the recognizer's dictionary", "voice: Couldn't load digits grammar."}));
   EXPECT_FALSE(JVoiceCommandObj::recognizerRunning());
   EXPECT_EQ(engines.recognizers.load(), 0);  // the engine of the failed start is released
   EXPECT_EQ(engines.recognizersMade.load(), 1);
@@ -306,8 +302,8 @@ TEST_F(VoiceCommandTest, PersistenceKeysAndDefaults) {
   JNode content = JTestHarness::content(module);
   Lines keys = JTestHarness::keysOf(content);
   Lines own(keys.end() - 11, keys.end());
-  EXPECT_EQ(own, (Lines{"phrase-1", "phrase-2", "phrase-3", "phrase-4", "phrase-5", "phrase-6", "phrase-7",
-                        "phrase-8", "phrase-9", "phrase-10", "digitsEnabled"}));
+  EXPECT_EQ(own, (Lines{"phrase-1", "phrase-2", "phrase-3", "phrase-4", "phrase-5", "phrase-6", "phrase-7", "phrase-8",
+                        "phrase-9", "phrase-10", "digitsEnabled"}));
   EXPECT_FALSE(contains(keys, "debug"));
 
   auto copy = JTestHarness::roundTrip(module);

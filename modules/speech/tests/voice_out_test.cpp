@@ -183,8 +183,8 @@ TEST_F(VoiceOutTest, PersistenceKeysDefaultsAndProperties) {
   JNode content = JTestHarness::content(module);
   Lines keys = JTestHarness::keysOf(content);
   Lines own(keys.end() - 11, keys.end());
-  EXPECT_EQ(own, (Lines{"phrase-0", "phrase-1", "phrase-2", "phrase-3", "phrase-4", "phrase-5", "phrase-6",
-                        "phrase-7", "phrase-8", "phrase-9", "isMale"}));
+  EXPECT_EQ(own, (Lines{"phrase-0", "phrase-1", "phrase-2", "phrase-3", "phrase-4", "phrase-5", "phrase-6", "phrase-7",
+                        "phrase-8", "phrase-9", "isMale"}));
   auto copy = JTestHarness::roundTrip(module);
   auto& restored = static_cast<JVoiceOutObj&>(*copy);
   EXPECT_EQ(restored.isMale, 0);

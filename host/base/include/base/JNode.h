@@ -12,10 +12,28 @@ public:
   using Entry = std::pair<std::string, JNode>;
 
   JNode() = default;
-  static JNode integer(long long v) { JNode n; n.kind_ = Integer; n.int_ = v; return n; }
-  static JNode text(std::string s) { JNode n; n.kind_ = Text; n.text_ = std::move(s); return n; }
-  static JNode list() { JNode n; n.kind_ = List; return n; }
-  static JNode map() { JNode n; n.kind_ = Map; return n; }
+  static JNode integer(long long v) {
+    JNode n;
+    n.kind_ = Integer;
+    n.int_ = v;
+    return n;
+  }
+  static JNode text(std::string s) {
+    JNode n;
+    n.kind_ = Text;
+    n.text_ = std::move(s);
+    return n;
+  }
+  static JNode list() {
+    JNode n;
+    n.kind_ = List;
+    return n;
+  }
+  static JNode map() {
+    JNode n;
+    n.kind_ = Map;
+    return n;
+  }
 
   Kind kind() const { return kind_; }
   bool isNull() const { return kind_ == Null; }

@@ -49,7 +49,7 @@ class JClassRegistry {
 public:
   static const JObject* prototype(const std::string& name);
   static JObject* create(const std::string& name);  // a fresh clone, or nullptr
-  static std::vector<std::string> names();           // sorted
+  static std::vector<std::string> names();          // sorted
 };
 
 // Where writeContent puts its keyed entries, in writing order.
@@ -58,7 +58,11 @@ public:
   JOutputStream() : node_(JNode::map()) {}
   void put(const std::string& key, JNode value) { node_.set(key, std::move(value)); }
   const JNode& node() const { return node_; }
-  JNode take() { JNode n = std::move(node_); node_ = JNode::map(); return n; }
+  JNode take() {
+    JNode n = std::move(node_);
+    node_ = JNode::map();
+    return n;
+  }
 
 private:
   JNode node_;

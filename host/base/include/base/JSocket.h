@@ -77,9 +77,9 @@ public:
   void close();
   bool isConnected() const;
 
-  int getPort() const { return port_; }                      // the remote port
-  JInetAddress getInetAddress() const { return address_; }   // the remote address
-  int getLocalPort() const;  // the local port of the connection, -1 when not connected
+  int getPort() const { return port_; }                     // the remote port
+  JInetAddress getInetAddress() const { return address_; }  // the remote address
+  int getLocalPort() const;                                 // the local port of the connection, -1 when not connected
   bool isStream() const { return stream_; }
   // TCP_NODELAY, now if connected and for every later connection of this socket.
   void setNoDelay(bool on);
@@ -107,7 +107,7 @@ private:
 class JServerSocket : public JObject {
 public:
   JServerSocket();
-  explicit JServerSocket(int port);  // 0 = an ephemeral port, chosen by listen()
+  explicit JServerSocket(int port);       // 0 = an ephemeral port, chosen by listen()
   JServerSocket(const JServerSocket& o);  // a fresh socket on the same port, not listening
   JServerSocket& operator=(const JServerSocket& o);
   JServerSocket(JServerSocket&& o) noexcept;
@@ -199,8 +199,8 @@ public:
   void write(int byte);
   void write(const JBlock& b);
   void write(const void* data, int size);
-  void write(const JString& s);       // the text's bytes
-  void writeLine(const JString& s);   // the text and a line feed
+  void write(const JString& s);      // the text's bytes
+  void writeLine(const JString& s);  // the text and a line feed
   void flush() {}
 
 private:

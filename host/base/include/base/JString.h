@@ -26,9 +26,18 @@ public:
   JString toUpperCase() const;
   JString trim() const;
 
-  JString& operator+=(const JString& o) { s_ += o.s_; return *this; }
-  JString& operator+=(const char* o) { s_ += (o ? o : ""); return *this; }
-  JString& operator+=(char c) { s_ += c; return *this; }
+  JString& operator+=(const JString& o) {
+    s_ += o.s_;
+    return *this;
+  }
+  JString& operator+=(const char* o) {
+    s_ += (o ? o : "");
+    return *this;
+  }
+  JString& operator+=(char c) {
+    s_ += c;
+    return *this;
+  }
   friend JString operator+(const JString& a, const JString& b) { return JString(a.s_ + b.s_); }
   friend JString operator+(const JString& a, const char* b) { return JString(a.s_ + (b ? b : "")); }
   friend JString operator+(const char* a, const JString& b) { return JString((a ? a : "") + b.s_); }

@@ -21,10 +21,10 @@ public:
   JThread& operator=(const JThread& o);
   ~JThread();
 
-  bool start();               // false when already started or there is no runnable
+  bool start();                                    // false when already started or there is no runnable
   void setPriority(int p) { priority_.store(p); }  // recorded; Linux threads keep their policy
   int getPriority() const { return priority_.load(); }
-  void waitFor();             // joins; returns at once when not started or called from itself
+  void waitFor();  // joins; returns at once when not started or called from itself
   bool isAlive() const { return alive_ && alive_->load(); }
   static void sleep(int ms);
 

@@ -19,7 +19,7 @@ struct JWaveFormat {
   uint32_t bytesPerSecond = 0;
   uint16_t blockAlign = 0;
   uint16_t bitsPerSample = 16;
-  uint16_t extraSize = 0;   // the record's last field, when it has one
+  uint16_t extraSize = 0;    // the record's last field, when it has one
   uint32_t recordSize = 16;  // bytes of the "fmt " chunk: 16 or 18
 
   // PCM with the derived fields filled in.

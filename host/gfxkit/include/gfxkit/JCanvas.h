@@ -13,7 +13,7 @@ public:
   JCanvas(int width, int height, const JColor& background = JColor::white);
   int width() const { return w_; }
   int height() const { return h_; }
-  JColor pixel(int x, int y) const;               // black outside the canvas
+  JColor pixel(int x, int y) const;  // black outside the canvas
   // Ignored outside the canvas. Alpha 255 overwrites, 0 does nothing, anything between is drawn
   // over the pixel (source-over compositing, rounded to the nearest value).
   void setPixel(int x, int y, const JColor& c);

@@ -7,8 +7,7 @@ public:
   JColor() = default;
   // Each channel is clamped to 0..255. constexpr so the named colours below are constant-
   // initialised (usable from any library's static initialisers).
-  constexpr JColor(int r, int g, int b, int a = 255)
-      : r_(clamp(r)), g_(clamp(g)), b_(clamp(b)), a_(clamp(a)) {}
+  constexpr JColor(int r, int g, int b, int a = 255) : r_(clamp(r)), g_(clamp(g)), b_(clamp(b)), a_(clamp(a)) {}
 
   int getRed() const { return r_; }
   int getGreen() const { return g_; }
@@ -24,8 +23,7 @@ public:
   bool operator==(const JColor& o) const { return r_ == o.r_ && g_ == o.g_ && b_ == o.b_ && a_ == o.a_; }
   bool operator!=(const JColor& o) const { return !(*this == o); }
 
-  static const JColor black, white, red, green, blue, yellow, cyan, magenta, orange, pink, gray,
-      lightGray, darkGray;
+  static const JColor black, white, red, green, blue, yellow, cyan, magenta, orange, pink, gray, lightGray, darkGray;
 
   const char* className() const override { return "JColor"; }
   JObject* clone() const override { return new JColor(*this); }

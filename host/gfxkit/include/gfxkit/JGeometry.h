@@ -8,8 +8,7 @@ public:
   JRect(int x_, int y_, int w_, int h_) : x(x_), y(y_), width(w_), height(h_) {}
   bool isEmpty() const { return width <= 0 || height <= 0; }
   bool contains(int px, int py) const {
-    return px >= x && py >= y && px < static_cast<long long>(x) + width &&
-           py < static_cast<long long>(y) + height;
+    return px >= x && py >= y && px < static_cast<long long>(x) + width && py < static_cast<long long>(y) + height;
   }
   // The common pixels; an empty JRect() when there are none (or either rect is empty).
   JRect intersection(const JRect& o) const;

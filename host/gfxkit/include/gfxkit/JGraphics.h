@@ -12,7 +12,7 @@ public:
 
   void setJColor(const JColor& c) { color_ = c; }
   const JColor& getJColor() const { return color_; }
-  void setClip(const JRegion& clip);   // clipped further to the canvas
+  void setClip(const JRegion& clip);  // clipped further to the canvas
   void setClip(const JRect& clip);
   const JRegion& getClip() const { return clip_; }
 

@@ -24,7 +24,10 @@ public:
   explicit JIntegerData(int& v) : JDataType(id), v_(v) {}
   operator int&() const { return v_; }
   int& value() const { return v_; }
-  const JIntegerData& operator=(int v) const { v_ = v; return *this; }
+  const JIntegerData& operator=(int v) const {
+    v_ = v;
+    return *this;
+  }
 
 private:
   int& v_;
@@ -37,7 +40,10 @@ public:
   explicit JStringData(JString& s) : JDataType(id), s_(s) {}
   operator JString&() const { return s_; }
   JString& value() const { return s_; }
-  const JStringData& operator=(const JString& s) const { s_ = s; return *this; }
+  const JStringData& operator=(const JString& s) const {
+    s_ = s;
+    return *this;
+  }
 
 private:
   JString& s_;
@@ -50,7 +56,10 @@ public:
   explicit JBytesData(JBlock& b) : JDataType(id), b_(b) {}
   operator JBlock&() const { return b_; }
   JBlock& value() const { return b_; }
-  const JBytesData& operator=(const JBlock& b) const { b_ = b; return *this; }
+  const JBytesData& operator=(const JBlock& b) const {
+    b_ = b;
+    return *this;
+  }
 
 private:
   JBlock& b_;

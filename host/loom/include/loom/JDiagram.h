@@ -53,7 +53,7 @@ public:
   // Throws JDiagramError "NAME: error: WHAT".
   static std::unique_ptr<JDiagram> loadFile(const std::string& path);
   static std::unique_ptr<JDiagram> loadText(const std::string& text, const std::string& name);
-  std::string saveText();  // throws JDiagramError when a text in it is not UTF-8
+  std::string saveText();                  // throws JDiagramError when a text in it is not UTF-8
   void saveFile(const std::string& path);  // throws JDiagramError
   // What loading the file noticed but could go on with ("FILE: warning: ..."), one line each.
   const std::vector<std::string>& loadWarnings() const { return warnings_; }
@@ -78,9 +78,9 @@ public:
   // Runs the host loop until `done` says so or the host clock passes deadlineMs (-1: no
   // deadline). Returns true when `done` ended it.
   bool run(const std::function<bool()>& done, long long deadlineMs);
-  bool nothingQueued() const;       // no queued delivery or task due now
-  bool nothingScheduled() const;    // no timed task left either
-  void wake();                      // interrupts a waiting run() so it looks again
+  bool nothingQueued() const;     // no queued delivery or task due now
+  bool nothingScheduled() const;  // no timed task left either
+  void wake();                    // interrupts a waiting run() so it looks again
 
   // Called for every broadcast on the host thread before its deliveries (also for queued ones).
   using Observer = std::function<void(JModuleObj& module, int output, const JWireValue& value)>;

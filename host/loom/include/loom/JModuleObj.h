@@ -187,7 +187,10 @@ private:
 // The usual base of a module: one integer output `value`, handed out by access.
 class JAddObj : public JModuleObj {
 public:
-  JAddObj() { inputCount = 1; outputCount = 1; }
+  JAddObj() {
+    inputCount = 1;
+    outputCount = 1;
+  }
   const char* className() const override { return "JAddObj"; }
   JObject* clone() const override { return new JAddObj(*this); }
   void access(int n, JLinkObj& link, const JDataType& data) override;

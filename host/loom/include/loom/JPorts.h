@@ -20,7 +20,8 @@ enum JPortSide { kSideLeft = 0, kSideTop = 1, kSideRight = 2, kSideBottom = 3 };
 
 // One port: its tag and the data type it carries.
 struct JPort {
-  JPort(const char* tag, int type = JIntegerData::id) : tag(tag), type(type) {}  // NOLINT: a bare tag is an integer port
+  JPort(const char* tag, int type = JIntegerData::id)
+      : tag(tag), type(type) {}  // NOLINT: a bare tag is an integer port
   JPort(std::string tag, int type) : tag(std::move(tag)), type(type) {}
   std::string tag;
   int type;
@@ -101,9 +102,7 @@ private:
     int group;
     int first;  // index of the group's first port
   };
-  const Slot* slot(int n) const {
-    return (n >= 0 && n < count()) ? &index_[static_cast<size_t>(n)] : nullptr;
-  }
+  const Slot* slot(int n) const { return (n >= 0 && n < count()) ? &index_[static_cast<size_t>(n)] : nullptr; }
   void build();
 
   std::vector<JPortGroup> groups_;

@@ -10,8 +10,8 @@ public:
   explicit JProperty(const JString& name) : name_(name) {}
   const JString& getName() const { return name_; }
 
-  virtual const char* kind() const = 0;        // "integer", "choice", "text", "colour"
-  virtual JString valueText() const = 0;       // the value as a user writes it
+  virtual const char* kind() const = 0;   // "integer", "choice", "text", "colour"
+  virtual JString valueText() const = 0;  // the value as a user writes it
   // Takes a value written as text (a number, a tag or its index, a text, "r,g,b");
   // false with the reason in error when it is not acceptable.
   virtual bool parseValue(const JString& text, JString& error) = 0;
@@ -46,7 +46,10 @@ public:
   JString valueText() const override { return JInteger::toJString(value); }
   bool parseValue(const JString& text, JString& error) override;
   JString rangeText() const override;
-  bool integerValue(int& v) const override { v = value; return true; }
+  bool integerValue(int& v) const override {
+    v = value;
+    return true;
+  }
   const char* className() const override { return "JIntegerProperty"; }
   JObject* clone() const override { return new JIntegerProperty(*this); }
 
@@ -60,7 +63,9 @@ public:
   JIntegerListProperty(const JString& name, int value, const std::vector<JString>& tags)
       : JProperty(name), value(value), tags(tags) {}
   JIntegerListProperty(const JString& name, int value, std::initializer_list<const char*> tagList)
-      : JProperty(name), value(value) { for (const char* t : tagList) tags.emplace_back(t); }
+      : JProperty(name), value(value) {
+    for (const char* t : tagList) tags.emplace_back(t);
+  }
   int getValue() const { return value; }
   void setValue(int v) { value = v; }
 
@@ -68,7 +73,10 @@ public:
   JString valueText() const override;
   bool parseValue(const JString& text, JString& error) override;
   JString rangeText() const override;
-  bool integerValue(int& v) const override { v = value; return true; }
+  bool integerValue(int& v) const override {
+    v = value;
+    return true;
+  }
   const char* className() const override { return "JIntegerListProperty"; }
   JObject* clone() const override { return new JIntegerListProperty(*this); }
 
@@ -84,8 +92,14 @@ public:
 
   const char* kind() const override { return "text"; }
   JString valueText() const override { return value; }
-  bool parseValue(const JString& text, JString& error) override { value = text; return true; }
-  bool textValue(JString& v) const override { v = value; return true; }
+  bool parseValue(const JString& text, JString& error) override {
+    value = text;
+    return true;
+  }
+  bool textValue(JString& v) const override {
+    v = value;
+    return true;
+  }
   const char* className() const override { return "JStringProperty"; }
   JObject* clone() const override { return new JStringProperty(*this); }
 
@@ -102,7 +116,10 @@ public:
   const char* kind() const override { return "colour"; }
   JString valueText() const override;
   bool parseValue(const JString& text, JString& error) override;
-  bool colorValue(JColor& v) const override { v = color; return true; }
+  bool colorValue(JColor& v) const override {
+    v = color;
+    return true;
+  }
   const char* className() const override { return "JColorProperty"; }
   JObject* clone() const override { return new JColorProperty(*this); }
 

@@ -120,13 +120,37 @@ public:
   }
 
   // --- what the row says of itself (chained after the maker) ---
-  JSetting& key(const char* storedKey) { key_ = storedKey; return *this; }  // stored under another key
-  JSetting& notStored() { key_.clear(); return *this; }                     // a property only
-  JSetting& notProperty() { property_.clear(); return *this; }              // stored only
-  JSetting& entries(int count) { count_ = count; return *this; }            // array rows: how many
-  JSetting& init(int v) { init_.number = v; hasInit_ = true; return *this; }
-  JSetting& init(const char* v) { init_.text = JString(v); hasInit_ = true; return *this; }
-  JSetting& init(const JColor& v) { init_.color = v; hasInit_ = true; return *this; }
+  JSetting& key(const char* storedKey) {
+    key_ = storedKey;
+    return *this;
+  }  // stored under another key
+  JSetting& notStored() {
+    key_.clear();
+    return *this;
+  }  // a property only
+  JSetting& notProperty() {
+    property_.clear();
+    return *this;
+  }  // stored only
+  JSetting& entries(int count) {
+    count_ = count;
+    return *this;
+  }  // array rows: how many
+  JSetting& init(int v) {
+    init_.number = v;
+    hasInit_ = true;
+    return *this;
+  }
+  JSetting& init(const char* v) {
+    init_.text = JString(v);
+    hasInit_ = true;
+    return *this;
+  }
+  JSetting& init(const JColor& v) {
+    init_.color = v;
+    hasInit_ = true;
+    return *this;
+  }
   JSetting& range(int lo, int hi, JOutOfRange rule) {
     min_ = lo;
     max_ = hi;
@@ -134,16 +158,42 @@ public:
     ranged_ = true;
     return *this;
   }
-  JSetting& outside(JOutOfRange rule) { rule_ = rule; return *this; }  // for choices
+  JSetting& outside(JOutOfRange rule) {
+    rule_ = rule;
+    return *this;
+  }  // for choices
   // The stored key's own rules: the value a missing key gives (taken as it is, past the range),
   // or that a missing key leaves the setting as it was; a stored 0 that keeps what the setting had.
-  JSetting& whenMissing(int v) { missing_ = kMissingValue; missingValue_.number = v; return *this; }
-  JSetting& whenMissing(const char* v) { missing_ = kMissingValue; missingValue_.text = JString(v); return *this; }
-  JSetting& whenMissingKeep() { missing_ = kMissingKeeps; return *this; }
-  JSetting& storedZeroKeeps() { zeroKeeps_ = true; return *this; }
-  JSetting& storedAsTag() { storedAsTag_ = true; return *this; }  // a choice written as its tag text
-  JSetting& path() { path_ = true; return *this; }                // a file name, relative to the diagram
-  JSetting& tags(std::vector<std::string> t) { tags_ = std::move(t); return *this; }  // flag labels
+  JSetting& whenMissing(int v) {
+    missing_ = kMissingValue;
+    missingValue_.number = v;
+    return *this;
+  }
+  JSetting& whenMissing(const char* v) {
+    missing_ = kMissingValue;
+    missingValue_.text = JString(v);
+    return *this;
+  }
+  JSetting& whenMissingKeep() {
+    missing_ = kMissingKeeps;
+    return *this;
+  }
+  JSetting& storedZeroKeeps() {
+    zeroKeeps_ = true;
+    return *this;
+  }
+  JSetting& storedAsTag() {
+    storedAsTag_ = true;
+    return *this;
+  }  // a choice written as its tag text
+  JSetting& path() {
+    path_ = true;
+    return *this;
+  }  // a file name, relative to the diagram
+  JSetting& tags(std::vector<std::string> t) {
+    tags_ = std::move(t);
+    return *this;
+  }  // flag labels
   template <class M>
   JSetting& onChange(void (M::*hook)()) {
     onChange_ = [hook](JModuleObj& m, int) { (static_cast<M&>(m).*hook)(); };
@@ -235,14 +285,18 @@ private:
   static void load(JSettingValue& v, int f) { v.number = f; }
   static void load(JSettingValue& v, bool f) { v.number = f ? 1 : 0; }
   template <class T>
-  static void load(JSettingValue& v, const std::atomic<T>& f) { v.number = static_cast<int>(f.load()); }
+  static void load(JSettingValue& v, const std::atomic<T>& f) {
+    v.number = static_cast<int>(f.load());
+  }
   static void load(JSettingValue& v, const JString& f) { v.text = f; }
   static void load(JSettingValue& v, const JGuarded<JString>& f) { v.text = f.get(); }
   static void load(JSettingValue& v, const JColor& f) { v.color = f; }
   static void store(int& f, const JSettingValue& v) { f = v.number; }
   static void store(bool& f, const JSettingValue& v) { f = v.number != 0; }
   template <class T>
-  static void store(std::atomic<T>& f, const JSettingValue& v) { f.store(static_cast<T>(v.number)); }
+  static void store(std::atomic<T>& f, const JSettingValue& v) {
+    f.store(static_cast<T>(v.number));
+  }
   static void store(JString& f, const JSettingValue& v) { f = v.text; }
   static void store(JGuarded<JString>& f, const JSettingValue& v) { f.set(v.text); }
   static void store(JColor& f, const JSettingValue& v) { f = v.color; }

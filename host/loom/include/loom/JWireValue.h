@@ -9,9 +9,24 @@ class JModuleObj;
 class JWireValue {
 public:
   JWireValue() = default;
-  static JWireValue ofInteger(int v) { JWireValue w; w.type_ = JIntegerData::id; w.i_ = v; return w; }
-  static JWireValue ofText(const JString& s) { JWireValue w; w.type_ = JStringData::id; w.s_ = s; return w; }
-  static JWireValue ofBytes(const JBlock& b) { JWireValue w; w.type_ = JBytesData::id; w.b_ = b; return w; }
+  static JWireValue ofInteger(int v) {
+    JWireValue w;
+    w.type_ = JIntegerData::id;
+    w.i_ = v;
+    return w;
+  }
+  static JWireValue ofText(const JString& s) {
+    JWireValue w;
+    w.type_ = JStringData::id;
+    w.s_ = s;
+    return w;
+  }
+  static JWireValue ofBytes(const JBlock& b) {
+    JWireValue w;
+    w.type_ = JBytesData::id;
+    w.b_ = b;
+    return w;
+  }
   // Reads output n of m through m's access, as a receiver would.
   static JWireValue capture(JModuleObj& m, int n);
 

@@ -124,8 +124,7 @@ public:
     try {
       this->socket.close();
       this->server.close();
-    } catch (const JException&) {
-    }
+    } catch (const JException&) {}
     this->boundPort.store(-1);
   }
   // The port listened on now, -1 while not listening.

@@ -14,7 +14,7 @@ std::string keyOf(const char* prefix, int index);
 void putIntegers(JOutputStream& os, const char* prefix, const int* values, int count);
 void getIntegers(const JDictionary& dict, const char* prefix, int* values, int count);  // missing: 0
 void putFlags(JOutputStream& os, const char* prefix, const bool* values, int count);
-void getFlags(const JDictionary& dict, const char* prefix, bool* values, int count);    // nonzero: true
+void getFlags(const JDictionary& dict, const char* prefix, bool* values, int count);  // nonzero: true
 template <class T>
 void putObjects(JOutputStream& os, const char* prefix, const T* values, int count) {
   for (int i = 0; i < count; ++i) JObject::putObject(os, keyOf(prefix, i).c_str(), values[i]);
