@@ -24,33 +24,13 @@ const JPortTable kOutputs{{kSideRight, 0.25, 0.5, portsOf(V::kOutputTags)}};
 const char* const kPhraseKeys[V::kPhrases] = {"phrase-1", "phrase-2", "phrase-3", "phrase-4", "phrase-5",
                                               "phrase-6", "phrase-7", "phrase-8", "phrase-9", "phrase-10"};
 
-// Phrase i + 1, offered and stored as "phrase-" i + 1; a missing key keeps the phrase.
-JSetting phraseRow(int i) {
-  return JSetting::custom<V>(
-      JSetting::kText, kPhraseKeys[i],
-      [i](const V& m, int) {
-        JSettingValue v;
-        v.text = m.phrases[i];
-        return v;
-      },
-      [i](V& m, int, const JSettingValue& v) { m.phrases[i] = v.text; });
-}
-
 // "digitsEnabled" is offered first but stored after the phrases, so it has two rows. "debug" is
 // offered only. A change takes effect at the next start of the recognizer: a loaded grammar is
 // not rebuilt.
 const JSettings kSettings{
     JSetting::flag("digitsEnabled", &V::digitsEnabled).init(1).notStored(),
-    phraseRow(0),
-    phraseRow(1),
-    phraseRow(2),
-    phraseRow(3),
-    phraseRow(4),
-    phraseRow(5),
-    phraseRow(6),
-    phraseRow(7),
-    phraseRow(8),
-    phraseRow(9),
+    // The phrases, offered and stored as "phrase-1" to "phrase-10"; a missing key keeps its phrase.
+    JSetting::texts("phrase-", &V::phrases).firstIndex(1),
     JSetting::flag("debug", &V::debug).init(0).notStored(),
     JSetting::flag("digitsEnabled", &V::digitsEnabled).init(1).notProperty(),
 };

@@ -11,33 +11,10 @@ const JPortTable kInputs{{kSideLeft, 0.1, 0.8, portsOf(V::kInputTags, V::kPhrase
                          {kSideTop, 0.25, 0.5, portsOf(V::kInputTags, V::kEnabled, 1)}};
 const JPortTable kOutputs{};
 
-const char* const kPhraseKeys[V::kPhrases] = {"phrase-0", "phrase-1", "phrase-2", "phrase-3", "phrase-4",
-                                              "phrase-5", "phrase-6", "phrase-7", "phrase-8", "phrase-9"};
-
-// Phrase i, offered and stored as "phrase-" i; a missing key keeps the phrase.
-JSetting phraseRow(int i) {
-  return JSetting::custom<V>(
-      JSetting::kText, kPhraseKeys[i],
-      [i](const V& m, int) {
-        JSettingValue v;
-        v.text = m.phrases[i];
-        return v;
-      },
-      [i](V& m, int, const JSettingValue& v) { m.phrases[i] = v.text; });
-}
-
 // The phrases, then the voice, which is stored but not offered.
 const JSettings kSettings{
-    phraseRow(0),
-    phraseRow(1),
-    phraseRow(2),
-    phraseRow(3),
-    phraseRow(4),
-    phraseRow(5),
-    phraseRow(6),
-    phraseRow(7),
-    phraseRow(8),
-    phraseRow(9),
+    // The phrases, offered and stored as "phrase-0" to "phrase-9"; a missing key keeps its phrase.
+    JSetting::texts("phrase-", &V::phrases),
     JSetting::flag("isMale", &V::isMale).init(1).notProperty(),
 };
 

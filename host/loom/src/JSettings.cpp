@@ -183,8 +183,8 @@ bool JSetting::applyProperty(JModuleObj& m, JProperty& p, JSettingResult& result
     if (rest.empty() || rest.size() > 4 || rest.find_first_not_of("0123456789") != std::string::npos ||
         (rest.size() > 1 && rest[0] == '0'))
       return false;
-    i = std::stoi(rest);
-    if (i >= count_) return false;
+    i = std::stoi(rest) - first_;
+    if (i < 0 || i >= count_) return false;
   }
   bool ofKind = false;
   if (numeric()) ofKind = p.integerValue(v.number);

@@ -277,3 +277,33 @@ TEST(Ports, IndexNamesComeFromTheTagListAtCompileTime) {
   EXPECT_EQ(ports[1].tag, "b");
   EXPECT_EQ(ports[1].type, JStringData::id);
 }
+
+namespace {
+class JTestPhrases : public JAddObj {
+public:
+  JTestPhrases();
+  const char* className() const override { return "JTestPhrases"; }
+  JObject* clone() const override { return new JTestPhrases(*this); }
+  JString phrases[3];
+};
+const JSettings kPhraseSettings{JSetting::texts("phrase-", &JTestPhrases::phrases).firstIndex(1)};
+JTestPhrases::JTestPhrases() {
+  setPorts(kNoPorts, kNoPorts);
+  setSettings(kPhraseSettings);
+}
+}  // namespace
+
+// Text arrays named from a first index of 1: "phrase-1" is entry 0, "phrase-0" and "phrase-4" are none.
+TEST(Settings, ArraysNamedFromAFirstIndex) {
+  JTestPhrases m;
+  JSettingResult r;
+  ASSERT_TRUE(m.applySetting("phrase-3", "lights on", r));
+  EXPECT_EQ(m.phrases[2], JString("lights on"));
+  EXPECT_FALSE(m.applySetting("phrase-0", "x", r));
+  EXPECT_FALSE(m.applySetting("phrase-4", "x", r));
+  JStringProperty p("phrase-1", "open");
+  EXPECT_TRUE(m.updateProperty(p));
+  EXPECT_EQ(m.phrases[0], JString("open"));
+  EXPECT_EQ(JTestHarness::keysOf(JTestHarness::content(m)),
+            (std::vector<std::string>{"phrase-1", "phrase-2", "phrase-3"}));
+}

@@ -99,6 +99,10 @@ public:
   static JSetting colours(const char* prefix, T (M::*member)[N]) {
     return array(kColour, prefix, member);
   }
+  template <class M, class T, size_t N>
+  static JSetting texts(const char* prefix, T (M::*member)[N]) {
+    return array(kText, prefix, member);
+  }
 
   // --- rows whose value the module hands over itself (a value shown otherwise than kept) ---
   template <class M>
@@ -132,6 +136,10 @@ public:
     property_.clear();
     return *this;
   }  // stored only
+  JSetting& firstIndex(int first) {  // array rows: entry 0 is named prefix + first ("phrase-1")
+    first_ = first;
+    return *this;
+  }
   JSetting& entries(int count) {
     count_ = count;
     return *this;
@@ -223,8 +231,8 @@ public:
   const std::vector<std::string>& tagList() const { return tags_; }
   const std::string& blockKeys() const { return blockKeys_; }
   // Entry i's property name and stored key (the names themselves for a single setting).
-  std::string propertyName(int i = 0) const { return array_ ? property_ + std::to_string(i) : property_; }
-  std::string storedKey(int i = 0) const { return array_ ? key_ + std::to_string(i) : key_; }
+  std::string propertyName(int i = 0) const { return array_ ? property_ + std::to_string(i + first_) : property_; }
+  std::string storedKey(int i = 0) const { return array_ ? key_ + std::to_string(i + first_) : key_; }
   // Texts for listings: "3000..8000", "false|true"; the initial value; the out-of-range rule and
   // the stored key's own rules ("missing: 0").
   std::string rangeText() const;
@@ -317,6 +325,7 @@ private:
   bool hasInit_ = false;
   bool array_ = false;
   int count_ = 1;
+  int first_ = 0;
   bool ranged_ = false;
   int min_ = INT_MIN, max_ = INT_MAX;
   JOutOfRange rule_ = JOutOfRange::kIgnore;
