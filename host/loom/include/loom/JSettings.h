@@ -135,7 +135,7 @@ public:
   JSetting& notProperty() {
     property_.clear();
     return *this;
-  }  // stored only
+  }                                  // stored only
   JSetting& firstIndex(int first) {  // array rows: entry 0 is named prefix + first ("phrase-1")
     first_ = first;
     return *this;
