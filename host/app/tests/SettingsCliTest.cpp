@@ -29,7 +29,7 @@ TEST(Settings, TheReferenceAndJsonListEachSettingsRow) {
   EXPECT_EQ(period["initial"], "100");
   EXPECT_EQ(period["range"], "1..3600000");
   EXPECT_EQ(period["outside"], "refused");
-  EXPECT_EQ(period["stored"], "missing: 100");
+  EXPECT_EQ(period["stored"], "missing or stored: 100");
 
   const ProcessResult md =
       runProcess(LOOMWORK_BIN, {"modules", "--markdown", "--modules", LOOMWORK_MODULES_DIR}, 30000);

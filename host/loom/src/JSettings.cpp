@@ -75,7 +75,8 @@ std::string JSetting::ruleText() const {
 std::string JSetting::missingText() const {
   std::string out;
   if (missing_ == kMissingValue)
-    out = "missing: " + (numeric() ? std::to_string(missingValue_.number) : "\"" + missingValue_.text.str() + "\"");
+    out = numeric() ? "missing or stored: " + std::to_string(missingValue_.number)
+                    : "missing: \"" + missingValue_.text.str() + "\"";
   else if (missing_ == kMissingKeeps || (missing_ == kMissingByKind && !numeric())) out = "missing: kept";
   if (zeroKeeps_) out += std::string(out.empty() ? "" : "; ") + "stored 0: kept";
   return out;
@@ -103,6 +104,11 @@ JSettingResult JSetting::put(JModuleObj& m, int i, JSettingValue v, bool fromFil
   JSettingResult r;
   if (kind_ == kFlag) v.number = v.number != 0 ? 1 : 0;
   if (fromFile && zeroKeeps_ && numeric() && v.number == 0) return r;  // the stored key's own guard
+  // What a missing key gives is a value the module holds and saves: stored, it reads back as it is.
+  if (fromFile && takesStored(v.number)) {
+    set_(m, i, v);
+    return r;
+  }
   if (numeric() && ranged_ && kind_ != kFlag && (v.number < min_ || v.number > max_)) {
     const std::string why = kind_ == kChoice ? std::to_string(v.number) + " is not one of " + rangeText()
                                              : std::to_string(v.number) + " is outside " + rangeText();

@@ -232,6 +232,10 @@ TEST(Settings, MissingKeysFollowTheKindOrTheRowsOwnRule) {
   EXPECT_EQ(m.file, JString(""));
   EXPECT_EQ(m.rows, 20) << "a stored 0 keeps rows";
   EXPECT_TRUE(empty.problems().empty());
+  // What a missing key gives, the module saves; stored, it reads back as it is.
+  JTestSettings back;
+  JTestHarness::restore(back, JTestHarness::content(m));
+  EXPECT_EQ(back.port.load(), 0);
 }
 
 TEST(Settings, KindConversionsAndBadEntriesInFiles) {
@@ -261,7 +265,7 @@ TEST(Settings, ListingTexts) {
   EXPECT_EQ(port->rangeText(), "3000..8000");
   EXPECT_EQ(port->ruleText(), "ignored");
   EXPECT_EQ(port->initText(), "3502");
-  EXPECT_EQ(port->missingText(), "missing: 0");
+  EXPECT_EQ(port->missingText(), "missing or stored: 0");
   const JSetting* rows = kSettings.byProperty("rows", i);
   EXPECT_EQ(rows->missingText(), "stored 0: kept");
   EXPECT_TRUE(kSettings.byProperty("file", i)->isPath());

@@ -69,6 +69,7 @@ std::vector<GoldenDifference> compareModulesWithGolden(const std::string& loomwo
     }
     std::ifstream in(it->second);
     const json golden = json::parse(in, nullptr, false);
+    const std::string goldenName = it->first;
     files.erase(it);
     // The ports and properties are the class's face to diagrams; its settings rows are checked by
     // the module reference (docs/modules.md) and the roads tests.
@@ -77,7 +78,7 @@ std::vector<GoldenDifference> compareModulesWithGolden(const std::string& loomwo
       same = same && golden.value(part, json()) == entry.value(part, json());
     if (same) continue;
     // Name the first part that differs, with both texts.
-    std::string what = "differs from " + it->first + ".json";
+    std::string what = "differs from " + goldenName + ".json";
     for (const char* part : {"inputs", "outputs", "properties"}) {
       if (!golden.is_object() || golden.value(part, json()) != entry.value(part, json())) {
         what = std::string(part) + ": golden " + (golden.is_object() ? golden.value(part, json()).dump() : "?") +

@@ -224,6 +224,8 @@ public:
   bool isPath() const { return path_; }
   bool isStoredAsTag() const { return storedAsTag_; }
   bool keepsStoredZero() const { return zeroKeeps_; }
+  // A stored number taken as it stands, past the range: what a missing key gives.
+  bool takesStored(int v) const { return missing_ == kMissingValue && numeric() && v == missingValue_.number; }
   bool hasRange() const { return ranged_; }
   int minimum() const { return min_; }
   int maximum() const { return max_; }
