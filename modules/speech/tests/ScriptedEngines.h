@@ -22,6 +22,15 @@ public:
   std::atomic<bool> noRecognizer{false}, noAudio{false}, noSynthesizer{false}, refuseGrammar{false};
   std::atomic<int> audioLeft{1000};  // destinations still to be had before noAudio sets in
 
+  // While held, a synthesizer waits before it speaks (so a test can fill what waits behind it).
+  void holdSpeech(bool hold) {
+    {
+      std::lock_guard<std::mutex> g(mutex);
+      held = hold;
+    }
+    changed.notify_all();
+  }
+
   // Utterances for the listening recognizer, in order.
   void say(const std::string& utterance) {
     {
@@ -109,7 +118,8 @@ public:
     ~Synthesizer() override { --e_.synthesizers; }
     bool speak(const std::string& text, std::string& why) override {
       {
-        std::lock_guard<std::mutex> g(e_.mutex);
+        std::unique_lock<std::mutex> g(e_.mutex);
+        e_.changed.wait_for(g, std::chrono::seconds(10), [this] { return !e_.held; });
         e_.log.push_back((gender_ == speech::Gender::male ? "male: " : "female: ") + text);
       }
       return audio_->play({}, 16000, why);
@@ -150,5 +160,6 @@ public:
   std::condition_variable changed;
   std::deque<std::string> heard;
   bool inHand = false;
+  bool held = false;
   std::vector<std::string> log;
 };

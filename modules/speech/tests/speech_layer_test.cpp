@@ -170,10 +170,13 @@ TEST(SpeechQueueTest, SpeaksInOrderWithNamedVoicesAndBoundsWhatWaits) {
   EXPECT_EQ(spoken[1], "female: two");
   EXPECT_EQ(spoken[2], "male: " + std::string(4095, 'a'));
 
+  // With the synthesizer held, what waits behind it is bounded.
+  engines.holdSpeech(true);
   int accepted = 0;
   for (int i = 0; i < 200; ++i) accepted += queue.speak("x", "MALE", i) ? 1 : 0;
   EXPECT_GE(accepted, static_cast<int>(speech::SpeechQueue::kMaxPending));
-  EXPECT_LT(accepted, 200);
+  EXPECT_LE(accepted, static_cast<int>(speech::SpeechQueue::kMaxPending) + 1);  // one may be in hand
+  engines.holdSpeech(false);
   queue.stop();
   EXPECT_FALSE(queue.speak("late", "MALE", 42));
 }
