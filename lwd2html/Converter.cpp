@@ -62,6 +62,21 @@ std::string outputName(const std::string& inputPath) {
   return inputPath.substr(0, dot) + "_lwd.html";
 }
 
+std::string titleText(const std::string& inputPath) {
+  std::string t;
+  t.reserve(inputPath.size());
+  for (char c : inputPath) {
+    switch (c) {
+      case '<': t += "&lt;"; break;
+      case '>': t += "&gt;"; break;
+      case '&': t += "&amp;"; break;
+      case '"': t += "&quot;"; break;
+      default: t += c;
+    }
+  }
+  return t;
+}
+
 char* ByteLines::format(const unsigned char* in, std::size_t n, char* out) {
   const unsigned char* end = in + n;
   for (; column_ != 0 && in != end; ++in) {  // finish a line begun in an earlier call
@@ -92,7 +107,7 @@ Outcome convert(const std::string& inputPath, const std::string& outputPath) {
   Fd out(::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
   if (out.fd < 0) return Outcome::OpenFailed;
 
-  const std::string head = "<HTML>\n<TITLE>" + inputPath + "</TITLE>\n<BODY>\n";
+  const std::string head = "<HTML>\n<TITLE>" + titleText(inputPath) + "</TITLE>\n<BODY>\n";
   if (!writeAll(out.fd, head.data(), head.size())) return Outcome::WriteFailed;
 
   std::unique_ptr<unsigned char[]> inBuf(new unsigned char[kBlock]);

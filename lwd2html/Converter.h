@@ -13,6 +13,10 @@ namespace lwd2html {
 // starts with '.' is cut right there: "dir/.hidden" -> "dir/_lwd.html".
 std::string outputName(const std::string& inputPath);
 
+// The input path as the page's title: a path is any bytes, so '<', '>', '&' and '"' are written
+// as entities and cannot open markup. Every other byte stays as it is.
+std::string titleText(const std::string& inputPath);
+
 // Formats bytes as three decimal digits each ("000".."255"), with a line end after every
 // tenth byte of the stream. Keeps its place in the current line between calls, so a file may
 // be fed in blocks of any size.

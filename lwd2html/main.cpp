@@ -9,6 +9,7 @@
 int main(int argc, char** argv) {
   if (argc < 2) {
     std::fputs("didn't get filename\n", stdout);
+    std::fputs("usage: lwd2html FILE\n", stderr);
     return 1;
   }
   const std::string input = argv[1];

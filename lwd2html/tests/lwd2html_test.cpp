@@ -92,23 +92,37 @@ TEST_F(Lwd2Html, LineLayoutFor12And10And0Bytes) {
   }
 }
 
-TEST_F(Lwd2Html, AllByteValuesTitleUnescapedLongPathExtraArgsIgnored) {
+TEST_F(Lwd2Html, AllByteValuesTitleEscapedLongPathExtraArgsIgnored) {
   std::string all;
   for (int v = 255; v >= 0; --v) all += static_cast<char>(v);
-  std::string name = "s.b/";
-  for (char c : "defgh"s) name += std::string(250, c) + "/";  // path of ~1250 characters
-  name += "a<b>&\"c";
+  std::string folders = "s.b/";
+  for (char c : "defgh"s) folders += std::string(250, c) + "/";  // path of ~1250 characters
+  const std::string name = folders + "a<b>&\"c\t\xff";
   put(name + ".v2.lwd", all);
   Result r = run("'" + name + ".v2.lwd' ignored too");
   EXPECT_EQ(r.status, 0);
+  // Messages quote the path as it is; only the page's title is HTML.
   EXPECT_EQ(r.out, "createOutFile for '" + name + ".v2.lwd'\nCreated HTML file '" + name + "_lwd.html'\n");
-  EXPECT_EQ(get(name + "_lwd.html"), page(name + ".v2.lwd", reference(all)));
+  EXPECT_EQ(get(name + "_lwd.html"), page(folders + "a&lt;b&gt;&amp;&quot;c\t\xff.v2.lwd", reference(all)));
+}
+
+// A path that closes the title and opens a script stays text in the title.
+TEST_F(Lwd2Html, TitleCannotOpenMarkup) {
+  const std::string name = "a</TITLE><script>alert(1)</script>.lwd";
+  put(name, "x");
+  Result r = run("'" + name + "'");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "createOutFile for '" + name + "'\nCreated HTML file 'a</TITLE><script>alert(1)</script>_lwd.html'\n");
+  EXPECT_EQ(get("a</TITLE><script>alert(1)</script>_lwd.html"),
+            "<HTML>\n<TITLE>a&lt;/TITLE&gt;&lt;script&gt;alert(1)&lt;/script&gt;.lwd</TITLE>\n<BODY>\n120</BODY>\n</HTML>\n");
+  EXPECT_EQ(lwd2html::titleText("&amp;"), "&amp;amp;");  // an entity in a name is text, escaped again
 }
 
 TEST_F(Lwd2Html, OpenFailuresExitOneAndSpareExistingFiles) {
-  Result none = run("");
+  Result none = run("2>usage.txt");
   EXPECT_EQ(none.out, "didn't get filename\n");
   EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(get("usage.txt"), "usage: lwd2html FILE\n");  // beside the message, on standard error
   put("gone_lwd.html", "keep");
   fs::create_directories(dir_ / "adir.lwd");
   put("in.lwd", "data");
