@@ -359,20 +359,25 @@ void JSocket::setNoDelay(bool on) {
 
 JServerSocket::JServerSocket() = default;
 JServerSocket::JServerSocket(int port) : port_(port) {}
-JServerSocket::JServerSocket(const JServerSocket& o) : JObject(o), port_(o.port_) {}
+JServerSocket::JServerSocket(const JServerSocket& o) : JObject(o), port_(o.port_), bindAddress_(o.bindAddress_) {}
 
 JServerSocket& JServerSocket::operator=(const JServerSocket& o) {
   if (this == &o) return *this;
   close();
   JObject::operator=(o);
   port_ = o.port_;
+  bindAddress_ = o.bindAddress_;
   boundPort_ = -1;
   channel_.reset();
   return *this;
 }
 
 JServerSocket::JServerSocket(JServerSocket&& o) noexcept
-    : JObject(o), port_(o.port_), boundPort_(o.boundPort_), channel_(std::move(o.channel_)) {
+    : JObject(o),
+      port_(o.port_),
+      boundPort_(o.boundPort_),
+      bindAddress_(o.bindAddress_),
+      channel_(std::move(o.channel_)) {
   o.boundPort_ = -1;
   o.channel_.reset();
 }
@@ -383,6 +388,7 @@ JServerSocket& JServerSocket::operator=(JServerSocket&& o) noexcept {
   JObject::operator=(o);
   port_ = o.port_;
   boundPort_ = o.boundPort_;
+  bindAddress_ = o.bindAddress_;
   channel_ = std::move(o.channel_);
   o.boundPort_ = -1;
   o.channel_.reset();
@@ -410,7 +416,7 @@ bool JServerSocket::listen(int backlog) {
   sockaddr_in sa{};
   sa.sin_family = AF_INET;
   sa.sin_port = htons(static_cast<uint16_t>(port_));
-  sa.sin_addr.s_addr = htonl(INADDR_ANY);
+  sa.sin_addr.s_addr = bindAddress_.networkOrder();
   if (::bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0 ||
       ::listen(fd, backlog > 0 ? backlog : 50) != 0) {
     lastError_ = std::strerror(errno);

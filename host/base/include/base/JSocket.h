@@ -103,7 +103,7 @@ private:
   std::shared_ptr<loomwork_net::Channel> channel_;
 };
 
-// A listening TCP socket on 0.0.0.0.
+// A listening TCP socket on 0.0.0.0, or on one local address given before listen().
 class JServerSocket : public JObject {
 public:
   JServerSocket();
@@ -114,8 +114,13 @@ public:
   JServerSocket& operator=(JServerSocket&& o) noexcept;
   ~JServerSocket() override;
 
-  // Binds 0.0.0.0:port (SO_REUSEADDR) and listens; false on failure or when already listening.
+  // Binds the bind address (0.0.0.0 unless set) and port (SO_REUSEADDR) and listens; false on
+  // failure or when already listening.
   bool listen(int backlog);
+  // The local address the next listen() binds: one interface's address keeps clients of the
+  // others out. Copies keep it.
+  void setBindAddress(const JInetAddress& address) { bindAddress_ = address; }
+  JInetAddress getBindAddress() const { return bindAddress_; }
   // Waits at most timeoutMs (0 = only looks) for a client; false when none came or the socket is
   // closed or not listening. On success client holds the connection (its old one is closed).
   bool accept(JSocket& client, int timeoutMs = 0);
@@ -132,6 +137,7 @@ public:
 private:
   int port_ = 0;
   int boundPort_ = -1;
+  JInetAddress bindAddress_;
   std::shared_ptr<loomwork_net::Channel> channel_;
   std::string lastError_;
 };
