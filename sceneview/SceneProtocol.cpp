@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <set>
 
 namespace sceneview {
@@ -66,6 +67,7 @@ void Scene::setNames(const std::vector<std::string>& names) {
   for (size_t i = 0; i < 10; ++i) {
     SceneObject o;
     o.name = i < names.size() ? names[i] : "?" + std::to_string(i + 1);
+    o.shown = i < names.size();
     objects_.push_back(o);
   }
 }
@@ -85,6 +87,8 @@ bool Scene::apply(const std::vector<uint8_t>& payload, std::vector<std::string>&
   switch (kind) {
     case 1: {  // calibration: 1, x y z ranges, 5, then flag, min, max per signal
       if (payload.size() != 92) return wrongLength(92);
+      int before[8][2];
+      std::memcpy(before, ranges_, sizeof ranges_);
       for (int a = 0; a < 3; ++a) {
         ranges_[a][0] = intAt(payload, 4 + 8 * static_cast<size_t>(a));
         ranges_[a][1] = intAt(payload, 8 + 8 * static_cast<size_t>(a));
@@ -93,9 +97,12 @@ bool Scene::apply(const std::vector<uint8_t>& payload, std::vector<std::string>&
         ranges_[3 + k][0] = intAt(payload, 36 + 12 * static_cast<size_t>(k));
         ranges_[3 + k][1] = intAt(payload, 40 + 12 * static_cast<size_t>(k));
       }
-      changes.push_back("calibration x " + std::to_string(ranges_[0][0]) + " " + std::to_string(ranges_[0][1]) + " y " +
-                        std::to_string(ranges_[1][0]) + " " + std::to_string(ranges_[1][1]) + " z " +
-                        std::to_string(ranges_[2][0]) + " " + std::to_string(ranges_[2][1]));
+      std::string line = "calibration x " + std::to_string(ranges_[0][0]) + " " + std::to_string(ranges_[0][1]) +
+                         " y " + std::to_string(ranges_[1][0]) + " " + std::to_string(ranges_[1][1]) + " z " +
+                         std::to_string(ranges_[2][0]) + " " + std::to_string(ranges_[2][1]);
+      // The feed sends it again whenever it is asked; the same ranges again are no change.
+      if (std::memcmp(before, ranges_, sizeof ranges_) != 0 || !calibrated_) changes.push_back(line);
+      calibrated_ = true;
       return true;
     }
     case 2: {  // sample: 2, x y z, 5, five signals
@@ -104,6 +111,7 @@ bool Scene::apply(const std::vector<uint8_t>& payload, std::vector<std::string>&
       for (int i = 0; i < 3; ++i) raw[i] = intAt(payload, 4 + 4 * static_cast<size_t>(i));
       for (int i = 0; i < 5; ++i) raw[3 + i] = intAt(payload, 20 + 4 * static_cast<size_t>(i));
       for (int i = 0; i < 3; ++i) sample_[i] = scaled(raw[i], ranges_[i]);
+      hasSample_ = true;
       std::string line = "sample position " + three(sample_) + " signals";
       for (int i = 3; i < 8; ++i) line += " " + std::to_string(scaled(raw[i], ranges_[i]));
       changes.push_back(line);
@@ -125,6 +133,11 @@ bool Scene::apply(const std::vector<uint8_t>& payload, std::vector<std::string>&
                     : type == 4 ? o.diffuse
                     : type == 5 ? o.scale
                                 : nullptr;
+      o.shown = true;
+      if (type == 1) {
+        if (o.trail.size() >= kMaxTrail) o.trail.erase(o.trail.begin());
+        o.trail.emplace_back(v[0], v[2]);
+      }
       if (target) {
         std::copy(v, v + 3, target);
         changes.push_back(o.name + " " + kTypeNames[type] + " " + three(v));
@@ -150,7 +163,7 @@ bool Scene::apply(const std::vector<uint8_t>& payload, std::vector<std::string>&
         return false;
       }
       sceneFile = name;
-      changes.push_back("scene file " + name);
+      changes.push_back("scene file " + printable(name));
       return true;
     }
     default: error = "unknown payload kind " + std::to_string(kind); return false;
@@ -188,6 +201,21 @@ std::vector<std::string> defNames(const std::string& text) {
     ++i;
   }
   return names;
+}
+
+std::string printable(const std::string& text) {
+  std::string s;
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7f) {
+      static const char kHex[] = "0123456789abcdef";
+      s += "\\x";
+      s += kHex[c >> 4];
+      s += kHex[c & 15];
+    } else {
+      s += static_cast<char>(c);
+    }
+  }
+  return s;
 }
 
 std::string joinNames(const std::vector<std::string>& names) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace sceneview {
@@ -18,6 +19,7 @@ constexpr size_t kMinPayload = 4;          // the payload's kind
 constexpr size_t kMaxSceneFile = 4 << 20;  // bytes of a scene file read for its names
 constexpr size_t kMaxNames = 1000;
 constexpr size_t kMaxNameLength = 103;
+constexpr size_t kMaxTrail = 256;  // past locations kept per object for the top view
 
 struct Frame {
   int sequence = 0;
@@ -52,6 +54,10 @@ struct SceneObject {
   int transparency = 0;
   int signal[3] = {0, 0, 0};
   int markers = 0;
+  bool shown = false;  // named by the scene file, or changed by a message
+  // Where location messages put it, oldest first, the last being where it is: x and z (the top
+  // view's plane).
+  std::vector<std::pair<int, int>> trail;
 };
 
 // The scene: its objects (named by the loaded file), the calibration of the samples, and the
@@ -68,12 +74,19 @@ public:
   // The last sample of x, y and z, each scaled from its calibrated range to 0..1000 (0 without a
   // range).
   const int* samplePosition() const { return sample_; }
+  bool hasSample() const { return hasSample_; }
 
 private:
   std::vector<SceneObject> objects_;
   int ranges_[8][2] = {};
+  bool calibrated_ = false;
   int sample_[3] = {0, 0, 0};
+  bool hasSample_ = false;
 };
+
+// The text with every control byte (below 0x20, and 0x7f) written as \xNN, for lines that quote
+// what a client sent.
+std::string printable(const std::string& text);
 
 // The names after each "DEF" of a VRML-style text, in order, without repeats; names are cut to
 // kMaxNameLength and at most kMaxNames are taken.

@@ -6,16 +6,19 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iostream>
 
 #include "gfxkit/JCanvas.h"
+#include "gfxkit/JGraphics.h"
 
 namespace sceneview {
 
@@ -25,7 +28,29 @@ long long nowMs() {
       .count();
 }
 constexpr size_t kReadChunk = 64 * 1024;
-constexpr int kTopViewSize = 400;
+
+// Whether path is root or lies below it (both resolved).
+bool inside(const std::string& root, const std::string& path) {
+  if (root == "/") return !path.empty() && path[0] == '/';
+  return path.compare(0, root.size(), root) == 0 && (path.size() == root.size() || path[root.size()] == '/');
+}
+
+bool hasParentStep(const std::string& name) {
+  size_t start = 0;
+  for (;;) {
+    const size_t end = name.find('/', start);
+    if (name.compare(start, end == std::string::npos ? std::string::npos : end - start, "..") == 0) return true;
+    if (end == std::string::npos) return false;
+    start = end + 1;
+  }
+}
+
+struct FdCloser {
+  int fd;
+  ~FdCloser() { ::close(fd); }
+};
+
+std::string duration(int ms) { return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms"; }
 }  // namespace
 
 Viewer::Viewer(ViewerOptions options) : options_(std::move(options)) {
@@ -40,6 +65,43 @@ Viewer::~Viewer() {
   for (Client& c : clients_)
     if (c.fd >= 0) ::close(c.fd);
   if (listener_ >= 0) ::close(listener_);
+}
+
+bool Viewer::resolveScenes(std::string& error) {
+  char resolved[PATH_MAX];
+  struct stat st {};
+  if (!::realpath(options_.scenes.c_str(), resolved) || ::stat(resolved, &st) != 0) {
+    error = "--scenes " + options_.scenes + ": " + (errno == ENOENT ? "no such folder" : std::strerror(errno));
+    return false;
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    error = "--scenes " + options_.scenes + ": not a folder";
+    return false;
+  }
+  scenesRoot_ = resolved;
+  return true;
+}
+
+bool Viewer::checkPaths(std::string& error) {
+  if (!resolveScenes(error)) return false;
+  if (options_.png.empty()) return true;
+  const std::string& png = options_.png;
+  struct stat st {};
+  if (::stat(png.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    error = "--png " + png + ": is a folder";
+    return false;
+  }
+  const size_t slash = png.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : png.substr(0, slash);
+  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    error = "--png " + png + ": no such folder";
+    return false;
+  }
+  if (::access(folder.c_str(), W_OK) != 0) {
+    error = "--png " + png + ": its folder cannot be written";
+    return false;
+  }
+  return true;
 }
 
 bool Viewer::listen(std::string& error) {
@@ -85,11 +147,14 @@ void Viewer::serve(const std::atomic<bool>& stop, long long untilMs) {
       }
       if (c.fd >= 0 && c.reader.buffered() > 0 && t - c.lastByteMs > options_.stallMs)
         drop(c, "stalled inside a frame (" + std::to_string(c.reader.buffered()) + " bytes waiting)");
+      // A silent client holds one of the few places; a feed that is dropped connects again.
+      if (c.fd >= 0 && t - c.lastByteMs >= options_.idleMs) drop(c, "silent for " + duration(options_.idleMs));
     }
     std::vector<Client> kept;
     for (Client& c : clients_)
       if (c.fd >= 0) kept.push_back(std::move(c));
     clients_ = std::move(kept);
+    if (static_cast<int>(clients_.size()) < options_.maxClients) fullReported_ = false;
     if (!options_.png.empty() && t >= nextPicture) {
       nextPicture = t + 1000;
       std::string error;
@@ -108,7 +173,8 @@ void Viewer::acceptClients(long long now) {
     const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) return;
     if (static_cast<int>(clients_.size()) >= options_.maxClients) {
-      err("client refused: already " + std::to_string(options_.maxClients) + " clients");
+      if (!fullReported_) err("client refused: already " + std::to_string(options_.maxClients) + " clients");
+      fullReported_ = true;
       ::close(fd);
       continue;
     }
@@ -172,31 +238,106 @@ bool Viewer::handle(Client& c, const Frame& f) {
     return true;
   }
   changed_ = true;
-  if (!options_.quiet)
+  if (!file.empty()) {
+    loadScene(c, file, changes.empty() ? std::string() : changes.front());
+  } else if (!options_.quiet) {
     for (const std::string& line : changes) out(line);
-  if (!file.empty()) loadScene(c, file);
+  }
   return c.fd >= 0;
 }
 
-// The names go back as one line; the objects take them in order.
-void Viewer::loadScene(Client& c, const std::string& file) {
-  const std::string path = file.front() == '/' ? file : options_.scenes + "/" + file;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    err("client " + std::to_string(c.id) + ": cannot read scene file " + path);
+bool Viewer::readSceneFile(const std::string& name, std::string& text, std::string& resolved, std::string& why) {
+  if (name[0] == '/') {
+    why = "an absolute path (names are taken inside --scenes)";
+    return false;
+  }
+  if (hasParentStep(name)) {
+    why = "\"..\" leads out of --scenes";
+    return false;
+  }
+  if (scenesRoot_.empty() && !resolveScenes(why)) return false;
+  char path[PATH_MAX];
+  if (!::realpath((scenesRoot_ + "/" + name).c_str(), path)) {
+    why = std::strerror(errno);
+    return false;
+  }
+  resolved = path;
+  if (!inside(scenesRoot_, resolved)) {
+    why = "a link that leads out of --scenes";
+    return false;
+  }
+  // Not blocking: a pipe or a device is opened without waiting for a writer, and refused below.
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
+  if (fd < 0) {
+    why = std::strerror(errno);
+    return false;
+  }
+  const FdCloser closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    why = "not a regular file";
+    return false;
+  }
+  const std::string tooLarge = "larger than " + std::to_string(kMaxSceneFile) + " bytes";
+  if (static_cast<unsigned long long>(st.st_size) > kMaxSceneFile) {
+    why = tooLarge;
+    return false;
+  }
+  // The file opened is the one checked, even when a folder on the way was swapped for a link
+  // meanwhile.
+  char opened[PATH_MAX];
+  const ssize_t length = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), opened, sizeof opened - 1);
+  if (length > 0 && !inside(scenesRoot_, std::string(opened, static_cast<size_t>(length)))) {
+    why = "a link that leads out of --scenes";
+    return false;
+  }
+  // Read to the end but never past the limit (the file may grow meanwhile).
+  text.assign(kMaxSceneFile + 1, '\0');
+  size_t got = 0;
+  while (got < text.size()) {
+    const ssize_t n = ::read(fd, &text[got], text.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      why = std::strerror(errno);
+      return false;
+    }
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  if (got > kMaxSceneFile) {
+    why = tooLarge;
+    return false;
+  }
+  text.resize(got);
+  return true;
+}
+
+// The names go back as one line; the objects take them in order. The same file with the same
+// names again (the feed asks at every calibration) keeps the scene as it is and prints nothing.
+void Viewer::loadScene(Client& c, const std::string& file, const std::string& changeLine) {
+  std::string text, resolved, why;
+  if (!readSceneFile(file, text, resolved, why)) {
+    const std::string line = "cannot read scene file " + printable(file) + ": " + why;
+    if (line != lastSceneError_) err("client " + std::to_string(c.id) + ": " + line);
+    lastSceneError_ = line;
     return;
   }
-  std::string text(kMaxSceneFile, '\0');
-  in.read(&text[0], static_cast<std::streamsize>(text.size()));
-  text.resize(static_cast<size_t>(in.gcount()));
   const std::vector<std::string> names = defNames(text);
   if (names.empty()) {
-    err("client " + std::to_string(c.id) + ": no DEF names in " + path);
+    const std::string line = "no DEF names in " + printable(file);
+    if (line != lastSceneError_) err("client " + std::to_string(c.id) + ": " + line);
+    lastSceneError_ = line;
     return;
   }
-  scene_.setNames(names);
+  lastSceneError_.clear();
   const std::string list = joinNames(names);
-  out("names " + list);
+  if (resolved != loadedPath_ || names != loadedNames_) {
+    scene_.setNames(names);
+    loadedPath_ = resolved;
+    loadedNames_ = names;
+    if (!options_.quiet && !changeLine.empty()) out(changeLine);
+    out("names " + list);
+  }
   sendLine(c, list);
 }
 
@@ -221,24 +362,91 @@ void Viewer::drop(Client& c, const std::string& why) {
   }
 }
 
-// Seen from above: x across, z down, both from -10000..10000; each object a square in its diffuse
-// colour (0..100 per channel); the last sample a black cross.
+// Seen from above: x across, z down, one scale for both, fitted to where the shown objects are
+// and have been (their trails), with a margin for the squares and names. Each object is a square
+// in its diffuse colour (0..100 per channel) with its name below; the last sample is a red cross
+// at its x and z, each 0..1000 of its calibrated range taken across the same extent.
 bool Viewer::writeTopView(const std::string& path, std::string& error) const {
-  JCanvas canvas(kTopViewSize, kTopViewSize, JColor::white);
-  const auto place = [](int v) {
-    const long long c = v < -10000 ? -10000 : v > 10000 ? 10000 : v;
-    return static_cast<int>((c + 10000) * (kTopViewSize - 1) / 20000);
+  constexpr int kSize = 400, kMargin = 56, kSquare = 11, kLabelW = 112, kLabelH = 14;
+  JCanvas canvas(kSize, kSize, JColor::white);
+  JGraphics g(canvas);
+
+  std::vector<const SceneObject*> shown;
+  double x0 = 0, x1 = 0, z0 = 0, z1 = 0;
+  bool any = false;
+  const auto extend = [&](double x, double z) {
+    x0 = any ? std::min(x0, x) : x, x1 = any ? std::max(x1, x) : x;
+    z0 = any ? std::min(z0, z) : z, z1 = any ? std::max(z1, z) : z;
+    any = true;
   };
   for (const SceneObject& o : scene_.objects()) {
-    const auto channel = [](int v) { return v < 0 ? 0 : v > 100 ? 255 : v * 255 / 100; };
-    const JColor colour(channel(o.diffuse[0]), channel(o.diffuse[1]), channel(o.diffuse[2]));
-    canvas.blendRect(JRect(place(o.location[0]) - 5, place(o.location[2]) - 5, 11, 11), colour);
+    if (!o.shown) continue;
+    shown.push_back(&o);
+    extend(o.location[0], o.location[2]);
+    for (const auto& p : o.trail) extend(p.first, p.second);
   }
-  const int* s = scene_.samplePosition();
-  const int sx = s[0] * (kTopViewSize - 1) / 1000, sy = s[1] * (kTopViewSize - 1) / 1000;
-  canvas.blendRect(JRect(sx - 4, sy, 9, 1), JColor::black);
-  canvas.blendRect(JRect(sx, sy - 4, 1, 9), JColor::black);
-  return canvas.writePNG(path, &error);
+  const double span = std::max({x1 - x0, z1 - z0, 1.0});
+  const double scale = (kSize - 2 * kMargin) / span;
+  const auto px = [&](double x) { return static_cast<int>(kSize / 2 + (x - (x0 + x1) / 2) * scale + 0.5); };
+  const auto pz = [&](double z) { return static_cast<int>(kSize / 2 + (z - (z0 + z1) / 2) * scale + 0.5); };
+
+  g.setJColor(JColor(225, 225, 225));  // the extent
+  if (any) g.drawRect(px(x0), pz(z0), px(x1) - px(x0) + 1, pz(z1) - pz(z0) + 1);
+  const auto colourOf = [](const SceneObject& o) {
+    const auto channel = [](int v) { return v < 0 ? 0 : v > 100 ? 255 : v * 255 / 100; };
+    return JColor(channel(o.diffuse[0]), channel(o.diffuse[1]), channel(o.diffuse[2]));
+  };
+  for (const SceneObject* o : shown) {  // trails, lighter than the objects
+    const JColor c = colourOf(*o);
+    g.setJColor(JColor((c.getRed() + 150) / 2, (c.getGreen() + 150) / 2, (c.getBlue() + 150) / 2));
+    for (size_t i = 1; i < o->trail.size(); ++i)
+      g.drawLine(px(o->trail[i - 1].first), pz(o->trail[i - 1].second), px(o->trail[i].first), pz(o->trail[i].second));
+  }
+  std::vector<JRect> labels;
+  for (const SceneObject* o : shown) {
+    const int cx = px(o->location[0]), cz = pz(o->location[2]);
+    g.setJColor(colourOf(*o));
+    g.fillRect(cx - kSquare / 2, cz - kSquare / 2, kSquare, kSquare);
+    g.setJColor(JColor(60, 60, 60));
+    g.drawRect(cx - kSquare / 2, cz - kSquare / 2, kSquare, kSquare);
+    // Below the square, kept on the picture; moved further down (or above) past earlier names.
+    JRect label(std::min(std::max(cx - kLabelW / 2, 2), kSize - 2 - kLabelW), cz + kSquare / 2 + 2, kLabelW, kLabelH);
+    const auto overlaps = [&](const JRect& r) {
+      return std::any_of(labels.begin(), labels.end(), [&](const JRect& l) {
+        return r.x < l.x + l.width && l.x < r.x + r.width && r.y < l.y + l.height && l.y < r.y + r.height;
+      });
+    };
+    for (int tries = 0; tries < 8 && overlaps(label); ++tries) label.y += kLabelH;
+    if (label.y + kLabelH > kSize - 2) label.y = cz - kSquare / 2 - 2 - kLabelH;
+    labels.push_back(label);
+    g.setJColor(JColor::black);
+    g.drawText(o->name, label);
+  }
+  if (scene_.hasSample()) {
+    const int* s = scene_.samplePosition();
+    const int sx = px(x0 + (x1 - x0) * s[0] / 1000.0), sz = pz(z0 + (z1 - z0) * s[2] / 1000.0);
+    g.setJColor(JColor(210, 0, 0));  // thin, so that an object under it still shows
+    g.fillRect(sx - 10, sz, 21, 1);
+    g.fillRect(sx, sz - 10, 1, 21);
+  }
+  g.setJColor(JColor(120, 120, 120));
+  const auto number = [](double v) { return std::to_string(static_cast<long long>(v)); };
+  g.drawText(any ? "x " + number(x0) + " .. " + number(x1) + " across, z " + number(z0) + " .. " + number(z1) + " down"
+                 : "no objects yet",
+             JRect(0, kSize - 18, kSize, 16));
+
+  // Written beside and renamed, so that a reader never sees half a picture.
+  const std::string partial = path + ".partial" + std::to_string(::getpid());
+  if (!canvas.writePNG(partial, &error)) {
+    ::unlink(partial.c_str());
+    return false;
+  }
+  if (::rename(partial.c_str(), path.c_str()) != 0) {
+    error = std::strerror(errno);
+    ::unlink(partial.c_str());
+    return false;
+  }
+  return true;
 }
 
 }  // namespace sceneview

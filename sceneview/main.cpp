@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "SceneProtocol.h"
 #include "Viewer.h"
 
 namespace {
@@ -14,10 +15,17 @@ void onSignal(int) { stopRequested.store(true); }
 const char* kUsage =
     "usage: sceneview [--port N] [--scenes DIR] [--png FILE] [--seconds S] [--quiet]\n"
     "  --port N      TCP port on 127.0.0.1 (default 3501; 0 picks a free one)\n"
-    "  --scenes DIR  folder of the scene files the feed names (default: the current folder)\n"
+    "  --scenes DIR  folder of the scene files the feed names (default: the current folder); a name\n"
+    "                is taken only inside it, as a regular file of at most 4 MiB\n"
     "  --png FILE    writes a top view of the objects every second and at the end\n"
     "  --seconds S   ends after S seconds (default: at SIGINT or SIGTERM)\n"
-    "  --quiet       no change lines\n";
+    "  --quiet       no change lines\n"
+    "  --help        this text\n"
+    "  --version     the version\n"
+    "A client that sends nothing for 30 s is dropped (a feed connects again by itself).\n"
+    "Environment:\n"
+    "  LOOMWORK_FONT           font file for the names in the --png picture (default DejaVu Sans)\n"
+    "  SCENEVIEW_TEST_IDLE_MS  for tests only: drop silent clients after this many ms instead\n";
 
 bool number(const char* text, long lo, long hi, long& v) {
   char* end = nullptr;
@@ -37,6 +45,9 @@ int main(int argc, char** argv) {
     if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
+    } else if (a == "--version") {
+      std::printf("sceneview %s\n", SCENEVIEW_VERSION);
+      return 0;
     } else if (a == "--quiet") {
       options.quiet = true;
     } else if (a == "--port" && hasValue && number(argv[i + 1], 0, 65535, v)) {
@@ -54,11 +65,20 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  // Tests shorten the wait for silent clients; users have no need to.
+  if (const char* idle = std::getenv("SCENEVIEW_TEST_IDLE_MS")) {
+    long v = 0;
+    if (number(idle, 1, 3600000, v)) options.idleMs = static_cast<int>(v);
+  }
   std::signal(SIGINT, onSignal);
   std::signal(SIGTERM, onSignal);
   std::signal(SIGPIPE, SIG_IGN);
   sceneview::Viewer viewer(options);
   std::string error;
+  if (!viewer.checkPaths(error)) {
+    std::fprintf(stderr, "sceneview: %s\n", sceneview::printable(error).c_str());
+    return 2;
+  }
   if (!viewer.listen(error)) {
     std::fprintf(stderr, "sceneview: cannot listen: %s\n", error.c_str());
     return 2;

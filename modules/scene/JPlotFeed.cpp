@@ -1,5 +1,6 @@
 #include "JPlotFeed.h"
 
+#include <algorithm>
 #include <string>
 
 #include "loom/JDiagram.h"
@@ -245,6 +246,7 @@ bool JPlotFeed::send(const JBlock& payload) {
     line.output.write(f);
   } catch (const JException&) { return false; }
   sequence = static_cast<uint8_t>(sequence % 128 + 1);
+  noteCarried();
   return true;
 }
 
@@ -255,7 +257,8 @@ void JPlotFeed::startup() { fileMessagePending.store(true); }
 // Not under the lock: a thread that a reset left to finish takes it on its way out.
 void JPlotFeed::open() {
   if (connectionState.load() != kStopped) return;
-  thread.stop();  // a thread that ended by itself, or one that a reset left to finish
+  thread.stop();              // a thread that ended by itself, or one that a reset left to finish
+  reportedDown.store(false);  // new settings, perhaps: a failure is worth a line again
   thread.start(this);
 }
 
@@ -283,6 +286,13 @@ void JPlotFeed::reset() {
 
 void JPlotFeed::run() {
   listPending.store(false);
+  int retryMs = kRetryMs;
+  // Waits before the next try; false when the module is closed meanwhile.
+  const auto backOff = [&] {
+    const int wait = retryMs;
+    retryMs = std::min(retryMs * 2, kMaxRetryMs);
+    return thread.sleepFor(wait);
+  };
   while (thread.running()) {
     // Resolve: an address without a letter is numeric; the resolved form replaces the text.
     JSocket attempt;
@@ -311,8 +321,10 @@ void JPlotFeed::run() {
 
     bool connected = false;
     try {
-      while (thread.running() && connectionState.load() != kStopped && !(connected = attempt.connect()))
-        thread.sleepFor(kRetryMs);
+      while (thread.running() && connectionState.load() != kStopped && !(connected = attempt.connect())) {
+        noteFailure("");
+        backOff();
+      }
     } catch (const JException&) { connected = false; }
     {
       JCriticalSection::Lock guard(line.lock);
@@ -322,6 +334,7 @@ void JPlotFeed::run() {
         break;
       }
       if (!connected) continue;  // a failure while connecting: resolve again
+      carried.store(false);
       line.attach(std::move(attempt));
       connectionState.store(kConnected);
     }
@@ -335,16 +348,35 @@ void JPlotFeed::run() {
       hearText(text);
     }
 
-    JCriticalSection::Lock guard(line.lock);
-    if (connectionState.load() != kConnected) break;
-    line.close();  // the connection broke: start again
+    {
+      JCriticalSection::Lock guard(line.lock);
+      if (connectionState.load() != kConnected) break;
+      line.close();  // the connection broke: start again
+    }
+    // A connection that carried something worked: the next try comes soon. One that closed
+    // before anything went through counts as a failed try.
+    if (carried.load()) retryMs = kRetryMs;
+    else noteFailure(" (closed before anything went through)");
+    if (!backOff()) break;
   }
   repaint();
+}
+
+void JPlotFeed::noteFailure(const char* why) {
+  if (reportedDown.exchange(true)) return;
+  JComponent::debugf("cannot connect to %s:%d%s; trying again", currentAddress().c_str(), port.load(), why);
+}
+
+void JPlotFeed::noteCarried() {
+  if (carried.exchange(true)) return;
+  if (reportedDown.exchange(false))
+    JComponent::debugf("connected to %s:%d again", currentAddress().c_str(), port.load());
 }
 
 // A list announces itself once; a later one before the output was read only replaces the text.
 // The announcement is made on the host thread, so that the reader gets the latest list.
 void JPlotFeed::hearText(const JString& text) {
+  noteCarried();
   {
     JCriticalSection::Lock guard(line.lock);
     line.listText = text;

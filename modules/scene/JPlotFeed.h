@@ -5,8 +5,13 @@
 // mapper's) unchanged. The viewer's texts come back on "DEF list" (the scene's object names), or
 // ask with "c" for the calibration and the scene file again.
 //
-// A connection thread of its own resolves, connects (retrying every 100 ms), reads the viewer's
-// lines and reconnects after a break; engine() does all sending. What the thread shares with the
+// A connection thread of its own resolves, connects, reads the viewer's lines and reconnects
+// after a break; engine() does all sending. After a failed connect, or a connection that closed
+// before it carried anything (a frame out or a text in), the thread waits before the next try,
+// 100 ms doubling to 1 s, and one carried message sets the wait back to 100 ms. So a viewer that
+// accepts and closes at once is tried a few times a second, not thousands. The wait is the
+// worker's, which close() cuts short. One debug line says when the viewer cannot be reached and
+// one when it is reached again, however many tries lie between. What the thread shares with the
 // host thread is atomic, or guarded by the line's lock (the socket and its streams, the address,
 // the last text). The thread takes that lock only for moments, never while connecting or
 // reading, so close() can stop it and wait for it without holding the lock.
@@ -46,7 +51,8 @@ public:
   static constexpr int kCalibrate = portIndex(kInputTags, "calibrate");
   static constexpr int kDefList = portIndex(kOutputTags, "DEF list");
   enum State { kStopped = 0, kConnecting = 1, kConnected = 2 };
-  static constexpr int kRetryMs = 100;
+  static constexpr int kRetryMs = 100;      // the first wait after a failure
+  static constexpr int kMaxRetryMs = 1000;  // the longest
   static constexpr int kConnectTimeoutMs = 1000;
   static constexpr int kMaxPayload = 65535 - 2;  // the frame's length field counts 2 more bytes
   // Payload kinds (the first integer of each).
@@ -82,6 +88,10 @@ public:
   // The learned range of channel kX .. kSignal1 + 4: a view on its min, max and initial flag.
   Calibrated<int> channel(int n);
   void hearText(const JString& text);
+  // The connection carried a message: it works. Says so once when a failure was reported.
+  void noteCarried();
+  // A try failed: says so once until the next carried message.
+  void noteFailure(const char* why);
   JString currentAddress() const;
   JString lastText() const;
 
@@ -101,6 +111,8 @@ public:
   JAtomic<int> connectionState{kStopped};
   JWorker thread;
   JAtomic<bool> listPending{false};
+  JAtomic<bool> carried{false};       // the current connection carried a frame or a text
+  JAtomic<bool> reportedDown{false};  // a failure was reported and nothing carried since
   int x = 0, y = 0, z = 0;
   int signals[kSignals] = {};
   int minX, maxX, minY, maxY, minZ, maxZ;
