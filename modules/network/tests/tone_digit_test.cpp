@@ -1,10 +1,5 @@
 // JToneDigitObj: its ports, settings and face, and the reader on loopback.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <memory>
@@ -14,48 +9,13 @@
 
 #include "JToneDigitObj.h"
 #include "testing/Harness.h"
+#include "tone_sender.h"
 
 namespace {
 
-// A sender of raw bytes to a loopback port.
-class Sender {
-public:
-  explicit Sender(int port) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int one = 1;
-    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<uint16_t>(port));
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
-  }
-  ~Sender() { close(); }
-  Sender(const Sender&) = delete;
-  Sender& operator=(const Sender&) = delete;
+using Sender = ToneSender;
 
-  bool connected() const { return connected_; }
-  void send(const std::string& bytes) {
-    ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL), (ssize_t)bytes.size());
-  }
-  // Whether the receiver ended the connection within ms.
-  bool closedByPeer(int ms) {
-    timeval tv{ms / 1000, (ms % 1000) * 1000};
-    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    char b;
-    return ::recv(fd_, &b, 1, 0) == 0;
-  }
-  void close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
-private:
-  int fd_ = -1;
-  bool connected_ = false;
-};
-
-std::string Message(char digit) { return std::string{'a', 'b', digit, '\0'}; }
+std::string Message(char digit) { return toneMessage(digit); }
 
 // A port the system has just handed out and taken back: free for the module to listen on.
 int FreePort() {
@@ -137,7 +97,7 @@ TEST(ToneDigitShape, PortsTagsAndGeometry) {
 TEST(ToneDigitShape, PortPropertyPersistenceAndClone) {
   JToneDigitObj m;
   JArray props = m.getProperties();
-  ASSERT_EQ(props.size(), 1);
+  ASSERT_EQ(props.size(), 2);
   auto* port = dynamic_cast<JIntegerProperty*>(props.elementAt(0));
   ASSERT_NE(port, nullptr);
   EXPECT_EQ(port->getName(), JString("port"));
@@ -166,19 +126,33 @@ TEST(ToneDigitShape, PortPropertyPersistenceAndClone) {
   edge.value = 4100;
   m.updateProperty(edge);
 
+  // The listen address: a text, empty (every interface) until set.
+  auto* address = dynamic_cast<JStringProperty*>(props.elementAt(1));
+  ASSERT_NE(address, nullptr);
+  EXPECT_EQ(address->getName(), JString("listen address"));
+  EXPECT_EQ(address->value, JString(""));
+  address->value = JString("127.0.0.1");
+  EXPECT_TRUE(m.updateProperty(*address));
+  EXPECT_EQ(m.listenAddress.get(), JString("127.0.0.1"));
+
   JNode saved = JTestHarness::content(m);
-  EXPECT_EQ(JTestHarness::keysOf(saved), std::vector<std::string>{"port"});
+  EXPECT_EQ(JTestHarness::keysOf(saved), (std::vector<std::string>{"port", "listenAddress"}));
   auto back = JTestHarness::roundTrip(m);
   EXPECT_EQ(static_cast<JToneDigitObj&>(*back).port.load(), 4100);
-  // A diagram saved without "port" restores port 0, not 3502.
+  EXPECT_EQ(static_cast<JToneDigitObj&>(*back).listenAddress.get(), JString("127.0.0.1"));
+  // A diagram saved without "port" restores port 0, not 3502; one without "listenAddress" (every
+  // diagram saved before it existed) listens on every interface.
   JToneDigitObj fresh;
+  fresh.listenAddress.set(JString("10.0.0.1"));
   JTestHarness::restore(fresh, JNode::map());
   EXPECT_EQ(fresh.port.load(), 0);
+  EXPECT_EQ(fresh.listenAddress.get(), JString(""));
 
   m.digitLevels[4] = 65535;
   m.lastDigit = '4';
   std::unique_ptr<JToneDigitObj> copy(static_cast<JToneDigitObj*>(m.clone()));
   EXPECT_EQ(copy->port.load(), 4100);
+  EXPECT_EQ(copy->listenAddress.get(), JString("127.0.0.1"));
   EXPECT_EQ(copy->digitLevels[4].load(), 65535);
   EXPECT_EQ(copy->lastDigit.load(), '4');
 }
@@ -215,7 +189,7 @@ TEST(ToneDigitLifetime, ADiagramWithoutPortListensWhereTheSystemSays) {
   ASSERT_TRUE(h.runUntil([&] { return m.listeningPort() > 0; }, 2000));
   Sender sender(m.listeningPort());
   ASSERT_TRUE(h.runUntil([&] { return m.connected.load() == 1; }, 2000));
-  sender.send(Message('#'));
+  ASSERT_TRUE(sender.send(Message('#')));
   EXPECT_TRUE(h.runUntil([&] { return h.readInt(m, JToneDigitObj::kDigitValue) == '#'; }, 2000));
 }
 
@@ -223,7 +197,7 @@ TEST_F(ToneDigitTest, DigitsBecomeOneOfTwelveLevelsAndTheirCode) {
   Sender sender(listen());
   ASSERT_TRUE(sender.connected());
 
-  sender.send(Message('7'));
+  ASSERT_TRUE(sender.send(Message('7')));
   ASSERT_TRUE(waitOutputs(2));
   EXPECT_EQ(outputs(), (Outputs{{12, 55}, {7, 65535}}));
   std::vector<int> expected(12, 0);
@@ -233,18 +207,18 @@ TEST_F(ToneDigitTest, DigitsBecomeOneOfTwelveLevelsAndTheirCode) {
 
   // The code first, then the new key up, then the old key down.
   harness.clear();
-  sender.send(Message('*'));
+  ASSERT_TRUE(sender.send(Message('*')));
   ASSERT_TRUE(waitOutputs(3));
   EXPECT_EQ(outputs(), (Outputs{{12, 42}, {10, 65535}, {7, 0}}));
 
   harness.clear();
-  sender.send(Message('#'));
+  ASSERT_TRUE(sender.send(Message('#')));
   ASSERT_TRUE(waitOutputs(3));
   EXPECT_EQ(outputs(), (Outputs{{12, 35}, {11, 65535}, {10, 0}}));
 
   // The same key again: broadcast again, nothing else touched.
   harness.clear();
-  sender.send(Message('#'));
+  ASSERT_TRUE(sender.send(Message('#')));
   ASSERT_TRUE(waitOutputs(2));
   EXPECT_EQ(outputs(), (Outputs{{12, 35}, {11, 65535}}));
   expected.assign(12, 0);
@@ -258,17 +232,17 @@ TEST_F(ToneDigitTest, EveryDigitOfTheStreamCountsHoweverTheReadsCutIt) {
   ASSERT_TRUE(sender.connected());
 
   // Two messages in one read: both keys, in order.
-  sender.send(Message('1') + Message('2'));
+  ASSERT_TRUE(sender.send(Message('1') + Message('2')));
   ASSERT_TRUE(waitOutputs(5));
   EXPECT_EQ(outputs(), (Outputs{{12, 49}, {1, 65535}, {12, 50}, {2, 65535}, {1, 0}}));
 
   // A message split across reads, and one cut between its neighbours.
   harness.clear();
-  sender.send("ab");
+  ASSERT_TRUE(sender.send("ab"));
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  sender.send(std::string("3\0a", 3));
+  ASSERT_TRUE(sender.send(std::string("3\0a", 3)));
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  sender.send(std::string("b4\0", 3));
+  ASSERT_TRUE(sender.send(std::string("b4\0", 3)));
   ASSERT_TRUE(waitOutputs(6));
   EXPECT_EQ(outputs(), (Outputs{{12, 51}, {3, 65535}, {2, 0}, {12, 52}, {4, 65535}, {3, 0}}));
 
@@ -276,7 +250,7 @@ TEST_F(ToneDigitTest, EveryDigitOfTheStreamCountsHoweverTheReadsCutIt) {
   harness.clear();
   std::string many;
   for (char c : std::string("0123456789*#")) many += Message(c);
-  sender.send(many);
+  ASSERT_TRUE(sender.send(many));
   ASSERT_TRUE(waitOutputs(12 * 3 - 1));
   Outputs codes;
   for (const auto& o : outputs())
@@ -298,37 +272,44 @@ TEST_F(ToneDigitTest, EveryDigitOfTheStreamCountsHoweverTheReadsCutIt) {
 TEST_F(ToneDigitTest, ToneLettersAndOtherBytesChangeNothing) {
   Sender sender(listen());
   ASSERT_TRUE(sender.connected());
-  sender.send(Message('A') + Message('B') + Message('C') + Message('D') + std::string("xyz\xff\n", 5));
-  sender.send(Message('5'));  // heard only after everything before it
+  ASSERT_TRUE(sender.send(Message('A') + Message('B') + Message('C') + Message('D') + std::string("xyz\xff\n", 5)));
+  ASSERT_TRUE(sender.send(Message('5')));  // heard only after everything before it
   ASSERT_TRUE(waitOutputs(2));
   harness.runFor(50);
   EXPECT_EQ(outputs(), (Outputs{{12, 53}, {5, 65535}}));
 }
 
-TEST_F(ToneDigitTest, OneSenderAtATime) {
+// A second sender is let connect and waits, unread, until the first leaves; the module says who
+// holds it. Its digits then come whole, after the first's.
+TEST_F(ToneDigitTest, OneSenderAtATimeTheNextWaitsItsTurn) {
   const int port = FreePort();
   ASSERT_GT(port, 0);
   ASSERT_EQ(listen(port), port);
   auto first = std::make_unique<Sender>(port);
   ASSERT_TRUE(first->connected());
   ASSERT_TRUE(waitConnected());
-  EXPECT_EQ(module.listeningPort(), -1);
-
-  Sender refused(port);
-  EXPECT_FALSE(refused.connected());
-
-  first->send(Message('8'));
+  ASSERT_TRUE(first->send(Message('8')));
   ASSERT_TRUE(waitOutputs(2));
-  first.reset();  // the first sender leaves; the module listens again
-  ASSERT_TRUE(harness.runUntil([&] { return module.listeningPort() == port; }, 2000));
-  EXPECT_EQ(harness.readInt(module, 12), -1);    // no digit yet on the new connection
-  EXPECT_EQ(harness.readInt(module, 8), 65535);  // the levels stay
 
   Sender next(port);
   ASSERT_TRUE(next.connected());
-  next.send(Message('9'));
+  ASSERT_TRUE(next.send(Message('9')));
+  next.close();  // as `nc -N` does: sent, gone
+  const std::string waits = "dtmf: 127.0.0.1:" + std::to_string(next.localPort()) +
+                            " waits: 127.0.0.1:" + std::to_string(first->localPort()) + " holds the receiver";
+  ASSERT_TRUE(harness.runUntil([&] { return harness.debugLines() == std::vector<std::string>{waits}; }, 2000))
+      << ::testing::PrintToString(harness.debugLines());
+  harness.runFor(100);
+  EXPECT_EQ(outputs().size(), 2u);  // nothing of the second yet
+
+  first.reset();  // the first sender leaves; the second is heard
   ASSERT_TRUE(waitOutputs(5));
   EXPECT_EQ(outputs(), (Outputs{{12, 56}, {8, 65535}, {12, 57}, {9, 65535}, {8, 0}}));
+  EXPECT_EQ(module.listeningPort(), port);  // the module listened all along
+  // Its turn over, no digit is the last heard; the levels stay.
+  ASSERT_TRUE(waitConnected(0));
+  EXPECT_EQ(harness.readInt(module, 12), -1);
+  EXPECT_EQ(harness.readInt(module, 9), 65535);
 }
 
 TEST_F(ToneDigitTest, ANewPortIsTakenWhenTheSenderLeaves) {
@@ -374,7 +355,7 @@ TEST_F(ToneDigitTest, TheFaceShowsTheLabelAloneThenTheKeypadWithTheLastKeyLit) {
 
   Sender sender(listen());
   ASSERT_TRUE(waitConnected());
-  sender.send(Message('5'));
+  ASSERT_TRUE(sender.send(Message('5')));
   ASSERT_TRUE(waitOutputs(2));
 
   JCanvas face(w, h, JColor::white);
@@ -458,7 +439,7 @@ TEST(ToneDigitLifetime, ACloneRunsBesideTheOriginalAndOutlivesIt) {
   h.diagram().remove(&m);
   Sender sender(c.listeningPort());
   ASSERT_TRUE(h.runUntil([&] { return c.connected.load() == 1; }, 2000));
-  sender.send(Message('5'));
+  ASSERT_TRUE(sender.send(Message('5')));
   EXPECT_TRUE(h.runUntil([&] { return h.readInt(c, 12) == '5'; }, 2000));
 }
 
@@ -476,7 +457,7 @@ TEST(ToneDigitLifetime, DeletingAModuleStopsItsThread) {
       for (int i = 0; i < 400 && m->connected.load() == 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
       ASSERT_EQ(m->connected.load(), 1);
-      sender->send(Message('3'));
+      ASSERT_TRUE(sender->send(Message('3')));
     }
     m.reset();
     if (withSender) { EXPECT_TRUE(sender->closedByPeer(2000)); }
@@ -492,7 +473,7 @@ TEST(ToneDigitLifetime, ClosedThenRemovedFromADiagram) {
   ASSERT_TRUE(h.runUntil([&] { return m.listeningPort() > 0; }, 2000));
   Sender sender(m.listeningPort());
   ASSERT_TRUE(h.runUntil([&] { return m.connected.load() == 1; }, 2000));
-  sender.send(Message('3') + Message('4'));
+  ASSERT_TRUE(sender.send(Message('3') + Message('4')));
   m.close();
   h.diagram().remove(&m);
   h.runPending();
