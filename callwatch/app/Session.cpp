@@ -52,7 +52,10 @@ std::vector<int16_t> LoadGreeting() {
   return samples;
 }
 
-CCallwatchSession::CCallwatchSession(ISettingsStore& settings) : m_settings(settings) { m_setup.link = &m_link; }
+CCallwatchSession::CCallwatchSession(ISettingsStore& settings)
+    : m_settings(settings), m_link({}, [](const std::string& text) { OutputDebug(text); }) {
+  m_setup.link = &m_link;
+}
 
 CCallwatchSession::~CCallwatchSession() {
   if (m_started) Stop();
@@ -65,7 +68,10 @@ void CCallwatchSession::Configure(const std::vector<const char*>& parameters, co
     if (p > 0 && p < 65536) m_link.Setup().port = p;
   }
   m_setup.endSequence.SetFromCommandLine(static_cast<int>(parameters.size()), parameters.data());
-  m_setup.messagesFolder = messagesFolder.empty() ? DefaultMessagesFolder() : messagesFolder;
+  // Checked now rather than at the first message, which would be lost.
+  m_triedFolders.clear();
+  m_setup.messagesFolder = ChooseMessagesFolder(messagesFolder, &m_triedFolders);
+  m_setup.takesMessages = !m_setup.messagesFolder.empty();
   m_setup.greeting = LoadGreeting();
 }
 
@@ -94,8 +100,15 @@ void CCallwatchSession::Announce(const CCallMonitor* monitor) const {
   int open = 0;
   if (monitor)
     for (const auto& line : monitor->Lines()) open += line->IsOpen();
+  if (!m_setup.takesMessages) {
+    std::string tried;
+    for (const std::string& folder : m_triedFolders) tried += (tried.empty() ? "" : ", ") + folder;
+    std::fprintf(stderr, "callwatch: no messages folder can be written (tried %s); no call is taken as a message call\n",
+                 tried.c_str());
+  }
   std::fprintf(stderr, "callwatch: watching %d of %u lines; messages in %s; end sequence '%s'\n", open,
-               CTapiContext::LineCount(), m_setup.messagesFolder.c_str(), m_setup.endSequence.Text().c_str());
+               CTapiContext::LineCount(), m_setup.takesMessages ? m_setup.messagesFolder.c_str() : "(none)",
+               m_setup.endSequence.Text().c_str());
   std::fflush(stderr);
 }
 
@@ -103,6 +116,7 @@ void CCallwatchSession::Stop() {
   if (!m_started) return;
   m_started = false;
   m_link.EndDataToLoomwork();
+  m_link.Close();  // what Loomwork can still take goes; nothing waits for one that is not there
   CTapiContext::LineShutdown();
   CTapiContext::PhoneShutdown();
   std::fprintf(stderr, "callwatch: stopped\n");

@@ -134,7 +134,8 @@ void CCallMonitor::OnLineDevState(CTapiLine* line, DWORD deviceState, uintptr_t,
     r->rings = static_cast<uint32_t>(ringCount);
     if (m_view) m_view->RecordChanged(r.get());
     // Answered once: rings that were on their way meanwhile do not answer again.
-    if (r->ringsToAnswer != 0 && r->rings >= r->ringsToAnswer && r->screen &&
+    // Without a folder to keep messages in, no call is taken as a message call.
+    if (m_setup.takesMessages && r->ringsToAnswer != 0 && r->rings >= r->ringsToAnswer && r->screen &&
         r->screen->GetMode() == CCallScreen::kNoChoice)
       r->screen->TakeMessage();
     return;

@@ -34,6 +34,8 @@ bool CEndSequence::Ends(char digit) {
   return true;
 }
 
+const char* const kNoMessagesFolder = "No messages folder can be written: calls are not taken as messages.";
+
 // ---- call screen ------------------------------------------------------------------------------
 
 CCallScreen::CCallScreen(CTapiCall* call, const std::string& name, const std::string& number,
@@ -69,6 +71,10 @@ void CCallScreen::TakeTheCall() {
 }
 
 void CCallScreen::TakeMessage() {
+  if (!m_setup.takesMessages) {
+    m_view->MessageBox(kNoMessagesFolder);
+    return;
+  }
   m_mode = kMessage;
   m_view->ShowControl(IDC_TAKE_CALL, false);
   m_view->ShowControl(IDC_TAKE_MESSAGE, false);

@@ -59,11 +59,17 @@ struct CCallScreenSetup {
   CEndSequence endSequence;
   std::string digitDisplay;       // the last eight digits
   std::string messagesFolder;     // empty: "Messages" beside the program
+  // False when no messages folder can be written: no call is then taken as a message call (its
+  // message would be lost).
+  bool takesMessages = true;
   std::vector<int16_t> greeting;  // played before a message is recorded
   uint32_t recordSeconds = 120;
   IDigitLink* link = nullptr;   // where a message call's digits go; none: nowhere
   std::function<time_t()> now;  // empty: the system clock
 };
+
+// What "Take a Message" says when no messages folder can be written.
+extern const char* const kNoMessagesFolder;
 
 class CCallScreen : public ITapiCallSink, public IWaveSink {
 public:

@@ -42,7 +42,10 @@ LONG CTapiBuffer::Fetch(Kind kind, const Getter& getter) {
 std::string CTapiBuffer::TextAt(DWORD offset, DWORD size) const {
   if (size == 0 || offset > m_size || size > m_size - offset) return "";
   const char* start = reinterpret_cast<const char*>(m_storage.data()) + offset;
-  return std::string(start, strnlen(start, size));
+  // The size counts the terminator; a NUL inside the text is kept (and made visible or safe
+  // where the text is shown or names a file), so that it cannot hide what follows it.
+  while (size > 0 && start[size - 1] == 0) --size;
+  return std::string(start, size);
 }
 
 bool CTapiBuffer::WordAt(DWORD offset, DWORD* word) const {

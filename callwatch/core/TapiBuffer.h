@@ -34,7 +34,7 @@ public:
   const T* As() const {
     return m_size >= sizeof(T) ? reinterpret_cast<const T*>(m_storage.data()) : nullptr;
   }
-  // A text in the variable part: up to its first NUL, "" when it lies outside the buffer.
+  // A text in the variable part without its terminator, "" when it lies outside the buffer.
   std::string TextAt(DWORD offset, DWORD size) const;
   // A 32-bit word in the variable part; false when it lies outside.
   bool WordAt(DWORD offset, DWORD* word) const;

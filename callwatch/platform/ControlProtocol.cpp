@@ -1,8 +1,11 @@
 #include "platform/ControlProtocol.h"
 
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 #include <vector>
 
@@ -150,4 +153,16 @@ std::string ControlSocketPath() {
   if (const char* env = std::getenv("PHONESIM_SOCKET"); env && *env) return env;
   if (const char* run = std::getenv("XDG_RUNTIME_DIR"); run && *run) return std::string(run) + "/phonesim.sock";
   return "/tmp/phonesim-" + std::to_string(::getuid()) + ".sock";
+}
+
+bool ControlSocketInUse(const std::string& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.empty() || path.size() >= sizeof address.sun_path) return false;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (probe < 0) return false;
+  const bool live = ::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ::close(probe);
+  return live;
 }

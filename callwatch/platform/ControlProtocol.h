@@ -9,9 +9,9 @@
 // Values are percent-encoded (%XX) so that any byte can travel; lines end with LF.
 #include <string>
 
-constexpr size_t kMostControlLine = 4096;
+constexpr size_t kMostControlLine = 16384;  // a full request: 1024 digits, an audio path
 constexpr size_t kMostCallerText = 255;  // name, number
-constexpr size_t kMostDigits = 64;
+constexpr size_t kMostDigits = 1024;  // end sequences alone run to 103
 constexpr int kMostMs = 600000;
 constexpr int kMostRings = 100;
 
@@ -34,3 +34,5 @@ std::string PercentEncode(const std::string& text);
 bool PercentDecode(const std::string& text, std::string* out);
 // The socket's path: $PHONESIM_SOCKET, else phonesim.sock in $XDG_RUNTIME_DIR, else in /tmp.
 std::string ControlSocketPath();
+// Whether a provider listens on the socket at path now (a file left by one that is gone: no).
+bool ControlSocketInUse(const std::string& path);

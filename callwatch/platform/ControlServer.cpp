@@ -71,10 +71,7 @@ bool CControlServer::Start() {
   m_listen = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (m_listen < 0) return false;
   // A socket file left by a provider that is gone is taken over; a live one is not.
-  int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  bool live = probe >= 0 && ::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  if (probe >= 0) ::close(probe);
-  if (live) {
+  if (ControlSocketInUse(m_path)) {
     std::fprintf(stderr, "phonesim: control socket %s is in use\n", m_path.c_str());
     ::close(m_listen);
     m_listen = -1;
