@@ -27,7 +27,9 @@ const JSettings kSettings{
 // The keypad as a telephone shows it: rows top to bottom, keys left to right.
 const char kKeypad[4][3] = {{'1', '2', '3'}, {'4', '5', '6'}, {'7', '8', '9'}, {'*', '0', '#'}};
 
-constexpr int kReadBytes = 10;
+// Every digit counts wherever a read cuts the stream, so reads are large: a read of a few bytes
+// costs a system call each, and a sender pouring bytes would hold its turn far longer.
+constexpr int kReadBytes = 4096;
 // How long the door waits for a sender, and the reader for a waiting one, before they look again
 // at whether to go on (stop() also wakes them at once) and at the silence of the one served.
 constexpr int kAcceptPollMs = 100;
