@@ -6,24 +6,27 @@
 //
 // Page format (the response is read as raw bytes, status line and headers included): everything
 // up to the first "<body" is skipped, then everything up to the first "aa"; after that each "FF"
-// starts a run of hex pairs, one value each. The decoder works on chunks of exactly 50 bytes of
-// the response (PageDecoder below), so the values depend only on the page's bytes, never on how
-// the network happens to cut them.
+// starts a run of hex pairs, one value each. The rules apply to the whole response as one piece
+// (PageDecoder below), so the values depend only on the response's bytes: not on how the network
+// cuts them, nor on where the body starts.
+//
+// The response ends at the server's close, at the end of a Content-Length body, or when nothing
+// has come for "timeout ms"; the status line and headers are read (ResponseHead) only for that
+// and to name a failure, never to choose what is decoded.
 //
 // Threads: the fetch thread and the host share fetchState, published and the outputs (atomic),
 // the address and path texts (guarded by `texts`) and the socket (guarded by `line`): close()
-// closes the socket under that lock, which wakes a read or a connect retry at once.
+// closes the socket under that lock, which wakes a read or a connect attempt at once.
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "modules/GuardedConnection.h"
 #include "modules/Module.h"
 
 // The page decoder, on its own so that it can be fed any bytes (tests, the fuzzer).
-// Its rules apply per chunk: an "aa" or an "FF" cut by a chunk boundary is not seen, a "<body"
-// cut by one is.
 class PageDecoder {
 public:
-  static constexpr int kChunkBytes = 50;
   static constexpr int kMaxValues = 10;
   static constexpr char kMarker[] = "<body";
   static constexpr int kMarkerLength = 5;
@@ -32,15 +35,13 @@ public:
   // themselves are kept (only the first count() of them belong to this response).
   void reset();
 
-  // Decodes one chunk exactly as the description reads it.
+  // The rules applied to one piece, exactly as the description words them: the reference that
+  // feed() is checked against, on the whole response as that piece.
   void decodeChunk(const uint8_t* bytes, int n);
 
-  // Bytes as the network delivers them: gathered into chunks of exactly kChunkBytes, each decoded
-  // when full. room() is how many bytes complete the chunk being gathered (1..50): reading at
-  // most that many keeps the chunk within its bound.
-  void feed(const uint8_t* bytes, int n);
-  int room() const { return kChunkBytes - gathered_; }
-  // The end of the response: decodes the shorter last chunk, if any.
+  // The response as it arrives, in pieces of any size, then finish() at its end: the values are
+  // those decodeChunk() gives on the whole response, in memory that does not grow with it.
+  void feed(const uint8_t* bytes, size_t n);
   void finish();
 
   // A hex digit's value: '0'..'9' give 0..9, the seven characters between '9' and 'A' (':' to
@@ -59,9 +60,60 @@ public:
   int values[kMaxValues] = {};
 
 private:
+  // The first run reads every digit to the end of the response unless 16 of them make its eight
+  // values first; later runs each start at the digit after their "FF". So the first 16 digits of
+  // the first run are kept, with where each later run starts among them; once a 17th digit comes,
+  // the first run is over and every later run takes one digit (the next after its "FF") until
+  // ten values are in.
+  static constexpr int kFirstRunDigits = 16;
+  enum Phase { kSeekBody, kSeekAa, kSeekRun, kFirstRun, kSingleDigits, kDone };
   void addDigit(int d);
-  uint8_t chunk_[kChunkBytes] = {};
-  int gathered_ = 0;
+  void byteAfterAa(uint8_t c);
+  void replayFirstRun(bool atEnd);
+  Phase phase_ = kSeekBody;
+  bool previousA_ = false;
+  bool previousF_ = false;
+  int digits_[kFirstRunDigits] = {};
+  int digitCount_ = 0;
+  int runStarts_[kFirstRunDigits + 1] = {};  // later runs: index of their first digit
+  int runCount_ = 0;
+  bool runWaiting_ = false;  // a later run waits for its digit
+};
+
+// The status line and headers, as far as the fetch needs them: where the response ends, and
+// which failure to name. Bounded: a head longer than kMaxHead is taken as none.
+class ResponseHead {
+public:
+  static constexpr size_t kMaxHead = 16 * 1024;
+  static constexpr size_t kMaxText = 200;  // of a reason or a location kept for a debug line
+
+  void reset();
+  // Takes bytes from the response's start; returns how many belong to the head (the rest is
+  // body). After complete() it takes nothing.
+  size_t take(const uint8_t* bytes, size_t n);
+  bool complete() const { return complete_; }
+
+  bool isHttp() const { return http_; }  // a status line "HTTP/x.y NNN ..." and a whole head
+  int status() const { return status_; }
+  const std::string& reason() const { return reason_; }
+  const std::string& location() const { return location_; }
+  bool chunked() const { return chunked_; }
+  // The body's length when the head gives it (Content-Length, or none for 204 and 304), else -1:
+  // the body then runs to the server's close.
+  long long bodyLength() const;
+  // The debug line for a status that gives no page, empty for one that does.
+  std::string failureLine() const;
+
+private:
+  void parse();
+  std::string text_;
+  bool complete_ = false;
+  bool http_ = false;
+  int status_ = 0;
+  std::string reason_;
+  std::string location_;
+  long long contentLength_ = -1;
+  bool chunked_ = false;
 };
 
 class JPageReaderObj : public JAddObj {
@@ -75,10 +127,11 @@ public:
   static constexpr int kValues = PageDecoder::kMaxValues;
   static constexpr int kDefaultPort = 80;
   static constexpr int kMinPort = 80, kMaxPort = 5000;  // of the "port" setting
-  static constexpr int kRetryMs = 100;                  // between connection attempts
-  // A connection attempt to an address that does not answer gives up after this long; it is as
-  // long as close() may have to wait while one is under way (a refused one fails at once).
-  static constexpr int kConnectTimeoutMs = 1000;
+  static constexpr int kRetryMs = 100;                  // between refused connection attempts
+  // "timeout ms": how long a connection attempt or a read may wait for the server; 0 = no limit.
+  static constexpr int kDefaultTimeoutMs = 10000;
+  static constexpr int kMaxTimeoutMs = 3600000;
+  static constexpr int kReadBytes = 64 * 1024;  // one read's most
   static constexpr const char* kDefaultAddress = "localhost";
 
   // fetchState
@@ -108,16 +161,21 @@ public:
   // is up.
   void reopen();
   // The address to connect to; throws JSocketException when it cannot be had. A text without a
-  // letter is a numeric address and is never looked up by name.
+  // letter is a numeric address and is never looked up by name; one with a colon (an IPv6
+  // literal, "::1" or "[::1]") is numeric too.
   JInetAddress resolve();
-  // Connects a socket to target and sends the request: true when it was sent, false when the
-  // connection was refused or the fetch was stopped. A failed write throws.
-  bool connectAndRequest(const JInetAddress& target);
+  // Connects a socket to target (within "timeout ms") and sends the request. kGivenUp when the
+  // fetch was stopped meanwhile. A failed write throws.
+  JSocket::ConnectResult connectAndRequest(const JInetAddress& target);
   void receive();
   void publish();
   void closeSocket();
-  // "GET " url " HTTP/1.0" CR LF "Host: " address ":" port CR LF CR LF.
+  // "GET " url " HTTP/1.0" CR LF "Host: " host ":" port CR LF CR LF (an IPv6 host in brackets).
   static JString requestFor(const JString& url, const JString& address, int port);
+  // "host:port", an IPv6 host in brackets.
+  static JString hostAndPort(const JString& address, int port);
+  // 10000 -> "10", 1500 -> "1.5", 250 -> "0.25": seconds for the debug lines.
+  static std::string secondsText(int ms);
 
   JString getAddress() const;
   JString getUrl() const;
@@ -125,6 +183,7 @@ public:
 
   // --- fields (initial values of the settings in the settings table) ---
   PageDecoder decoder;  // run-time only: the fetch thread's alone while it runs
+  ResponseHead head;    // likewise
   // The connection: the fetch thread installs it, close() closes it from the host thread.
   GuardedConnection<> line;
   // The texts the fetch thread reads (and, after resolving, writes) while the host draws them.
@@ -134,10 +193,13 @@ public:
   };
   GuardedFields<Texts> texts;
   JAtomic<int> port;
+  JAtomic<int> timeoutMs;
   JAtomic<int> fetchState{kIdle};
   JAtomic<bool> published{false};
   JWorker fetcher;
   JCriticalSection lock;  // serialises open and close (the fetcher never takes it)
   int reloadValue = 0;    // host thread only
+  // The fetch thread's: the last attempt to connect failed (so the next success says so once).
+  bool cannotConnect = false;
   JAtomic<int> values[kValues];
 };

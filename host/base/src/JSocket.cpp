@@ -130,11 +130,14 @@ void applyNoDelay(int fd, bool on) {
 }
 
 int localPortOf(int fd) {
-  sockaddr_in sa{};
-  socklen_t len = sizeof sa;
-  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return -1;
-  return ntohs(sa.sin_port);
+  sockaddr_storage ss{};
+  socklen_t len = sizeof ss;
+  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&ss), &len) != 0) return -1;
+  if (ss.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6*>(&ss)->sin6_port);
+  return ntohs(reinterpret_cast<const sockaddr_in*>(&ss)->sin_port);
 }
+
+int familyOf(const JInetAddress& a) { return a.isIPv6() ? AF_INET6 : AF_INET; }
 
 using SteadyClock = std::chrono::steady_clock;  // not JClock: tests may stop that one
 
@@ -208,6 +211,56 @@ JInetAddress JInetAddress::getAddrByJString(const JString& dotted) {
   return fromNetworkOrder(a.s_addr);
 }
 
+JInetAddress JInetAddress::getNumericAddress(const JString& text) {
+  std::string t = text.str();
+  if (t.size() >= 2 && t.front() == '[' && t.back() == ']') t = t.substr(1, t.size() - 2);
+  if (t.find(':') == std::string::npos) return getAddrByJString(JString(t));  // dotted only
+  addrinfo hints{};
+  hints.ai_family = AF_INET6;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICHOST;
+  addrinfo* res = nullptr;
+  const int rc = t.empty() ? EAI_NONAME : ::getaddrinfo(t.c_str(), nullptr, &hints, &res);
+  if (rc != 0 || !res) {
+    if (res) ::freeaddrinfo(res);
+    throw JSocketException("not a numeric address: " + text.str());
+  }
+  JInetAddress r;
+  const auto* sa = reinterpret_cast<const sockaddr_in6*>(res->ai_addr);
+  r.ipv6_ = true;
+  std::memcpy(r.addr6_.data(), &sa->sin6_addr, 16);
+  r.scope6_ = sa->sin6_scope_id;
+  ::freeaddrinfo(res);
+  r.name_ = r.getAddressJString();
+  return r;
+}
+
+JInetAddress JInetAddress::getAnyByName(const JString& hostName) {
+  try {
+    return getNumericAddress(hostName);
+  } catch (const JSocketException&) {}
+  try {
+    return JInetAddress(hostName);
+  } catch (const JSocketException&) {}
+  addrinfo hints{};
+  hints.ai_family = AF_INET6;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* res = nullptr;
+  const int rc = hostName.isEmpty() ? EAI_NONAME : ::getaddrinfo(hostName.c_str(), nullptr, &hints, &res);
+  if (rc != 0 || !res) {
+    if (res) ::freeaddrinfo(res);
+    throw JSocketException("unknown host " + hostName.str());
+  }
+  const auto* sa = reinterpret_cast<const sockaddr_in6*>(res->ai_addr);
+  JInetAddress r;
+  r.ipv6_ = true;
+  std::memcpy(r.addr6_.data(), &sa->sin6_addr, 16);
+  r.scope6_ = sa->sin6_scope_id;
+  r.name_ = hostName;
+  ::freeaddrinfo(res);
+  return r;
+}
+
 JInetAddress JInetAddress::fromNetworkOrder(uint32_t addr) {
   JInetAddress r;
   r.addr_ = addr;
@@ -216,6 +269,13 @@ JInetAddress JInetAddress::fromNetworkOrder(uint32_t addr) {
 }
 
 JString JInetAddress::getAddressJString() const {
+  if (ipv6_) {
+    in6_addr a6{};
+    std::memcpy(&a6, addr6_.data(), 16);
+    char buf6[INET6_ADDRSTRLEN] = {0};
+    if (!::inet_ntop(AF_INET6, &a6, buf6, sizeof buf6)) return JString("::");
+    return JString(buf6);
+  }
   in_addr a{};
   a.s_addr = addr_;
   char buf[INET_ADDRSTRLEN] = {0};
@@ -230,7 +290,7 @@ JString JInetAddress::getHostName() const { return name_; }
 JSocket::JSocket() = default;
 
 JSocket::JSocket(const JInetAddress& address, int port, bool stream) : address_(address), port_(port), stream_(stream) {
-  spareFd_ = ::socket(AF_INET, (stream ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
+  spareFd_ = ::socket(loomwork_net::familyOf(address), (stream ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
   if (spareFd_ < 0) throw JSocketException("cannot create socket: " + loomwork_net::errorText(errno));
 }
 
@@ -295,45 +355,67 @@ void JSocket::releaseSpare() {
   spareFd_ = -1;
 }
 
-bool JSocket::connect() {
+bool JSocket::connect() { return connectFor(connectTimeoutMs_) == kConnected; }
+
+JSocket::ConnectResult JSocket::connectFor(int timeoutMs, const std::function<bool()>& wanted) {
   using namespace loomwork_net;
-  if (channel_ && channel_->isOpen()) return true;
-  if (port_ <= 0 || port_ > 65535) return false;
+  if (channel_ && channel_->isOpen()) return kConnected;
+  if (port_ <= 0 || port_ > 65535) return kRefused;
 
   int fd = spareFd_;
   spareFd_ = -1;
-  if (fd < 0) fd = ::socket(AF_INET, (stream_ ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  auto fail = [fd] {
+  if (fd < 0) fd = ::socket(familyOf(address_), (stream_ ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
+  if (fd < 0) return kRefused;
+  auto fail = [fd](ConnectResult why) {
     ::close(fd);
-    return false;
+    return why;
   };
-  if (!setBlocking(fd, false)) return fail();
+  if (!setBlocking(fd, false)) return fail(kRefused);
   if (stream_ && noDelay_) applyNoDelay(fd, true);
 
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(static_cast<uint16_t>(port_));
-  sa.sin_addr.s_addr = address_.networkOrder();
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
-    if (errno != EINPROGRESS && errno != EINTR) return fail();
-    auto deadline = SteadyClock::now() + std::chrono::milliseconds(connectTimeoutMs_);
+  sockaddr_storage ss{};
+  socklen_t ssLen = 0;
+  if (address_.isIPv6()) {
+    auto* sa6 = reinterpret_cast<sockaddr_in6*>(&ss);
+    sa6->sin6_family = AF_INET6;
+    sa6->sin6_port = htons(static_cast<uint16_t>(port_));
+    std::memcpy(&sa6->sin6_addr, address_.bytes6().data(), 16);
+    sa6->sin6_scope_id = address_.scope6();
+    ssLen = sizeof(sockaddr_in6);
+  } else {
+    auto* sa = reinterpret_cast<sockaddr_in*>(&ss);
+    sa->sin_family = AF_INET;
+    sa->sin_port = htons(static_cast<uint16_t>(port_));
+    sa->sin_addr.s_addr = address_.networkOrder();
+    ssLen = sizeof(sockaddr_in);
+  }
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&ss), ssLen) != 0) {
+    if (errno != EINPROGRESS && errno != EINTR) return fail(kRefused);
+    const bool limited = timeoutMs > 0;
+    auto deadline = SteadyClock::now() + std::chrono::milliseconds(limited ? timeoutMs : 0);
     for (;;) {
+      // Without a caller to ask, one wait to the deadline; with one, slices of 50 ms.
+      int wait = limited ? millisLeft(deadline) : 50;
+      if (wanted) wait = std::min(wait, 50);
       pollfd p{fd, POLLOUT, 0};
-      int r = ::poll(&p, 1, millisLeft(deadline));
+      int r = ::poll(&p, 1, wait);
       if (r < 0 && errno == EINTR) continue;
-      if (r <= 0) return fail();  // timed out or failed
-      break;
+      if (r < 0) return fail(kRefused);
+      if (r > 0) break;
+      if (limited && millisLeft(deadline) == 0) return fail(kNoAnswer);
+      if (wanted && !wanted()) return fail(kGivenUp);
     }
     int err = 0;
     socklen_t len = sizeof err;
-    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) return fail();
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return fail(kRefused);
+    if (err == ETIMEDOUT) return fail(kNoAnswer);  // the system's own limit
+    if (err != 0) return fail(kRefused);
   }
-  if (!setBlocking(fd, true)) return fail();
+  if (!setBlocking(fd, true)) return fail(kRefused);
 
   if (!channel_ || !channel_->isFresh()) channel_ = std::make_shared<Channel>();
   channel_->open(fd, stream_);
-  return true;
+  return kConnected;
 }
 
 void JSocket::close() {
@@ -582,6 +664,24 @@ JBlock JSocketInputStream::readFully(int n) {
     consume(static_cast<size_t>(take));
   }
   return r;
+}
+
+bool JSocketInputStream::waitForInput(int timeoutMs) {
+  using namespace loomwork_net;
+  checkUsable();
+  if (available() > 0 || eof_) return true;
+  const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 0);
+  for (;;) {
+    Use use(channel_.get());
+    if (use.fd() < 0) throwUnusable(channel_.get());
+    // Slices, so that a close() that does not wake poll() is seen all the same.
+    const int wait = timeoutMs < 0 ? 100 : std::min(millisLeft(deadline), 100);
+    pollfd p{use.fd(), POLLIN, 0};
+    const int r = ::poll(&p, 1, wait);
+    if (channel_->isClosed()) throw JIOException("socket is closed");
+    if (r > 0 || (r < 0 && errno != EINTR)) return true;  // the read tells what came
+    if (timeoutMs >= 0 && millisLeft(deadline) == 0) return false;
+  }
 }
 
 JString JSocketInputStream::readLine() {

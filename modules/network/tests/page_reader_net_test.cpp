@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -26,19 +27,15 @@ long long MsSince(Clock::time_point t) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
 }
 
-// Exactly 50 bytes: head, then dots, then tail.
-std::string Chunk(const std::string& head, const std::string& tail = "") {
-  EXPECT_LE(head.size() + tail.size(), 50u);
-  return head + std::string(50 - head.size() - tail.size(), '.') + tail;
+// A response whose values lie in its first 100 bytes, followed by small letters only (a tag
+// would add values: '<' and '>' count as digits).
+std::string LaidOut() {
+  std::string r = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<html><body>\nvalues: aaFF0A1B2C\n";
+  for (int i = 0; i < 6; ++i) r += "the rest is small letters and spaces only\n";
+  return r;
 }
-
-// A response laid out chunk by chunk: "<body" cut by a boundary (found), the described run at
-// the very end of a chunk (its last FF decodes as a pair and starts no run), an "aa" cut by a
-// boundary (missed, and so is the run after it), then a run in a chunk of its own.
-const std::string kLaidOut = Chunk("HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n", "<bo") +
-                             Chunk("dy>", "aaFF0A1BFF") + Chunk("", "a") + Chunk("aFF3C4D") + Chunk("aaFF0102") +
-                             "</body></html>\n";
-const Values kLaidOutValues{10, 27, 255, 1, 2};
+const std::string kLaidOut = LaidOut();
+const Values kLaidOutValues{10, 27, 44};
 
 std::string Response(const std::string& body) { return "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n" + body; }
 
@@ -99,8 +96,17 @@ protected:
   TempFolder folder{"page-reader"};
 };
 
+// A sample page: its values, then small letters only (no closing tags: '<' and '>' are digits).
+const char* const kSamplePage =
+    "<html>\n<head><title>sample page for the page reader</title></head>\n<body>\n<pre>\n"
+    "aaFF1540C8 are the three values, each a pair of hex digits after two\n"
+    "small a letters and a pair of capital f letters. every byte after them\n"
+    "up to the end of the page is read, so only small letters and spaces\n"
+    "follow the values here\n";
+
 TEST_F(PageReaderPython, TheSamplePageGivesItsValuesAtTheEnd) {
-  PythonHttpServer server(LOOMWORK_SOURCE_DIR "/examples/pages", folder.file("server.log"));
+  folder.write("page.html", kSamplePage);
+  PythonHttpServer server(folder.path(), folder.file("server.log"));
   ASSERT_TRUE(server.running()) << server.failure();
   aim("127.0.0.1", server.port(), "/page.html");
   ASSERT_TRUE(fetch());
@@ -175,10 +181,8 @@ TEST_F(PageReaderNet, TheRequestIsOneValidHttpRequest) {
             "GET /values.html HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(server.port()) + "\r\n\r\n");
 }
 
-// The values depend only on the page's bytes: whatever pieces the server sends them in, the
-// module decodes the same 50-byte chunks.
+// The values depend only on the page's bytes: whatever pieces the server sends them in.
 TEST_F(PageReaderNet, TheSameValuesHoweverTheServerCutsTheResponse) {
-  ASSERT_EQ(kLaidOut.size() % 50, 15u);
   for (size_t piece : {kLaidOut.size(), size_t(1), size_t(7), size_t(49), size_t(50), size_t(51), size_t(120)}) {
     harness.clear();
     ScriptedServer server(ScriptedServer::inPieces(kLaidOut, piece));
@@ -369,7 +373,7 @@ TEST_F(PageReaderNet, AStallingOrResettingServerNeverHoldsTheHost) {
     aim("127.0.0.1", server.port());
     ASSERT_TRUE(fetch());
     EXPECT_TRUE(module.published.load());
-    EXPECT_EQ(outputs(), Broadcasts({10, 27, 255}));
+    EXPECT_EQ(outputs(), Broadcasts(kLaidOutValues));
     ready();
   }
   {
@@ -492,6 +496,294 @@ TEST(PageReaderLifetime, DeletingAModuleStopsItsFetch) {
     EXPECT_LT(MsSince(t0), 100);
   }
   EXPECT_TRUE(server.waitClientGone(2000));
+}
+
+// --- where the response ends, what failed, where it goes ---
+
+// An HTML page with its tags: '<' and '>' count as digits 12 and 14, so each closing tag after
+// the values adds to them. After "aa": FF0A1BFF</p>\n</body></html>\n. The first run reads
+// 0A 1B FF, then the tags' < > three times: 10, 27, 255, 206, 206, 206. The run of the second FF
+// reads < > < > and stops once eight values are in: 206, 206.
+const std::string kTaggedBody = "<html><body>\n<p>values aaFF0A1BFF</p>\n</body></html>\n";
+const Values kTaggedValues{10, 27, 255, 206, 206, 206, 206, 206};
+
+// A head whose part before the body is n bytes longer than the shortest ("HTTP/1.0 200 OK\r\n\r\n"):
+// a header line of n bytes, or for n < 5 (too short for one) a longer reason phrase.
+std::string HeadOfLength(int n, bool withLength, size_t bodySize) {
+  std::string head = "HTTP/1.0 200 OK";
+  if (n < 5) head += std::string(static_cast<size_t>(n), '!');
+  head += "\r\n";
+  if (n >= 5) head += "X:" + std::string(static_cast<size_t>(n - 4), 'p') + "\r\n";
+  if (withLength) head += "Content-Length: " + std::to_string(bodySize) + "\r\n";
+  return head + "\r\n";
+}
+
+class PageReaderHeads : public PageReaderNet {
+protected:
+  // Fetches the tagged page behind heads of lengths first..last: whole, or (every tenth length)
+  // in pieces of 7 bytes that land on every part of it; with a Content-Length at even lengths.
+  void fetchEachLength(int first, int last) {
+    for (int n = first; n <= last; ++n) {
+      harness.clear();
+      const std::string response = HeadOfLength(n, n % 2 == 0, kTaggedBody.size()) + kTaggedBody;
+      ScriptedServer server(n % 10 == 0 ? ScriptedServer::inPieces(response, 7, 1) : Whole(response));
+      ASSERT_TRUE(server.listening());
+      aim("127.0.0.1", server.port());
+      ASSERT_TRUE(fetch()) << n;
+      ASSERT_EQ(outputs(), Broadcasts(kTaggedValues)) << "header length " << n;
+      EXPECT_TRUE(harness.debugLines().empty());
+      ready();
+    }
+  }
+};
+
+TEST_F(PageReaderHeads, NoHeadAndHeadersUpTo60Bytes) {
+  // No head at all (a server of the oldest kind sends the page alone).
+  ScriptedServer server(Whole(kTaggedBody));
+  aim("127.0.0.1", server.port());
+  ASSERT_TRUE(fetch());
+  EXPECT_EQ(outputs(), Broadcasts(kTaggedValues));
+  ready();
+  fetchEachLength(0, 60);
+}
+
+TEST_F(PageReaderHeads, HeadersOf61To120Bytes) { fetchEachLength(61, 120); }
+
+// One line for each failure the user needs to see, once.
+TEST_F(PageReaderNet, EachFailureSaysWhatWentWrong) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot here\n", "page: page: HTTP 404 Not Found"},
+      {"HTTP/1.0 500 Internal Server Error\r\n\r\n<body>aaFF01", "page: page: HTTP 500 Internal Server Error"},
+      {"HTTP/1.1 301 Moved Permanently\r\nLocation: http://127.0.0.1/moved.html\r\nContent-Length: 0\r\n\r\n",
+       "page: page: redirected to http://127.0.0.1/moved.html (not followed)"},
+  };
+  for (const auto& c : cases) {
+    harness.clear();
+    ScriptedServer server(Whole(c.first));
+    aim("127.0.0.1", server.port());
+    ASSERT_TRUE(fetch());
+    EXPECT_EQ(harness.debugLines(), std::vector<std::string>{c.second});
+    EXPECT_TRUE(module.published.load());  // an ended fetch: the next reload starts afresh
+    ready();
+  }
+  // The error page is decoded like any response: its values are the page's.
+  harness.clear();
+  {
+    ScriptedServer server(Whole("HTTP/1.0 500 Internal Server Error\r\n\r\n<body>aaFF01"));
+    aim("127.0.0.1", server.port());
+    ASSERT_TRUE(fetch());
+    EXPECT_EQ(outputs(), Broadcasts({1}));
+    ready();
+  }
+  harness.clear();
+  aim("no-such-host.invalid", 4080);
+  ASSERT_TRUE(fetch());
+  EXPECT_EQ(harness.debugLines(), std::vector<std::string>{"page: page: cannot resolve no-such-host.invalid"});
+  EXPECT_EQ(module.fetchState.load(), JPageReaderObj::kIdle);
+}
+
+// A server that takes the request and never answers: the fetch ends after "timeout ms" with one
+// line, as a fetch that received nothing; reload 0 and then 1 starts a fresh one.
+TEST_F(PageReaderNet, AServerThatNeverAnswersIsEndedByTheTimeout) {
+  ScriptedServer server({ScriptedServer::hold()});
+  aim("127.0.0.1", server.port());
+  module.timeoutMs = 300;
+  ASSERT_TRUE(fetch(5000));
+  EXPECT_EQ(harness.debugLines(), std::vector<std::string>{"page: page: no answer in 0.3 s"});
+  EXPECT_TRUE(module.published.load());
+  EXPECT_EQ(outputs(), Outputs{});
+  EXPECT_EQ(module.fetchState.load(), JPageReaderObj::kReceiving);
+  EXPECT_TRUE(server.waitClientGone(2000));
+
+  // A 0 and then a nonzero value: a fresh fetch, ended the same way.
+  ready();
+  harness.clear();
+  ASSERT_TRUE(fetch(5000));
+  EXPECT_TRUE(server.waitConnections(2, 2000));
+  EXPECT_EQ(harness.debugLines(), std::vector<std::string>{"page: page: no answer in 0.3 s"});
+
+  // Without a limit it waits until closed.
+  ready();
+  harness.clear();
+  module.timeoutMs = 0;
+  reload(1);
+  ASSERT_TRUE(server.waitConnections(3, 2000));
+  harness.runFor(500);
+  EXPECT_TRUE(module.fetching());
+  module.close();
+  EXPECT_FALSE(module.fetching());
+  EXPECT_TRUE(harness.debugLines().empty());
+}
+
+// A complete response with its Content-Length, the connection kept open: it ends at the body's
+// end, with no timeout at all; bytes after the body are not the page's.
+TEST_F(PageReaderNet, AKeptOpenConnectionEndsWithItsContentLength) {
+  const std::string body = "<body>aaFF0A1B2C small letters only";
+  ScriptedServer server({ScriptedServer::send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                                              "\r\nConnection: keep-alive\r\n\r\n" + body + "FF33"),
+                         ScriptedServer::hold()});
+  aim("127.0.0.1", server.port());
+  module.timeoutMs = 0;
+  ASSERT_TRUE(fetch(5000));
+  EXPECT_EQ(outputs(), Broadcasts({10, 27, 44}));
+  EXPECT_TRUE(harness.debugLines().empty());
+  EXPECT_TRUE(server.waitClientGone(2000));  // the module left the kept connection
+  ready();
+
+  // Half of a body, then silence: what came is published after the timeout.
+  harness.clear();
+  ScriptedServer stalling(
+      {ScriptedServer::send("HTTP/1.1 200 OK\r\nContent-Length: 500\r\n\r\n" + body), ScriptedServer::hold()});
+  aim("127.0.0.1", stalling.port());
+  module.timeoutMs = 250;
+  ASSERT_TRUE(fetch(5000));
+  EXPECT_EQ(outputs(), Broadcasts({10, 27, 44}));
+  EXPECT_EQ(harness.debugLines(), std::vector<std::string>{"page: page: no answer in 0.25 s"});
+}
+
+// A connection attempt that gets no answer ends like a read that gets none; close() does not
+// wait for an attempt under way.
+TEST_F(PageReaderNet, AConnectionAttemptWithoutAnswerTimesOut) {
+  UnansweredPort silent;
+  ASSERT_TRUE(silent.ready());
+  aim("127.0.0.1", silent.port());
+  module.timeoutMs = 300;
+  ASSERT_TRUE(fetch(5000));
+  EXPECT_EQ(harness.debugLines(), std::vector<std::string>{"page: page: no answer in 0.3 s"});
+  EXPECT_TRUE(module.published.load());
+  ready();
+
+  harness.clear();
+  module.timeoutMs = 0;
+  reload(1);
+  ASSERT_TRUE(waitState(JPageReaderObj::kConnecting));
+  harness.runFor(200);
+  EXPECT_TRUE(module.fetching());
+  const auto t0 = Clock::now();
+  module.close();
+  EXPECT_LT(MsSince(t0), 1000);
+  EXPECT_FALSE(module.fetching());
+}
+
+// A server that is down: one line when it cannot be reached, however often the module tries,
+// and one when it can again.
+TEST_F(PageReaderNet, OneLineWhenTheServerGoesAndOneWhenItComesBack) {
+  const int port = unusedLoopbackPort();
+  aim("127.0.0.1", port);
+  reload(1);
+  ASSERT_TRUE(waitState(JPageReaderObj::kConnecting));
+  harness.runFor(450);  // several attempts
+  const std::string where = "127.0.0.1:" + std::to_string(port);
+  const std::string down = "page: page: cannot connect to " + where + "; trying again";
+  EXPECT_EQ(harness.debugLines(), std::vector<std::string>{down});
+  {
+    ScriptedServer server(Whole(kLaidOut), port);
+    ASSERT_TRUE(server.listening());
+    ASSERT_TRUE(harness.runUntil([&] { return !module.fetching(); }, 5000));
+    harness.runPending();
+    EXPECT_EQ(outputs(), Broadcasts(kLaidOutValues));
+    EXPECT_EQ(harness.debugLines(), (std::vector<std::string>{down, "page: page: connected to " + where + " again"}));
+    // Up all along: nothing more to say.
+    ready();
+    harness.clear();
+    ASSERT_TRUE(fetch());
+    EXPECT_TRUE(harness.debugLines().empty());
+  }
+  ready();
+}
+
+// IPv6 literals, bare and in brackets; the Host header carries the brackets.
+TEST_F(PageReaderNet, IPv6LiteralAddresses) {
+  ScriptedServer server(Whole(kLaidOut), 0, true);
+  if (!server.listening()) GTEST_SKIP() << "no IPv6 loopback here";
+  for (const char* address : {"::1", "[::1]"}) {
+    harness.clear();
+    aim(address, server.port());
+    ASSERT_TRUE(fetch()) << address;
+    EXPECT_EQ(outputs(), Broadcasts(kLaidOutValues)) << address;
+    EXPECT_TRUE(harness.debugLines().empty()) << address;
+    EXPECT_EQ(module.getAddress(), JString(address));
+    ready();
+  }
+  ASSERT_EQ(server.requests().size(), 2u);
+  for (const auto& r : server.requests())
+    EXPECT_NE(r.find("Host: [::1]:" + std::to_string(server.port()) + "\r\n"), std::string::npos) << r;
+}
+
+// --- Debian's web servers ---
+
+// The same pages through each of Debian's web servers (those installed) and Python's: the same
+// values from every one, the missing page's line, and a redirect named.
+class PageReaderDebianServer : public PageReaderNet, public ::testing::WithParamInterface<std::string> {
+protected:
+  TempFolder folder{"page-servers"};
+  void SetUp() override {
+    std::filesystem::create_directories(folder.file("www/dir"));
+    folder.write("www/page.html", kSamplePage);
+    folder.write("www/tagged.html", kTaggedBody);
+    folder.write("www/dir/index.html", kTaggedBody);
+  }
+  void expectPage(int port, const std::string& url, const Values& want) {
+    harness.clear();
+    aim("127.0.0.1", port, url);
+    ASSERT_TRUE(fetch()) << url;
+    EXPECT_EQ(outputs(), Broadcasts(want)) << url;
+    EXPECT_TRUE(harness.debugLines().empty()) << url << ": " << ::testing::PrintToString(harness.debugLines());
+    ready();
+  }
+  void expectFailures(int port, bool redirects) {
+    harness.clear();
+    aim("127.0.0.1", port, "/missing.html");
+    ASSERT_TRUE(fetch());
+    ASSERT_EQ(harness.debugLines().size(), 1u);
+    EXPECT_EQ(harness.debugLines()[0].rfind("page: page: HTTP 404", 0), 0u) << harness.debugLines()[0];
+    ready();
+    if (!redirects) return;
+    harness.clear();
+    aim("127.0.0.1", port, "/dir");
+    ASSERT_TRUE(fetch());
+    ASSERT_EQ(harness.debugLines().size(), 1u);
+    const std::string line = harness.debugLines()[0];
+    EXPECT_EQ(line.rfind("page: page: redirected to ", 0), 0u) << line;
+    EXPECT_NE(line.find("/dir/ (not followed)"), std::string::npos) << line;
+    ready();
+  }
+};
+
+TEST_P(PageReaderDebianServer, ServesTheSameValues) {
+  const std::string name = GetParam();
+  std::unique_ptr<PythonHttpServer> python;
+  std::unique_ptr<DebianWebServer> debian;
+  int port = -1;
+  if (name == "python3") {
+    python = std::make_unique<PythonHttpServer>(folder.file("www"), folder.file("python.log"));
+    if (!python->running()) GTEST_SKIP() << python->failure();
+    port = python->port();
+  } else {
+    if (DebianWebServer::binaryOf(name).empty()) GTEST_SKIP() << name << " is not installed (apt-get install it)";
+    debian = std::make_unique<DebianWebServer>(name, folder.file("www"), folder.path());
+    ASSERT_TRUE(debian->running()) << debian->failure();
+    port = debian->port();
+  }
+  expectPage(port, "/page.html", {21, 64, 200});
+  expectPage(port, "/tagged.html", kTaggedValues);
+  // busybox and webfsd answer a folder without its slash by serving it: no redirect to name.
+  expectFailures(port, name != "busybox" && name != "webfsd");
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, PageReaderDebianServer,
+                         ::testing::Values("lighttpd", "nginx", "busybox", "mini_httpd", "webfsd", "python3"),
+                         [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
+
+// The example's own page: its values first, whatever follows them.
+TEST_F(PageReaderPython, TheExamplePageStartsWithItsValues) {
+  PythonHttpServer server(LOOMWORK_SOURCE_DIR "/examples/pages", folder.file("server.log"));
+  ASSERT_TRUE(server.running()) << server.failure();
+  aim("127.0.0.1", server.port(), "/page.html");
+  ASSERT_TRUE(fetch());
+  const Outputs out = outputs();
+  ASSERT_GE(out.size(), 3u);
+  EXPECT_EQ(Outputs(out.begin(), out.begin() + 3), Broadcasts({21, 64, 200}));
 }
 
 }  // namespace

@@ -14,6 +14,8 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -107,6 +109,162 @@ bool PythonHttpServer::waitForLog(const std::string& text, int ms) const {
   }
 }
 
+// ---------------------------------------------------------------------------- DebianWebServer
+
+const std::vector<std::string>& DebianWebServer::names() {
+  static const std::vector<std::string> all = {"lighttpd", "nginx", "busybox", "mini_httpd", "webfsd"};
+  return all;
+}
+
+std::string DebianWebServer::binaryOf(const std::string& name) {
+  std::string dirs = std::getenv("PATH") ? std::getenv("PATH") : "";
+  dirs += ":/usr/sbin:/sbin:/usr/bin:/bin";
+  std::stringstream in(dirs);
+  std::string dir;
+  while (std::getline(in, dir, ':')) {
+    if (dir.empty()) continue;
+    const std::string path = dir + "/" + name;
+    if (::access(path.c_str(), X_OK) == 0) return path;
+  }
+  return "";
+}
+
+namespace {
+void writeFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+bool answers(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(static_cast<uint16_t>(port));
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0;
+  ::close(fd);
+  return ok;
+}
+}  // namespace
+
+DebianWebServer::DebianWebServer(const std::string& name, const std::string& docRoot, const std::string& workDir) {
+  if (binaryOf(name).empty()) {
+    failure_ = name + " is not installed";
+    return;
+  }
+  // The port was free a moment ago; another process may take it first: try again on another.
+  for (int attempt = 0; attempt < 3 && !running(); ++attempt) {
+    if (start(name, docRoot, workDir, unusedLoopbackPort())) return;
+    stop();
+  }
+}
+
+DebianWebServer::~DebianWebServer() { stop(); }
+
+bool DebianWebServer::start(const std::string& name, const std::string& docRoot, const std::string& workDir, int port) {
+  const std::string p = std::to_string(port);
+  std::vector<std::string> args;
+  if (name == "lighttpd") {
+    writeFile(workDir + "/lighttpd.conf", "server.document-root = \"" + docRoot + "\"\nserver.bind = \"127.0.0.1\"\n" +
+                                              "server.port = " + p + "\nserver.errorlog = \"" + workDir +
+                                              "/lighttpd.log\"\nmimetype.assign = ( \".html\" => \"text/html\" )\n");
+    args = {"-D", "-f", workDir + "/lighttpd.conf"};
+  } else if (name == "nginx") {
+    const std::string w = workDir + "/nginx";
+    std::filesystem::create_directories(w);
+    writeFile(w + "/nginx.conf", "daemon off;\nmaster_process off;\nworker_processes 1;\npid " + w +
+                                     "/nginx.pid;\nerror_log " + w +
+                                     "/error.log;\nevents { worker_connections 64; }\n" + "http {\n access_log " + w +
+                                     "/access.log;\n client_body_temp_path " + w + "/body;\n proxy_temp_path " + w +
+                                     "/proxy;\n fastcgi_temp_path " + w + "/fastcgi;\n uwsgi_temp_path " + w +
+                                     "/uwsgi;\n scgi_temp_path " + w + "/scgi;\n server { listen 127.0.0.1:" + p +
+                                     "; root " + docRoot + "; }\n}\n");
+    args = {"-p", w, "-c", w + "/nginx.conf"};
+  } else if (name == "busybox") {
+    args = {"httpd", "-f", "-p", "127.0.0.1:" + p, "-h", docRoot};
+  } else if (name == "mini_httpd") {
+    args = {"-D", "-h", "127.0.0.1", "-p", p, "-d", docRoot, "-l", workDir + "/mini_httpd.log"};
+  } else if (name == "webfsd") {
+    args = {"-F", "-i", "127.0.0.1", "-p", p, "-r", docRoot};
+  } else {
+    failure_ = "no such server: " + name;
+    return false;
+  }
+  const std::string program = binaryOf(name);
+  const std::string log = workDir + "/" + name + ".out";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd >= 0) {
+      dup2(fd, 1);
+      dup2(fd, 2);
+    }
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  if (pid < 0) {
+    failure_ = "fork failed";
+    return false;
+  }
+  pid_ = pid;
+  const auto deadline = Clock::now() + std::chrono::seconds(10);
+  while (msLeft(deadline) > 0) {
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      failure_ = name + " ended at once: " + readFile(log);
+      return false;
+    }
+    if (answers(port)) {
+      port_ = port;
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  failure_ = name + " did not answer on port " + p + ": " + readFile(log);
+  return false;
+}
+
+void DebianWebServer::stop() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGTERM);
+  int status = 0;
+  const auto deadline = Clock::now() + std::chrono::seconds(2);
+  while (::waitpid(pid_, &status, WNOHANG) == 0) {
+    if (msLeft(deadline) == 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  pid_ = -1;
+  port_ = -1;
+}
+
+// ----------------------------------------------------------------------------- UnansweredPort
+
+UnansweredPort::UnansweredPort() {
+  listener_ = listenOnLoopback(0, 0, port_);
+  if (listener_ < 0) return;
+  filler_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(static_cast<uint16_t>(port_));
+  sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (filler_ >= 0 && ::connect(filler_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+    ::close(filler_);
+    filler_ = -1;
+  }
+}
+
+UnansweredPort::~UnansweredPort() {
+  if (filler_ >= 0) ::close(filler_);
+  if (listener_ >= 0) ::close(listener_);
+}
+
 // ------------------------------------------------------------------------------- ScriptedServer
 
 ScriptedServer::Script ScriptedServer::inPieces(const std::string& bytes, size_t size, int pauseMs) {
@@ -118,8 +276,29 @@ ScriptedServer::Script ScriptedServer::inPieces(const std::string& bytes, size_t
   return s;
 }
 
-ScriptedServer::ScriptedServer(Script script, int port) : script_(std::move(script)) {
-  listener_ = listenOnLoopback(port, 8, port_);
+namespace {
+int listenOnIPv6Loopback(int port, int backlog, int& boundPort) {
+  const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  int one = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in6 sa{};
+  sa.sin6_family = AF_INET6;
+  sa.sin6_port = htons(static_cast<uint16_t>(port));
+  sa.sin6_addr = in6addr_loopback;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(fd, backlog) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  socklen_t len = sizeof sa;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+  boundPort = ntohs(sa.sin6_port);
+  return fd;
+}
+}  // namespace
+
+ScriptedServer::ScriptedServer(Script script, int port, bool ipv6) : script_(std::move(script)) {
+  listener_ = ipv6 ? listenOnIPv6Loopback(port, 8, port_) : listenOnLoopback(port, 8, port_);
   if (listener_ < 0) return;
   thread_ = std::thread([this] { serve(); });
 }

@@ -1,7 +1,8 @@
 #pragma once
-// Real HTTP servers on 127.0.0.1 for the page reader's tests: Python's http.server run as a child
-// process, and a scripted server of our own for what a well-behaved server never does (stalling,
-// resetting, never closing, cutting the response into any pieces). Every wait is bounded.
+// Real HTTP servers on 127.0.0.1 for the page reader's tests: Python's http.server and Debian's
+// web servers run as child processes, and a scripted server of our own for what a well-behaved
+// server never does (stalling, resetting, never closing, cutting the response into any pieces).
+// Every wait is bounded.
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -33,6 +34,49 @@ private:
   std::string failure_;
 };
 
+// One of Debian's web servers ("lighttpd", "nginx", "busybox" (its httpd), "mini_httpd",
+// "webfsd"), run in the foreground as a child process on 127.0.0.1 and a port that was free, with
+// its configuration and logs in workDir, serving docRoot.
+class DebianWebServer {
+public:
+  static const std::vector<std::string>& names();
+  // The server's program, looked for on the PATH and in the system folders; "" when absent.
+  static std::string binaryOf(const std::string& name);
+
+  DebianWebServer(const std::string& name, const std::string& docRoot, const std::string& workDir);
+  ~DebianWebServer();  // SIGTERM, then SIGKILL if it has not ended within 2 s
+  DebianWebServer(const DebianWebServer&) = delete;
+  DebianWebServer& operator=(const DebianWebServer&) = delete;
+
+  bool running() const { return port_ > 0; }
+  int port() const { return port_; }
+  const std::string& failure() const { return failure_; }
+
+private:
+  bool start(const std::string& name, const std::string& docRoot, const std::string& workDir, int port);
+  void stop();
+  int pid_ = -1;
+  int port_ = -1;
+  std::string failure_;
+};
+
+// A port on 127.0.0.1 where a connection attempt gets no answer: a listener whose one place in
+// its queue is taken, so that the system drops every further attempt unanswered.
+class UnansweredPort {
+public:
+  UnansweredPort();
+  ~UnansweredPort();
+  UnansweredPort(const UnansweredPort&) = delete;
+  UnansweredPort& operator=(const UnansweredPort&) = delete;
+  bool ready() const { return filler_ >= 0; }
+  int port() const { return port_; }
+
+private:
+  int listener_ = -1;
+  int filler_ = -1;
+  int port_ = -1;
+};
+
 // A server that answers every connection with the same script, after reading its request (up to
 // the blank line that ends it).
 class ScriptedServer {
@@ -62,7 +106,8 @@ public:
   // client in separate reads).
   static Script inPieces(const std::string& bytes, size_t size, int pauseMs = 2);
 
-  explicit ScriptedServer(Script script, int port = 0);
+  // On 127.0.0.1, or on ::1 with ipv6.
+  explicit ScriptedServer(Script script, int port = 0, bool ipv6 = false);
   ~ScriptedServer();  // stops: ends holds and endless sends, closes, joins
   ScriptedServer(const ScriptedServer&) = delete;
   ScriptedServer& operator=(const ScriptedServer&) = delete;

@@ -31,23 +31,24 @@ Values Feed(const std::string& page, const std::vector<size_t>& pieces) {
   size_t at = 0, k = 0;
   while (at < page.size()) {
     size_t n = std::min(pieces[k++ % pieces.size()], page.size() - at);
-    d.feed(reinterpret_cast<const uint8_t*>(page.data() + at), static_cast<int>(n));
+    d.feed(reinterpret_cast<const uint8_t*>(page.data() + at), n);
     at += n;
   }
   d.finish();
   return Values(d.values, d.values + d.count());
 }
 
-// The page cut into 50-byte chunks (the last one shorter).
-std::vector<std::string> Chunks50(const std::string& page) {
-  std::vector<std::string> out;
-  for (size_t at = 0; at < page.size(); at += 50) out.push_back(page.substr(at, 50));
-  return out;
+std::string Joined(const std::vector<std::string>& pieces) {
+  std::string all;
+  for (const auto& p : pieces) all += p;
+  return all;
 }
 
 TEST(PageDecoder, TheDescribedExample) {
-  // The final FF, the chunk's last two bytes, is a pair of the first run and starts none.
+  // The final FF, the last two bytes, is a pair of the first run and starts none.
   EXPECT_EQ(Decode("<body>aaFF0A1BFF"), (Values{10, 27, 255}));
+  EXPECT_EQ(Feed("<body>aaFF0A1BFF", {1}), (Values{10, 27, 255}));
+  EXPECT_EQ(Feed("HTTP/1.0 200 OK\r\n\r\n<body>aaFF0A1BFF", {7}), (Values{10, 27, 255}));
   // Two bytes more and it starts a run of its own: the digits after it decode a second time.
   EXPECT_EQ(Decode("<body>aaFF0A1BFF12"), (Values{10, 27, 255, 18, 18}));
   EXPECT_EQ(Decode("<body aaFF12FF34"), (Values{18, 255, 52, 52}));
@@ -58,15 +59,18 @@ TEST(PageDecoder, TheDescribedExample) {
 }
 
 TEST(PageDecoder, PagesWithoutBodyAaOrFFGiveNothing) {
-  EXPECT_EQ(Decode("<html>aaFF0A1B</html>"), Values{});          // no "<body"
-  EXPECT_EQ(Decode("<BODY>aaFF0A1B"), Values{});                 // the marker is case-sensitive
-  EXPECT_EQ(Decode("<<body>aaFF0A1B"), Values{});                // a doubled '<' hides it
+  for (const char* page : {"<html>aaFF0A1B</html>",  // no "<body"
+                           "<BODY>aaFF0A1B",         // the marker is case-sensitive
+                           "<<body>aaFF0A1B",        // a doubled '<' hides it
+                           "<body>a FF0A1B",         // no "aa"
+                           "<body>AAFF0A1B",         // nor "AA"
+                           "<body>aa ff0A1B F F0A",  // no "FF"
+                           "aaFF0A<body>", ""}) {    // all of it before the body
+    EXPECT_EQ(Decode(page), Values{}) << page;
+    EXPECT_EQ(Feed(page, {1}), Values{}) << page;
+  }
   EXPECT_EQ(Decode("<<body><body>aaFF0A1B"), (Values{10, 27}));  // a later one counts
-  EXPECT_EQ(Decode("<body>a FF0A1B"), Values{});                 // no "aa"
-  EXPECT_EQ(Decode("<body>AAFF0A1B"), Values{});                 // nor "AA"
-  EXPECT_EQ(Decode("<body>aa ff0A1B F F0A"), Values{});          // no "FF"
-  EXPECT_EQ(Decode("aaFF0A<body>"), Values{});                   // all of it before the body
-  EXPECT_EQ(Decode(""), Values{});
+  EXPECT_EQ(Feed("<<body><body>aaFF0A1B", {3}), (Values{10, 27}));
 }
 
 TEST(PageDecoder, DigitsPairsAndWhatIsSkipped) {
@@ -89,51 +93,138 @@ TEST(PageDecoder, ARunStopsPastSevenValuesAndTenAreKept) {
   // One run stops once more than seven values are in.
   EXPECT_EQ(Decode("<body>aaFF01020304050607080910"), (Values{1, 2, 3, 4, 5, 6, 7, 8}));
   // Past that each later run takes one digit; values after the tenth are not stored.
-  EXPECT_EQ(DecodeChunks({"<body>aaFF0102030405060708", "aaFF1FF2FF3FF4FF5FF6FF7FF8 "}),
-            (Values{1, 2, 3, 4, 5, 6, 7, 8, 0x12, 0x34}));
+  const std::string page = "<body>aaFF0102030405060708aaFF1FF2FF3FF4FF5FF6FF7FF8 ";
+  EXPECT_EQ(Decode(page), (Values{1, 2, 3, 4, 5, 6, 7, 8, 0x12, 0x34}));
+  for (size_t piece : {size_t(1), size_t(2), size_t(5), size_t(17), page.size()})
+    EXPECT_EQ(Feed(page, {piece}), Decode(page)) << piece;
+  // The first run's sixteen digits, then later runs whose "FF" lay inside it.
+  const std::string inside = "<body>aaFF0FF1FF2FF3FF4FF5FF6FF7FF8FF9";
+  EXPECT_EQ(Feed(inside, {1}), Decode(inside));
+  EXPECT_EQ(Decode(inside).size(), 10u);
 }
 
-TEST(PageDecoder, ChunkBoundaries) {
-  // "<body" cut by a boundary is still found; "aa" cut by one is not; an "FF" run ends with its
-  // chunk, and the next chunk needs an "aa" of its own.
-  EXPECT_EQ(DecodeChunks({"<html><bo", "dy>aaFF0A"}), (Values{10}));
-  EXPECT_EQ(DecodeChunks({"<body>xa", "aFF0A1B"}), Values{});
-  EXPECT_EQ(DecodeChunks({"<body>aaFF0A1", "B2C"}), (Values{10}));
-  EXPECT_EQ(DecodeChunks({"<body>aaFF0A1", "aaFFB2C"}), (Values{10, 0x1B, 0x2C}));
-  EXPECT_EQ(DecodeChunks({"<body>aaF", "F0A"}), Values{});
-  // Each chunk starts the "aa" search again, so the values of several chunks add up.
-  EXPECT_EQ(DecodeChunks({"<body>aaFF01", "aaFF02", "xxFF03", "aaFF04"}), (Values{1, 2, 4}));
-}
-
-// Fed in any pieces, the decoder sees the same 50-byte chunks: the values depend on the page's
-// bytes alone.
-TEST(PageDecoder, AnyCuttingOfThePageGivesTheValuesOfItsFiftyByteChunks) {
-  std::string page = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<html><head></head><bo";
-  page += "dy>\n<p>aaFF0A1BFF2C</p>\n<p>some text in between, long enough to pass a chunk</p>";
-  page += "<p>aaFF3D4E</p>xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxaaFF5F6A7B8C9D</body></html>\n";
-  const Values want = DecodeChunks(Chunks50(page));
-  ASSERT_FALSE(want.empty());
-  EXPECT_EQ(Feed(page, {page.size()}), want);
-  EXPECT_EQ(Feed(page, {50}), want);
-  EXPECT_EQ(Feed(page, {1}), want);
-  EXPECT_EQ(Feed(page, {7, 49, 3, 50, 51}), want);
-  std::mt19937 rng(14);
-  for (int round = 0; round < 200; ++round) {
-    std::vector<size_t> pieces;
-    for (int i = 0; i < 9; ++i) pieces.push_back(1 + rng() % 120);
-    ASSERT_EQ(Feed(page, pieces), want) << round;
+// What the network cuts is no boundary: an "aa", an "FF" or a run cut between two pieces reads
+// as in one piece (each 50-byte chunk of the old reader lost them).
+TEST(PageDecoder, PiecesAreNoBoundaries) {
+  const std::vector<std::vector<std::string>> cases = {{"<html><bo", "dy>aaFF0A"},
+                                                       {"<body>xa", "aFF0A1B"},
+                                                       {"<body>aaFF0A1", "B2C"},
+                                                       {"<body>aaF", "F0A"},
+                                                       {"<body>aaFF01", "aaFF02", "xxFF03", "aaFF04"}};
+  const std::vector<Values> whole = {{10}, {10, 27}, {10, 0x1B, 0x2C}, {10}, {1, 255, 2, 255, 3, 255, 4, 2, 0}};
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const std::string page = Joined(cases[i]);
+    std::vector<size_t> sizes;
+    for (const auto& p : cases[i]) sizes.push_back(p.size());
+    EXPECT_EQ(Decode(page), whole[i]) << page;
+    EXPECT_EQ(Feed(page, sizes), whole[i]) << page;
   }
-  // feed() never gathers more than a chunk; room() says how much completes it.
-  PageDecoder d;
-  d.reset();
-  EXPECT_EQ(d.room(), 50);
-  d.feed(reinterpret_cast<const uint8_t*>("abc"), 3);
-  EXPECT_EQ(d.room(), 47);
-  d.feed(reinterpret_cast<const uint8_t*>(page.data()), 47);
-  EXPECT_EQ(d.room(), 50);
-  d.reset();
-  EXPECT_EQ(d.room(), 50);
-  EXPECT_EQ(d.count(), 0);
+}
+
+// The streaming decoder against the rules on the whole response, over pages made of the
+// characters that matter (marker pieces, a, F, digits, the seven between '9' and 'A', others),
+// fed whole, byte by byte and in random pieces.
+TEST(PageDecoder, AnyCuttingOfAnyPageGivesTheValuesOfTheWholePage) {
+  const std::vector<std::string> parts = {"<body", "<bo", "dy", "a", "aa", "F",  "FF", "FFF", "0",  "9", "A",
+                                          "E",     ":",   "@",  "x", " ",  "\n", "f",  "<",   "1B", "C3"};
+  std::mt19937 rng(23);
+  int withValues = 0;
+  for (int round = 0; round < 3000; ++round) {
+    std::string page = round % 3 == 0 ? "HTTP/1.1 200 OK\r\n\r\n<body>aa" : "";
+    const int count = 1 + static_cast<int>(rng() % 80);
+    for (int i = 0; i < count; ++i) page += parts[rng() % parts.size()];
+    const Values want = Decode(page);
+    withValues += !want.empty();
+    ASSERT_EQ(Feed(page, {page.size()}), want) << page;
+    ASSERT_EQ(Feed(page, {1}), want) << page;
+    std::vector<size_t> pieces;
+    for (int i = 0; i < 5; ++i) pieces.push_back(1 + rng() % 12);
+    ASSERT_EQ(Feed(page, pieces), want) << page;
+  }
+  EXPECT_GT(withValues, 1000);  // the pages exercise the runs, not only the skipping
+  // A long page: the values in its first bytes, then megabytes of text with digits and F's.
+  std::string longPage = "HTTP/1.0 200 OK\r\n\r\n<body>\n<pre>aaFF1540C8 ";
+  while (longPage.size() < (2u << 20)) longPage += "text with 1 digit, FF and a few more F0 F1 FF 22\n";
+  EXPECT_EQ(Feed(longPage, {65536}), Decode(longPage));
+  EXPECT_EQ(Feed(longPage, {1, 7, 4096}), Decode(longPage));
+}
+
+// --- the response head ---
+
+ResponseHead HeadOf(const std::string& response, size_t piece = 0) {
+  ResponseHead h;
+  h.reset();
+  size_t at = 0;
+  while (at < response.size() && !h.complete()) {
+    const size_t n = piece ? std::min(piece, response.size() - at) : response.size() - at;
+    at += h.take(reinterpret_cast<const uint8_t*>(response.data() + at), n);
+  }
+  return h;
+}
+
+TEST(PageResponseHead, WhereTheResponseEndsAndWhatFailed) {
+  const std::string ok = "HTTP/1.1 200 OK\r\nContent-Length: 42\r\nContent-Type: text/html\r\n\r\n<body>";
+  for (size_t piece : {size_t(0), size_t(1), size_t(5), size_t(13)}) {
+    ResponseHead h = HeadOf(ok, piece);
+    EXPECT_TRUE(h.complete() && h.isHttp()) << piece;
+    EXPECT_EQ(h.status(), 200);
+    EXPECT_EQ(h.bodyLength(), 42);
+    EXPECT_EQ(h.failureLine(), "");
+  }
+  // take() keeps to the head: what follows it is body.
+  ResponseHead split;
+  split.reset();
+  EXPECT_EQ(split.take(reinterpret_cast<const uint8_t*>(ok.data()), ok.size()), ok.size() - 6);
+
+  EXPECT_EQ(HeadOf("HTTP/1.0 404 Not Found\r\n\r\n").failureLine(), "page: HTTP 404 Not Found");
+  EXPECT_EQ(HeadOf("HTTP/1.1 500 Internal Server Error\nServer: x\n\n").failureLine(),
+            "page: HTTP 500 Internal Server Error");
+  EXPECT_EQ(HeadOf("HTTP/1.1 503\r\n\r\n").failureLine(), "page: HTTP 503");
+  EXPECT_EQ(HeadOf("HTTP/1.1 301 Moved Permanently\r\nlocation: http://elsewhere/p.html\r\n\r\n").failureLine(),
+            "page: redirected to http://elsewhere/p.html (not followed)");
+  EXPECT_EQ(HeadOf("HTTP/1.1 302 Found\r\nLocation:/new.html \r\n\r\n").failureLine(),
+            "page: redirected to /new.html (not followed)");
+  EXPECT_EQ(HeadOf("HTTP/1.1 300 Multiple Choices\r\n\r\n").failureLine(), "page: HTTP 300 Multiple Choices");
+  // A control character in a reason cannot break the debug line.
+  EXPECT_EQ(HeadOf("HTTP/1.1 404 Not\x01"
+                   "Found\r\n\r\n")
+                .failureLine(),
+            "page: HTTP 404 Not?Found");
+  EXPECT_EQ(HeadOf("HTTP/1.1 404 " + std::string(1000, 'x') + "\r\n\r\n").failureLine().size(),
+            std::string("page: HTTP 404 ").size() + ResponseHead::kMaxText);
+
+  // No length, or one that cannot be trusted: the body runs to the close.
+  EXPECT_EQ(HeadOf("HTTP/1.0 200 OK\r\n\r\n").bodyLength(), -1);
+  EXPECT_EQ(HeadOf("HTTP/1.0 200 OK\r\nContent-Length: 12x\r\n\r\n").bodyLength(), -1);
+  EXPECT_EQ(HeadOf("HTTP/1.0 200 OK\r\nContent-Length: 5\r\nContent-Length: 6\r\n\r\n").bodyLength(), -1);
+  EXPECT_EQ(HeadOf("HTTP/1.0 200 OK\r\nContent-Length: 5\r\ncontent-length:5\r\n\r\n").bodyLength(), 5);
+  EXPECT_EQ(HeadOf("HTTP/1.0 200 OK\r\nContent-Length: 99999999999999999999\r\n\r\n").bodyLength(), -1);
+  EXPECT_EQ(HeadOf("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 5\r\n\r\n").bodyLength(), -1);
+  EXPECT_TRUE(HeadOf("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n").chunked());
+  EXPECT_EQ(HeadOf("HTTP/1.1 204 No Content\r\n\r\n").bodyLength(), 0);
+  EXPECT_EQ(HeadOf("HTTP/1.1 304 Not Modified\r\n\r\n").bodyLength(), 0);
+
+  // Not HTTP: no head; decided at the first byte that cannot start a status line.
+  ResponseHead bare = HeadOf("<html><body>aaFF01");
+  EXPECT_TRUE(bare.complete());
+  EXPECT_FALSE(bare.isHttp());
+  EXPECT_EQ(bare.bodyLength(), -1);
+  EXPECT_EQ(bare.failureLine(), "");
+  EXPECT_FALSE(HeadOf("HTTP/1.1 2x0 OK\r\n\r\n").isHttp());
+  // A head without end is given up at its bound, not gathered for ever.
+  ResponseHead endless = HeadOf("HTTP/1.1 200 OK\r\nX: " + std::string(ResponseHead::kMaxHead * 2, 'y'), 4096);
+  EXPECT_TRUE(endless.complete());
+  EXPECT_FALSE(endless.isHttp());
+}
+
+TEST(PageReaderShape, TimesInTheDebugLines) {
+  EXPECT_EQ(JPageReaderObj::secondsText(10000), "10");
+  EXPECT_EQ(JPageReaderObj::secondsText(1500), "1.5");
+  EXPECT_EQ(JPageReaderObj::secondsText(250), "0.25");
+  EXPECT_EQ(JPageReaderObj::secondsText(1), "0.001");
+  EXPECT_EQ(JPageReaderObj::hostAndPort("::1", 80), JString("[::1]:80"));
+  EXPECT_EQ(JPageReaderObj::hostAndPort("[::1]", 80), JString("[::1]:80"));
+  EXPECT_EQ(JPageReaderObj::hostAndPort("localhost", 4080), JString("localhost:4080"));
 }
 
 // --- the module ---
@@ -174,11 +265,16 @@ TEST(PageReaderShape, PortsTagsAndGeometry) {
 TEST(PageReaderShape, PropertiesInTheirOrderAndRanges) {
   JPageReaderObj m;
   JArray props = m.getProperties();
-  ASSERT_EQ(props.size(), 3);
+  ASSERT_EQ(props.size(), 4);
   auto* address = dynamic_cast<JStringProperty*>(props.elementAt(0));
   auto* port = dynamic_cast<JIntegerProperty*>(props.elementAt(1));
   auto* url = dynamic_cast<JStringProperty*>(props.elementAt(2));
-  ASSERT_TRUE(address && port && url);
+  auto* timeout = dynamic_cast<JIntegerProperty*>(props.elementAt(3));
+  ASSERT_TRUE(address && port && url && timeout);
+  EXPECT_EQ(timeout->getName(), JString("timeout ms"));
+  EXPECT_EQ(timeout->value, 10000);
+  EXPECT_EQ(timeout->minimum, 0);
+  EXPECT_EQ(timeout->maximum, JPageReaderObj::kMaxTimeoutMs);
   EXPECT_EQ(address->getName(), JString("hostName/IPaddress"));
   EXPECT_EQ(address->value, JString("localhost"));
   EXPECT_EQ(port->getName(), JString("port"));
@@ -196,6 +292,12 @@ TEST(PageReaderShape, PropertiesInTheirOrderAndRanges) {
     EXPECT_TRUE(m.updateProperty(outside)) << bad;
     EXPECT_EQ(m.port.load(), 4080) << bad;
   }
+  JIntegerProperty none("timeout ms", 0, 0, JPageReaderObj::kMaxTimeoutMs);  // 0: no limit
+  EXPECT_TRUE(m.updateProperty(none));
+  EXPECT_EQ(m.timeoutMs.load(), 0);
+  JIntegerProperty negative("timeout ms", -5, 0, JPageReaderObj::kMaxTimeoutMs);
+  EXPECT_TRUE(m.updateProperty(negative));
+  EXPECT_EQ(m.timeoutMs.load(), 0);
   JStringProperty text("port", JString("81"));  // the wrong kind is no port at all
   EXPECT_FALSE(m.updateProperty(text));
   JStringProperty host("hostName/IPaddress", JString("127.0.0.1"));
@@ -226,17 +328,22 @@ TEST(PageReaderShape, PersistenceAndClone) {
   m.updateProperty(url);
 
   const JNode saved = JTestHarness::content(m);
-  EXPECT_EQ(JTestHarness::keysOf(saved), (std::vector<std::string>{"address", "port", "url"}));
+  EXPECT_EQ(JTestHarness::keysOf(saved), (std::vector<std::string>{"address", "port", "url", "timeoutMs"}));
+  m.timeoutMs = 2500;
   auto back = JTestHarness::roundTrip(m);
   auto& restored = static_cast<JPageReaderObj&>(*back);
+  EXPECT_EQ(restored.timeoutMs.load(), 2500);
   EXPECT_EQ(restored.getAddress(), JString("pages.example"));
   EXPECT_EQ(restored.port.load(), 4080);
   EXPECT_EQ(restored.getUrl(), JString("/v.html"));
 
-  // Missing keys: "port" reads as 0 (not 80); "address" and "url" keep what the module had.
+  // Missing keys: "port" reads as 0 (not 80); "address" and "url" keep what the module had; a
+  // diagram from before "timeoutMs" waits 10 s like a new module, not for ever.
   JPageReaderObj fresh;
+  fresh.timeoutMs = 7;
   JTestHarness::restore(fresh, JNode::map());
   EXPECT_EQ(fresh.port.load(), 0);
+  EXPECT_EQ(fresh.timeoutMs.load(), 10000);
   EXPECT_EQ(fresh.getAddress(), JString("localhost"));
   EXPECT_EQ(fresh.getUrl(), JString("/"));
 
@@ -248,6 +355,7 @@ TEST(PageReaderShape, PersistenceAndClone) {
   EXPECT_EQ(copy->getUrl(), JString("/v.html"));
   EXPECT_EQ(copy->values[3].load(), 77);
   EXPECT_EQ(copy->reloadValue, 1);
+  EXPECT_EQ(copy->timeoutMs.load(), 2500);
   EXPECT_EQ(copy->fetchState.load(), JPageReaderObj::kIdle);
 
   JPageReaderObj assigned;

@@ -11,7 +11,9 @@
 //
 // Threads: one thread may read and another write a connection while a third calls close(). The
 // other operations (connect, listen, accept, assignment) belong to the thread owning the object.
+#include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -24,7 +26,8 @@ namespace loomwork_net {
 struct Channel;  // the shared connection state (see JSocket.cpp)
 }
 
-// An IPv4 address, together with the name it was made from.
+// An IPv4 address, together with the name it was made from. getNumericAddress and getAnyByName
+// may also give an IPv6 one; the constructor and getAddrByJString give IPv4 only.
 class JInetAddress : public JObject {
 public:
   JInetAddress();  // 0.0.0.0
@@ -32,22 +35,39 @@ public:
   explicit JInetAddress(const JString& hostName);
   // Parses a dotted numeric address ("127.0.0.1"); throws JSocketException when it is not one.
   static JInetAddress getAddrByJString(const JString& dotted);
+  // A numeric address of either family: "127.0.0.1", "::1", "[::1]" (the brackets of a URL's
+  // host), "fe80::1%lo"; throws JSocketException when the text is none.
+  static JInetAddress getNumericAddress(const JString& text);
+  // Looks a name up: its first IPv4 address, or its first IPv6 one when it has none; a numeric
+  // text of either family is taken as it is. Throws JSocketException("unknown host NAME").
+  static JInetAddress getAnyByName(const JString& hostName);
 
-  JString getAddressJString() const;  // dotted numeric text
+  JString getAddressJString() const;  // dotted numeric text ("::1" for an IPv6 address)
   JString getHostName() const;        // the name it was made from, or the numeric text
 
   // The address in network byte order.
   uint32_t networkOrder() const { return addr_; }
   static JInetAddress fromNetworkOrder(uint32_t addr);
 
-  bool operator==(const JInetAddress& o) const { return addr_ == o.addr_; }
-  bool operator!=(const JInetAddress& o) const { return addr_ != o.addr_; }
+  // An IPv6 address: its 16 bytes and its zone (interface index, 0 for none); networkOrder() is
+  // then 0.
+  bool isIPv6() const { return ipv6_; }
+  const std::array<uint8_t, 16>& bytes6() const { return addr6_; }
+  uint32_t scope6() const { return scope6_; }
+
+  bool operator==(const JInetAddress& o) const {
+    return ipv6_ == o.ipv6_ && addr_ == o.addr_ && addr6_ == o.addr6_ && scope6_ == o.scope6_;
+  }
+  bool operator!=(const JInetAddress& o) const { return !(*this == o); }
 
   const char* className() const override { return "JInetAddress"; }
   JObject* clone() const override { return new JInetAddress(*this); }
 
 private:
   uint32_t addr_ = 0;  // network byte order
+  bool ipv6_ = false;
+  std::array<uint8_t, 16> addr6_{};
+  uint32_t scope6_ = 0;
   JString name_;
 };
 
@@ -71,6 +91,12 @@ public:
   bool connect();
   void setConnectTimeout(int ms) { connectTimeoutMs_ = ms > 0 ? ms : 1; }
   int getConnectTimeout() const { return connectTimeoutMs_; }
+  // How an attempt of connectFor() ended: connected; refused or unreachable (an answer, or an
+  // error at once); no answer within the time; given up because `wanted` said so.
+  enum ConnectResult { kConnected, kRefused, kNoAnswer, kGivenUp };
+  // connect() with a limit of its own (0: none but the system's) that asks `wanted` (when given)
+  // every 50 ms whether the attempt is still wanted, so that another thread can call it off.
+  ConnectResult connectFor(int timeoutMs, const std::function<bool()>& wanted = {});
 
   // Shuts the connection down (waking blocked readers and writers) and releases it. Idempotent;
   // callable from another thread. Streams attached to the connection throw from then on.
@@ -172,6 +198,10 @@ public:
   int read(JBlock& b);
   int read(JBlock& b, int max);  // up to max bytes; max <= 0 reads nothing and returns 0
   JBlock readFully(int n);       // exactly n bytes
+  // Waits until a read would not block (bytes buffered or arriving, the end of the stream, an
+  // error: true) or timeoutMs passed without any (false); a negative timeoutMs waits without
+  // limit. Throws as a read does when the stream cannot be used or the socket is closed.
+  bool waitForInput(int timeoutMs);
   // A line without its line feed and without a carriage return just before it.
   JString readLine();
   int read(JString& s);  // readLine() into s; returns its length
