@@ -94,6 +94,7 @@ void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QStrin
     g_displayUnreachable = true;
     return;
   }
+  if (text.find("Could not load the Qt platform plugin") != std::string::npos) return;  // said below
   if (type == QtFatalMsg && text.find("no Qt platform plugin could be initialized") != std::string::npos) {
     if (g_displayUnreachable && !g_displayName.empty())
       std::fprintf(stderr, "callwatch: cannot open display %s; run with --headless or set DISPLAY\n",

@@ -111,7 +111,7 @@ void CQueuedDigitLink::Run() {
     } else if (closing && !(socket && socket->IsConnected())) {
       std::lock_guard<std::mutex> lock(m_mutex);
       ++m_dropped;
-      ++m_droppedUntold;
+      ++m_unsent;
     } else {
       m_link->SendDigitToLoomwork(item.digit);
     }
@@ -140,14 +140,14 @@ void CQueuedDigitLink::Close() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_changed.notify_all();
   });
-  size_t untold;
+  size_t unsent;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
-    untold = m_droppedUntold;
-    m_droppedUntold = 0;
+    unsent = m_unsent + m_droppedUntold;
   }
-  if (untold > 0)
-    Tell("digit link: " + std::to_string(untold) + " digits were not sent: Loomwork had not taken them when Callwatch stopped\n");
+  if (unsent > 0)
+    Tell("digit link: " + std::to_string(unsent) +
+         " digits were not sent: Loomwork had not taken them when Callwatch stopped\n");
   m_link.reset();  // the connection and the trace file closed
 }
 

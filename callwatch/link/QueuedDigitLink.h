@@ -65,7 +65,8 @@ private:
   std::deque<Item> m_queue;
   size_t m_waitingDigits = 0;
   size_t m_dropped = 0;          // since the run began
-  size_t m_droppedUntold = 0;    // dropped since the last debug line about it
+  size_t m_droppedUntold = 0;    // dropped for a full queue since the last debug line about it
+  size_t m_unsent = 0;           // dropped at the close
   bool m_busy = false;           // the worker is handling an item
   bool m_closed = false;
   JWorker m_worker;

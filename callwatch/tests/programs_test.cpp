@@ -1,63 +1,8 @@
 // The programs as a user runs them: callwatch --headless against the provider, phonesim placing
 // calls, and the whole telephone path into loomwork's tone digit receiver.
-#include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <stdlib.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cstring>
-#include <string>
-#include <vector>
-
-#include "base/WaveDefs.h"
-#include "testing/Process.h"
-#include "testing/TempFolder.h"
+#include "tests/ProgramsFixture.h"
 
 namespace {
-
-const std::string kSource = LOOMWORK_SOURCE_DIR;
-
-// A port no one listens on now, within the receiver's range (3000 to 8000).
-int FreePort() {
-  for (int i = 0; i < 5000; ++i) {
-    const int port = 3000 + (getpid() * 7 + i) % 5000;
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    const bool free = ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(s);
-    if (free) return port;
-  }
-  return 3502;
-}
-
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-class ProgramsTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    ASSERT_TRUE(folder.ok());
-    setenv("PHONESIM_SOCKET", folder.file("phonesim.sock").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", folder.file("config").c_str(), 1);
-    setenv("PHONESIM_LINES", "2", 1);
-    setenv("CALLWATCH_TELEPHONY", CALLWATCH_PROVIDER, 1);
-    unsetenv("PHONESIM_LOCATION");
-  }
-  // callwatch in the test's folder, where its connect.txt and test.txt are.
-  std::unique_ptr<RunningProcess> startCallwatch(const std::vector<std::string>& args) {
-    std::vector<std::string> all{"-c",         "cd \"$0\" && exec \"$@\"", folder.path(), CALLWATCH_BIN, "--headless",
-                                 "--messages", folder.file("Messages")};
-    all.insert(all.end(), args.begin(), args.end());
-    auto p = std::make_unique<RunningProcess>("/bin/sh", all);
-    EXPECT_TRUE(p->readUntil([](const ProcessResult& r) { return Has(r.err, "watching"); }, 10000)) << p->soFar().err;
-    return p;
-  }
-  TempFolder folder{"callwatch-programs"};
-};
 
 TEST_F(ProgramsTest, ATelephoneCallEndsAsKeysInLoomworkAndAMessageOnDisk) {
   const int port = FreePort();
