@@ -176,7 +176,13 @@ void PageDecoder::feed(const uint8_t* bytes, size_t n) {
         }
         byteAfterAa(*p++);
         break;
-      case kFirstRun: byteAfterAa(*p++); break;
+      case kFirstRun:
+        if (!previousF_) {  // only digits count here (an F is one)
+          while (p < end && kDigits.v[*p] < 0) ++p;
+          if (p == end) return;
+        }
+        byteAfterAa(*p++);
+        break;
       case kDone: return;
     }
   }
