@@ -7,14 +7,18 @@
 #include <memory>
 #include <mutex>
 #include <chrono>
+#include <csignal>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "SceneProtocol.h"
+#include "TestFrames.h"
 #include "Viewer.h"
 #include "base/JSocket.h"
 #include "gfxkit/JCanvas.h"
+#include "gfxkit/JGraphics.h"
 #include "testing/Loopback.h"
 #include "testing/Process.h"
 #include "testing/TempFolder.h"
@@ -22,25 +26,7 @@
 namespace {
 
 using namespace sceneview;
-using Bytes = std::vector<uint8_t>;
-
-Bytes le(std::initializer_list<int> values) {
-  Bytes b;
-  for (int v : values)
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * i)));
-  return b;
-}
-Bytes framed(int seq, const Bytes& payload) {
-  const size_t l = payload.size() + 2;
-  std::string f;
-  f += static_cast<char>(l & 0xff);
-  f += static_cast<char>(l >> 8);
-  f += static_cast<char>(seq);
-  f += '\0';
-  f += std::string(payload.begin(), payload.end());
-  return Bytes(f.begin(), f.end());
-}
-std::string str(const Bytes& b) { return std::string(b.begin(), b.end()); }
+using namespace sceneview_test;
 
 TEST(SceneFrames, ReaderCutsAtAnyBoundaryAndRefusesBrokenStreams) {
   Bytes stream = framed(1, le({4, 0, 1, 1, 2, 3}));
@@ -224,32 +210,78 @@ TEST(SceneViewerEndToEnd, ExampleMovesTheBall) {
   TempFolder folder;
   const std::string png = folder.file("top.png");
   const std::string example = std::string(LOOMWORK_SOURCE_DIR) + "/examples/scene";
-  std::atomic<bool> done{false};
-  ProcessResult viewer;
-  std::thread t([&] {
-    viewer = runProcess(SCENEVIEW_BIN,
-                        {"--port", std::to_string(port), "--scenes", example, "--png", png, "--seconds", "6"}, 20000);
-    done = true;
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  RunningProcess running(SCENEVIEW_BIN, {"--port", std::to_string(port), "--scenes", example, "--png", png});
+  ASSERT_TRUE(
+      running.readUntil([](const ProcessResult& r) { return r.out.find("listening on") != std::string::npos; }, 5000));
   ProcessResult run = runProcess(LOOMWORK_BIN,
                                  {"run", example + "/scene.lwd", "--until-idle", "--modules", LOOMWORK_MODULES_DIR,
                                   "--set", "feed.port=" + std::to_string(port)},
                                  20000);
   EXPECT_EQ(run.status, 0) << run.err;
-  t.join();
+  EXPECT_EQ(run.err, "");
+  // Everything the feed sent is in once the viewer saw it leave; the picture comes at the end.
+  EXPECT_TRUE(
+      running.readUntil([](const ProcessResult& r) { return r.out.find("client 1 left") != std::string::npos; }, 5000));
+  running.signal(SIGTERM);
+  const ProcessResult viewer = running.finish(5000);
   ASSERT_EQ(viewer.status, 0) << viewer.err;
   const std::vector<std::string> lines = viewer.outLines();
   auto has = [&](const std::string& l) { return std::find(lines.begin(), lines.end(), l) != lines.end(); };
-  EXPECT_TRUE(has("names ball,floor,lamp"));
-  EXPECT_TRUE(has("calibration x 0 65535 y 0 65535 z 0 65535"));
+  auto count = [&](const std::string& l) { return std::count(lines.begin(), lines.end(), l); };
+  // The feed asks for the scene at start, at the viewer's "c" and after its calibration: the
+  // start lines still come once each.
+  EXPECT_EQ(count("listening on " + std::to_string(port)), 1);
+  EXPECT_EQ(count("client 1 connected"), 1);
+  EXPECT_EQ(count("scene file scene.wrl"), 1);
+  EXPECT_EQ(count("names ball,floor,lamp"), 1);
+  EXPECT_EQ(count("calibration x 0 65535 y 0 65535 z 0 65535"), 1);
   EXPECT_TRUE(has("ball location -10000 0 10000"));
   EXPECT_TRUE(has("ball location 9998 0 -9999"));
   EXPECT_TRUE(has("sample position 999 500 0 signals 0 0 0 0 0"));
   EXPECT_EQ(viewer.err, "");
+
+  // The top view fits the scene: the ball ends at the top right (x 9998, z -9999), floor and
+  // lamp stay in the middle, all of them well inside the picture, and the last sample's cross
+  // (x 999, z 0 of their ranges) lies on the ball.
   JCanvas picture(1, 1);
   ASSERT_TRUE(JCanvas::readPNG(png, picture));
-  EXPECT_EQ(picture.width(), 400);
+  ASSERT_EQ(picture.width(), 400);
+  const JColor grey(204, 204, 204), red(210, 0, 0);  // the default diffuse 80 %; the cross
+  struct Box {
+    int x0 = 1 << 20, y0 = 1 << 20, x1 = -1, y1 = -1;
+    void add(int x, int y) { x0 = std::min(x0, x), y0 = std::min(y0, y), x1 = std::max(x1, x), y1 = std::max(y1, y); }
+    int cx() const { return (x0 + x1) / 2; }
+    int cy() const { return (y0 + y1) / 2; }
+  } middle, ball, cross;
+  int edgeInk = 0;
+  for (int y = 0; y < 400; ++y)
+    for (int x = 0; x < 400; ++x) {
+      const JColor c = picture.pixel(x, y);
+      // A square's face, not a grey pixel of a name's edge: a whole 3 x 3 block of it.
+      bool face = true;
+      for (int d = 0; d < 9 && face; ++d) face = picture.pixel(x + d % 3, y + d / 3) == grey;
+      if (face) (x > 300 ? ball : middle).add(x + 1, y + 1);
+      if (c == red) cross.add(x, y);
+      if ((x < 3 || y < 3 || x > 396 || y > 396) && !(c == JColor::white)) ++edgeInk;
+    }
+  EXPECT_EQ(edgeInk, 0) << "something drawn at the picture's edge";
+  ASSERT_GE(ball.x1, 0) << "no ball";
+  ASSERT_GE(middle.x1, 0) << "no floor";
+  EXPECT_NEAR(middle.cx(), 200, 10);
+  EXPECT_NEAR(middle.cy(), 200, 10);
+  EXPECT_GT(ball.cx(), 320);
+  EXPECT_LT(ball.cy(), 80);
+  EXPECT_GT(ball.y0, 10);
+  EXPECT_LT(ball.x1, 390);
+  ASSERT_GE(cross.x1, 0) << "no cross";
+  EXPECT_NEAR(cross.cx(), ball.cx(), 3);
+  EXPECT_NEAR(cross.cy(), ball.cy(), 3);
+  if (std::ifstream(JGraphics::defaultFontPath())) {  // the names, under their squares
+    int ink = 0;
+    for (int y = ball.y1 + 2; y < ball.y1 + 18; ++y)
+      for (int x = ball.cx() - 30; x < ball.cx() + 30; ++x) ink += picture.pixel(x, y).getRed() < 128;
+    EXPECT_GT(ink, 10) << "no name under the ball";
+  }
 }
 
 }  // namespace

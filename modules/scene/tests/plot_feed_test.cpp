@@ -2,6 +2,12 @@
 // reconnection), its settings, saved content and face.
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -332,6 +338,90 @@ TEST(PlotFeedSettings, StoredPortOutsideItsRangeIsLeftOut) {
   JIntegerProperty edited("port", 5001, 0, 0);
   EXPECT_TRUE(f.updateProperty(edited));
   EXPECT_EQ(f.port.load(), 1024);
+}
+
+// A viewer of the test's own whose connections close at once, or, when `answer` is set, say "c"
+// first (as a real viewer does) and then close.
+class FlakyViewer {
+public:
+  FlakyViewer() {
+    fd_ = listenOnLoopback(0, 16, port);
+    if (fd_ >= 0) thread_ = std::thread([this] { serve(); });
+  }
+  ~FlakyViewer() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int port = -1;
+  std::atomic<int> connections{0};
+  std::atomic<bool> answer{false};
+
+private:
+  void serve() {
+    while (!stop_) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, 20) <= 0) continue;
+      const int c = ::accept(fd_, nullptr, nullptr);
+      if (c < 0) continue;
+      if (answer) {
+        (void)!::send(c, "c\n", 2, MSG_NOSIGNAL);
+        pollfd r{c, POLLIN, 0};
+        ::poll(&r, 1, 20);  // a moment for the feed to read it before the close
+      }
+      ::close(c);
+      ++connections;
+    }
+  }
+  int fd_ = -1;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+size_t linesWith(const std::vector<std::string>& lines, const std::string& part) {
+  return static_cast<size_t>(std::count_if(lines.begin(), lines.end(),
+                                           [&](const std::string& l) { return l.find(part) != std::string::npos; }));
+}
+
+// Connections that close before anything went through are tried less and less often (one line
+// says so); one that carried the viewer's "c" starts the waits again from 100 ms (one line says
+// the viewer is back); and a stop during a wait does not sit the wait out.
+TEST(PlotFeedBackOff, WaitsGrowOnFailuresStartAgainAfterAGoodConnectionAndStopAtOnce) {
+  FlakyViewer viewer;
+  ASSERT_GT(viewer.port, 0);
+  JTestHarness h;
+  F& f = h.place<F>("feed");
+  {
+    JCriticalSection::Lock guard(f.line.lock);
+    f.line.address = "127.0.0.1";
+  }
+  f.port = viewer.port;
+  const std::string where = "127.0.0.1:" + std::to_string(viewer.port);
+  h.send(f, F::kEnable, 1);
+  // Waits of 100, 200 and 400 ms lie between these four; the next is 800 ms.
+  ASSERT_TRUE(h.runUntil([&] { return viewer.connections.load() >= 4; }, 5000));
+  EXPECT_EQ(linesWith(h.debugLines(), "feed: cannot connect to " + where), 1u);
+
+  // Good connections from now on: about ten a second. Had the waits not started again, the
+  // tenth would come some 6 s from here.
+  viewer.answer = true;
+  ASSERT_TRUE(h.runUntil([&] { return viewer.connections.load() >= 10; }, 4000)) << viewer.connections.load();
+  EXPECT_EQ(linesWith(h.debugLines(), "feed: connected to " + where + " again"), 1u);
+  EXPECT_EQ(linesWith(h.debugLines(), "cannot connect"), 1u);
+
+  // Bad ones again: after four more the feed waits 800 ms, and closing it cuts that short.
+  viewer.answer = false;
+  const int before = viewer.connections.load();
+  ASSERT_TRUE(h.runUntil([&] { return viewer.connections.load() >= before + 4; }, 5000));
+  h.runFor(100);
+  const auto start = std::chrono::steady_clock::now();
+  h.send(f, F::kEnable, 0);
+  const auto took =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(took, 400) << "the stop waited for the back-off";
+  EXPECT_EQ(f.connectionState.load(), F::kStopped);
+  EXPECT_FALSE(f.thread.isAlive());
+  EXPECT_EQ(linesWith(h.debugLines(), "cannot connect"), 2u);
 }
 
 }  // namespace
