@@ -641,6 +641,18 @@ TEST_F(PageReaderNet, AKeptOpenConnectionEndsWithItsContentLength) {
   EXPECT_EQ(harness.debugLines(), std::vector<std::string>{"page: page: no answer in 0.25 s"});
 }
 
+// The whole response is what is decoded, as raw bytes: a chunked body's size lines are bytes of
+// it like any other (our HTTP/1.0 request keeps servers from chunking; one that does anyway is
+// read to its close or the timeout). Here the size line "2" between 0A and 1B is a digit.
+TEST_F(PageReaderNet, AChunkedResponseIsDecodedAsTheBytesItIs) {
+  ScriptedServer server(Whole("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                              "c\r\n<body>aaFF0A\r\n2\r\n1B\r\n0\r\n\r\n"));
+  aim("127.0.0.1", server.port());
+  ASSERT_TRUE(fetch());
+  EXPECT_EQ(outputs(), Broadcasts({0x0A, 0x21, 0xB0}));
+  EXPECT_TRUE(harness.debugLines().empty());
+}
+
 // A connection attempt that gets no answer ends like a read that gets none; close() does not
 // wait for an attempt under way.
 TEST_F(PageReaderNet, AConnectionAttemptWithoutAnswerTimesOut) {
