@@ -4,9 +4,17 @@
 // position as two texts ("49 16.45 N", "123 11.12 W") and GSV the number of satellites in view.
 // Input 1 nonzero prints every complete line as a debug line before it is handled.
 //
+// A sentence that carries a checksum ("*hh") is handled only when the checksum is right (a noisy
+// line flips bits); one without '*' is handled as it stands. A GLL with an empty latitude or
+// longitude (a receiver without a fix) publishes nothing. The "any talker" setting reads GLL and
+// GSV of every satellite system's talker, and the satellites in view as the total over the GSV
+// sequences of a receiver's cycle.
+//
 // Every buffer bound is explicit: a line holds at most 199 characters (a longer one is dropped
 // up to its line end), a position text at most 50 characters of its field, and no formatting
 // step writes outside the text buffers, whatever arrives.
+#include <string>
+
 #include "modules/Module.h"
 
 class JGeoFixObj : public JAddObj {
@@ -25,6 +33,7 @@ public:
   static constexpr int kMaxFieldIndex = 100;  // a position field past this index of the sentence abandons it
   static constexpr int kMaxFieldText = 50;    // as does a position text longer than this
   static constexpr int kSatellitesIndex = 8;  // where GSV's number of satellites is read
+  static constexpr int kMaxSequences = 16;    // GSV sequences kept of one cycle (any talker)
 
   JGeoFixObj();
 
@@ -39,8 +48,21 @@ public:
   // --- own operations ---
   // The line assembler over `size` received bytes, in order.
   void assemble(const uint8_t* bytes, int size);
+  // The complete line now in `line`: checked, printed when debug is on, handled.
+  void handleLine();
   // The sentence now in `line`.
   void handleSentence();
+  // What a line's checksum says: none given, right, or wrong (a '*' not followed by exactly two
+  // hexadecimal digits (capitals) that match the XOR of the characters between '$' and '*' is wrong).
+  enum class Checksum { kNone, kRight, kWrong };
+  static Checksum checksumOf(const char* text, int length);
+  // The line as a debug line shows it: control and non-ASCII bytes (and a backslash) written as \xNN.
+  static std::string escaped(const char* text, int length);
+  // GSV read with "any talker": message count, message number and satellites in view from the
+  // first three fields; `talker` is the two letters before "GSV" ("" for none).
+  void readSequence(const char* s, int n, const char* talker);
+  // Ends the cycle of GSV sequences: publishes its total when it holds any.
+  void endCycle();
   // GLL: the position from sentence s (without "$GP") of length n.
   void readPosition(const char* s, int n);
   // Copies the position field that starts at s[i] into text, formatted; i ends at the field's
@@ -61,6 +83,20 @@ public:
   int satellites = 0;
   // Set while the rest of an overlong line is passed over, up to its line end (across blocks).
   bool droppingLine = false;
+  int anyTalker = 0;               // "any talker": 1 reads every talker's GLL and GSV
+  long long droppedSentences = 0;  // sentences dropped for a wrong checksum
+
+  // One GSV sequence of the cycle being read ("any talker"): numbered messages 1..total from the
+  // talker (and NMEA 4.10 signal) that began it, each carrying `count` satellites in view.
+  struct Sequence {
+    char talker[3];
+    char signal;
+    int total;
+    int last;
+    int count;
+  };
+  Sequence cycle[kMaxSequences] = {};
+  int cycleSize = 0;
 
 private:
   JBlock incoming_;          // run-time only: each delivery is read into it, so that reading allocates once

@@ -1,8 +1,11 @@
 #include "JMotionTrackerObj.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <string>
 
 namespace {
 const JPortTable kInputs{{kSideLeft, 0.1, 0.8, portsOf(JMotionTrackerObj::kInputTags, 0, 1, {JBytesData::id})},
@@ -15,7 +18,10 @@ const JPortTable kOutputs{{kSideBottom, 0.25, 0.5, portsOf(JMotionTrackerObj::kO
 // folder, not from the diagram's.
 const JSettings kSettings{
     JSetting::text("profileName", &JMotionTrackerObj::profileName)
-        .onChange<JMotionTrackerObj>([](JMotionTrackerObj& m, int) { m.loadProfile(m.profileName.c_str()); }),
+        .onChange<JMotionTrackerObj>([](JMotionTrackerObj& m, int) {
+          if (!m.profileName.isEmpty() && !m.loadProfile(m.profileName.c_str()))
+            m.sayUnreadable(m.profileName.c_str(), errno);
+        }),
 };
 
 // Full scale over 32768, as single-precision constants: 36 inches for x, y, z and 180 degrees
@@ -29,7 +35,21 @@ JMotionTrackerObj::JMotionTrackerObj() {
   setSettings(kSettings);
 }
 
-void JMotionTrackerObj::startup() { loadProfile(kStartupProfile); }
+// The fixed profile missing is worth a word only when a wire will ask for commands and none were
+// loaded (a diagram that only reads records needs none).
+void JMotionTrackerObj::startup() {
+  if (loadProfile(kStartupProfile)) return;
+  const int error = errno;
+  const bool asked = !inputSet(kContinuous).isEmpty() || !inputSet(kTimerSampled).isEmpty();
+  if (asked && !continuousOnCommand && !continuousOffCommand && !sampleCommand) sayUnreadable(kStartupProfile, error);
+}
+
+void JMotionTrackerObj::sayUnreadable(const char* path, int error) {
+  std::error_code ec;
+  const std::filesystem::path full = std::filesystem::absolute(path, ec);
+  JComponent::debugf("cannot read profile %s: %s", (ec ? std::string(path) : full.string()).c_str(),
+                     std::strerror(error));
+}
 
 // --- the profile ---
 
@@ -41,19 +61,26 @@ std::string JMotionTrackerObj::commandOfLine(const char* line, int length) {
   return std::string(line, static_cast<size_t>(length));
 }
 
+// A file that opens but cannot be read (a folder, a read error) changes nothing either.
 bool JMotionTrackerObj::loadProfile(const char* path) {
   FILE* f = std::fopen(path, "rb");
   if (!f) return false;
-  std::optional<std::string>* commands[] = {&continuousOnCommand, &continuousOffCommand, &sampleCommand};
-  for (auto* c : commands) {
+  std::optional<std::string> lines[3];
+  for (auto& l : lines) {
     char line[kProfileLineSize];
-    if (std::fgets(line, sizeof line, f)) {
-      *c = commandOfLine(line, static_cast<int>(std::strlen(line)));
-    } else {
-      c->reset();  // the profile has fewer lines: nothing is sent for this one
-    }
+    if (std::fgets(line, sizeof line, f)) l = commandOfLine(line, static_cast<int>(std::strlen(line)));
+    // else the profile has fewer lines: nothing is sent for this one
   }
+  const bool failed = std::ferror(f) != 0;
+  const int error = errno;
   std::fclose(f);
+  if (failed) {
+    errno = error;
+    return false;
+  }
+  continuousOnCommand = lines[0];
+  continuousOffCommand = lines[1];
+  sampleCommand = lines[2];
   return true;
 }
 

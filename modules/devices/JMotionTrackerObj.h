@@ -45,9 +45,11 @@ public:
   void engine(int n, JLinkObj& link) override;
 
   // --- own operations ---
-  // Reads the three command lines of a profile; false (and nothing changed) when the file cannot
-  // be opened. Missing lines give absent commands.
+  // Reads the three command lines of a profile; false (nothing changed, errno saying why) when the
+  // file cannot be opened or read. Missing lines give absent commands.
   bool loadProfile(const char* path);
+  // One debug line naming a profile that could not be read (its full path) and why.
+  void sayUnreadable(const char* path, int error);
   // Sends a command at output 0; an absent one sends nothing.
   void sendCommand(const std::optional<std::string>& text);
   // The record parser over `size` bytes, in order.

@@ -52,11 +52,15 @@ TEST(JGeoFixPorts, TagsTypesSidesGeometryAndColour) {
   EXPECT_EQ(m.outputPoint(1, link), m.rightPoint(1, link, 0, 3, 0.25, 0.5));
   EXPECT_EQ(m.color, JStringData::color);
   for (int n = 0; n < 3; ++n) EXPECT_TRUE(m.outputAllowed(n));
-  // No properties and no keys of its own.
-  EXPECT_EQ(m.getProperties().size(), 0);
+  // One property, "any talker", stored as "anyTalker"; nothing else is taken.
+  const JArray props = m.getProperties();
+  ASSERT_EQ(props.size(), 1);
+  auto* anyTalker = dynamic_cast<JIntegerProperty*>(props[0]);
+  ASSERT_NE(anyTalker, nullptr);
+  EXPECT_EQ(anyTalker->getName().str(), "any talker");
   JStringProperty p("debug", JString("1"));
   EXPECT_FALSE(m.updateProperty(p));
-  EXPECT_TRUE(JTestHarness::keysOf(JTestHarness::content(m)).empty());
+  EXPECT_EQ(JTestHarness::keysOf(JTestHarness::content(m)), (std::vector<std::string>{"anyTalker"}));
   std::unique_ptr<JObject> copy(m.clone());
   EXPECT_EQ(static_cast<JGeoFixObj&>(*copy).color, JStringData::color);
   EXPECT_EQ(JTestHarness::render(m).width(), 100);
@@ -73,13 +77,13 @@ TEST(JGeoFixSentences, GllAndGsvExamplesAndOtherSentences) {
   EXPECT_EQ(r.h.readText(r.m, JGeoFixObj::kLatitude).str(), "49 16.45 N");
   EXPECT_EQ(r.h.readText(r.m, JGeoFixObj::kLongitude).str(), "123 11.12 W");
   r.h.clear();
-  r.feed(kGsv + "*7D\r\n");
+  r.feed(kGsv + "*4E\r\n");
   EXPECT_EQ(r.outputs(), (Outputs{{2, 8}}));
   EXPECT_EQ(r.h.readInt(r.m, JGeoFixObj::kSatellites), 8);
 
-  // Unchanged values are broadcast again; the checksum and status are not looked at.
+  // Unchanged values are broadcast again; the status is not looked at.
   r.h.clear();
-  r.feed(kGsv + "*00\r\n" + kGll + ",V*FF\r\n");
+  r.feed(kGsv + "*4E\r\n" + kGll + ",V*4B\r\n");
   EXPECT_EQ(r.outputs(), (Outputs{{2, 8}, kGllOutputs[0], kGllOutputs[1]}));
 
   // Another talker, other sentence types and stray text are ignored; "$GP" alone is skipped,
@@ -168,22 +172,27 @@ TEST(JGeoFixPosition, FieldLimitsAndShortFields) {
   EXPECT_EQ(r.outputs(), (Outputs{{0, std::string(48, '4') + " N"}}));
   EXPECT_EQ(r.m.longitude.str(), " 1.5 W");
 
-  // Fewer than two characters before the '.', and empty fields: published within the buffers.
+  // Fewer than two characters before the '.': published within the buffers.
   r.h.clear();
   r.feed("$GPGLL,.5,N,7.25,E\n");
-  r.feed("$GPGLL,,,,,\n");
   r.feed("$GPGLL,12.3.4,N,5..6,W\n");
-  EXPECT_EQ(r.outputs(), (Outputs{{0, " .5 N"},
-                                  {1, " 7.25 E"},  //
-                                  {0, " ,"},
-                                  {1, " "},  // the hemisphere read at the sentence's end
-                                  {0, " 12 .3.4 N"},
-                                  {1, "  5..6 W"}}));
+  EXPECT_EQ(r.outputs(), (Outputs{{0, " .5 N"}, {1, " 7.25 E"}, {0, " 12 .3.4 N"}, {1, "  5..6 W"}}));
+  // An empty (or missing) latitude or longitude publishes neither: a receiver without a fix.
+  r.h.clear();
+  r.feed("$GPGLL,,,,,\n");
+  r.feed("$GPGLL,,,,,,V,N*64\r\n");
+  r.feed("$GPGLL,,N,12311.12,W\n");
+  r.feed("$GPGLL,4916.45,N,,W,225444,A\n");
+  r.feed("$GPGLL,4916.45,N\n");
+  r.feed("$GPGLL,4916.45,N,\n");
+  r.feed("$GPGLL\n");
+  EXPECT_TRUE(r.h.broadcasts().empty());
+  EXPECT_EQ(r.m.latitude.str(), " 12 .3.4 N");
+  EXPECT_EQ(r.m.longitude.str(), "  5..6 W");
   // A sentence that ends inside a field: the rest of it is abandoned.
   r.h.clear();
   r.feed("$GPGLL,4916.45\n");
-  r.feed("$GPGLL,4916.45,N\n");
-  r.feed("$GPGLL\n");
+  r.feed("$GPGLL,4916.45,N,12311.12\n");
   EXPECT_EQ(r.outputs(), (Outputs{{0, "49 16.45 N"}}));
 }
 

@@ -353,3 +353,75 @@ TEST(JMotionTrackerParser, BytesLoopedBackFollowTheBlockBeingParsed) {
   EXPECT_EQ(h.outputsOf(m), expected);
   EXPECT_EQ(m.receiveBlock.size(), 0);
 }
+
+// A profile that cannot be read is named in one debug line, with its full path and why; the
+// commands loaded before stay.
+TEST(JMotionTrackerProfile, AProfileThatCannotBeReadIsNamed) {
+  TempFolder dir;
+  Rig r;
+  JComponent::Scope scope(&r.m);  // as the host runs the module's operations
+  const std::string good = dir.write("good.profile", "Y@\r\nY\r\nB\r\n");
+  JStringProperty name("profileName", JString(good));
+  ASSERT_TRUE(r.m.updateProperty(name));
+  EXPECT_TRUE(r.h.debugLines().empty());
+
+  name.value = JString(dir.file("missing.profile"));
+  EXPECT_TRUE(r.m.updateProperty(name));
+  // A folder opens but cannot be read.
+  name.value = JString(dir.path());
+  EXPECT_TRUE(r.m.updateProperty(name));
+  // A relative name is read from the current folder, and named from there.
+  char here[4096];
+  ASSERT_NE(getcwd(here, sizeof here), nullptr);
+  ASSERT_EQ(chdir(dir.path().c_str()), 0);
+  name.value = JString("typo.profile");
+  EXPECT_TRUE(r.m.updateProperty(name));
+  ASSERT_EQ(chdir(here), 0);
+  EXPECT_EQ(r.h.debugLines(),
+            (Lines{"tracker: cannot read profile " + dir.file("missing.profile") + ": No such file or directory",
+                   "tracker: cannot read profile " + dir.path() + ": Is a directory",
+                   "tracker: cannot read profile " + dir.file("typo.profile") + ": No such file or directory"}));
+  r.h.send(r.m, JMotionTrackerObj::kContinuous, 1);
+  EXPECT_EQ(r.outputs(), (Outputs{{0, blockOf(std::string("Y@"))}}));
+  // An empty name asks for no profile: nothing is said.
+  r.h.clear();
+  name.value = JString("");
+  EXPECT_TRUE(r.m.updateProperty(name));
+  EXPECT_TRUE(r.h.debugLines().empty());
+}
+
+// startup without flockOfBirds.profile in the current folder says so when a wire will ask for
+// commands and none are loaded; a diagram that only reads records hears nothing of it.
+TEST(JMotionTrackerProfile, StartupWithoutItsProfileSaysSoWhenCommandsAreWanted) {
+  TempFolder dir;
+  char here[4096];
+  ASSERT_NE(getcwd(here, sizeof here), nullptr);
+  ASSERT_EQ(chdir(dir.path().c_str()), 0);
+  const std::string expected =
+      "tracker: cannot read profile " + dir.file("flockOfBirds.profile") + ": No such file or directory";
+  {
+    Rig readsOnly;
+    readsOnly.h.sourceFor(readsOnly.m, JMotionTrackerObj::kData);
+    JComponent::Scope scope(&readsOnly.m);
+    readsOnly.m.startup();
+    EXPECT_TRUE(readsOnly.h.debugLines().empty());
+  }
+  for (int input : {JMotionTrackerObj::kContinuous, JMotionTrackerObj::kTimerSampled}) {
+    Rig wired;
+    wired.h.sourceFor(wired.m, input);
+    JComponent::Scope scope(&wired.m);
+    wired.m.startup();
+    EXPECT_EQ(wired.h.debugLines(), (Lines{expected})) << input;
+  }
+  {
+    // Commands loaded before (a profileName set first) stay, and nothing is missing.
+    Rig loaded;
+    loaded.h.sourceFor(loaded.m, JMotionTrackerObj::kContinuous);
+    JComponent::Scope scope(&loaded.m);
+    JStringProperty name("profileName", JString(dir.write("mine.profile", "Y@\r\nY\r\nB\r\n")));
+    ASSERT_TRUE(loaded.m.updateProperty(name));
+    loaded.m.startup();
+    EXPECT_TRUE(loaded.h.debugLines().empty());
+  }
+  ASSERT_EQ(chdir(here), 0);
+}
