@@ -39,24 +39,32 @@ std::vector<JBlock> cut(const std::string& bytes, int blockSize) {
   return blocks;
 }
 
-// A receiver's second, over and over: GLL and GSV (handled) and GGA, RMC (ignored).
+// "$BODY*hh\r\n" with the checksum that the receiver computes (XOR of the body's characters).
+std::string sentence(const char* body) {
+  unsigned sum = 0;
+  for (const char* c = body; *c; ++c) sum ^= static_cast<unsigned char>(*c);
+  char tail[8];
+  std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
+  return std::string("$") + body + tail;
+}
+
+// A receiver's second, over and over: GLL and GSV (handled) and GGA, RMC (ignored), each with its
+// right checksum.
 std::string nmeaLog(int epochs, int& handled) {
   std::string log;
   handled = 0;
   char s[128];
   for (int e = 0; e < epochs; ++e) {
     const double lat = 16.45 + e * 0.0011, lon = 11.12 - e * 0.0007;
-    std::snprintf(s, sizeof s, "$GPGGA,2254%02d.00,49%07.4f,N,123%07.4f,W,1,08,0.9,45.2,M,-16.8,M,,*69\r\n", e % 60,
-                  lat, lon);
-    log += s;
-    std::snprintf(s, sizeof s, "$GPGLL,49%07.4f,N,123%07.4f,W,2254%02d.00,A,A*72\r\n", lat, lon, e % 60);
-    log += s;
-    log += "$GPGSV,3,1,11,22,05,283,30,13,42,116,40,23,79,202,41,14,19,203,36*78\r\n";
-    log += "$GPGSV,3,2,11,03,49,306,35,17,55,035,47,18,09,257,32,12,50,111,20*7B\r\n";
-    log += "$GPGSV,3,3,11,05,12,101,33,09,33,201,44,31,60,330,39*4C\r\n";
-    std::snprintf(s, sizeof s, "$GPRMC,2254%02d.00,A,49%07.4f,N,123%07.4f,W,27.2,40.0,081226,,,A*49\r\n", e % 60, lat,
-                  lon);
-    log += s;
+    std::snprintf(s, sizeof s, "GPGGA,2254%02d.00,49%07.4f,N,123%07.4f,W,1,08,0.9,45.2,M,-16.8,M,,", e % 60, lat, lon);
+    log += sentence(s);
+    std::snprintf(s, sizeof s, "GPGLL,49%07.4f,N,123%07.4f,W,2254%02d.00,A,A", lat, lon, e % 60);
+    log += sentence(s);
+    log += sentence("GPGSV,3,1,11,22,05,283,30,13,42,116,40,23,79,202,41,14,19,203,36");
+    log += sentence("GPGSV,3,2,11,03,49,306,35,17,55,035,47,18,09,257,32,12,50,111,20");
+    log += sentence("GPGSV,3,3,11,05,12,101,33,09,33,201,44,31,60,330,39");
+    std::snprintf(s, sizeof s, "GPRMC,2254%02d.00,A,49%07.4f,N,123%07.4f,W,27.2,40.0,081226,,,A", e % 60, lat, lon);
+    log += sentence(s);
     handled += 4;
   }
   return log;
