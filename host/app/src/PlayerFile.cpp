@@ -1,5 +1,6 @@
 #include "PlayerFile.h"
 
+#include "base/JString.h"
 #include "loom/JWire.h"
 
 #include <cerrno>
@@ -21,7 +22,7 @@ bool parseOutputTypes(const std::string& letters, std::vector<int>& types, std::
       case 'i': types.push_back(JIntegerData::id); break;
       case 's': types.push_back(JStringData::id); break;
       case 'b': types.push_back(JBytesData::id); break;
-      default: error = std::string("output type '") + c + "' is not one of i, s, b"; return false;
+      default: error = "output type '" + escapeForMessage(std::string(1, c)) + "' is not one of i, s, b"; return false;
     }
   }
   return true;
@@ -36,8 +37,9 @@ bool parsePlayerText(const std::string& text, const std::vector<int>& types, std
     size_t nl = text.find('\n', pos);
     size_t end = nl == std::string::npos ? text.size() : nl;
     ++lineNo;
+    // Messages quote the file's fields, which may hold anything: escaped for the terminal.
     auto fail = [&](const std::string& what) {
-      error = "line " + std::to_string(lineNo) + ": " + what;
+      error = escapeForMessage("line " + std::to_string(lineNo) + ": " + what);
       events.clear();
       return false;
     };

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "base/JFiles.h"
+
 namespace {
 constexpr int kMargin = 10;
 
@@ -51,6 +53,21 @@ JCanvas renderDiagram(JDiagram& d) {
     for (int i = 0; i < m->outputCount; ++i) drawPort(g, *m, m->outputArea(i));
   }
   return canvas;
+}
+
+bool writeDiagramPicture(JDiagram& d, const std::string& path, std::string& error) {
+  JCanvas canvas = renderDiagram(d);
+  JReplacingFile file(path);
+  if (!file.open(error)) return false;
+  std::string why;
+  if (!canvas.writePNG(file.writePath(), &why)) {
+    // The image library names the file it was given, which may be the temporary's.
+    const std::string named = file.writePath() + ": ";
+    if (why.compare(0, named.size(), named) == 0) why.erase(0, named.size());
+    error = "cannot write the picture: " + why;
+    return false;
+  }
+  return file.commit(error);
 }
 
 void drawHostLabel(JModuleObj& m, JGraphics& g, const JString& text, int x, int y, int w, int h, int row, int rows) {

@@ -8,6 +8,11 @@
 // the whole diagram.
 JCanvas renderDiagram(JDiagram& d);
 
+// Renders the diagram and writes it as a PNG beside the target, renamed into place once complete
+// (through a symbolic link to its target, keeping an existing file's permissions), so that a
+// failure or a kill leaves the previous picture whole. False with the reason in error.
+bool writeDiagramPicture(JDiagram& d, const std::string& path, std::string& error);
+
 // The host modules' faces: rows of text in one label size (12 pixels), kept clear of the port
 // marks along the sides and centred as a block in the face. Row `row` of `rows`.
 void drawHostLabel(JModuleObj& m, JGraphics& g, const JString& text, int x, int y, int w, int h, int row, int rows);

@@ -287,7 +287,7 @@ TEST_F(Cli, BadInputEndsWithOneLineAndStatusTwo) {
       {{"run", path("folder.lwd")}, "folder.lwd: error: cannot read the file"},
       {{"props", path("malformed.lwd"), "a"}, "malformed.lwd: error: line 3, column 37: "},
       {{"run", path("huge.lwd")}, "huge.lwd: error: line 2, column 56: number overflow"},
-      {{"run", path("deep.lwd")}, "module \"t\": \"content\" is nested deeper than"},
+      {{"run", path("deep.lwd")}, "deep.lwd: error: line 1, column 204: nested deeper than 128 levels"},
       {{"run", path("unknown.lwd")}, "unknown class \"Nope\""},
       {{"run", path("ghost.lwd")}, "unknown module id \"ghost\""},
       {{"run", path("noport.lwd")}, "input 5 of \"mon\" does not exist"},

@@ -53,6 +53,61 @@ bool JString::fromNode(const JNode& n) {
   return true;
 }
 
+namespace {
+// Length of the well-formed UTF-8 sequence at s[i] (1 to 4), or 0 when it is not one: overlong
+// forms, surrogates, values past U+10FFFF and cut sequences all count as invalid.
+size_t utf8Length(const std::string& s, size_t i) {
+  const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char c = byte(i);
+  if (c < 0x80) return 1;
+  size_t n;
+  unsigned char lo = 0x80, hi = 0xBF;  // range of the second byte
+  if (c >= 0xC2 && c <= 0xDF) n = 2;
+  else if (c == 0xE0) n = 3, lo = 0xA0;
+  else if (c >= 0xE1 && c <= 0xEC) n = 3;
+  else if (c == 0xED) n = 3, hi = 0x9F;
+  else if (c >= 0xEE && c <= 0xEF) n = 3;
+  else if (c == 0xF0) n = 4, lo = 0x90;
+  else if (c >= 0xF1 && c <= 0xF3) n = 4;
+  else if (c == 0xF4) n = 4, hi = 0x8F;
+  else return 0;
+  if (i + n > s.size()) return 0;
+  if (byte(i + 1) < lo || byte(i + 1) > hi) return 0;
+  for (size_t k = 2; k < n; ++k)
+    if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
+  return n;
+}
+
+void appendHex(std::string& out, unsigned char c) {
+  static const char kHex[] = "0123456789abcdef";
+  out += "\\x";
+  out += kHex[c >> 4];
+  out += kHex[c & 15];
+}
+}  // namespace
+
+std::string escapeForMessage(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const size_t n = utf8Length(text, i);
+    if (n == 0 || c < 0x20 || c == 0x7F) {
+      appendHex(out, c);
+      ++i;
+    } else if (n == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+      // U+0080..U+009F: C1 controls, which some terminals obey as ESC sequences
+      appendHex(out, c);
+      appendHex(out, static_cast<unsigned char>(text[i + 1]));
+      i += 2;
+    } else {
+      out.append(text, i, n);
+      i += n;
+    }
+  }
+  return out;
+}
+
 JString JInteger::toJString(long long v) { return JString(std::to_string(v)); }
 
 bool JInteger::parse(const JString& text, int& v) {

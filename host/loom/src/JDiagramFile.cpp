@@ -4,6 +4,7 @@
 
 #include "base/JComponent.h"
 #include "base/JFiles.h"
+#include "base/JString.h"
 #include "loom/JDiagram.h"
 
 using Json = nlohmann::ordered_json;
@@ -58,6 +59,32 @@ JNode fromJson(const Json& j, int depth = 0) {
   return JNode();
 }
 
+// Real diagrams nest a few levels. Deeper nesting is refused before the parser builds anything:
+// the JSON library copies, compares and frees values recursively, and a file of a few hundred
+// kilobytes of brackets would exhaust the stack.
+constexpr int kMaxNesting = 128;
+
+// Offset of the bracket that opens a level past kMaxNesting, or npos. Brackets in strings do not
+// count; text that is no JSON at all is left for the parser to name.
+size_t tooDeepAt(const std::string& text) {
+  int depth = 0;
+  bool inString = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (inString) {
+      if (c == '\\') ++i;
+      else if (c == '"') inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > kMaxNesting) return i;
+    } else if ((c == ']' || c == '}') && depth > 0) {
+      --depth;
+    }
+  }
+  return std::string::npos;
+}
+
 void lineAndColumn(const std::string& text, size_t byte, size_t& line, size_t& column) {
   line = 1;
   column = 1;
@@ -98,7 +125,18 @@ bool smallInt(const Json& j, int& out) {
 }  // namespace
 
 std::unique_ptr<JDiagram> JDiagram::loadText(const std::string& text, const std::string& name) {
-  auto fail = [&name](const std::string& what) -> JDiagramError { return JDiagramError(name + ": error: " + what); };
+  // Every message may quote the file (ids, classes, keys, values, the parser's "last read"):
+  // escaped, so that no byte of it reaches a terminal as a control.
+  auto fail = [&name](const std::string& what) -> JDiagramError {
+    return JDiagramError(escapeForMessage(name + ": error: " + what));
+  };
+  const size_t deep = tooDeepAt(text);
+  if (deep != std::string::npos) {
+    size_t line, column;
+    lineAndColumn(text, deep + 1, line, column);
+    throw fail("line " + std::to_string(line) + ", column " + std::to_string(column) + ": nested deeper than " +
+               std::to_string(kMaxNesting) + " levels");
+  }
   Json doc;
   try {
     doc = Json::parse(text);
@@ -170,9 +208,11 @@ std::unique_ptr<JDiagram> JDiagram::loadText(const std::string& text, const std:
           mod->readContent(dict);
         }
         if (!dict.problems().empty()) throw fail(where + ": " + dict.problems().front());
-        for (const auto& w : dict.warnings()) diagram->warnings_.push_back(name + ": warning: " + where + ": " + w);
+        for (const auto& w : dict.warnings())
+          diagram->warnings_.push_back(escapeForMessage(name + ": warning: " + where + ": " + w));
         for (const auto& key : dict.unreadKeys())
-          diagram->warnings_.push_back(name + ": warning: " + where + ": key \"" + key + "\" is not used");
+          diagram->warnings_.push_back(
+              escapeForMessage(name + ": warning: " + where + ": key \"" + key + "\" is not used"));
       }
     }
   }
@@ -206,7 +246,8 @@ std::unique_ptr<JDiagram> JDiagram::loadText(const std::string& text, const std:
 
 std::unique_ptr<JDiagram> JDiagram::loadFile(const std::string& path) {
   std::string text, error;
-  if (!readWholeFile(path, kMaxDiagramBytes, text, error)) throw JDiagramError(path + ": error: " + error);
+  if (!readWholeFile(path, kMaxDiagramBytes, text, error))
+    throw JDiagramError(escapeForMessage(path + ": error: " + error));
   auto d = loadText(text, path);
   auto slash = path.rfind('/');
   d->setFolder(slash == std::string::npos ? std::string() : path.substr(0, slash == 0 ? 1 : slash));
@@ -246,7 +287,7 @@ void JDiagram::saveFile(const std::string& path) {
   std::string text;
   try {
     text = saveText();
-  } catch (const JDiagramError& e) { throw JDiagramError(path + ": " + e.what()); }
+  } catch (const JDiagramError& e) { throw JDiagramError(escapeForMessage(path + ": " + e.what())); }
   std::string error;
-  if (!writeWholeFile(path, text, error)) throw JDiagramError(path + ": error: " + error);
+  if (!writeWholeFile(path, text, error)) throw JDiagramError(escapeForMessage(path + ": error: " + error));
 }

@@ -54,6 +54,11 @@ private:
   std::string s_;
 };
 
+// Input quoted in a message, made safe for a terminal: control characters (C0, DEL and the C1
+// range), and every byte of an invalid UTF-8 sequence, become \xNN (lowercase hex). Valid UTF-8
+// and everything printable stay as they are, so escaping twice changes nothing.
+std::string escapeForMessage(const std::string& text);
+
 class JInteger {
 public:
   static JString toJString(long long v);
