@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <algorithm>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -16,10 +17,13 @@
 #include <vector>
 
 #include "testing/Process.h"
+#include "testing/SettingRoads.h"
+#include "testing/TempFolder.h"
 
 namespace {
 
 const std::string kExamples = std::string(LOOMWORK_SOURCE_DIR) + "/examples/devices/";
+const std::string kLogs = std::string(LOOMWORK_SOURCE_DIR) + "/modules/devices/tests/data/";
 
 ProcessResult loomwork(const std::vector<std::string>& args, int timeoutMs) {
   std::vector<std::string> all = args;
@@ -111,7 +115,138 @@ int countOf(const std::string& path, const std::string& what) {
   return n;
 }
 
+// A Player's script of a recording: blocks of 1 to 64 bytes, one a millisecond, as a serial
+// reader delivers them.
+std::string playerScript(const std::string& bytes) {
+  static const char hex[] = "0123456789abcdef";
+  std::string csv;
+  unsigned seed = 12345;
+  int t = 0;
+  for (size_t at = 0; at < bytes.size(); ++t) {
+    seed = seed * 1103515245u + 12345u;
+    const size_t n = std::min(bytes.size() - at, size_t(1 + (seed >> 16) % 64));
+    csv += std::to_string(t) + ",0,0x";
+    for (size_t i = at; i < at + n; ++i) {
+      csv += hex[static_cast<unsigned char>(bytes[i]) >> 4];
+      csv += hex[bytes[i] & 15];
+    }
+    csv += "\n";
+    at += n;
+  }
+  return csv;
+}
+
+// Player → GPS → Monitor "position", the GPS's content as given, and a Value into "enable DEBUG".
+std::string gpsDiagram(const std::string& gpsContent, int debug) {
+  return R"({ "loomwork": 1, "modules": [
+    { "id": "player", "class": "Player", "rect": [20, 40, 100, 60], "content": { "file": "log.csv", "outputs": "b" } },
+    { "id": "debug", "class": "Value", "rect": [200, 0, 60, 30], "content": { "value": )" +
+         std::to_string(debug) + R"(, "type": "i" } },
+    { "id": "gps", "class": "JGeoFixObj", "rect": [180, 30, 100, 80], "content": )" +
+         gpsContent + R"( },
+    { "id": "position", "class": "Monitor", "rect": [340, 20, 200, 100], "content": { "inputs": 3 } } ],
+  "links": [ { "from": "player:0", "to": "gps:0" }, { "from": "debug:0", "to": "gps:1" },
+    { "from": "gps:0", "to": "position:0" }, { "from": "gps:1", "to": "position:1" },
+    { "from": "gps:2", "to": "position:2" } ] })";
+}
+
+// The .expect lines ("OUTPUT VALUE") as the Monitor prints them.
+std::vector<std::string> monitorLines(const std::string& expectFile) {
+  std::vector<std::string> out;
+  std::istringstream in(TempFolder::read(expectFile));
+  for (std::string l; std::getline(in, l);) out.push_back("M position." + l);
+  return out;
+}
+
 }  // namespace
+
+// The receivers' logs played into the real loomwork: what each receiver sent, with "any talker"
+// left out of the diagram (0, as before), stored as 1, and set to 1 on the command line.
+TEST(DevicesCli, ReceiversLogsThroughLoomworkWithAndWithoutAnyTalker) {
+  for (const char* log : {"single-gps", "multi-gnss", "one-sequence"}) {
+    TempFolder dir;
+    dir.write("log.csv", playerScript(TempFolder::read(kLogs + log + ".nmea")));
+    const std::string before = dir.write("before.lwd", gpsDiagram("{}", 0));
+    const std::string stored = dir.write("stored.lwd", gpsDiagram(R"({ "anyTalker": 1 })", 0));
+    const auto off = monitorLines(kLogs + log + ".anytalker0.expect");
+    const auto on = monitorLines(kLogs + log + ".anytalker1.expect");
+    ASSERT_FALSE(off.empty());
+    ASSERT_FALSE(on.empty());
+
+    ProcessResult r = loomwork({"run", before, "--until-idle"}, 60000);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.outLines(), off) << log;
+    r = loomwork({"run", stored, "--until-idle"}, 60000);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.outLines(), on) << log;
+    r = loomwork({"run", before, "--until-idle", "--set", "gps.any talker=1"}, 60000);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.outLines(), on) << log;
+  }
+  // The property as `props` lists it, and a value outside 0..1 by every road.
+  TempFolder dir;
+  const std::string d = dir.write("d.lwd", gpsDiagram("{}", 0));
+  const ProcessResult props = loomwork({"props", d, "gps"}, 60000);
+  EXPECT_NE(props.out.find("any talker"), std::string::npos) << props.out << props.err;
+  for (const std::string& failure : checkSettingRoads("JGeoFixObj", LOOMWORK_BIN, LOOMWORK_MODULES_DIR))
+    ADD_FAILURE() << failure;
+}
+
+// A log damaged on its way: latitudes with a digit changed, a byte that is a control character.
+// No damaged value reaches the Monitor; with "enable DEBUG" on, each damaged sentence is one
+// "bad checksum" line on standard error, its control byte written as \xNN.
+TEST(DevicesCli, ADamagedLogPublishesNoDamagedValue) {
+  std::string log = TempFolder::read(kLogs + "multi-gnss.nmea");
+  int damaged = 0;
+  int seen = 0;
+  for (size_t at = log.find("$GNGLL,5231."); at != std::string::npos; at = log.find("$GNGLL,5231.", at + 1)) {
+    if (seen++ % 2 == 1) continue;
+    log[at + 9] = '7';  // 52 31 becomes 52 71: 74 km to the north
+    ++damaged;
+  }
+  ASSERT_GE(damaged, 5);
+  const size_t gsv = log.find("$GLGSV,2,1");
+  ASSERT_NE(gsv, std::string::npos);
+  log[gsv + 7] = '\x02';
+  TempFolder dir;
+  dir.write("log.csv", playerScript(log));
+  for (int anyTalker : {0, 1}) {
+    const std::string diagram =
+        dir.write("d.lwd", gpsDiagram(R"({ "anyTalker": )" + std::to_string(anyTalker) + " }", 1));
+    ProcessResult r = loomwork({"run", diagram, "--until-idle"}, 60000);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.find("52 71."), std::string::npos) << r.out;
+    std::vector<std::string> bad;
+    std::istringstream err(r.err);
+    for (std::string l; std::getline(err, l);)
+      if (l.rfind("gps: bad checksum: ", 0) == 0) bad.push_back(l);
+    ASSERT_EQ(bad.size(), static_cast<size_t>(damaged + 1)) << r.err;
+    EXPECT_EQ(bad[0].rfind("gps: bad checksum: $GLGSV,\\x02,1,", 0), 0u) << bad[0];
+    EXPECT_EQ(bad[1].rfind("gps: bad checksum: $GNGLL,5271.", 0), 0u) << bad[1];
+    if (anyTalker == 1) { EXPECT_NE(r.out.find("M position.0 \"52 31."), std::string::npos); }
+  }
+}
+
+// A tracker diagram run where no flockOfBirds.profile lies: one line naming the path, while a
+// diagram that only reads records says nothing.
+TEST(DevicesCli, TrackerWithoutItsProfileNamesThePath) {
+  TempFolder dir;
+  dir.write("stream.lwd", R"({ "loomwork": 1, "modules": [
+    { "id": "stream", "class": "Value", "rect": [200, 10, 80, 30], "content": { "value": 1, "type": "i" } },
+    { "id": "tracker", "class": "JMotionTrackerObj", "rect": [180, 80, 120, 120] } ],
+  "links": [ { "from": "stream:0", "to": "tracker:1" } ] })");
+  const std::string cd = "cd '" + dir.path() + "' && exec '" + LOOMWORK_BIN + "' run ";
+  const std::string tail = " --seconds 0.2 --modules '" + std::string(LOOMWORK_MODULES_DIR) + "'";
+  ProcessResult r = runProcess("/bin/sh", {"-c", cd + "stream.lwd" + tail}, 60000);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err,
+            "tracker: cannot read profile " + dir.file("flockOfBirds.profile") + ": No such file or directory\n");
+  r = runProcess("/bin/sh", {"-c", cd + "'" + kExamples + "tracker-player.lwd' --until-idle" + tail}, 60000);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+}
 
 TEST(DevicesCli, GpsLogThroughAPseudoTerminalGivesWhatThePlayerGives) {
   ProcessResult played = loomwork({"run", kExamples + "gps-player.lwd", "--until-idle"}, 60000);
