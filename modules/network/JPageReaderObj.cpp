@@ -448,7 +448,10 @@ void JPageReaderObj::engine(int n, JLinkObj& link) {
 
 void JPageReaderObj::open() {
   JCriticalSection::Lock guard(lock);
-  if (fetchState.load() == kIdle) fetcher.start(this);  // refused while a fetch is still resolving
+  if (fetchState.load() != kIdle) return;
+  // The last fetch's values are out; this one's are not, so a 0 meanwhile must not stop it.
+  published = false;
+  fetcher.start(this);  // refused while a fetch is still resolving
 }
 
 // Closing the socket wakes a read at once, and stopping the worker cuts a retry pause short.
@@ -493,7 +496,7 @@ JInetAddress JPageReaderObj::resolve() {
     target = JInetAddress::getAddrByJString(text);
     resolved = target.getAddressJString();
   } else {
-    target = JInetAddress(text);
+    target = JInetAddress::getAnyByName(text);  // an IPv4 address first, as before
     resolved = target.getHostName();
   }
   JCriticalSection::Lock guard(texts.lock);
