@@ -97,7 +97,7 @@ void CQueuedDigitLink::Run() {
       closing = m_closed;
       m_busy = true;
       // Room again after drops: say how many went.
-      if (m_droppedUntold > 0 && m_waitingDigits < kMostWaitingDigits / 2) {
+      if (m_droppedUntold > 0 && !closing && m_waitingDigits < kMostWaitingDigits / 2) {
         droppedUntold = m_droppedUntold;
         m_droppedUntold = 0;
       }
@@ -159,4 +159,9 @@ size_t CQueuedDigitLink::Waiting() const {
 size_t CQueuedDigitLink::Dropped() const {
   std::lock_guard<std::mutex> lock(m_mutex);
   return m_dropped;
+}
+
+bool CQueuedDigitLink::Closed() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_closed;
 }

@@ -43,6 +43,7 @@ public:
   CDigitLinkSetup& Setup() { return m_setup; }
   size_t Waiting() const;
   size_t Dropped() const;
+  bool Closed() const;
 
 private:
   struct Item {

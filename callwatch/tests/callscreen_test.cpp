@@ -45,6 +45,27 @@ TEST(MessageFileNameTest, CallerTextsCannotLeaveTheFolderOrHideTheFile) {
   EXPECT_LE(name.size(), 255u);
 }
 
+TEST(MessageFileNameTest, NamesAreSafeForAShellAndValidUtf8) {
+  const struct tm t = At(2021, 1, 4, 9, 5);
+  // A caller named like an option: the file is not taken for one.
+  EXPECT_EQ(MessageFileName("-rf", "", t), "_rf Mon, Jan 04, 0905 hours.wav");
+  EXPECT_EQ(SafeFileNamePart("--x-y"), "_-x-y");
+  // Bytes outside UTF-8: stray continuations, bad leads, overlong forms (a '/' in two bytes),
+  // surrogates, past U+10FFFF, a sequence cut short by the end.
+  EXPECT_EQ(SafeFileNamePart("a\x80" "b\xff" "c"), "a_b_c");
+  EXPECT_EQ(SafeFileNamePart("\xc0\xaf"), "__");
+  EXPECT_EQ(SafeFileNamePart("x\xed\xa0\x80"), "x___");
+  EXPECT_EQ(SafeFileNamePart("x\xf4\x90\x80\x80"), "x____");
+  EXPECT_EQ(SafeFileNamePart("x\xe2\x82"), "x__");
+  // C1 controls (U+0080 to U+009F) are controls too; other characters are kept whole.
+  EXPECT_EQ(SafeFileNamePart("a\xc2\x85" "b\xc2\xa0" "c\xf0\x9f\x93\x9e"), "a_b\xc2\xa0" "c\xf0\x9f\x93\x9e");
+  // A NUL is a control like any other, not the end of the name.
+  EXPECT_EQ(SafeFileNamePart(std::string("A\0B", 3)), "A_B");
+  // The cut to the longest part never halves a character.
+  const std::string cut = SafeFileNamePart(std::string(kMostCallerInFileName - 1, 'x') + "\xc3\xa9");
+  EXPECT_EQ(cut, std::string(kMostCallerInFileName - 1, 'x'));
+}
+
 TEST(MessageFileNameTest, ASecondMessageInTheSameMinuteGetsItsOwnFile) {
   TempFolder folder("callwatch-names");
   EXPECT_EQ(FreeMessagePath(folder.path(), "Ann 1425 hours.wav"), folder.file("Ann 1425 hours.wav"));
