@@ -352,12 +352,14 @@ void JPlotFeed::run() {
       JCriticalSection::Lock guard(line.lock);
       if (connectionState.load() != kConnected) break;
       line.close();  // the connection broke: start again
+      connectionState.store(kConnecting);
     }
+    repaint();
     // A connection that carried something worked: the next try comes soon. One that closed
     // before anything went through counts as a failed try.
     if (carried.load()) retryMs = kRetryMs;
     else noteFailure(" (closed before anything went through)");
-    if (!backOff()) break;
+    if (!backOff() || connectionState.load() == kStopped) break;  // closed or reset meanwhile
   }
   repaint();
 }

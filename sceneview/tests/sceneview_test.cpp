@@ -83,6 +83,43 @@ TEST(SceneFrames, PayloadsChangeTheScene) {
   EXPECT_FALSE(s.apply(Bytes{1, 0}, changes, file, error));
 }
 
+// What the top view and the change lines rely on: the same calibration again is no change, a
+// named or moved object is shown, a location leaves a bounded trail, and a name that a client
+// sent comes out without control bytes.
+TEST(SceneFrames, RepeatsTrailsAndQuotedNames) {
+  Scene s;
+  s.setNames({"ball"});
+  std::vector<std::string> changes;
+  std::string file, error;
+  const Bytes calibration = le({1, 0, 100, 0, 10, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+  const Bytes zeros = le({1, 0, 0, 0, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+  ASSERT_TRUE(s.apply(zeros, changes, file, error));  // the first one counts, even all zero
+  ASSERT_TRUE(s.apply(calibration, changes, file, error));
+  ASSERT_TRUE(s.apply(calibration, changes, file, error));
+  EXPECT_EQ(changes, (std::vector<std::string>{"calibration x 0 0 y 0 0 z 0 0", "calibration x 0 100 y 0 10 z 0 0"}));
+  EXPECT_FALSE(s.hasSample());
+
+  EXPECT_TRUE(s.objects()[0].shown);
+  EXPECT_FALSE(s.objects()[1].shown);
+  ASSERT_TRUE(s.apply(le({4, 1, 4, 50, 50, 50}), changes, file, error));  // a colour shows it too
+  EXPECT_TRUE(s.objects()[1].shown);
+  for (int i = 0; i < static_cast<int>(kMaxTrail) + 5; ++i)
+    ASSERT_TRUE(s.apply(le({4, 0, 1, i, 7, -i}), changes, file, error));
+  const auto& trail = s.objects()[0].trail;
+  ASSERT_EQ(trail.size(), kMaxTrail);
+  EXPECT_EQ(trail.back(), std::make_pair(static_cast<int>(kMaxTrail) + 4, -static_cast<int>(kMaxTrail) - 4));
+  EXPECT_EQ(trail.front(), std::make_pair(5, -5));
+  EXPECT_TRUE(s.objects()[1].trail.empty());
+
+  Bytes scene = le({5});
+  for (char c : std::string("a\x1b]0;x\x07.wrl")) scene.push_back(static_cast<uint8_t>(c));
+  changes.clear();
+  ASSERT_TRUE(s.apply(scene, changes, file, error));
+  EXPECT_EQ(changes, std::vector<std::string>{"scene file a\\x1b]0;x\\x07.wrl"});
+  EXPECT_EQ(file, "a\x1b]0;x\x07.wrl");  // the name itself stays as sent
+  EXPECT_EQ(printable("tab\there\x7f"), "tab\\x09here\\x7f");
+}
+
 TEST(SceneFrames, DefNames) {
   EXPECT_EQ(defNames("DEF ball Transform {}\n# DEF hidden\nDEF  floor Shape{} USEDEF x DEF ball\nDEF lamp{"),
             (std::vector<std::string>{"ball", "floor", "lamp"}));
