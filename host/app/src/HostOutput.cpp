@@ -1,70 +1,195 @@
 #include "HostOutput.h"
 
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
 
 namespace {
+using Clock = std::chrono::steady_clock;
 constexpr auto kFlushDelay = std::chrono::milliseconds(40);
+constexpr auto kLookAgain = std::chrono::milliseconds(20);  // waits that may be given up look this often
+constexpr size_t kMaxPending = 256 * 1024;
+constexpr size_t kWriteAtOnce = 32 * 1024;
+constexpr size_t kAtomicWrite = PIPE_BUF;  // a pipe that polls writable takes this much without blocking
+constexpr int kExitWaitMs = 100;
+constexpr long long kStalledMs = 500;  // an output that took nothing for this long is stuck
 
-std::mutex outMutex;
-std::condition_variable outChanged;
-bool dirty = false;      // lines written since the last flush
-bool flusherOn = false;  // an OutputFlusher waits for lines
+struct Output {
+  std::mutex m;
+  std::condition_variable changed;  // the writer waits for lines
+  std::condition_variable room;     // printers wait for room, flushes for the writer
+  std::string pending;              // lines not yet taken by the writer
+  bool writing = false;             // the writer is inside write() with lines taken from pending
+  bool writerOn = false;
+  bool stopWriter = false;
+  bool writerDone = false;
+  int flushWaiters = 0;
+  size_t dropped = 0;
+  std::atomic<bool> mayGiveUp{false};      // hostStopWaiting was called
+  std::atomic<long long> lastProgress{0};  // when the writer's write last began or moved on
+};
 
-// Wakes the flusher; with the lock taken, so that a wake-up cannot fall between its look at its
-// condition and its wait.
-void wakeFlusher() {
-  std::lock_guard<std::mutex> g(outMutex);
-  outChanged.notify_all();
+// Never destroyed: a writer blocked in a write to a pipe nobody reads may outlive main().
+Output& out() {
+  static Output* o = new Output;
+  return *o;
+}
+
+long long nowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
+}
+
+// With the lock held. Only an output that is stuck is given up on: a slow reader that goes on
+// reading gets every line.
+bool givenUp(const Output& o) {
+  return o.mayGiveUp.load() && o.writing && nowMs() - o.lastProgress.load() >= kStalledMs;
+}
+
+// Writes all of it, blocking as the output does; an output that fails (closed, full disk) loses
+// the rest, as stdio would.
+void writeAll(Output& o, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(STDOUT_FILENO, bytes.data() + done, bytes.size() - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+      o.lastProgress.store(nowMs());
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      return;
+    }
+  }
+}
+
+void writerLoop() {
+  Output& o = out();
+  std::unique_lock<std::mutex> lock(o.m);
+  for (;;) {
+    o.changed.wait(lock, [&] { return !o.pending.empty() || o.stopWriter; });
+    if (o.pending.empty()) break;  // stopped, and everything written
+    // Lines that follow soon share the write, unless someone waits for them or there are
+    // enough of them already.
+    auto writeNow = [&] { return o.stopWriter || o.flushWaiters > 0 || o.pending.size() >= kWriteAtOnce; };
+    if (!writeNow()) o.changed.wait_for(lock, kFlushDelay, writeNow);
+    std::string chunk;
+    chunk.swap(o.pending);
+    o.writing = true;
+    o.lastProgress.store(nowMs());
+    o.room.notify_all();
+    lock.unlock();
+    writeAll(o, chunk);
+    chunk = std::string();  // a burst's buffer is not kept
+    lock.lock();
+    o.writing = false;
+    o.room.notify_all();
+  }
+  o.writerDone = true;
+  o.room.notify_all();
 }
 }  // namespace
 
 void hostPrintLine(const std::string& line) {
-  std::lock_guard<std::mutex> g(outMutex);
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fputc('\n', stdout);
-  if (!dirty) {
-    dirty = true;
-    if (flusherOn) outChanged.notify_all();
+  Output& o = out();
+  std::unique_lock<std::mutex> lock(o.m);
+  if (!o.writerOn) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    return;
   }
+  while (o.pending.size() >= kMaxPending && !givenUp(o)) o.room.wait_for(lock, kLookAgain);
+  if (o.pending.size() >= kMaxPending) {
+    ++o.dropped;
+    return;
+  }
+  const size_t before = o.pending.size();
+  o.pending += line;
+  o.pending += '\n';
+  if (before == 0 || (before < kWriteAtOnce && o.pending.size() >= kWriteAtOnce)) o.changed.notify_all();
 }
 
 void hostFlush() {
-  std::lock_guard<std::mutex> g(outMutex);
-  std::fflush(stdout);
-  dirty = false;
+  Output& o = out();
+  std::unique_lock<std::mutex> lock(o.m);
+  if (!o.writerOn) {
+    std::fflush(stdout);
+    return;
+  }
+  ++o.flushWaiters;
+  o.changed.notify_all();
+  while ((!o.pending.empty() || o.writing) && !o.writerDone && !givenUp(o)) o.room.wait_for(lock, kLookAgain);
+  --o.flushWaiters;
+}
+
+void hostStopWaiting() { out().mayGiveUp.store(true); }
+
+size_t hostDroppedLines() {
+  Output& o = out();
+  std::lock_guard<std::mutex> g(o.m);
+  return o.dropped;
+}
+
+void hostFlushBeforeExit() {
+  Output& o = out();
+  const auto until = Clock::now() + std::chrono::milliseconds(kExitWaitMs);
+  std::unique_lock<std::mutex> lock(o.m, std::defer_lock);
+  // Whoever holds the lock holds it briefly, unless it is stuck; the writer may be in the middle
+  // of its lines, which go first.
+  for (;;) {
+    if (lock.try_lock()) {
+      if (!o.writing) break;
+      lock.unlock();
+    }
+    if (Clock::now() >= until) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  if (!o.writerOn) return;  // stdio's buffer: flushing it could block
+  size_t done = 0;
+  while (done < o.pending.size() && Clock::now() < until) {
+    pollfd p{STDOUT_FILENO, POLLOUT, 0};
+    if (::poll(&p, 1, 0) != 1 || !(p.revents & POLLOUT)) break;
+    // Whole lines, no more than the output takes without blocking (one long line alone).
+    size_t end = std::min(o.pending.size(), done + kAtomicWrite);
+    const size_t lastLine = o.pending.rfind('\n', end - 1);
+    if (lastLine != std::string::npos && lastLine >= done) end = lastLine + 1;
+    else end = o.pending.find('\n', done) + 1;
+    const ssize_t n = ::write(STDOUT_FILENO, o.pending.data() + done, end - done);
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  o.pending.erase(0, done);
 }
 
 OutputFlusher::OutputFlusher() {
+  Output& o = out();
   {
-    std::lock_guard<std::mutex> g(outMutex);
-    if (flusherOn) return;
-    flusherOn = owner_ = true;
+    std::lock_guard<std::mutex> g(o.m);
+    if (o.writerOn) return;
+    std::fflush(stdout);  // what went through stdio before comes first
+    o.writerOn = owner_ = true;
+    o.stopWriter = o.writerDone = false;
   }
-  worker_.start(nullptr, [this] { flushLoop(); });
+  writer_ = std::thread(writerLoop);
 }
 
 OutputFlusher::~OutputFlusher() {
   if (!owner_) return;
-  worker_.stop(wakeFlusher);
-  {
-    std::lock_guard<std::mutex> g(outMutex);
-    flusherOn = false;
-  }
-  hostFlush();
-}
-
-void OutputFlusher::flushLoop() {
-  std::unique_lock<std::mutex> lock(outMutex);
-  auto stopped = [this] { return !worker_.running(); };
-  while (!stopped()) {
-    outChanged.wait(lock, [&] { return dirty || stopped(); });
-    if (stopped()) break;
-    // Lines that follow soon share the write.
-    outChanged.wait_for(lock, kFlushDelay, stopped);
-    std::fflush(stdout);
-    dirty = false;
-  }
+  Output& o = out();
+  std::unique_lock<std::mutex> lock(o.m);
+  o.stopWriter = true;
+  o.changed.notify_all();
+  while (!o.writerDone && !givenUp(o)) o.room.wait_for(lock, kLookAgain);
+  const bool done = o.writerDone;
+  if (done) o.writerOn = false;  // otherwise lines still go to the writer, which may yet get them out
+  lock.unlock();
+  if (done) writer_.join();
+  else writer_.detach();
 }

@@ -6,6 +6,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -18,7 +19,16 @@
 
 namespace {
 constexpr int kProgressMs = 200;
+
+// The progress line is not worth a wait: a terminal that takes nothing now (scrolling stopped)
+// does not get it, and the signal thread stays free for the signals.
+void writeIfReady(const char* text, size_t size) {
+  pollfd p{STDERR_FILENO, POLLOUT, 0};
+  if (::poll(&p, 1, 0) != 1 || !(p.revents & POLLOUT)) return;
+  ssize_t n = ::write(STDERR_FILENO, text, size);
+  (void)n;
 }
+}  // namespace
 
 RunControl::RunControl(JDiagram& d, std::vector<JModuleObj*> players) : d_(d), players_(std::move(players)) {
   sigset_t set;
@@ -70,11 +80,15 @@ void RunControl::takeSignals() {
       const auto sig = static_cast<int>(info[i].ssi_signo);
       if (sig != SIGINT && sig != SIGTERM) continue;
       if (stops_.fetch_add(1) > 0 || closing_.load()) {
+        // At once, whatever another thread holds: no lock is waited for here.
         clearProgress();
-        hostFlush();
+        hostFlushBeforeExit();
         _exit(130);
       }
-      d_.wake();
+      // The host thread ends its run before its next value, and stops waiting for an output
+      // that takes nothing.
+      hostStopWaiting();
+      d_.stop();
     }
   }
 }
@@ -88,14 +102,15 @@ void RunControl::drawProgress() {
     p->playProgress(played, total);
     n += std::snprintf(line + n, sizeof line - static_cast<size_t>(n), "  %s %zu/%zu", p->id().c_str(), played, total);
   }
-  std::fprintf(stderr, "%s\x1b[K", line);
-  std::fflush(stderr);
+  if (n < 0) return;
+  n = std::min(n, static_cast<int>(sizeof line) - 4);
+  std::memcpy(line + n, "\x1b[K", 3);
+  writeIfReady(line, static_cast<size_t>(n) + 3);
   drawn_ = true;
 }
 
 void RunControl::clearProgress() {
   if (!drawn_) return;
-  std::fputs("\r\x1b[K", stderr);
-  std::fflush(stderr);
+  writeIfReady("\r\x1b[K", 4);
   drawn_ = false;
 }

@@ -1,5 +1,9 @@
 // loomwork: the headless host. Loads module libraries, runs diagrams, traces values, edits
 // properties and renders module faces.
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -283,6 +287,18 @@ int commandRun(const Options& o) {
   d->runPending();  // what the modules' threads sent before they stopped
   d->setObserver(nullptr);
   hostFlush();
+  if (const size_t dropped = hostDroppedLines()) {
+    // Said only where it cannot block: standard error may be the same stuck pipe.
+    char note[160];
+    const int n =
+        std::snprintf(note, sizeof note,
+                      "run: %zu output lines were not written: standard output took nothing after the stop\n", dropped);
+    pollfd p{STDERR_FILENO, POLLOUT, 0};
+    if (n > 0 && ::poll(&p, 1, 0) == 1 && (p.revents & POLLOUT)) {
+      ssize_t w = ::write(STDERR_FILENO, note, static_cast<size_t>(std::min<int>(n, sizeof note - 1)));
+      (void)w;
+    }
+  }
   if (!o.save.empty()) {
     moveRelativePaths(*d, o.save);
     try {

@@ -6,6 +6,10 @@
 #include "base/JComponent.h"
 #include "base/JObject.h"
 
+namespace {
+thread_local JWorker* currentWorker = nullptr;
+}
+
 JWorker& JWorker::operator=(const JWorker& o) {
   if (this != &o) stop();
   return *this;
@@ -32,10 +36,12 @@ bool JWorker::start(JObject* module, std::function<void()> body) {
     body = [module] { module->run(); };
   }
   running_ = true;
+  runningFlag_.store(true);
   alive_ = true;
   priority_ = JThread::TNORM_PRIORITY + 1;
   thread_ = std::thread([this, module, body = std::move(body)] {
     JComponent::Scope scope(module);  // debug lines from the thread carry the module's name
+    currentWorker = this;
     try {
       body();
     } catch (const std::exception& e) { JComponent::debug(e.what()); } catch (...) {
@@ -52,17 +58,31 @@ void JWorker::stop(const std::function<void()>& wake) {
   {
     std::lock_guard<std::mutex> g(mutex_);
     running_ = false;
+    runningFlag_.store(false);
     priority_ = JThread::TNORM_PRIORITY;
     if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) t = std::move(thread_);
+    // Under the lock: the StopWake cannot go away meanwhile, and its wake does not block.
+    if (stopWake_) (*stopWake_)();
   }
   wake_.notify_all();
   if (wake) wake();
   if (t.joinable()) t.join();
 }
 
-bool JWorker::running() const {
-  std::lock_guard<std::mutex> g(mutex_);
-  return running_;
+bool JWorker::running() const { return runningFlag_.load(); }
+
+JWorker* JWorker::current() { return currentWorker; }
+
+JWorker::StopWake::StopWake(JWorker* worker, std::function<void()> wake) : worker_(worker), wake_(std::move(wake)) {
+  if (!worker_) return;
+  std::lock_guard<std::mutex> g(worker_->mutex_);
+  worker_->stopWake_ = &wake_;
+}
+
+JWorker::StopWake::~StopWake() {
+  if (!worker_) return;
+  std::lock_guard<std::mutex> g(worker_->mutex_);
+  worker_->stopWake_ = nullptr;
 }
 
 bool JWorker::sleepFor(int ms) {

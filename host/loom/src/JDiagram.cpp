@@ -1,9 +1,24 @@
 #include "loom/JDiagram.h"
 
+#include <malloc.h>
+
 #include <algorithm>
+#include <optional>
 
 #include "base/JClock.h"
 #include "base/JComponent.h"
+#include "base/JWorker.h"
+
+namespace {
+// After a burst of this many bytes has gone through the queue, the memory it held is handed back
+// to the system (at most once in kTrimPauseMs), so that one flood does not keep the host large.
+constexpr size_t kTrimAfterBytes = 8u << 20;
+constexpr long long kTrimPauseMs = 1000;
+}  // namespace
+
+size_t JDiagram::costOf(const JWireValue& v) {
+  return sizeof(Queued) + static_cast<size_t>(v.text().length()) + static_cast<size_t>(v.bytes().size());
+}
 
 JDiagram::JDiagram() : hostThread_(std::this_thread::get_id()) {}
 
@@ -59,8 +74,11 @@ void JDiagram::remove(JModuleObj* module) {
     std::lock_guard<std::mutex> g(qMutex_);
     queue_.erase(std::remove_if(queue_.begin(), queue_.end(), [&](const Queued& q) { return q.module == module; }),
                  queue_.end());
+    recount();
     timed_.erase(std::remove_if(timed_.begin(), timed_.end(), [&](const Timed& t) { return t.owner == module; }),
                  timed_.end());
+    std::make_heap(timed_.begin(), timed_.end(), later);
+    roomCond_.notify_all();
   };
   purge();
   order_.erase(std::remove(order_.begin(), order_.end(), module), order_.end());
@@ -125,18 +143,49 @@ void JDiagram::closeAll() {
 
 void JDiagram::broadcastFrom(JModuleObj& module, int output) {
   if (!onHostThread()) {
-    Queued q{&module, output, JWireValue::capture(module, output), nullptr};
-    bool wakeHost;
-    {
-      std::lock_guard<std::mutex> g(qMutex_);
-      queue_.push_back(std::move(q));
-      wakeHost = hostWaiting_;
-    }
-    if (wakeHost) qCond_.notify_one();
+    JWireValue v = JWireValue::capture(module, output);
+    const size_t cost = costOf(v);
+    enqueue(Queued{&module, output, std::move(v), nullptr, cost}, true);
     return;
   }
   if (observer_) observer_(module, output, JWireValue::capture(module, output));
   deliver(module, output, nullptr);
+}
+
+bool JDiagram::full(size_t cost) const {
+  // One value larger than the whole bound still goes, alone.
+  return !queue_.empty() && (queue_.size() >= kMaxQueued || queuedBytes_ + cost > kMaxQueuedBytes);
+}
+
+void JDiagram::recount() {
+  queuedBytes_ = 0;
+  for (const auto& q : queue_) queuedBytes_ += q.cost;
+}
+
+void JDiagram::enqueue(Queued q, bool mayWait) {
+  JWorker* worker = mayWait ? JWorker::current() : nullptr;
+  // A module's thread waits until its worker stops; any other thread until the run stops.
+  auto released = [&] { return worker ? !worker->running() : stop_.load(); };
+  // Made and destroyed without qMutex_ held: stop() calls its wake under the worker's lock.
+  std::optional<JWorker::StopWake> stopWake;
+  std::unique_lock<std::mutex> lk(qMutex_);
+  if (mayWait && !onHostThread() && full(q.cost) && !released()) {
+    lk.unlock();
+    stopWake.emplace(worker, [this] {
+      std::lock_guard<std::mutex> g(qMutex_);
+      roomCond_.notify_all();
+    });
+    lk.lock();
+    ++sendersWaiting_;
+    roomCond_.wait_for(lk, std::chrono::milliseconds(kSenderPatienceMs), [&] { return !full(q.cost) || released(); });
+    --sendersWaiting_;
+  }
+  queuedBytes_ += q.cost;
+  queue_.push_back(std::move(q));
+  const bool wakeHost = hostWaiting_;
+  lk.unlock();
+  stopWake.reset();
+  if (wakeHost) qCond_.notify_one();
 }
 
 void JDiagram::deliver(JModuleObj& module, int output, const JWireValue* captured) {
@@ -167,10 +216,8 @@ void JDiagram::deliver(JModuleObj& module, int output, const JWireValue* capture
 void JDiagram::bindHostThread() { hostThread_ = std::this_thread::get_id(); }
 
 void JDiagram::post(std::function<void()> task, JModuleObj* owner) {
-  {
-    std::lock_guard<std::mutex> g(qMutex_);
-    queue_.push_back(Queued{owner, 0, JWireValue(), std::move(task)});
-  }
+  // Tasks never wait for room: the host thread posts too, and tasks are few and small.
+  enqueue(Queued{owner, 0, JWireValue(), std::move(task), costOf(JWireValue())}, false);
   qCond_.notify_one();
 }
 
@@ -178,55 +225,93 @@ void JDiagram::postAt(long long atMs, std::function<void()> task, JModuleObj* ow
   {
     std::lock_guard<std::mutex> g(qMutex_);
     timed_.push_back(Timed{atMs, timedSeq_++, std::move(task), owner});
+    std::push_heap(timed_.begin(), timed_.end(), later);
   }
   qCond_.notify_one();
 }
 
-// Takes everything queued so far in one step (one lock for a whole batch), then the timed task
-// that is due first.
-bool JDiagram::takeReady(std::deque<Queued>& batch) {
-  std::lock_guard<std::mutex> g(qMutex_);
-  if (!queue_.empty()) {
-    batch.swap(queue_);
-    return true;
+void JDiagram::runItem(Queued& q) {
+  if (q.task) {
+    q.task();
+  } else {
+    if (observer_) observer_(*q.module, q.output, q.value);
+    deliver(*q.module, q.output, &q.value);
   }
-  if (timed_.empty()) return false;
-  long long now = JClock::millis();
-  auto due = std::min_element(timed_.begin(), timed_.end(), [](const Timed& a, const Timed& b) {
-    return a.at != b.at ? a.at < b.at : a.seq < b.seq;
-  });
-  if (due->at > now) return false;
-  batch.push_back(Queued{due->owner, 0, JWireValue(), std::move(due->task)});
-  timed_.erase(due);
-  return true;
 }
 
-int JDiagram::runPending() {
+// Rounds of: everything queued so far, taken in one step (one lock for a whole batch, and the
+// senders get the whole room back at once), then the timed tasks that are due, earliest first,
+// no more of them than there were at the start of the round, so that a flood of deliveries and
+// a crowd of late timers take turns rather than starve each other.
+int JDiagram::drain(const std::function<bool()>* interrupted) {
   int ran = 0;
   std::deque<Queued> batch;
-  while (takeReady(batch)) {
+  size_t batchBytes = 0;
+  for (;;) {
+    size_t timedTurn;
+    {
+      std::lock_guard<std::mutex> g(qMutex_);
+      if (!queue_.empty()) {
+        batch.swap(queue_);
+        batchBytes = queuedBytes_;
+        queuedBytes_ = 0;
+        if (sendersWaiting_ > 0) roomCond_.notify_all();
+      }
+      timedTurn = timed_.size();
+    }
+    bool any = !batch.empty();
     while (!batch.empty()) {
+      if (interrupted && (*interrupted)()) {
+        // Left for later, ahead of anything queued since.
+        std::lock_guard<std::mutex> g(qMutex_);
+        while (!batch.empty()) {
+          queuedBytes_ += batch.back().cost;
+          queue_.push_front(std::move(batch.back()));
+          batch.pop_back();
+        }
+        return ran;
+      }
       Queued q = std::move(batch.front());
       batch.pop_front();
       ++ran;
-      if (q.task) {
-        q.task();
-      } else {
-        if (observer_) observer_(*q.module, q.output, q.value);
-        deliver(*q.module, q.output, &q.value);
+      runItem(q);
+    }
+    drainedSinceTrim_ += batchBytes;
+    batchBytes = 0;
+    for (; timedTurn > 0; --timedTurn) {
+      if (interrupted && (*interrupted)()) return ran;
+      Timed t;
+      {
+        std::lock_guard<std::mutex> g(qMutex_);
+        if (timed_.empty() || timed_.front().at > JClock::millis()) break;
+        std::pop_heap(timed_.begin(), timed_.end(), later);
+        t = std::move(timed_.back());
+        timed_.pop_back();
       }
+      any = true;
+      ++ran;
+      t.task();
+    }
+    if (!any) break;
+  }
+  // The queue is empty now: after a burst, give its memory back.
+  if (drainedSinceTrim_ >= kTrimAfterBytes) {
+    const long long now = JClock::millis();
+    if (now - lastTrimMs_ >= kTrimPauseMs || now < lastTrimMs_) {
+      drainedSinceTrim_ = 0;
+      lastTrimMs_ = now;
+      std::deque<Queued>().swap(batch);
+      malloc_trim(0);
     }
   }
   return ran;
 }
 
+int JDiagram::runPending() { return drain(nullptr); }
+
 bool JDiagram::nothingQueued() const {
   std::lock_guard<std::mutex> g(qMutex_);
-  if (!queue_.empty()) return false;
-  long long now = JClock::millis();
-  for (const auto& t : timed_)
-    if (t.at <= now) return false;
-  return true;
+  return queue_.empty() && (timed_.empty() || timed_.front().at > JClock::millis());
 }
 
 bool JDiagram::nothingScheduled() const {
@@ -242,20 +327,33 @@ void JDiagram::wake() {
   qCond_.notify_all();
 }
 
+void JDiagram::stop() {
+  stop_.store(true);
+  {
+    std::lock_guard<std::mutex> g(qMutex_);
+    woken_ = true;
+  }
+  qCond_.notify_all();
+  roomCond_.notify_all();
+}
+
 bool JDiagram::run(const std::function<bool()>& done, long long deadlineMs) {
+  const std::function<bool()> interrupted = [this, deadlineMs] {
+    return stop_.load() || (deadlineMs >= 0 && JClock::millis() >= deadlineMs);
+  };
   for (;;) {
-    runPending();
+    drain(&interrupted);
+    if (stop_.load()) return true;
     if (done && done()) return true;
     long long now = JClock::millis();
     if (deadlineMs >= 0 && now >= deadlineMs) return false;
     std::unique_lock<std::mutex> lk(qMutex_);
-    if (!queue_.empty() || woken_) {
+    if (!queue_.empty() || woken_ || stop_.load()) {
       woken_ = false;
       continue;
     }
     long long wakeAt = deadlineMs;
-    for (const auto& t : timed_)
-      if (wakeAt < 0 || t.at < wakeAt) wakeAt = t.at;
+    if (!timed_.empty() && (wakeAt < 0 || timed_.front().at < wakeAt)) wakeAt = timed_.front().at;
     // The host clock may be a manual one that moves without notice: look again at least every
     // 10 ms.
     long long wait = wakeAt < 0 ? 10 : std::min<long long>(std::max<long long>(wakeAt - now, 0), 10);

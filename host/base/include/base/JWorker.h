@@ -5,7 +5,10 @@
 // module to another stops the target's thread first.
 //
 // The body polls nothing: it waits with sleepFor(), which stop() cuts short, and a module whose
-// thread blocks in a read hands stop() a wake-up (closing the socket or device) that ends it.
+// thread blocks in a read hands stop() a wake-up (closing the socket or device) that ends it. A
+// wait that the body enters elsewhere (the host's full delivery queue) registers a StopWake, so
+// that stop() ends that wait too.
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -32,13 +35,30 @@ public:
   // once.
   void stop(const std::function<void()>& wake = {});
 
-  // For the body: whether it should go on.
+  // For the body: whether it should go on. Takes no lock, so a wait elsewhere may ask it under a
+  // lock of its own.
   bool running() const;
   // For the body: waits up to ms, or until stop(); returns running().
   bool sleepFor(int ms);
   // Whether the thread is still inside its body.
   bool isAlive() const;
   bool onWorkerThread() const;
+  // The worker whose body runs on the calling thread, or null on any other thread.
+  static JWorker* current();
+
+  // While one lives on the worker's thread, stop() calls wake (after clearing running()), which
+  // ends a wait the body is in outside the worker. wake must not block.
+  class StopWake {
+  public:
+    StopWake(JWorker* worker, std::function<void()> wake);
+    ~StopWake();
+    StopWake(const StopWake&) = delete;
+    StopWake& operator=(const StopWake&) = delete;
+
+  private:
+    JWorker* worker_;
+    std::function<void()> wake_;
+  };
 
   // Recorded priority, as JThread keeps it (Linux threads keep their policy).
   int getPriority() const {
@@ -50,7 +70,9 @@ private:
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   bool running_ = false;
+  std::atomic<bool> runningFlag_{false};  // running_, readable without the lock
   bool alive_ = false;
+  const std::function<void()>* stopWake_ = nullptr;  // the body's StopWake, while one lives
   std::thread thread_;
   int priority_ = JThread::TNORM_PRIORITY;
 };

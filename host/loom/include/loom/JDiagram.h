@@ -7,6 +7,14 @@
 // returns. broadcast(n) from any other thread reads the output's value at once, on that thread,
 // and queues the delivery; the host thread later delivers exactly that value, keeping the order
 // of each thread's broadcasts. Delivery deeper than kMaxDepth is dropped with a debug line.
+//
+// The queue is bounded by kMaxQueued entries and kMaxQueuedBytes: a sending thread waits while it
+// is full, so that a flooding peer is held back by its own flow control (TCP, the serial line)
+// rather than by the host's memory. The wait ends at once when the sender's module closes (its
+// JWorker stops), and for a thread that is no module's worker also when the run stops. A sender
+// that waits longer than kSenderPatienceMs queues its value anyway: a sender holding a lock that
+// the host thread needs then slows down instead of hanging both.
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -31,6 +39,9 @@ public:
 class JDiagram {
 public:
   static constexpr int kMaxDepth = 128;
+  static constexpr size_t kMaxQueued = 8192;
+  static constexpr size_t kMaxQueuedBytes = 4u << 20;
+  static constexpr int kSenderPatienceMs = 1000;
 
   JDiagram();
   ~JDiagram();  // closes nothing: the owner closes modules first (closeAll)
@@ -75,12 +86,17 @@ public:
   void postAt(long long atMs, std::function<void()> task, JModuleObj* owner = nullptr);
   // Runs everything that is due now; returns how many items ran.
   int runPending();
-  // Runs the host loop until `done` says so or the host clock passes deadlineMs (-1: no
-  // deadline). Returns true when `done` ended it.
+  // Runs the host loop until `done` says so, stop() is called or the host clock passes
+  // deadlineMs (-1: no deadline). The deadline and stop() are looked at between any two items,
+  // so a run ends on time under any load; what is left stays queued for runPending(). `done` is
+  // asked whenever nothing more is due. Returns true when `done` or stop() ended it.
   bool run(const std::function<bool()>& done, long long deadlineMs);
   bool nothingQueued() const;     // no queued delivery or task due now
   bool nothingScheduled() const;  // no timed task left either
   void wake();                    // interrupts a waiting run() so it looks again
+  // Ends run() (now and for good) from any thread; safe in a signal-watching thread.
+  void stop();
+  bool stopRequested() const { return stop_.load(); }
 
   // Called for every broadcast on the host thread before its deliveries (also for queued ones).
   using Observer = std::function<void(JModuleObj& module, int output, const JWireValue& value)>;
@@ -95,15 +111,25 @@ private:
     int output;
     JWireValue value;
     std::function<void()> task;
+    size_t cost;  // what it counts against kMaxQueuedBytes
   };
+  // Timed tasks are a heap on (at, seq): the earliest first, equal times in the order posted.
   struct Timed {
     long long at;
     unsigned long long seq;
     std::function<void()> task;
     JModuleObj* owner;
   };
+  static bool later(const Timed& a, const Timed& b) { return a.at != b.at ? a.at > b.at : a.seq > b.seq; }
   void deliver(JModuleObj& module, int output, const JWireValue* captured);
-  bool takeReady(std::deque<Queued>& batch);
+  static size_t costOf(const JWireValue& v);
+  void enqueue(Queued q, bool mayWait);
+  bool full(size_t cost) const;  // with qMutex_ held
+  void recount();                // queuedBytes_ from queue_, with qMutex_ held
+  void runItem(Queued& q);
+  // Runs queued items and due timed tasks until nothing is due, or until `interrupted` says so
+  // before an item (what is left then goes back to the front of the queue).
+  int drain(const std::function<bool()>* interrupted);
   std::string freshId(const std::string& base) const;
 
   std::vector<JModuleObj*> order_;
@@ -117,10 +143,16 @@ private:
   Observer observer_;
 
   mutable std::mutex qMutex_;
-  std::condition_variable qCond_;
+  std::condition_variable qCond_;     // the host thread waits for work
+  std::condition_variable roomCond_;  // senders wait for room in the queue
   std::deque<Queued> queue_;
-  std::vector<Timed> timed_;
+  size_t queuedBytes_ = 0;
+  int sendersWaiting_ = 0;
+  std::vector<Timed> timed_;  // a heap, see later()
   unsigned long long timedSeq_ = 0;
   bool woken_ = false;
   bool hostWaiting_ = false;
+  std::atomic<bool> stop_{false};
+  size_t drainedSinceTrim_ = 0;  // host thread only
+  long long lastTrimMs_ = 0;
 };
