@@ -800,4 +800,78 @@ TEST_F(PageReaderPython, TheExamplePageStartsWithItsValues) {
   EXPECT_EQ(Outputs(out.begin(), out.begin() + 3), Broadcasts({21, 64, 200}));
 }
 
+// --- what the fetch asks of the host's sockets ---
+
+TEST(PageReaderSockets, NumericAddressesOfBothFamilies) {
+  EXPECT_FALSE(JInetAddress::getNumericAddress("127.0.0.1").isIPv6());
+  EXPECT_EQ(JInetAddress::getNumericAddress("127.0.0.1").getAddressJString(), JString("127.0.0.1"));
+  for (const char* six : {"::1", "[::1]", "0:0:0:0:0:0:0:1"}) {
+    const JInetAddress a = JInetAddress::getNumericAddress(six);
+    EXPECT_TRUE(a.isIPv6()) << six;
+    EXPECT_EQ(a.getAddressJString(), JString("::1")) << six;
+    EXPECT_EQ(a.networkOrder(), 0u) << six;
+  }
+  EXPECT_NE(JInetAddress::getNumericAddress("::1"), JInetAddress::getNumericAddress("::2"));
+  for (const char* bad : {"", "2130706433", "::g", "[::1", "1.2.3", "localhost", "[127.0.0.1]x"})
+    EXPECT_THROW(JInetAddress::getNumericAddress(bad), JSocketException) << bad;
+  // A name: its IPv4 address first, as the IPv4-only lookup gave it.
+  EXPECT_EQ(JInetAddress::getAnyByName("localhost"), JInetAddress("localhost"));
+  EXPECT_TRUE(JInetAddress::getAnyByName("::1").isIPv6());
+  EXPECT_THROW(JInetAddress::getAnyByName("no-such-host.invalid"), JSocketException);
+}
+
+TEST(PageReaderSockets, HowAConnectionAttemptEnds) {
+  const JInetAddress loopback = JInetAddress::getAddrByJString("127.0.0.1");
+  {
+    JSocket refused(loopback, unusedLoopbackPort(), true);
+    EXPECT_EQ(refused.connectFor(1000), JSocket::kRefused);
+  }
+  UnansweredPort silent;
+  ASSERT_TRUE(silent.ready());
+  {
+    JSocket s(loopback, silent.port(), true);
+    const auto t0 = Clock::now();
+    EXPECT_EQ(s.connectFor(200), JSocket::kNoAnswer);
+    EXPECT_GE(MsSince(t0), 190);
+  }
+  {
+    // No limit of its own, called off by the one who asked.
+    JSocket s(loopback, silent.port(), true);
+    const auto until = Clock::now() + std::chrono::milliseconds(150);
+    EXPECT_EQ(s.connectFor(0, [&] { return Clock::now() < until; }), JSocket::kGivenUp);
+    EXPECT_FALSE(s.isConnected());
+  }
+  ScriptedServer six({ScriptedServer::send("hello")}, 0, true);
+  if (six.listening()) {
+    JSocket s(JInetAddress::getNumericAddress("::1"), six.port(), true);
+    ASSERT_EQ(s.connectFor(1000), JSocket::kConnected);
+    JSocketOutputStream out(s);
+    out.write(JString("\n\n"));
+    JSocketInputStream in(s);
+    EXPECT_EQ(in.readLine(), JString("hello"));
+    EXPECT_GT(s.getLocalPort(), 0);
+  }
+}
+
+TEST(PageReaderSockets, WaitingForInput) {
+  ScriptedServer server({ScriptedServer::pause(300), ScriptedServer::send("late"), ScriptedServer::hold()});
+  JSocket s(JInetAddress::getAddrByJString("127.0.0.1"), server.port(), true);
+  ASSERT_TRUE(s.connect());
+  JSocketOutputStream out(s);
+  out.write(JString("GET / HTTP/1.0\r\n\r\n"));
+  JSocketInputStream in(s);
+  EXPECT_FALSE(in.waitForInput(50));  // nothing yet
+  EXPECT_TRUE(in.waitForInput(5000));
+  EXPECT_EQ(in.read(), 'l');
+  EXPECT_TRUE(in.waitForInput(0));  // buffered
+  EXPECT_EQ(in.readFully(3).size(), 3);
+  // A close from another thread ends a wait without limit.
+  std::thread closer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    s.close();
+  });
+  EXPECT_THROW(in.waitForInput(-1), JIOException);
+  closer.join();
+}
+
 }  // namespace
