@@ -424,4 +424,25 @@ TEST(PlotFeedBackOff, WaitsGrowOnFailuresStartAgainAfterAGoodConnectionAndStopAt
   EXPECT_EQ(linesWith(h.debugLines(), "cannot connect"), 2u);
 }
 
+// A reset while the feed waits to try again ends the thread when the wait is over: no new try.
+TEST(PlotFeedBackOff, ResetDuringAWaitEndsTheThread) {
+  FlakyViewer viewer;
+  ASSERT_GT(viewer.port, 0);
+  JTestHarness h;
+  F& f = h.place<F>("feed");
+  {
+    JCriticalSection::Lock guard(f.line.lock);
+    f.line.address = "127.0.0.1";
+  }
+  f.port = viewer.port;
+  h.send(f, F::kEnable, 1);
+  ASSERT_TRUE(h.runUntil([&] { return viewer.connections.load() >= 2; }, 5000));
+  f.reset();
+  ASSERT_TRUE(h.runUntil([&] { return !f.thread.isAlive(); }, 3000));
+  const int tries = viewer.connections.load();
+  h.runFor(300);
+  EXPECT_EQ(viewer.connections.load(), tries);
+  EXPECT_EQ(f.connectionState.load(), F::kStopped);
+}
+
 }  // namespace
