@@ -2,7 +2,7 @@
 PACKAGES := cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev \
             nlohmann-json3-dev libpng-dev libfreetype-dev fonts-dejavu-core libclang-rt-14-dev \
             pkg-config python3 dpkg-dev clang-format \
-            libespeak-ng-dev libpocketsphinx-dev pocketsphinx-en-us libasound2-dev qt6-base-dev
+            libespeak-ng-dev libpocketsphinx-dev pocketsphinx-en-us libasound2-dev qt6-base-dev libxkbcommon-dev
 GENERATOR = $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
@@ -10,13 +10,13 @@ CTEST := ctest --output-on-failure -j$(JOBS) --timeout 300
 
 PREFIX ?= /usr/local
 
-.PHONY: all help deps configure build test test-asan test-tsan bench fuzz demo demo-phone screenshots install package package-check format clean
+.PHONY: all help deps configure build test test-asan test-tsan bench fuzz demo demo-phone screenshots install uninstall package package-check format clean soak tests
 
 all: build
 
 help:
 	@echo "make            build everything (build/bin, build/modules)"
-	@echo "make demo       build and run the main example"
+	@echo "make demo       build the host and the modules, and run the main example"
 	@echo "make demo-phone a simulated phone call: Callwatch takes a message and forwards the caller's digits to loomwork"
 	@echo "make screenshots  PNGs of the Callwatch window, its call screens and dialogs (build/screenshots)"
 	@echo "make test       build and run every test"
@@ -25,6 +25,7 @@ help:
 	@echo "make bench      Release build of the benchmarks, and run them (build-bench/)"
 	@echo "make fuzz       build the libFuzzer targets with clang and run each FUZZ_SECONDS (build-fuzz/)"
 	@echo "make install    install into PREFIX (/usr/local): programs, modules, examples, headers, CMake package"
+	@echo "make uninstall  remove what the last make install put into PREFIX (build/install_manifest.txt)"
 	@echo "make package    a Debian package of the same (build/loomwork_*.deb)"
 	@echo "make package-check  the package, and a check of the files in it"
 	@echo "make deps       install the Debian packages the build needs (root or sudo)"
@@ -49,6 +50,8 @@ build: configure
 
 test: build
 	cd build && $(CTEST)
+
+tests: test
 
 test-asan: deps
 	cmake -S . -B build-asan $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DLOOMWORK_SANITIZE=address
@@ -77,13 +80,19 @@ fuzz: deps
 install: build
 	cmake --install build --prefix "$(PREFIX)"
 
+uninstall:
+	cmake -DMANIFEST=$(CURDIR)/build/install_manifest.txt -P cmake/LoomworkUninstall.cmake
+
 package: build
 	cd build && cpack -G DEB
 
 package-check: package
 	./tests/package-check.sh build
 
-demo: build
+# The demo builds only what it runs: the host program and the module libraries.
+demo: deps
+	@[ -f build/CMakeCache.txt ] || cmake -S . -B build $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build -j$(JOBS) --target loomwork loomwork_modules
 	./examples/run-demo.sh build
 
 demo-phone: build

@@ -180,6 +180,10 @@ public:
 
 }  // namespace
 
+// What a machine without a sound card can do instead, named in the failure itself.
+const char* const kNoCaptureHint = " (no sound card? LOOMWORK_SPEECH_INPUT=FILE listens to a WAVE file or a FIFO)";
+const char* const kNoPlaybackHint = " (no sound card? LOOMWORK_SPEECH_OUTPUT=FOLDER writes WAVE files instead)";
+
 std::unique_ptr<AudioSource> openAudioSource(std::string& why) {
   quietAlsa();
   const std::string path = envOf("LOOMWORK_SPEECH_INPUT");
@@ -190,7 +194,7 @@ std::unique_ptr<AudioSource> openAudioSource(std::string& why) {
       rc = snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, 1, kSpeechRate, 1, 100000);
     if (rc < 0) {
       if (pcm) snd_pcm_close(pcm);
-      why = std::string("capture device \"default\": ") + snd_strerror(rc);
+      why = std::string("capture device \"default\": ") + snd_strerror(rc) + kNoCaptureHint;
       return nullptr;
     }
     return std::make_unique<AlsaSource>(pcm);
@@ -244,7 +248,7 @@ std::shared_ptr<AudioDestination> openAudioDestination(std::string& why) {
   snd_pcm_t* pcm = nullptr;
   int rc = snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
   if (rc < 0) {
-    why = std::string("playback device \"default\": ") + snd_strerror(rc);
+    why = std::string("playback device \"default\": ") + snd_strerror(rc) + kNoPlaybackHint;
     return nullptr;
   }
   snd_pcm_close(pcm);

@@ -246,6 +246,7 @@ nlohmann::ordered_json describeAsJson(const ClassDescription& c) {
     for (const auto& s : c.settings) settings.push_back(jsonSetting(s));
     j["settings"] = settings;
   }
+  j["keys"] = c.storedKeys;  // what a diagram's "content" holds for the class, in order
   return j;
 }
 

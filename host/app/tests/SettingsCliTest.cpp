@@ -30,6 +30,13 @@ TEST(Settings, TheReferenceAndJsonListEachSettingsRow) {
   EXPECT_EQ(period["range"], "1..3600000");
   EXPECT_EQ(period["outside"], "refused");
   EXPECT_EQ(period["stored"], "missing or stored: 100");
+  // The stored keys in the order a diagram holds them, as the reference names them.
+  nlohmann::json player;
+  for (const auto& c : all)
+    if (c["class"] == "Player") player = c;
+  ASSERT_TRUE(player.contains("keys"));
+  EXPECT_FALSE(player["keys"].empty());
+  EXPECT_EQ(timer["keys"], nlohmann::json::array({"periodMs"}));
 
   const ProcessResult md =
       runProcess(LOOMWORK_BIN, {"modules", "--markdown", "--modules", LOOMWORK_MODULES_DIR}, 30000);
