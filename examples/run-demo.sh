@@ -15,6 +15,7 @@ echo
 echo "== posture: three sensor channels; postures held still are learned, then recognised"
 echo "   'M monitor.1 65535' means the creator saw the hands held still and asks for a posture to be"
 echo "   learned ('M monitor.1 0': moving again); 'M monitor.0 N' is the posture recognised now: 1, 2, 3"
-echo "   as each is learned, 0 between them, then 1 and 3 again when they come back. (About 25 s.)"
+echo "   as each is learned (0 while moving between them), then 1, 3, 2 and 1 as the postures are taken"
+echo "   again in that order (0 where the move passes no learned posture). (About 25 s.)"
 "$build/bin/loomwork" run "$here/posture/posture.lwd" --until-idle --render "$out/posture.png"
 echo "picture: $out/posture.png"
