@@ -6,6 +6,7 @@ PACKAGES := cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-d
 GENERATOR = $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
+SOAK_MINUTES ?= 30
 CTEST := ctest --output-on-failure -j$(JOBS) --timeout 300
 
 PREFIX ?= /usr/local
@@ -22,6 +23,7 @@ help:
 	@echo "make test       build and run every test"
 	@echo "make test-asan  the tests under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/)"
 	@echo "make test-tsan  the tests under ThreadSanitizer (build-tsan/)"
+	@echo "make soak       SOAK_MINUTES (30) of loomwork under a flood of digits, a 1 ms Timer and a Player; fails if memory grows by more than 5%"
 	@echo "make bench      Release build of the benchmarks, and run them (build-bench/)"
 	@echo "make fuzz       build the libFuzzer targets with clang and run each FUZZ_SECONDS (build-fuzz/)"
 	@echo "make install    install into PREFIX (/usr/local): programs, modules, examples, headers, CMake package"
@@ -62,6 +64,9 @@ test-tsan: deps
 	cmake -S . -B build-tsan $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DLOOMWORK_SANITIZE=thread
 	cmake --build build-tsan -j$(JOBS)
 	cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" $(CTEST)
+
+soak: build
+	SOAK_MINUTES=$(SOAK_MINUTES) python3 tests/soak/soak.py build
 
 bench: deps
 	cmake -S . -B build-bench $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DLOOMWORK_BENCH=ON -DLOOMWORK_TESTS=OFF
