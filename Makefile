@@ -6,7 +6,6 @@ PACKAGES := cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-d
 GENERATOR = $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
-SOAK_MINUTES ?= 30
 CTEST := ctest --output-on-failure -j$(JOBS) --timeout 300
 
 PREFIX ?= /usr/local
@@ -66,7 +65,7 @@ test-tsan: deps
 	cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" $(CTEST)
 
 soak: build
-	SOAK_MINUTES=$(SOAK_MINUTES) python3 tests/soak/soak.py build
+	python3 tests/soak/soak.py build
 
 bench: deps
 	cmake -S . -B build-bench $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DLOOMWORK_BENCH=ON -DLOOMWORK_TESTS=OFF
