@@ -97,28 +97,32 @@ void JGeoFixObj::engine(int n, JLinkObj& link) {
 // description's assembler lost the rest of the block, and with it valid sentences).
 void JGeoFixObj::assemble(const uint8_t* bytes, int size) {
   if (lineLength < 0 || lineLength > kLineMax) lineLength = 0;
+  // The length is kept in a local and the line terminated only where it is read: at a line end
+  // and when the block is done.
+  int length = lineLength;
   for (int i = 0; i < size; ++i) {
     const char c = static_cast<char>(bytes[i]);
     if (c != '\n' && c != '\r') {
       if (droppingLine) continue;
-      if (lineLength >= kLineMax) {  // a 200th character: the line does not fit
+      if (length >= kLineMax) {  // a 200th character: the line does not fit
         droppingLine = true;
-        lineLength = 0;
-        line[0] = '\0';
+        length = 0;
         continue;
       }
-      line[lineLength++] = c;
-      line[lineLength] = '\0';
+      line[length++] = c;
       continue;
     }
     if (droppingLine) {
       droppingLine = false;
-    } else if (lineLength != 0) {
+    } else if (length != 0) {
+      line[length] = '\0';
+      lineLength = length;
       handleLine();
     }
-    lineLength = 0;
-    line[0] = '\0';
+    length = 0;
   }
+  lineLength = length;
+  line[length] = '\0';
 }
 
 // --- checksums ---
