@@ -315,10 +315,9 @@ long long ResponseHead::bodyLength() const {
 
 std::string ResponseHead::failureLine() const {
   if (!http_ || (status_ >= 200 && status_ < 300) || status_ < 100) return {};
-  if (status_ >= 300 && status_ < 400 && !location_.empty())
-    return "page: redirected to " + location_ + " (not followed)";
+  if (status_ >= 300 && status_ < 400 && !location_.empty()) return "redirected to " + location_ + " (not followed)";
   if (status_ < 300) return {};
-  return "page: HTTP " + std::to_string(status_) + (reason_.empty() ? "" : " " + reason_);
+  return "HTTP " + std::to_string(status_) + (reason_.empty() ? "" : " " + reason_);
 }
 
 // ------------------------------------------------------------------------------------- module
@@ -538,7 +537,7 @@ void JPageReaderObj::run() {
     try {
       target = resolve();
     } catch (const JException&) {
-      JComponent::debug(("page: cannot resolve " + name.str()).c_str());
+      JComponent::debug(("cannot resolve " + name.str()).c_str());
       closeSocket();
       fetchState = kIdle;
       repaint();
@@ -552,7 +551,7 @@ void JPageReaderObj::run() {
         if (!cannotConnect) {
           cannotConnect = true;
           JComponent::debug(
-              ("page: cannot connect to " + hostAndPort(getAddress(), port.load()).str() + "; trying again").c_str());
+              ("cannot connect to " + hostAndPort(getAddress(), port.load()).str() + "; trying again").c_str());
         }
         if (!fetcher.sleepFor(kRetryMs)) break;
       }
@@ -564,7 +563,7 @@ void JPageReaderObj::run() {
     }
     if (result == JSocket::kNoAnswer) {
       cannotConnect = true;
-      JComponent::debug(("page: no answer in " + secondsText(timeoutMs.load()) + " s").c_str());
+      JComponent::debug(("no answer in " + secondsText(timeoutMs.load()) + " s").c_str());
       fetchState = kReceiving;
       decoder.reset();
       publish();
@@ -579,7 +578,7 @@ void JPageReaderObj::run() {
     }
     if (cannotConnect) {
       cannotConnect = false;
-      JComponent::debug(("page: connected to " + hostAndPort(getAddress(), port.load()).str() + " again").c_str());
+      JComponent::debug(("connected to " + hostAndPort(getAddress(), port.load()).str() + " again").c_str());
     }
     fetchState = kReceiving;
     repaint();
@@ -609,7 +608,7 @@ void JPageReaderObj::receive() {
     try {
       const int limit = timeoutMs.load();
       if (limit > 0 && !line.input.waitForInput(limit)) {
-        JComponent::debug(("page: no answer in " + secondsText(limit) + " s").c_str());
+        JComponent::debug(("no answer in " + secondsText(limit) + " s").c_str());
         break;
       }
       line.input.read(piece, want);

@@ -546,13 +546,14 @@ TEST_F(PageReaderHeads, NoHeadAndHeadersUpTo60Bytes) {
 
 TEST_F(PageReaderHeads, HeadersOf61To120Bytes) { fetchEachLength(61, 120); }
 
-// One line for each failure the user needs to see, once.
+// One line for each failure the user needs to see, once (the host writes the module's id, here
+// "page", before each line: the example diagram's reader is called "page" too).
 TEST_F(PageReaderNet, EachFailureSaysWhatWentWrong) {
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot here\n", "page: page: HTTP 404 Not Found"},
-      {"HTTP/1.0 500 Internal Server Error\r\n\r\n<body>aaFF01", "page: page: HTTP 500 Internal Server Error"},
+      {"HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot here\n", "page: HTTP 404 Not Found"},
+      {"HTTP/1.0 500 Internal Server Error\r\n\r\n<body>aaFF01", "page: HTTP 500 Internal Server Error"},
       {"HTTP/1.1 301 Moved Permanently\r\nLocation: http://127.0.0.1/moved.html\r\nContent-Length: 0\r\n\r\n",
-       "page: page: redirected to http://127.0.0.1/moved.html (not followed)"},
+       "page: redirected to http://127.0.0.1/moved.html (not followed)"},
   };
   for (const auto& c : cases) {
     harness.clear();
@@ -575,7 +576,7 @@ TEST_F(PageReaderNet, EachFailureSaysWhatWentWrong) {
   harness.clear();
   aim("no-such-host.invalid", 4080);
   ASSERT_TRUE(fetch());
-  EXPECT_EQ(harness.debugLines(), std::vector<std::string>{"page: page: cannot resolve no-such-host.invalid"});
+  EXPECT_EQ(harness.debugLines(), std::vector<std::string>{"page: cannot resolve no-such-host.invalid"});
   EXPECT_EQ(module.fetchState.load(), JPageReaderObj::kIdle);
 }
 
@@ -586,7 +587,7 @@ TEST_F(PageReaderNet, AServerThatNeverAnswersIsEndedByTheTimeout) {
   aim("127.0.0.1", server.port());
   module.timeoutMs = 300;
   ASSERT_TRUE(fetch(5000));
-  EXPECT_EQ(harness.debugLines(), std::vector<std::string>{"page: page: no answer in 0.3 s"});
+  EXPECT_EQ(harness.debugLines(), std::vector<std::string>{"page: no answer in 0.3 s"});
   EXPECT_TRUE(module.published.load());
   EXPECT_EQ(outputs(), Outputs{});
   EXPECT_EQ(module.fetchState.load(), JPageReaderObj::kReceiving);
@@ -597,7 +598,7 @@ TEST_F(PageReaderNet, AServerThatNeverAnswersIsEndedByTheTimeout) {
   harness.clear();
   ASSERT_TRUE(fetch(5000));
   EXPECT_TRUE(server.waitConnections(2, 2000));
-  EXPECT_EQ(harness.debugLines(), std::vector<std::string>{"page: page: no answer in 0.3 s"});
+  EXPECT_EQ(harness.debugLines(), std::vector<std::string>{"page: no answer in 0.3 s"});
 
   // Without a limit it waits until closed.
   ready();
@@ -639,7 +640,7 @@ TEST_F(PageReaderNet, AKeptOpenConnectionEndsWithItsContentLength) {
   module.timeoutMs = 250;
   ASSERT_TRUE(fetch(5000));
   EXPECT_EQ(outputs(), Broadcasts({10, 27, 44}));
-  EXPECT_EQ(harness.debugLines(), std::vector<std::string>{"page: page: no answer in 0.25 s"});
+  EXPECT_EQ(harness.debugLines(), std::vector<std::string>{"page: no answer in 0.25 s"});
 }
 
 // The whole response is what is decoded, as raw bytes: a chunked body's size lines are bytes of
@@ -663,7 +664,7 @@ TEST_F(PageReaderNet, AConnectionAttemptWithoutAnswerTimesOut) {
   aim("127.0.0.1", silent.port());
   module.timeoutMs = 300;
   ASSERT_TRUE(fetch(5000));
-  EXPECT_EQ(harness.debugLines(), std::vector<std::string>{"page: page: no answer in 0.3 s"});
+  EXPECT_EQ(harness.debugLines(), std::vector<std::string>{"page: no answer in 0.3 s"});
   EXPECT_TRUE(module.published.load());
   ready();
 
@@ -688,7 +689,7 @@ TEST_F(PageReaderNet, OneLineWhenTheServerGoesAndOneWhenItComesBack) {
   ASSERT_TRUE(waitState(JPageReaderObj::kConnecting));
   harness.runFor(450);  // several attempts
   const std::string where = "127.0.0.1:" + std::to_string(port);
-  const std::string down = "page: page: cannot connect to " + where + "; trying again";
+  const std::string down = "page: cannot connect to " + where + "; trying again";
   EXPECT_EQ(harness.debugLines(), std::vector<std::string>{down});
   {
     ScriptedServer server(Whole(kLaidOut), port);
@@ -696,7 +697,7 @@ TEST_F(PageReaderNet, OneLineWhenTheServerGoesAndOneWhenItComesBack) {
     ASSERT_TRUE(harness.runUntil([&] { return !module.fetching(); }, 5000));
     harness.runPending();
     EXPECT_EQ(outputs(), Broadcasts(kLaidOutValues));
-    EXPECT_EQ(harness.debugLines(), (std::vector<std::string>{down, "page: page: connected to " + where + " again"}));
+    EXPECT_EQ(harness.debugLines(), (std::vector<std::string>{down, "page: connected to " + where + " again"}));
     // Up all along: nothing more to say.
     ready();
     harness.clear();
@@ -750,7 +751,7 @@ protected:
     aim("127.0.0.1", port, "/missing.html");
     ASSERT_TRUE(fetch());
     ASSERT_EQ(harness.debugLines().size(), 1u);
-    EXPECT_EQ(harness.debugLines()[0].rfind("page: page: HTTP 404", 0), 0u) << harness.debugLines()[0];
+    EXPECT_EQ(harness.debugLines()[0].rfind("page: HTTP 404", 0), 0u) << harness.debugLines()[0];
     ready();
     if (!redirects) return;
     harness.clear();
@@ -758,7 +759,7 @@ protected:
     ASSERT_TRUE(fetch());
     ASSERT_EQ(harness.debugLines().size(), 1u);
     const std::string line = harness.debugLines()[0];
-    EXPECT_EQ(line.rfind("page: page: redirected to ", 0), 0u) << line;
+    EXPECT_EQ(line.rfind("page: redirected to ", 0), 0u) << line;
     EXPECT_NE(line.find("/dir/ (not followed)"), std::string::npos) << line;
     ready();
   }

@@ -176,22 +176,22 @@ TEST(PageResponseHead, WhereTheResponseEndsAndWhatFailed) {
   split.reset();
   EXPECT_EQ(split.take(reinterpret_cast<const uint8_t*>(ok.data()), ok.size()), ok.size() - 6);
 
-  EXPECT_EQ(HeadOf("HTTP/1.0 404 Not Found\r\n\r\n").failureLine(), "page: HTTP 404 Not Found");
+  EXPECT_EQ(HeadOf("HTTP/1.0 404 Not Found\r\n\r\n").failureLine(), "HTTP 404 Not Found");
   EXPECT_EQ(HeadOf("HTTP/1.1 500 Internal Server Error\nServer: x\n\n").failureLine(),
-            "page: HTTP 500 Internal Server Error");
-  EXPECT_EQ(HeadOf("HTTP/1.1 503\r\n\r\n").failureLine(), "page: HTTP 503");
+            "HTTP 500 Internal Server Error");
+  EXPECT_EQ(HeadOf("HTTP/1.1 503\r\n\r\n").failureLine(), "HTTP 503");
   EXPECT_EQ(HeadOf("HTTP/1.1 301 Moved Permanently\r\nlocation: http://elsewhere/p.html\r\n\r\n").failureLine(),
-            "page: redirected to http://elsewhere/p.html (not followed)");
+            "redirected to http://elsewhere/p.html (not followed)");
   EXPECT_EQ(HeadOf("HTTP/1.1 302 Found\r\nLocation:/new.html \r\n\r\n").failureLine(),
-            "page: redirected to /new.html (not followed)");
-  EXPECT_EQ(HeadOf("HTTP/1.1 300 Multiple Choices\r\n\r\n").failureLine(), "page: HTTP 300 Multiple Choices");
+            "redirected to /new.html (not followed)");
+  EXPECT_EQ(HeadOf("HTTP/1.1 300 Multiple Choices\r\n\r\n").failureLine(), "HTTP 300 Multiple Choices");
   // A control character in a reason cannot break the debug line.
   EXPECT_EQ(HeadOf("HTTP/1.1 404 Not\x01"
                    "Found\r\n\r\n")
                 .failureLine(),
-            "page: HTTP 404 Not?Found");
+            "HTTP 404 Not?Found");
   EXPECT_EQ(HeadOf("HTTP/1.1 404 " + std::string(1000, 'x') + "\r\n\r\n").failureLine().size(),
-            std::string("page: HTTP 404 ").size() + ResponseHead::kMaxText);
+            std::string("HTTP 404 ").size() + ResponseHead::kMaxText);
 
   // No length, or one that cannot be trusted: the body runs to the close.
   EXPECT_EQ(HeadOf("HTTP/1.0 200 OK\r\n\r\n").bodyLength(), -1);
