@@ -1,6 +1,6 @@
 #pragma once
 // Debugger output: Callwatch's traces of things that go wrong quietly. Written to standard error
-// unless a listener is put in place.
+// unless a listener is put in place. Safe to call from any thread.
 #include <functional>
 #include <string>
 
