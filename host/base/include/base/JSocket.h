@@ -1,5 +1,6 @@
 #pragma once
-// The host's network classes: the only way modules reach the network. Blocking IPv4 sockets.
+// The host's network classes: the only way modules reach the network. Blocking sockets: IPv4,
+// and IPv6 for connections made to an address of that family.
 //
 // A connection lives in a shared state object that the socket and its streams hold together, so
 // a stream keeps working when the socket object is moved, and close() on the socket (from any
