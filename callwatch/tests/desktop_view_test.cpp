@@ -15,8 +15,10 @@
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTest>
+#include <QScreen>
 #include <QTimer>
 #include <QToolBar>
+#include <cstring>
 
 #include "app/desktop/CallwatchView.h"
 #include "app/desktop/DesktopMessages.h"
@@ -54,11 +56,14 @@ protected:
     QSettings("Larkspur Soft", "Callwatch").clear();
   }
   // Four calls whose sort keys tie in pairs, so that every tie-break is needed somewhere.
-  void addCalls(CCallwatchView& view) {
-    records.push_back(Record("bob", "+1 (425) 5550100", 1000, 1100, 3, LINECALLSTATE_IDLE));
-    records.push_back(Record("Alice", "+1 (425) 5550100", 1010, 1110, 3, LINECALLSTATE_CONNECTED));
-    records.push_back(Record("alice", "+1 (206) 5550000", 900, 0, 1, LINECALLSTATE_OFFERING));
-    records.push_back(Record("Carl", "<blocked>", 1000, 1050, 3, LINECALLSTATE_IDLE));
+  // (Or the calls already in records, with make false.)
+  void addCalls(CCallwatchView& view, bool make = true) {
+    if (make) {
+      records.push_back(Record("bob", "+1 (425) 5550100", 1000, 1100, 3, LINECALLSTATE_IDLE));
+      records.push_back(Record("Alice", "+1 (425) 5550100", 1010, 1110, 3, LINECALLSTATE_CONNECTED));
+      records.push_back(Record("alice", "+1 (206) 5550000", 900, 0, 1, LINECALLSTATE_OFFERING));
+      records.push_back(Record("Carl", "<blocked>", 1000, 1050, 3, LINECALLSTATE_IDLE));
+    }
     view.Model()->SetClock([this] { return now; });
     for (auto& r : records) view.Model()->RecordAdded(r.get());
   }
@@ -103,7 +108,7 @@ TEST_F(DesktopViewTest, RowTextsAreTheSixColumns) {
             QLocale().toString(QDateTime::fromSecsSinceEpoch(1000), QLocale::LongFormat));
   // The texts come from the records when asked: a changed record shows its new values.
   records[0]->rings = 7;
-  EXPECT_EQ(m.data(m.index(0, kColRings), Qt::DisplayRole).toString(), "7");
+  EXPECT_EQ(m.data(m.index(m.RowOf(records[0].get()), kColRings), Qt::DisplayRole).toString(), "7");
   // A record announced twice is one row.
   view.Model()->RecordAdded(records[0].get());
   EXPECT_EQ(m.rowCount(), 4);
@@ -114,8 +119,11 @@ TEST_F(DesktopViewTest, HeaderClicksSortEveryColumnBothWaysWithTheTieBreaks) {
   view.resize(700, 300);
   view.show();
   addCalls(view);
-  EXPECT_EQ(order(view), "ABCD");  // in the order they came until a header is clicked
-  EXPECT_FALSE(view.header()->isSortIndicatorShown());
+  // Opened without settings: by name, ascending, as the header shows; rows take their place.
+  EXPECT_EQ(order(view), "CBAD");
+  EXPECT_TRUE(view.header()->isSortIndicatorShown());
+  EXPECT_EQ(view.header()->sortIndicatorSection(), kColName);
+  EXPECT_EQ(view.header()->sortIndicatorOrder(), Qt::AscendingOrder);
   // Ascending orders; descending is each reversed.
   const char* ascending[] = {"CBAD", "CBAD", "CADB", "DBAC", "CADB", "BCAD"};
   for (int c = 0; c < kColumns; ++c) {
@@ -133,15 +141,17 @@ TEST_F(DesktopViewTest, HeaderClicksSortEveryColumnBothWaysWithTheTieBreaks) {
     EXPECT_FALSE(view.SortAscending());
     EXPECT_EQ(view.header()->sortIndicatorOrder(), Qt::DescendingOrder);
   }
-  // Sorted once per click: a later call goes to the end, a changed one keeps its place.
+  // Sorted once per click: a later call takes its place in the shown order, a changed one keeps
+  // its place.
   clickHeader(view, kColName);
   records.push_back(Record("Aaron", "1", 100, 200, 1, LINECALLSTATE_IDLE));
   view.Model()->RecordAdded(records.back().get());
+  EXPECT_EQ(order(view), "ECBAD");
   records[0]->name = "aardvark";
   view.Model()->RecordChanged(records[0].get());
-  EXPECT_EQ(order(view), "CBADE");
+  EXPECT_EQ(order(view), "ECBAD");
   // The selection follows its record through a sort.
-  view.selectionModel()->select(view.Model()->index(4, 0),
+  view.selectionModel()->select(view.Model()->index(view.Model()->RowOf(records[4].get()), 0),
                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
   clickHeader(view, kColName);
   EXPECT_EQ(order(view), "AECBD");
@@ -249,7 +259,7 @@ TEST_F(DesktopViewTest, RunningDurationsAdvanceEveryFiveSecondsAndEndedOnesStay)
   // What the timer does when it fires: only the running call's row is redrawn.
   QMetaObject::invokeMethod(const_cast<QTimer*>(&view.Model()->RefreshTimerObject()), "timeout", Qt::DirectConnection);
   ASSERT_EQ(changed.count(), 1);
-  EXPECT_EQ(changed[0][0].toModelIndex().row(), 2);
+  EXPECT_EQ(changed[0][0].toModelIndex().row(), m.RowOf(records[2].get()));
   EXPECT_EQ(m.Text(*records[2], kColDuration), "5 min. 5 sec.");
   EXPECT_EQ(m.Text(*records[0], kColDuration), "1 min. 40 sec.");
   // The call ends: its duration is fixed from then on.
@@ -270,8 +280,9 @@ TEST_F(DesktopViewTest, DialTakesTheSelectedNumberAndReportsTheThreeRefusals) {
     dialled.push_back(std::string(n) + "|" + app + "|" + party + "|" + (comment ? comment : "-"));
     return result;
   });
-  auto select = [&](int row) {
-    view.selectionModel()->select(view.Model()->index(row, 0),
+  auto rowOf = [&](size_t record) { return view.Model()->RowOf(records[record].get()); };
+  auto select = [&](size_t record) {
+    view.selectionModel()->select(view.Model()->index(rowOf(record), 0),
                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
   };
   view.Dial();  // nothing selected
@@ -302,7 +313,7 @@ TEST_F(DesktopViewTest, DialTakesTheSelectedNumberAndReportsTheThreeRefusals) {
     result = code;
     // Enter on the row dials as the command does.
     view.setFocus();
-    view.setCurrentIndex(view.Model()->index(0, 0));
+    view.setCurrentIndex(view.Model()->index(rowOf(0), 0));
     QTest::keyClick(&view, Qt::Key_Return);
     if (text) {
       EXPECT_EQ(boxes, std::vector<std::string>{text}) << code;
@@ -314,7 +325,7 @@ TEST_F(DesktopViewTest, DialTakesTheSelectedNumberAndReportsTheThreeRefusals) {
   // A double click on a row dials it.
   result = 0;
   select(2);
-  const QRect cell = view.visualRect(view.Model()->index(2, 0));
+  const QRect cell = view.visualRect(view.Model()->index(rowOf(2), 0));
   QTest::mousePress(view.viewport(), Qt::LeftButton, {}, cell.center());
   QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, cell.center());
   QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, cell.center());
@@ -327,9 +338,8 @@ TEST_F(DesktopViewTest, SortAndColumnWidthsOutliveTheWindow) {
     CCallwatchView view(settings);
     view.resize(600, 200);
     view.show();
-    // No settings yet: every column a sixth of the list's width, sorted by name ascending.
-    const int sixth = view.viewport()->width() / 6;
-    for (int c = 0; c < kColumns; ++c) EXPECT_EQ(view.columnWidth(c), sixth) << c;
+    // No settings yet: every column at its default width, sorted by name ascending.
+    for (int c = 0; c < kColumns; ++c) EXPECT_EQ(view.columnWidth(c), view.DefaultColumnWidth(c)) << c;
     EXPECT_EQ(view.SortColumn(), 0);
     EXPECT_TRUE(view.SortAscending());
     for (int c = 0; c < kColumns; ++c) view.setColumnWidth(c, 50 + 10 * c);
@@ -355,7 +365,114 @@ TEST_F(DesktopViewTest, SortAndColumnWidthsOutliveTheWindow) {
   view.resize(600, 200);
   view.show();
   EXPECT_EQ(view.SortColumn(), 0);
-  EXPECT_EQ(view.columnWidth(2), view.viewport()->width() / 6);
+  EXPECT_EQ(view.columnWidth(2), view.DefaultColumnWidth(2));
+}
+
+TEST_F(DesktopViewTest, TheSavedSortIsShownAtOpenAndNewRowsTakeTheirPlaceInIt) {
+  // Calls whose keys tie and differ in every column, in an order no column sorts them in.
+  auto make = [this] {
+    records.clear();
+    records.push_back(Record("Dora", "+1 (425) 5550100", 1000, 1100, 3, LINECALLSTATE_IDLE));
+    records.push_back(Record("bob", "+1 (206) 5550000", 1010, 0, 1, LINECALLSTATE_OFFERING));
+    records.push_back(Record("alice", "+1 (425) 5550100", 900, 1000, 4, LINECALLSTATE_IDLE));
+    records.push_back(Record("Carl", "<blocked>", 1000, 1050, 3, LINECALLSTATE_CONNECTED));
+    records.push_back(Record("bob", "+1 (425) 5550111", 950, 1010, 2, LINECALLSTATE_RINGBACK));
+  };
+  QSettings stored("Larkspur Soft", "Callwatch");
+  for (int column = 0; column < kColumns; ++column)
+    for (bool ascending : {true, false}) {
+      // As a window closed the last time left them.
+      stored.setValue("Settings/SortColumn", column);
+      stored.setValue("Settings/SortAscending", ascending ? 1 : 0);
+      stored.sync();
+      make();
+      CCallwatchView view(settings);
+      view.resize(600, 200);
+      view.show();
+      EXPECT_EQ(view.SortColumn(), column);
+      EXPECT_EQ(view.SortAscending(), ascending);
+      EXPECT_TRUE(view.header()->isSortIndicatorShown());
+      EXPECT_EQ(view.header()->sortIndicatorSection(), column);
+      EXPECT_EQ(view.header()->sortIndicatorOrder(), ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
+      // The calls come one by one, as the monitor reports them; each lands where a sort would
+      // put it.
+      addCalls(view, false);
+      const std::string arrived = order(view);
+      view.Model()->sort(column, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
+      EXPECT_EQ(arrived, order(view)) << "column " << column << (ascending ? " ascending" : " descending");
+      EXPECT_EQ(view.SortColumn(), column);
+    }
+  // Descending by name in so many words: the last call, "Aaron", lands at the bottom.
+  stored.setValue("Settings/SortColumn", 0);
+  stored.setValue("Settings/SortAscending", 0);
+  stored.sync();
+  make();
+  CCallwatchView view(settings);
+  view.show();
+  addCalls(view, false);
+  EXPECT_EQ(order(view), "ADBEC");
+  records.push_back(Record("Aaron", "1", 5000, 0, 1, LINECALLSTATE_OFFERING));
+  view.Model()->RecordAdded(records.back().get());
+  EXPECT_EQ(order(view), "ADBECF");
+}
+
+TEST_F(DesktopViewTest, DefaultWidthsShowAWholeDateAndANameOf24Characters) {
+  CMainFrame frame(setup, settings);
+  frame.show();
+  CCallwatchView& view = *frame.View();
+  const QFontMetrics fm = view.fontMetrics();
+  // Names of 24 characters, in capitals as caller ID gives them and in mixed case.
+  const char* names[] = {"BARTHOLOMEW FEATHERSTONE", "MARGARET WINTERBOTTOM-OX", "WILHELMINA MONTGOMERY JR",
+                         "Maximilian Aurelius Wood", "Wolfgang Amadeus Mwangi-"};
+  for (const char* n : names) {
+    ASSERT_EQ(std::strlen(n), 24u) << n;
+    records.push_back(Record(n, "+44 (20) 7946 0000", 1000, 1100, 2, LINECALLSTATE_IDLE));
+  }
+  // Every day of this year, late in the evening (two-digit hours; every month and weekday name).
+  const int year = QDate::currentDate().year();
+  for (QDate d(year, 1, 1); d.year() == year; d = d.addDays(1))
+    records.push_back(Record("x", "1", QDateTime(d, QTime(23, 59, 59)).toSecsSinceEpoch(), 0, 1, LINECALLSTATE_IDLE));
+  for (auto& r : records) view.Model()->RecordAdded(r.get());
+  for (int row = 0; row < view.Model()->rowCount(); ++row)
+    for (int column : {kColName, kColNumber, kColDateTime}) {
+      const QString whole = view.Model()->Text(*view.Model()->Record(row), column);
+      ASSERT_EQ(view.ShownText(row, column), whole) << whole.toStdString();
+      ASSERT_LE(fm.horizontalAdvance(whole), view.columnWidth(column) - 4) << whole.toStdString();
+    }
+  // The window opens wide enough for those columns, where the screen has the room.
+  int columns = 0;
+  for (int c = 0; c < kColumns; ++c) columns += view.columnWidth(c);
+  if (view.DefaultWidth() <= frame.screen()->availableGeometry().width()) {
+    EXPECT_GE(view.viewport()->width(), columns);
+  }
+}
+
+TEST_F(DesktopViewTest, AutosizeFitsEveryRowsTextStateIncludedAlsoRowsOutOfSight) {
+  CMainFrame frame(setup, settings);
+  frame.resize(500, 200);
+  frame.show();
+  CCallwatchView& view = *frame.View();
+  for (int i = 0; i < 60; ++i)
+    records.push_back(Record("Ann", "+1 (425) 5550100", 1000 + i, 1100 + i, 2, LINECALLSTATE_IDLE));
+  // The widest texts in rows far below the visible ones.
+  records.push_back(Record("Bartholomew Featherstonehaugh-Cholmondeley", "+1 (425) 5550100", 2000, 2100, 1234567,
+                           LINECALLSTATE_ONHOLDPENDCONF));
+  records.push_back(Record("Zed", "+44 (1632) 960 000 000", 2001, 0, 2, LINECALLSTATE_ONHOLDPENDTRANSFER));
+  now = 2001 + 3600 * 100;  // a call of 6000 minutes
+  view.Model()->SetClock([this] { return now; });
+  for (auto& r : records) view.Model()->RecordAdded(r.get());
+  view.SortBy(kColDateTime, true);
+  for (int c = 0; c < kColumns; ++c) view.setColumnWidth(c, 10);
+  ASSERT_FALSE(view.viewport()->rect().intersects(view.visualRect(view.Model()->index(view.Model()->rowCount() - 1, 0))));
+  frame.AutosizeAction()->trigger();
+  for (int row = 0; row < view.Model()->rowCount(); ++row)
+    for (int c = 0; c < kColumns; ++c)
+      ASSERT_EQ(view.ShownText(row, c), view.Model()->Text(*view.Model()->Record(row), c)) << row << "," << c;
+  EXPECT_EQ(view.ShownText(view.Model()->rowCount() - 2, kColState), "On Hold Pending Conference");
+  // And no wider than needed: the State column ends just past its header or its widest text.
+  const int state = std::max(view.fontMetrics().horizontalAdvance("On Hold Pending Conference"),
+                             view.fontMetrics().horizontalAdvance("On Hold Pending Transfer"));
+  EXPECT_LE(view.columnWidth(kColState), std::max(state + 16, view.header()->sectionSizeHint(kColState)));
 }
 
 TEST_F(DesktopViewTest, MainFrameMenusPromptsToolbarAndCommandEnabling) {
@@ -406,7 +523,7 @@ TEST_F(DesktopViewTest, MainFrameMenusPromptsToolbarAndCommandEnabling) {
   frame.View()->setColumnWidth(kColName, 5);
   frame.AutosizeAction()->trigger();
   EXPECT_GE(frame.View()->columnWidth(kColName), frame.View()->fontMetrics().horizontalAdvance("alice"));
-  EXPECT_EQ(frame.View()->ShownText(0, kColDuration), "1 min. 40 sec.");
+  EXPECT_EQ(frame.View()->ShownText(frame.View()->Model()->RowOf(records[0].get()), kColDuration), "1 min. 40 sec.");
 }
 
 TEST_F(DesktopViewTest, SettingsDialogRefusesFiveAndTakesZero) {

@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "app/desktop/DesktopMessages.h"
+#include "app/desktop/WindowLimits.h"
 
 CCallScreenDlg::CCallScreenDlg(CCallRecord* record, QWidget* parent) : QDialog(parent), m_record(record) {
   setWindowTitle("Answered Call -- DTMF sent to loomwork");
@@ -46,6 +47,10 @@ CCallScreenDlg::CCallScreenDlg(CCallRecord* record, QWidget* parent) : QDialog(p
   layout->addLayout(buttons);
   layout->addWidget(m_dtmf);
   setMinimumWidth(360);
+  // Its limits are those of the first choice, set once: the controls it shows later change what
+  // the layout asks for, and a window already up grows to fit them instead (FitContents).
+  SettleSizeLimits(this);
+  layout->setSizeConstraint(QLayout::SetNoConstraint);
 
   connect(m_takeCall, &QPushButton::clicked, this, [this] {
     if (CCallScreen* s = Screen()) s->TakeTheCall();
@@ -78,12 +83,23 @@ QString CCallScreenDlg::ControlText(int id) const {
 }
 
 void CCallScreenDlg::ShowScreen(bool visible) {
+  // A window that appears comes up on top by itself; one already up is brought forward.
+  const bool wasVisible = isVisible();
   setVisible(visible);
-  if (visible) raise();
+  if (visible && wasVisible) raise();
 }
 
 void CCallScreenDlg::ShowControl(int id, bool visible) {
   if (QWidget* w = Control(id)) w->setVisible(visible);
+  FitContents();
+}
+
+void CCallScreenDlg::FitContents() {
+  QLayout* l = layout();
+  if (!l) return;
+  l->activate();
+  const QSize need = size().expandedTo(l->totalMinimumSize());
+  if (need != size()) resize(need);
 }
 
 void CCallScreenDlg::SetControlText(int id, const std::string& text) {
@@ -91,6 +107,7 @@ void CCallScreenDlg::SetControlText(int id, const std::string& text) {
   if (auto* e = qobject_cast<QLineEdit*>(Control(id))) e->setText(t);
   else if (auto* b = qobject_cast<QPushButton*>(Control(id))) b->setText(t);
   else if (auto* l = qobject_cast<QLabel*>(Control(id))) l->setText(t);
+  FitContents();
 }
 
 void CCallScreenDlg::MessageBox(const std::string& text) { ShowMessage(this, QString::fromStdString(text)); }

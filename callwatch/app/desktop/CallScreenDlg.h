@@ -29,6 +29,8 @@ protected:
   void reject() override;  // Escape and the close box only hide it; the call goes on
 
 private:
+  // Grows the window when what it now shows needs more room than it has.
+  void FitContents();
   CCallScreen* Screen() const { return m_record ? m_record->screen.get() : nullptr; }
 
   CCallRecord* m_record;

@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QLocale>
 #include <QPainter>
+#include <QScrollBar>
 
 #include "app/desktop/DesktopMessages.h"
 #include "core/PhoneNumber.h"
@@ -15,6 +16,9 @@
 namespace {
 
 constexpr int kMostTextLength = 255;  // texts are handled in buffers of 256 characters
+constexpr int kCellInset = 4;          // a cell's text is shortened to its width less this
+constexpr int kColumnGap = 6;          // room between a column's widest text and the next column
+constexpr int kNameCharacters = 24;    // a column wide enough for a name of this many characters
 const char* const kHeaders[kColumns] = {"Name", "Phone No.", "Date/Time", "Duration", "Rings", "State"};
 
 int CompareText(const std::string& a, const std::string& b) {
@@ -61,6 +65,10 @@ QVariant CCallLogModel::headerData(int section, Qt::Orientation orientation, int
   return QString(kHeaders[section]);
 }
 
+QString CCallLogModel::DateTimeText(time_t when) {
+  return QLocale().toString(QDateTime::fromSecsSinceEpoch(when), QLocale::LongFormat);
+}
+
 long CCallLogModel::Duration(const CCallRecord& r) const {
   const time_t end = r.endTime ? r.endTime : m_now();
   return static_cast<long>(end - r.startTime);
@@ -70,7 +78,7 @@ QString CCallLogModel::Text(const CCallRecord& r, int column) const {
   switch (column) {
     case kColName: return QString::fromStdString(r.name);
     case kColNumber: return QString::fromStdString(r.number);
-    case kColDateTime: return QLocale().toString(QDateTime::fromSecsSinceEpoch(r.startTime), QLocale::LongFormat);
+    case kColDateTime: return DateTimeText(r.startTime);
     case kColDuration: {
       const long d = Duration(r);
       return QString("%1 min. %2 sec.").arg(d / 60).arg(d % 60);
@@ -156,11 +164,21 @@ void CCallLogModel::sort(int column, Qt::SortOrder order) {
   emit layoutChanged();
 }
 
+int CCallLogModel::InsertionRow(const CCallRecord& record) const {
+  // Before the first row that the shown order puts after it, so that rows equal to it keep
+  // their order of arrival (rows changed since the last sort may be out of order: they stay).
+  for (size_t i = 0; i < m_rows.size(); ++i) {
+    const int c = Compare(record, *m_rows[i], m_sortColumn);
+    if (m_sortAscending ? c < 0 : c > 0) return static_cast<int>(i);
+  }
+  return static_cast<int>(m_rows.size());
+}
+
 void CCallLogModel::RecordAdded(CCallRecord* record) {
   if (!record || RowOf(record) >= 0) return;
-  const int row = static_cast<int>(m_rows.size());
+  const int row = InsertionRow(*record);
   beginInsertRows(QModelIndex(), row, row);
-  m_rows.push_back(record);
+  m_rows.insert(m_rows.begin() + row, record);
   endInsertRows();
 }
 
@@ -196,7 +214,7 @@ void CCallRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
   painter->setClipRect(cell);
   painter->fillRect(cell, back);  // opaque
   painter->drawText(cell.left() + 2, cell.top() + 1 + metrics.ascent(),
-                    ShortenText(index.data(Qt::DisplayRole).toString(), metrics, cell.width() - 4));
+                    ShortenText(index.data(Qt::DisplayRole).toString(), metrics, cell.width() - kCellInset));
   painter->restore();
 }
 
@@ -247,10 +265,51 @@ void CCallwatchView::showEvent(QShowEvent* event) {
 
 void CCallwatchView::Initialise() {
   if (m_initialised) return;
-  const CCallwatchSettings s = CCallwatchSettings::Load(m_settings, std::max(1, viewport()->width() / 6));
-  m_model->SetSortState(s.sortColumn, s.sortAscending);
-  for (int i = 0; i < kColumns; ++i) header()->resizeSection(i, s.columnWidths[i]);
+  const CCallwatchSettings s = CCallwatchSettings::Load(m_settings, kNoWidth);
+  // The saved order is the shown order from the start: rows that come later are placed in it.
+  SortBy(s.sortColumn, s.sortAscending);
+  for (int i = 0; i < kColumns; ++i)
+    header()->resizeSection(i, s.columnWidths[i] == kNoWidth ? DefaultColumnWidth(i) : s.columnWidths[i]);
   m_initialised = true;
+}
+
+int CCallwatchView::DefaultColumnWidth(int column) const {
+  const QFontMetrics metrics = fontMetrics();
+  int text = 0;
+  auto fit = [&](const QString& sample) { text = std::max(text, metrics.horizontalAdvance(sample)); };
+  switch (column) {
+    case kColName: {
+      // Caller-ID names come in capitals as often as not: 24 capitals of average width.
+      const QString capitals = "ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+      text = (metrics.horizontalAdvance(capitals) * kNameCharacters + capitals.size() - 1) / capitals.size();
+      break;
+    }
+    case kColNumber:
+      fit("+1 (425) 555-0123");
+      fit("+44 (20) 7946 0000");
+      break;
+    case kColDateTime: {
+      // The widest day and month names of this year, two-digit days and hours, summer time or not.
+      const int year = QDate::currentDate().year();
+      for (int month = 1; month <= 12; ++month)
+        for (int day = 22; day <= 28; ++day)  // seven days: every day of the week
+          fit(CCallLogModel::DateTimeText(QDateTime(QDate(year, month, day), QTime(22, 58, 58)).toSecsSinceEpoch()));
+      break;
+    }
+    case kColDuration: fit("99 min. 59 sec."); break;
+    case kColRings: fit("99"); break;
+    case kColState:
+      for (DWORD bit = 0; bit < 16; ++bit) fit(CallStateName(DWORD{1} << bit));
+      break;
+    default: break;
+  }
+  return std::max(header()->sectionSizeHint(column), text + kCellInset + kColumnGap);
+}
+
+int CCallwatchView::DefaultWidth() const {
+  int width = 2 * frameWidth() + verticalScrollBar()->sizeHint().width();
+  for (int i = 0; i < kColumns; ++i) width += DefaultColumnWidth(i);
+  return width;
 }
 
 void CCallwatchView::SaveSettings() const {
@@ -291,13 +350,20 @@ void CCallwatchView::Dial() {
 }
 
 void CCallwatchView::AutosizeColumns() {
-  for (int i = 0; i < kColumns; ++i) resizeColumnToContents(i);
+  // Every row's text, not only the rows in sight, measured as the rows are drawn.
+  const QFontMetrics metrics = fontMetrics();
+  for (int column = 0; column < kColumns; ++column) {
+    int text = 0;
+    for (int row = 0; row < m_model->rowCount(); ++row)
+      text = std::max(text, metrics.horizontalAdvance(m_model->Text(*m_model->Record(row), column).left(kMostTextLength)));
+    header()->resizeSection(column, std::max(header()->sectionSizeHint(column), text + kCellInset + kColumnGap));
+  }
 }
 
 QString CCallwatchView::ShownText(int row, int column) const {
   const CCallRecord* r = m_model->Record(row);
   if (!r) return {};
-  return ShortenText(m_model->Text(*r, column), fontMetrics(), columnWidth(column) - 4);
+  return ShortenText(m_model->Text(*r, column), fontMetrics(), columnWidth(column) - kCellInset);
 }
 
 void CCallwatchView::keyPressEvent(QKeyEvent* event) {

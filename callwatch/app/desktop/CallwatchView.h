@@ -24,8 +24,8 @@ QString ShortenText(const QString& text, const QFontMetrics& metrics, int width)
 
 enum CallColumn { kColName, kColNumber, kColDateTime, kColDuration, kColRings, kColState, kColumns };
 
-// The rows in their shown order; the records belong to the monitor. Sorted once per request:
-// rows added later go to the end and changed rows keep their place.
+// The rows in their shown order; the records belong to the monitor. Sorted once per request;
+// a row added later is placed in that order, and changed rows keep their place.
 class CCallLogModel : public QAbstractTableModel, public ICallLogView {
 public:
   using Clock = std::function<time_t()>;
@@ -62,10 +62,14 @@ public:
   int RowOf(const CCallRecord* record) const;
   QString Text(const CCallRecord& record, int column) const;
   long Duration(const CCallRecord& record) const;
+  // The start time as the Date/Time column shows it.
+  static QString DateTimeText(time_t when);
   void SetClock(Clock now) { m_now = std::move(now); }
 
 private:
   int Compare(const CCallRecord& a, const CCallRecord& b, int column) const;
+  // Where a new record goes in the order last sorted by.
+  int InsertionRow(const CCallRecord& record) const;
 
   std::vector<CCallRecord*> m_rows;
   Clock m_now;
@@ -91,7 +95,8 @@ public:
   explicit CCallwatchView(ISettingsStore& settings, QWidget* parent = nullptr);
   ~CCallwatchView() override;
 
-  // Once, when the view is first shown: the sort settings and the six columns with their widths.
+  // Once, when the view is first shown: the saved sort applied and the six columns given their
+  // saved widths, or wide enough for their usual texts (a whole date, a name of 24 characters).
   void Initialise();
   bool Initialised() const { return m_initialised; }
   // Writes the sort column, its direction and the column widths.
@@ -104,7 +109,12 @@ public:
   bool SortAscending() const { return m_model->SortAscending(); }
 
   void Dial();
+  // Every column as wide as its widest text in any row, or its header.
   void AutosizeColumns();
+  // A column's width before the user sets one.
+  int DefaultColumnWidth(int column) const;
+  // What the list needs to show every column at its default width.
+  int DefaultWidth() const;
   bool CanDial() const;
   bool CanAutosize() const;
 
@@ -121,6 +131,7 @@ protected:
   void keyPressEvent(QKeyEvent* event) override;
 
 private:
+  static constexpr int kNoWidth = -1;  // a column width the settings do not hold
   void CommandsChanged();
 
   ISettingsStore& m_settings;

@@ -12,6 +12,7 @@
 #include <climits>
 
 #include "app/desktop/DesktopMessages.h"
+#include "app/desktop/WindowLimits.h"
 #include "core/CallMonitor.h"
 #include "core/TapiBuffer.h"
 
@@ -56,6 +57,7 @@ CScreenSettingsDlg::CScreenSettingsDlg(int rings, QWidget* parent)
   auto* layout = new QHBoxLayout(this);
   layout->addLayout(row);
   layout->addLayout(buttons);
+  SettleSizeLimits(this);
 }
 
 void CScreenSettingsDlg::accept() {
@@ -110,6 +112,7 @@ CLinesDlg::CLinesDlg(const CCallMonitor* monitor, QWidget* parent) : QDialog(par
   row->addWidget(ok);
   layout->addLayout(row);
   resize(420, 220);
+  SettleSizeLimits(this);
 }
 
 void CLinesDlg::showEvent(QShowEvent* event) {
@@ -133,4 +136,5 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   layout->addWidget(icon, 0, Qt::AlignTop);
   layout->addWidget(new QLabel("Callwatch Version 1.0", this), 1);
   layout->addWidget(cool, 0, Qt::AlignTop);
+  SettleSizeLimits(this);
 }

@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QMenuBar>
+#include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
@@ -13,6 +14,7 @@
 #include "app/desktop/CallScreenDlg.h"
 #include "app/desktop/DesktopMessages.h"
 #include "app/desktop/Dialogs.h"
+#include "app/desktop/WindowLimits.h"
 #include "base/MessageQueue.h"
 #include "core/MessageFiles.h"
 
@@ -62,7 +64,11 @@ CMainFrame::CMainFrame(CCallScreenSetup& setup, ISettingsStore& settings, QWidge
   m_view->SetCommandsChanged([this] { UpdateCommands(); });
   m_view->Model()->SetScreenViews([](CCallRecord* record) { return std::make_unique<CCallScreenDlg>(record); });
   UpdateCommands();
-  resize(760, 360);
+  // Wide enough for every column at its default width, where the screen has the room.
+  int width = m_view->DefaultWidth();
+  if (const QScreen* s = screen()) width = std::min(width, s->availableGeometry().width());
+  resize(std::max(width, 400), 360);
+  SettleSizeLimits(this);
   m_pump.setInterval(10);
   connect(&m_pump, &QTimer::timeout, this, [] { CMessageQueue::ForThisThread()->Pump(0); });
 }
@@ -131,7 +137,7 @@ void CMainFrame::OnMessages() {
   std::string folder = m_setup.messagesFolder;
   if (folder.empty()) folder = DefaultMessagesFolder();
   if (!EnsureFolder(folder) || !QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder))))
-    ShowMessage(this, messages::kCannotOpenMessages);
+    ShowMessage(this, QString(messages::kCannotOpenMessages) + "\n" + QString::fromStdString(folder));
 }
 
 void CMainFrame::OnAbout() {

@@ -12,6 +12,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QThread>
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -79,6 +80,9 @@ int main(int argc, char** argv) {
   setenv("PHONESIM_LINES", "2", 1);
   setenv("PHONESIM_LOCATION", "1,425", 1);
   setenv("XDG_CONFIG_HOME", work, 1);
+  // Qt wants a runtime folder of the user's own (0700, as mkdtemp makes it); a shell without a
+  // login session has none.
+  if (!getenv("XDG_RUNTIME_DIR")) setenv("XDG_RUNTIME_DIR", work, 1);
   QApplication app(argc, argv);
   const QString out = QString::fromLocal8Bit(argv[1]);
   if (!QDir().mkpath(out)) {
@@ -98,19 +102,25 @@ int main(int argc, char** argv) {
   bool ok = true;
   {
     auto frame = std::make_unique<CMainFrame>(setup, settings);
-    frame->resize(820, 300);
+    frame->resize(frame->View()->DefaultWidth(), 300);  // every column whole, whatever the screen
     frame->show();
     CCallwatchView* view = frame->View();
     auto rowCount = [&] { return view->Model()->rowCount(); };
     std::vector<std::unique_ptr<CSimulatedCall>> callers;
-    auto place = [&](const CCallRequest& r) {
-      const int before = rowCount();
+    // The record of the call placed: the row that was not there before (rows are placed in the
+    // log's order, not at its end).
+    auto place = [&](const CCallRequest& r) -> CCallRecord* {
+      std::vector<CCallRecord*> before;
+      for (int row = 0; row < rowCount(); ++row) before.push_back(view->Model()->Record(row));
       callers.push_back(std::make_unique<CSimulatedCall>(r));
       if (!callers.back()->Lines().empty() && callers.back()->Lines().front().rfind("error ", 0) == 0)
         std::fprintf(stderr, "callwatch_screenshots: cannot place a call: %s\n",
                      callers.back()->Lines().front().c_str() + 6);
-      WaitFor([&] { return rowCount() > before || callers.back()->Done(); }, 10000);
-      return view->Model()->Record(rowCount() - 1);
+      WaitFor([&] { return rowCount() > static_cast<int>(before.size()) || callers.back()->Done(); }, 10000);
+      for (int row = 0; row < rowCount(); ++row)
+        if (std::find(before.begin(), before.end(), view->Model()->Record(row)) == before.end())
+          return view->Model()->Record(row);
+      return nullptr;
     };
     // Two calls over: a blocked caller and a long name; nobody answers, they give up.
     CCallRequest blocked = Request(0, "", "", 2, 300);
