@@ -239,7 +239,10 @@ CCallwatchView::CCallwatchView(ISettingsStore& settings, QWidget* parent)
   // Setting the model turns header clicks and the indicator off again: they come after it.
   header()->setStretchLastSection(false);
   header()->setSectionsClickable(true);
-  header()->setSortIndicatorShown(false);
+  // The list is always in an order, the saved one from the start (Initialise): the header shows
+  // which, and the widths made for it leave room for the arrow.
+  header()->setSortIndicatorShown(true);
+  header()->setSortIndicator(m_model->SortColumn(), m_model->SortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
   connect(header(), &QHeaderView::sectionClicked, this,
           [this](int column) { SortBy(column, !(QApplication::keyboardModifiers() & Qt::ShiftModifier)); });
   connect(this, &QTreeView::doubleClicked, this, [this](const QModelIndex&) { Dial(); });
