@@ -33,6 +33,7 @@ struct Output {
   bool writerDone = false;
   int flushWaiters = 0;
   size_t dropped = 0;
+  std::atomic<size_t> inFlight{0};         // lines of the writer's chunk not yet written
   std::atomic<bool> mayGiveUp{false};      // hostStopWaiting was called
   std::atomic<long long> lastProgress{0};  // when the writer's write last began or moved on
 };
@@ -60,6 +61,8 @@ void writeAll(Output& o, const std::string& bytes) {
   while (done < bytes.size()) {
     const ssize_t n = ::write(STDOUT_FILENO, bytes.data() + done, bytes.size() - done);
     if (n > 0) {
+      o.inFlight -= static_cast<size_t>(std::count(bytes.begin() + static_cast<std::ptrdiff_t>(done),
+                                                   bytes.begin() + static_cast<std::ptrdiff_t>(done) + n, '\n'));
       done += static_cast<size_t>(n);
       o.lastProgress.store(nowMs());
     } else if (n < 0 && errno == EINTR) {
@@ -83,6 +86,7 @@ void writerLoop() {
     std::string chunk;
     chunk.swap(o.pending);
     o.writing = true;
+    o.inFlight = static_cast<size_t>(std::count(chunk.begin(), chunk.end(), '\n'));
     o.lastProgress.store(nowMs());
     o.room.notify_all();
     lock.unlock();
@@ -90,6 +94,7 @@ void writerLoop() {
     chunk = std::string();  // a burst's buffer is not kept
     lock.lock();
     o.writing = false;
+    o.inFlight = 0;  // written, or lost with an output that failed
     o.room.notify_all();
   }
   o.writerDone = true;
@@ -131,10 +136,11 @@ void hostFlush() {
 
 void hostStopWaiting() { out().mayGiveUp.store(true); }
 
-size_t hostDroppedLines() {
+size_t hostUnwrittenLines() {
   Output& o = out();
   std::lock_guard<std::mutex> g(o.m);
-  return o.dropped;
+  if (!o.writerOn) return 0;
+  return o.dropped + static_cast<size_t>(std::count(o.pending.begin(), o.pending.end(), '\n')) + o.inFlight.load();
 }
 
 void hostFlushBeforeExit() {

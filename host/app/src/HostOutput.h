@@ -18,8 +18,9 @@ void hostStopWaiting();
 // For a process about to end at once (_exit): writes what is waiting as far as the output takes
 // it without blocking, whole lines only, within about 100 ms whatever any other thread holds.
 void hostFlushBeforeExit();
-// Lines dropped since hostStopWaiting.
-size_t hostDroppedLines();
+// Lines printed that have not reached the output: dropped after hostStopWaiting, or still
+// waiting for an output that takes nothing.
+size_t hostUnwrittenLines();
 
 // The writer runs while an OutputFlusher lives (one at a time).
 class OutputFlusher {

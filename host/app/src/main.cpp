@@ -287,7 +287,7 @@ int commandRun(const Options& o) {
   d->runPending();  // what the modules' threads sent before they stopped
   d->setObserver(nullptr);
   hostFlush();
-  if (const size_t dropped = hostDroppedLines()) {
+  if (const size_t dropped = hostUnwrittenLines()) {
     // Said only where it cannot block: standard error may be the same stuck pipe.
     char note[160];
     const int n =
