@@ -153,6 +153,8 @@ int main(int argc, char** argv) {
     view->setCurrentIndex(view->Model()->index(1, 0));
     view->setFocus();
     ok &= Save(frame.get(), out + "/mainwindow.png");
+    frame->AutosizeAction()->trigger();
+    ok &= Save(frame.get(), out + "/mainwindow-autosized.png");
 
     {
       // The dialog as a user first sees it.
