@@ -488,6 +488,10 @@ bool JServerSocket::listen(int backlog) {
     lastError_ = "port " + std::to_string(port_) + " out of range";
     return false;
   }
+  if (bindAddress_.isIPv6()) {  // listening is IPv4 only: never every interface in its place
+    lastError_ = "cannot listen on an IPv6 address";
+    return false;
+  }
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) {
     lastError_ = std::strerror(errno);

@@ -377,6 +377,12 @@ TEST_F(ToneSendersTest, AnAddressThatCannotBeListenedOnSaysWhy) {
     EXPECT_FALSE(module.door.isAlive());
   }
   EXPECT_GT(listen("127.0.0.1"), 0);
+  // The host's listening socket takes IPv4 addresses only; an IPv6 one is refused rather than
+  // taken as every interface.
+  JServerSocket v6(0);
+  v6.setBindAddress(JInetAddress::getNumericAddress(JString("::1")));
+  EXPECT_FALSE(v6.listen(1));
+  EXPECT_EQ(v6.lastError(), "cannot listen on an IPv6 address");
 }
 
 }  // namespace
