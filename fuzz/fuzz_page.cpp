@@ -1,12 +1,14 @@
-// The page reader's decoder on arbitrary responses, fed in arbitrary chunkings.
+// The page reader's decoder and response head on arbitrary responses, fed in arbitrary pieces.
 //
 // Input: byte 0 gives the number of cut sizes (0 to 7), the next bytes the sizes themselves
 // (1 to 256, used in turn), the rest is the response. Checked:
-// - decodeChunk over those chunks agrees with a model written from the description's words;
-// - fed in pieces of those sizes, the decoder gives exactly what decodeChunk gives on the
-//   response cut into 50-byte chunks: the values depend on the bytes alone;
+// - decodeChunk over the whole response agrees with a model written from the description's words;
+// - fed in pieces of those sizes, the decoder gives exactly what decodeChunk gives on the whole
+//   response as one piece: the values depend on the bytes alone;
 // - at most ten values, each 0 to 272 (the seven characters between '9' and 'A' count as 10 to
-//   16), and room() always 1 to 50.
+//   16);
+// - the response head, fed in the same pieces, takes no more than it is given, completes within
+//   its bound, and its failure line is printable.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -17,7 +19,7 @@
 #include "FuzzSupport.h"
 
 namespace {
-// The description, read literally, on std::string chunks.
+// The description, read literally, on one std::string piece.
 struct Model {
   bool bodyFound = false;
   size_t matched = 0;
@@ -33,16 +35,14 @@ struct Model {
     if (c >= 'A' && c <= 'F') return 10 + (c - 'A');
     return -1;
   }
-  void chunk(const std::string& c) {
+  void piece(const std::string& c) {
     size_t from = 0;
-    if (!bodyFound) {
-      const std::string marker = "<body";
-      for (; from < c.size() && !bodyFound; ++from) {
-        matched = c[from] == marker[matched] ? matched + 1 : 0;
-        bodyFound = matched == marker.size();
-      }
-      if (!bodyFound) return;
+    const std::string marker = "<body";
+    for (; from < c.size() && !bodyFound; ++from) {
+      matched = c[from] == marker[matched] ? matched + 1 : 0;
+      bodyFound = matched == marker.size();
     }
+    if (!bodyFound) return;
     const size_t aa = c.find("aa", from);
     if (aa == std::string::npos) return;
     for (size_t p = aa + 2; p + 2 < c.size(); ++p) {
@@ -69,47 +69,40 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const size_t cuts = data[0] % 8;
   if (size < 1 + cuts) return 0;
-  std::vector<int> sizes;
+  std::vector<size_t> sizes;
   for (size_t i = 0; i < cuts; ++i) sizes.push_back(1 + data[1 + i]);
   if (sizes.empty()) sizes.push_back(50);
   const uint8_t* page = data + 1 + cuts;
-  const int n = static_cast<int>(size - 1 - cuts);
+  const size_t n = size - 1 - cuts;
 
-  // Arbitrary chunks, against the model.
-  PageDecoder chunked;
-  chunked.reset();
+  // The whole response as one piece, against the model.
+  PageDecoder whole;
+  whole.reset();
+  whole.decodeChunk(page, static_cast<int>(n));
   Model model;
-  for (int at = 0, k = 0; at < n; ++k) {
-    const int len = std::min(sizes[k % sizes.size()], n - at);
-    chunked.decodeChunk(page + at, len);
-    model.chunk(std::string(reinterpret_cast<const char*>(page + at), static_cast<size_t>(len)));
-    at += len;
-  }
-  check(chunked.count() == model.count(), "count differs from the model");
+  model.piece(std::string(reinterpret_cast<const char*>(page), n));
+  check(whole.count() == model.count(), "count differs from the model");
   for (int i = 0; i < model.count(); ++i)
-    check(chunked.values[i] == model.values[static_cast<size_t>(i)], "value differs from the model");
-  check(chunked.bodyFound == model.bodyFound, "marker differs from the model");
-  check(chunked.highNibblePending == model.pending, "pending digit differs from the model");
+    check(whole.values[i] == model.values[static_cast<size_t>(i)], "value differs from the model");
 
-  // Fed in pieces, against 50-byte chunks.
-  PageDecoder fifty;
-  fifty.reset();
-  for (int at = 0; at < n; at += PageDecoder::kChunkBytes)
-    fifty.decodeChunk(page + at, std::min(PageDecoder::kChunkBytes, n - at));
+  // Fed in pieces, against the whole.
   PageDecoder fed;
   fed.reset();
-  for (int at = 0, k = 0; at < n; ++k) {
-    const int len = std::min(sizes[k % sizes.size()], n - at);
+  ResponseHead head;
+  head.reset();
+  for (size_t at = 0, k = 0; at < n; ++k) {
+    const size_t len = std::min(sizes[k % sizes.size()], n - at);
     fed.feed(page + at, len);
-    check(fed.room() >= 1 && fed.room() <= PageDecoder::kChunkBytes, "room out of bounds");
+    const size_t taken = head.take(page + at, len);
+    check(taken <= len, "the head took more than it was given");
     at += len;
   }
   fed.finish();
-  check(valuesOf(fed) == valuesOf(fifty), "pieces gave other values than 50-byte chunks");
+  check(valuesOf(fed) == valuesOf(whole), "pieces gave other values than the whole response");
+  check(head.complete() || n < ResponseHead::kMaxHead, "the head grew past its bound");
+  for (char c : head.failureLine()) check(c >= 0x20 && c < 0x7f, "unprintable failure line");
 
-  for (const PageDecoder* d : {&chunked, &fed}) {
-    check(d->count() >= 0 && d->count() <= PageDecoder::kMaxValues, "too many values");
-    for (int i = 0; i < d->count(); ++i) check(d->values[i] >= 0 && d->values[i] <= 16 * 16 + 16, "value out of range");
-  }
+  check(fed.count() >= 0 && fed.count() <= PageDecoder::kMaxValues, "too many values");
+  for (int i = 0; i < fed.count(); ++i) check(fed.values[i] >= 0 && fed.values[i] <= 16 * 16 + 16, "value out of range");
   return 0;
 }
