@@ -71,8 +71,13 @@ bool writeDiagramPicture(JDiagram& d, const std::string& path, std::string& erro
 }
 
 void drawHostLabel(JModuleObj& m, JGraphics& g, const JString& text, int x, int y, int w, int h, int row, int rows) {
-  constexpr int kRow = 15;   // 80 % of it is the 12-pixel label size
-  constexpr int kInset = 9;  // the port marks (6 pixels) and a little air
-  const int top = y + (h - rows * kRow) / 2;
-  m.drawText(g, text, JRect(x + kInset, std::max(y, top) + row * kRow, std::max(1, w - 2 * kInset), kRow));
+  constexpr int kRow = 15;     // 80 % of it is the 12-pixel label size
+  constexpr int kMinRow = 10;  // the smallest row whose text is still read (8 pixels)
+  constexpr int kInset = 9;    // the port marks (6 pixels) and a little air
+  // Rows share the height, each up to kRow; rows that have no room left are left out, never cut.
+  const int fit = std::min(rows, h / kMinRow);
+  if (row < 0 || row >= fit) return;
+  const int rowHeight = std::min(kRow, h / fit);
+  const int top = y + (h - fit * rowHeight) / 2;
+  m.drawText(g, text, JRect(x + kInset, top + row * rowHeight, std::max(1, w - 2 * kInset), rowHeight));
 }

@@ -173,5 +173,10 @@ void SerialPort::engine(int n, JLinkObj& link) {
 
 void SerialPort::draw(JGraphics& g, int x, int y, int w, int h) {
   drawHostLabel(*this, g, "Serial", x, y, w, h, 0, 2);
-  drawHostLabel(*this, g, device.isEmpty() ? JString("-") : device, x, y, w, h, 1, 2);
+  // A long path would shrink to an unreadable size: its last part names the device well enough.
+  std::string shown = device.isEmpty() ? std::string("-") : device.str();
+  const size_t slash = shown.rfind('/');
+  if (shown.size() > 12 && slash != std::string::npos && slash + 1 < shown.size())
+    shown = "\u2026/" + shown.substr(slash + 1);
+  drawHostLabel(*this, g, JString(shown), x, y, w, h, 1, 2);
 }

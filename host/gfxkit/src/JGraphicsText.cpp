@@ -153,6 +153,8 @@ bool JGraphics::drawText(const std::string& text, const JRect& r) {
   long long pen = static_cast<long long>(r.x) * 64 + (limit - width) / 2;
 
   const JColor ink = color_;
+  JRect inked;  // the union of the glyph boxes, for the text log
+  bool anyInk = false;
   FT_UInt prev = 0;
   for (FT_UInt g : glyphs) {
     FT_Vector kern{0, 0};
@@ -168,6 +170,8 @@ bool JGraphics::drawText(const std::string& text, const JRect& r) {
     const long long gx = originX + slot->bitmap_left, gy = baselineY - slot->bitmap_top;
     if (gx < INT_MIN || gx > INT_MAX || gy < INT_MIN || gy > INT_MAX) continue;
     const JRect box(static_cast<int>(gx), static_cast<int>(gy), static_cast<int>(bm.width), static_cast<int>(bm.rows));
+    inked = anyInk ? inked.unionWith(box) : box;
+    anyInk = true;
     for (const JRect& c : area.rects()) {
       const JRect part = box.intersection(c);
       for (int y = part.y; y < part.y + part.height; ++y)
@@ -179,5 +183,6 @@ bool JGraphics::drawText(const std::string& text, const JRect& r) {
         }
     }
   }
+  if (textLog_ && anyInk) textLog_->push_back({text, inked});
   return true;
 }

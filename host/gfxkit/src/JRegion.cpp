@@ -73,6 +73,13 @@ JRect JRect::intersection(const JRect& o) const {
                    std::min(bottom(*this), bottom(o)));
 }
 
+JRect JRect::unionWith(const JRect& o) const {
+  if (isEmpty()) return o;
+  if (o.isEmpty()) return *this;
+  return fromEdges(std::min(x, o.x), std::min(y, o.y), std::max(right(*this), right(o)),
+                   std::max(bottom(*this), bottom(o)));
+}
+
 JRegion::JRegion(const JRect& r) {
   if (!r.isEmpty()) rects_.push_back(r);
 }

@@ -1,5 +1,7 @@
 #include "loom/JModuleObj.h"
 
+#include <cmath>
+
 #include "loom/JDiagram.h"
 #include "loom/JWireValue.h"
 
@@ -73,6 +75,9 @@ void JModuleObj::reset() {}
 void JModuleObj::close() {}
 
 void JModuleObj::paint(JGraphics& g, double dx, double dy, JRegion& region, double scale) {
+  paintDx_ = dx;
+  paintDy_ = dy;
+  paintScale_ = scale;
   JRect outer = getExtent(dx, dy, scale);
   g.setClip(region);
   g.setJColor(color);
@@ -192,7 +197,34 @@ JRect JModuleObj::getIExtent(double dx, double dy, double scale) const {
   return getExtent(dx, dy, scale).shrink(depth);
 }
 
-void JModuleObj::drawText(JGraphics& g, const JString& text, const JRect& r) { g.drawText(text.str(), r); }
+void JModuleObj::drawText(JGraphics& g, const JString& text, const JRect& r) {
+  const JRect free = labelArea(r);
+  if (!free.isEmpty()) g.drawText(text.str(), free);
+}
+
+JRect JModuleObj::labelArea(const JRect& r) {
+  constexpr int kAir = 2;  // between a bar and the ink beside it
+  long long left = r.x, top = r.y, right = left + r.width, bottom = top + r.height;
+  auto keepClear = [&](const JFRect& a, int face) {
+    const double s = paintScale_;
+    const long long x1 = static_cast<long long>(std::floor(paintDx_ + (rect.x + a.x) * s));
+    const long long y1 = static_cast<long long>(std::floor(paintDy_ + (rect.y + a.y) * s));
+    const long long x2 = static_cast<long long>(std::ceil(paintDx_ + (rect.x + a.x + a.width) * s));
+    const long long y2 = static_cast<long long>(std::ceil(paintDy_ + (rect.y + a.y + a.height) * s));
+    if (x1 >= right || x2 <= left || y1 >= bottom || y2 <= top) return;  // not beside this label
+    switch (face) {
+      case kSideLeft: left = std::max(left, x2 + kAir); break;
+      case kSideRight: right = std::min(right, x1 - kAir); break;
+      case kSideTop: top = std::max(top, y2 + kAir); break;
+      default: bottom = std::min(bottom, y1 - kAir); break;
+    }
+  };
+  for (int i = 0; i < inputCount; ++i) keepClear(inputArea(i), inputFace(i));
+  for (int i = 0; i < outputCount; ++i) keepClear(outputArea(i), outputFace(i));
+  if (right <= left || bottom <= top) return JRect();
+  return JRect(static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
+               static_cast<int>(bottom - top));
+}
 
 std::string JModuleObj::debugName() const { return id_.empty() ? std::string(className()) : id_; }
 

@@ -12,6 +12,8 @@ public:
   }
   // The common pixels; an empty JRect() when there are none (or either rect is empty).
   JRect intersection(const JRect& o) const;
+  // The smallest rect holding both (the other one when either is empty).
+  JRect unionWith(const JRect& o) const;
   JRect shrink(int d) const { return JRect(x + d, y + d, width - 2 * d, height - 2 * d); }
   bool operator==(const JRect& o) const { return x == o.x && y == o.y && width == o.width && height == o.height; }
   bool operator!=(const JRect& o) const { return !(*this == o); }

@@ -1,5 +1,7 @@
 #pragma once
 #include <string>
+#include <vector>
+
 #include "gfxkit/JCanvas.h"
 #include "gfxkit/JColor.h"
 #include "gfxkit/JGeometry.h"
@@ -46,6 +48,15 @@ public:
   // once per process.
   bool drawText(const std::string& text, const JRect& r);
 
+  // What drawText put down, for checks of a picture's layout: the text and the box of its ink as
+  // laid out, before any clipping (so a label cut by its rectangle or the clip shows it).
+  struct DrawnText {
+    std::string text;
+    JRect ink;
+  };
+  // Each drawText call then appends to `log` (nullptr: nothing is kept, the default).
+  void logTextInto(std::vector<DrawnText>* log) { textLog_ = log; }
+
   // The font file drawText uses: LOOMWORK_FONT when set and not empty, otherwise
   // /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf. Read at every drawText call.
   static std::string defaultFontPath();
@@ -60,4 +71,5 @@ private:
   JColor color_ = JColor::black;
   JRegion clip_;
   std::string fontPath_;
+  std::vector<DrawnText>* textLog_ = nullptr;
 };

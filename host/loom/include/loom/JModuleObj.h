@@ -157,8 +157,11 @@ public:
   // The module's place on screen for an offset and zoom, and the part inside its frame.
   JRect getExtent(double dx, double dy, double scale) const;
   JRect getIExtent(double dx, double dy, double scale) const;
-  // A label centred in r.
+  // A label centred in r, kept clear of the port bars: it is drawn in the part of r that no bar
+  // of the module covers (labelArea), and nothing is drawn when no room is left.
   void drawText(JGraphics& g, const JString& text, const JRect& r);
+  // The part of r (in the coordinates of the last paint) beside the module's port bars.
+  JRect labelArea(const JRect& r);
 
   std::string debugName() const override;
   const std::string& id() const { return id_; }
@@ -182,6 +185,8 @@ private:
   std::vector<JLinkSet> inputs_;
   std::vector<JLinkSet> outputs_;
   std::atomic<int> repaints_{0};
+  // The offset and zoom of the paint under way, so that labels can keep clear of the port bars.
+  double paintDx_ = 0, paintDy_ = 0, paintScale_ = 1;
 };
 
 // The usual base of a module: one integer output `value`, handed out by access.
