@@ -463,7 +463,8 @@ TEST_F(DesktopViewTest, AutosizeFitsEveryRowsTextStateIncludedAlsoRowsOutOfSight
   for (auto& r : records) view.Model()->RecordAdded(r.get());
   view.SortBy(kColDateTime, true);
   for (int c = 0; c < kColumns; ++c) view.setColumnWidth(c, 10);
-  ASSERT_FALSE(view.viewport()->rect().intersects(view.visualRect(view.Model()->index(view.Model()->rowCount() - 1, 0))));
+  ASSERT_FALSE(
+      view.viewport()->rect().intersects(view.visualRect(view.Model()->index(view.Model()->rowCount() - 1, 0))));
   frame.AutosizeAction()->trigger();
   for (int row = 0; row < view.Model()->rowCount(); ++row)
     for (int c = 0; c < kColumns; ++c)

@@ -16,9 +16,9 @@
 namespace {
 
 constexpr int kMostTextLength = 255;  // texts are handled in buffers of 256 characters
-constexpr int kCellInset = 4;          // a cell's text is shortened to its width less this
-constexpr int kColumnGap = 6;          // room between a column's widest text and the next column
-constexpr int kNameCharacters = 24;    // a column wide enough for a name of this many characters
+constexpr int kCellInset = 4;         // a cell's text is shortened to its width less this
+constexpr int kColumnGap = 6;         // room between a column's widest text and the next column
+constexpr int kNameCharacters = 24;   // a column wide enough for a name of this many characters
 const char* const kHeaders[kColumns] = {"Name", "Phone No.", "Date/Time", "Duration", "Rings", "State"};
 
 int CompareText(const std::string& a, const std::string& b) {
@@ -242,7 +242,8 @@ CCallwatchView::CCallwatchView(ISettingsStore& settings, QWidget* parent)
   // The list is always in an order, the saved one from the start (Initialise): the header shows
   // which, and the widths made for it leave room for the arrow.
   header()->setSortIndicatorShown(true);
-  header()->setSortIndicator(m_model->SortColumn(), m_model->SortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
+  header()->setSortIndicator(m_model->SortColumn(),
+                             m_model->SortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
   connect(header(), &QHeaderView::sectionClicked, this,
           [this](int column) { SortBy(column, !(QApplication::keyboardModifiers() & Qt::ShiftModifier)); });
   connect(this, &QTreeView::doubleClicked, this, [this](const QModelIndex&) { Dial(); });
@@ -358,7 +359,8 @@ void CCallwatchView::AutosizeColumns() {
   for (int column = 0; column < kColumns; ++column) {
     int text = 0;
     for (int row = 0; row < m_model->rowCount(); ++row)
-      text = std::max(text, metrics.horizontalAdvance(m_model->Text(*m_model->Record(row), column).left(kMostTextLength)));
+      text =
+          std::max(text, metrics.horizontalAdvance(m_model->Text(*m_model->Record(row), column).left(kMostTextLength)));
     header()->resizeSection(column, std::max(header()->sectionSizeHint(column), text + kCellInset + kColumnGap));
   }
 }
