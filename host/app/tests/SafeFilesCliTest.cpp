@@ -174,7 +174,7 @@ TEST(SafeFiles, DeepNestingIsOneErrorLineForEveryCommand) {
 // older kill left behind is cleared.
 TEST(SafeFiles, KilledSetLeavesTheOldDiagramOrTheNewOneAndNoDebris) {
   TempFolder dir;
-  const std::string big(1 << 20, 'x');
+  const std::string big(1 << 19, 'x');
   const std::string real = dir.write("real.lwd", R"({ "loomwork": 1, "modules": [
     { "id": "v", "class": "Value", "content": { "value": ")" +
                                                      big + R"(", "type": "s" } },
@@ -207,9 +207,9 @@ TEST(SafeFiles, KilledSetLeavesTheOldDiagramOrTheNewOneAndNoDebris) {
   check(101, "uninterrupted");
   EXPECT_EQ(period, 101);
 
-  // As many kills as fit in about a second and a half, at least six; every other one aimed at the write.
+  // As many kills as fit in about a second and a half, at least four; every other one aimed at the write.
   const int kills = static_cast<int>(
-      std::clamp<long long>(std::chrono::milliseconds(1500) / std::max(once, Clock::duration(1)), 6, 16));
+      std::clamp<long long>(std::chrono::milliseconds(1500) / std::max(once, Clock::duration(1)), 4, 12));
   for (int i = 0; i < kills; ++i) {
     const int wanted = 200 + i;
     const pid_t pid = spawnQuiet(
