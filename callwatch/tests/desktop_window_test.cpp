@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QTreeWidget>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
 #include <QTest>
@@ -222,6 +223,36 @@ TEST_F(DesktopWindowTest, CallScreenThroughAMessageCall) {
   EXPECT_EQ(row(0)->screen, nullptr);  // gone with the call
   EXPECT_EQ(view()->Model()->Text(*row(0), kColState), "Over");
   EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(DesktopWindowTest, ACallScreensMessageBoxDoesNotHoldTheCallAndGoesWithIt) {
+  open();
+  SetMessageHandler(nullptr);  // the program's own boxes
+  CCallRequest r = longCall(0);
+  r.hangupMs = 300;
+  SimCaller caller(r);
+  ASSERT_TRUE(waitFor([&] { return view()->Model()->rowCount() == 1 && screenOf(row(0)); }));
+  CCallScreenDlg* screen = screenOf(row(0));
+  static_cast<QPushButton*>(screen->Control(IDC_TAKE_CALL))->click();
+  ASSERT_TRUE(waitFor([&] { return caller.Has("answered"); }));
+  // A second answer fails: the box is up at once and the click returns.
+  static_cast<QPushButton*>(screen->Control(IDC_TAKE_MESSAGE))->click();
+  auto boxes = [] {
+    int n = 0;
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+        EXPECT_EQ(box->text(), "Can't answer the call");
+        ++n;
+      }
+    return n;
+  };
+  EXPECT_EQ(boxes(), 1);
+  warnings.Forget("This plugin does not support propagateSizeHints()");  // the box fixes its size as it shows
+  // The caller hangs up while it is up: the call screen goes, its box with it, and nothing else.
+  ASSERT_TRUE(waitFor([&] { return caller.Done() && frame->Monitor()->ActiveCalls() == 0; }));
+  EXPECT_EQ(row(0)->screen, nullptr);
+  EXPECT_EQ(boxes(), 0);
+  EXPECT_EQ(view()->Model()->Text(*row(0), kColState), "Over");
 }
 
 TEST_F(DesktopWindowTest, CallAnsweredElsewhereHidesItsScreen) {

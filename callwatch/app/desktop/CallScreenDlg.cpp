@@ -110,7 +110,11 @@ void CCallScreenDlg::SetControlText(int id, const std::string& text) {
   FitContents();
 }
 
-void CCallScreenDlg::MessageBox(const std::string& text) { ShowMessage(this, QString::fromStdString(text)); }
+// A modal box would run the events under this window, and the call's end would destroy it (and
+// the box) while the box waits.
+void CCallScreenDlg::MessageBox(const std::string& text) {
+  ShowMessageWithoutWaiting(this, QString::fromStdString(text));
+}
 
 void CCallScreenDlg::CallerChanged(const std::string& name, const std::string& number) {
   m_name->setText(QString::fromStdString(name));

@@ -17,4 +17,14 @@ void ShowMessage(QWidget* parent, const QString& text) {
   QMessageBox::warning(parent, "Callwatch", text);
 }
 
+void ShowMessageWithoutWaiting(QWidget* parent, const QString& text) {
+  if (Handler()) {
+    Handler()(parent, text);
+    return;
+  }
+  auto* box = new QMessageBox(QMessageBox::Warning, "Callwatch", text, QMessageBox::Ok, parent);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->show();
+}
+
 void SetMessageHandler(MessageHandler handler) { Handler() = std::move(handler); }

@@ -9,6 +9,9 @@ using MessageHandler = std::function<void(QWidget* parent, const QString& text)>
 void ShowMessage(QWidget* parent, const QString& text);
 // None: a modal box titled "Callwatch".
 void SetMessageHandler(MessageHandler handler);
+// The same box without waiting for it: for a window that the telephony events may take away
+// while the box is up (a call screen whose call ends). The box goes with its parent.
+void ShowMessageWithoutWaiting(QWidget* parent, const QString& text);
 
 // The string table.
 namespace messages {
