@@ -13,7 +13,14 @@ const JPortTable kOutputs{
 
 // Off by default, so that a diagram saved before the setting existed reads only "$GP" as it did.
 const JSettings kSettings{
-    JSetting::integer("any talker", &JGeoFixObj::anyTalker).key("anyTalker").init(0).range(0, 1, JOutOfRange::kIgnore),
+    JSetting::integer("any talker", &JGeoFixObj::anyTalker)
+        .key("anyTalker")
+        .init(0)
+        .range(0, 1, JOutOfRange::kIgnore)
+        .note("set it to 1 for a receiver that uses more than one satellite system (sentences that start "
+              "`$GN`, `$GL`, `$GA`, `$GB`, `$GQ` or `$BD`): their GLL and GSV are read, and the satellites "
+              "in view are the total over all systems, once per report cycle. Leave it at 0 for a GPS-only "
+              "`$GP` receiver, or to keep an older diagram's behaviour."),
 };
 
 // The talkers of the satellite systems: GPS, several systems together, GLONASS, Galileo, BeiDou

@@ -21,7 +21,12 @@ const JSettings kSettings{
         .init(T::kDefaultPort)
         .range(T::kMinPort, T::kMaxPort, JOutOfRange::kIgnore)
         .whenMissing(0),
-    JSetting::text("listen address", &T::listenAddress).key("listenAddress").init("").whenMissing(""),
+    JSetting::text("listen address", &T::listenAddress)
+        .key("listenAddress")
+        .init("")
+        .whenMissing("")
+        .note("empty listens on every interface; `127.0.0.1` (or `localhost`) keeps the receiver to this "
+              "machine."),
 };
 
 // The keypad as a telephone shows it: rows top to bottom, keys left to right.

@@ -156,6 +156,7 @@ SettingDescription settingOf(const JSetting& row) {
   d.outside = row.ruleText();
   d.stored = row.missingText();
   d.path = row.isPath();
+  d.note = row.noteText();
   return d;
 }
 
@@ -169,6 +170,7 @@ nlohmann::ordered_json jsonSetting(const SettingDescription& s) {
   j["outside"] = s.outside;
   j["stored"] = s.stored;
   j["path"] = s.path;
+  if (!s.note.empty()) j["note"] = s.note;
   return j;
 }
 
@@ -278,6 +280,8 @@ std::string describeAsMarkdown(const ClassDescription& c) {
   if (!c.settings.empty()) {
     out += std::string("\nSettings:\n") + kMarkdownSettingHeader;
     for (const auto& s : c.settings) out += markdownSettingRow(s);
+    for (const auto& s : c.settings)
+      if (!s.note.empty()) out += "\n" + (s.property.empty() ? s.key : s.property) + ": " + s.note + "\n";
   }
   return out;
 }

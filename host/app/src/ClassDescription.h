@@ -47,6 +47,7 @@ struct SettingDescription {
   std::string outside;   // what a value outside the range does: "ignored", "clamped", "refused"
   std::string stored;    // the stored key's own rule: "missing: 0", "stored 0: kept"
   bool path = false;     // names a file, relative to the diagram
+  std::string note;      // when and why a user changes it; "" for most
 };
 
 struct ClassDescription {

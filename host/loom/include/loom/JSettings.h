@@ -198,6 +198,10 @@ public:
     path_ = true;
     return *this;
   }  // a file name, relative to the diagram
+  JSetting& note(const char* text) {
+    note_ = text;
+    return *this;
+  }  // when and why a user changes it, for the module reference
   JSetting& tags(std::vector<std::string> t) {
     tags_ = std::move(t);
     return *this;
@@ -222,6 +226,7 @@ public:
   bool isProperty() const { return !property_.empty() && !isBlock(); }
   bool isStored() const { return !key_.empty() || isBlock(); }
   bool isPath() const { return path_; }
+  const char* noteText() const { return note_ ? note_ : ""; }
   bool isStoredAsTag() const { return storedAsTag_; }
   bool keepsStoredZero() const { return zeroKeeps_; }
   // A stored number taken as it stands, past the range: what a missing key gives.
@@ -335,6 +340,7 @@ private:
   bool zeroKeeps_ = false;
   bool storedAsTag_ = false;
   bool path_ = false;
+  const char* note_ = nullptr;
 };
 
 // One class's rows, in the order of its property dialog and of its stored keys.
