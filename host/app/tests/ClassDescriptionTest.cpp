@@ -71,7 +71,7 @@ TEST(ClassDescription, TextJsonMarkdownAndPropsListTheSameDescription) {
             R"("properties":[{"name":"gain","kind":"integer","value":7,"minimum":-5,"maximum":500},)"
             R"({"name":"mode","kind":"choice","value":1,"choices":["off","on"]},)"
             R"({"name":"name","kind":"text","value":"say \"hi\" | go"},)"
-            R"({"name":"colour","kind":"colour","value":[1,2,3]}]})");
+            R"({"name":"colour","kind":"colour","value":[1,2,3]}],"keys":["gain","name"]})");
 
   EXPECT_EQ(describeAsMarkdown(c),
             "\n## JListedThing\n"
@@ -101,7 +101,7 @@ TEST(ClassDescription, AClassWithoutPortsOrPropertiesSaysNone) {
   JBareThing m;
   const ClassDescription c = ClassDescription::of("JBareThing", m);
   EXPECT_EQ(describeAsText(c), "JBareThing\n  inputs: none\n  outputs: none\n  properties: none\n");
-  EXPECT_EQ(describeAsJson(c).dump(), R"({"class":"JBareThing","inputs":[],"outputs":[],"properties":[]})");
+  EXPECT_EQ(describeAsJson(c).dump(), R"({"class":"JBareThing","inputs":[],"outputs":[],"properties":[],"keys":[]})");
   EXPECT_EQ(describeAsMarkdown(c),
             "\n## JBareThing\n\nInputs: none\n\nOutputs: none\n\nProperties: none\n\nStored keys, in order: none\n");
   EXPECT_EQ(describePropertyLines(c), "");

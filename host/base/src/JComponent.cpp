@@ -33,6 +33,9 @@ void JComponent::debug(const char* text) {
   std::string line = text ? text : "";
   // A line is one line: a trailing line end from printf-style formatting is dropped.
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  // Debug lines quote what came in (network bytes, file lines, names): control bytes and broken
+  // UTF-8 are shown escaped, never sent to the terminal.
+  line = escapeForMessage(line);
   std::lock_guard<std::mutex> g(sinkMutex());
   if (sink()) {
     sink()(name, line);

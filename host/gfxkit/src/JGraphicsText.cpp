@@ -121,7 +121,15 @@ bool JGraphics::drawText(const std::string& text, const JRect& r) {
   if (text.empty() || area.isEmpty()) return true;
 
   std::vector<FT_UInt> glyphs;
-  for (char32_t cp : decodeUtf8(text)) glyphs.push_back(FT_Get_Char_Index(face, cp));
+  std::vector<char32_t> points = decodeUtf8(text);
+  // Even the narrowest glyph at the smallest size takes more than half a pixel, so of a text too
+  // long for r only its middle can show: measuring the rest would only cost time.
+  const size_t most = std::max<size_t>(64, 2 * static_cast<size_t>(std::max(0, r.width)));
+  if (points.size() > most) {
+    const auto first = points.begin() + static_cast<long>((points.size() - most) / 2);
+    points = std::vector<char32_t>(first, first + static_cast<long>(most));
+  }
+  for (char32_t cp : points) glyphs.push_back(FT_Get_Char_Index(face, cp));
 
   // Pixel size: 80% of the height, then the largest size not above it whose width fits.
   const int start = std::clamp(static_cast<int>(r.height * 0.8), kMinPixelSize, kMaxPixelSize);
