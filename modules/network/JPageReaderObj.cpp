@@ -548,6 +548,7 @@ void JPageReaderObj::run() {
     JSocket::ConnectResult result = JSocket::kRefused;
     try {
       while ((result = connectAndRequest(target)) == JSocket::kRefused) {
+        serverDown = true;
         if (!cannotConnect) {
           cannotConnect = true;
           JComponent::debug(
@@ -576,6 +577,7 @@ void JPageReaderObj::run() {
       repaint();
       return;
     }
+    serverDown = false;
     if (cannotConnect) {
       cannotConnect = false;
       JComponent::debug(("connected to " + hostAndPort(getAddress(), port.load()).str() + " again").c_str());

@@ -180,6 +180,8 @@ public:
   JString getAddress() const;
   JString getUrl() const;
   bool fetching() const { return fetcher.isAlive(); }
+  // A fetch is under way and its values are still to come (not while the server refuses).
+  bool busy() const override { return fetching() && !published.load() && !serverDown.load(); }
 
   // --- fields (initial values of the settings in the settings table) ---
   PageDecoder decoder;  // run-time only: the fetch thread's alone while it runs
@@ -196,6 +198,7 @@ public:
   JAtomic<int> timeoutMs;
   JAtomic<int> fetchState{kIdle};
   JAtomic<bool> published{false};
+  JAtomic<bool> serverDown{false};  // the last connection attempt was refused
   JWorker fetcher;
   JCriticalSection lock;  // serialises open and close (the fetcher never takes it)
   int reloadValue = 0;    // host thread only

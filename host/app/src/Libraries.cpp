@@ -72,11 +72,18 @@ std::vector<std::string> loadModuleLibraries(const std::vector<std::string>& fol
   }
   if (use.empty()) {
     std::string here = programFolder();
+    std::vector<std::string> looked;
     for (const char* rel : {"/../modules", "/../lib/loomwork/modules"}) {
       if (isDir(here + rel)) {
         use.push_back(here + rel);
         break;
       }
+      looked.push_back(here + rel + " (no such folder)");
+    }
+    // Neither beside the program (a binary moved away from its tree): name the places looked at.
+    if (use.empty()) {
+      looked.push_back("$LOOMWORK_MODULES (not set)");
+      return looked;
     }
   }
   for (const auto& f : use) loadFolder(f);

@@ -21,6 +21,8 @@
 #include "Render.h"
 #include "RunControl.h"
 #include "base/JClock.h"
+#include "base/JFiles.h"
+#include "base/JString.h"
 #include "loom/JDiagram.h"
 
 namespace fs = std::filesystem;
@@ -35,7 +37,14 @@ const char* kUsage =
     "  props DIAGRAM ID [--modules DIR]...\n"
     "  set DIAGRAM ID.PROPERTY=VALUE... [--modules DIR]...\n"
     "  render DIAGRAM --out OUT.png [--modules DIR]...\n"
-    "Each command takes --help.\n";
+    "Each command takes --help; --version prints the version.\n"
+    "Environment:\n"
+    "  LOOMWORK_MODULES        module folders, separated by ':' (default: the modules folder beside\n"
+    "                          the program, or ../lib/loomwork/modules when installed)\n"
+    "  LOOMWORK_FONT           the TrueType font of the pictures (default: DejaVu Sans)\n"
+    "  LOOMWORK_SPEECH_INPUT   a WAVE file or FIFO the speech recognizer listens to instead of the\n"
+    "                          microphone\n"
+    "  LOOMWORK_SPEECH_OUTPUT  a folder the speech output writes WAVE files into instead of playing\n";
 
 const char* kRunHelp =
     "usage: loomwork run DIAGRAM [options]\n"
@@ -48,9 +57,12 @@ const char* kRunHelp =
     "  --trace                  print 'T ID.OUTPUT VALUE' for every broadcast\n"
     "  --set ID.PROPERTY=VALUE  change a property before the run (repeatable)\n"
     "  --save OUT.lwd           save the diagram after the run\n"
-    "  --render OUT.png         draw the diagram after the run\n"
+    "  --render OUT.png         draw the diagram after the run (PNG)\n"
     "  --modules DIR            load module libraries from DIR (repeatable)\n"
-    "Monitors print 'M ID.INPUT VALUE'; values are decimal, JSON strings, or 0x and hex pairs.\n";
+    "Monitors print 'M ID.INPUT VALUE'; values are decimal, JSON strings, or 0x and hex pairs.\n"
+    "The targets of --save and --render are checked before the run; files are replaced whole.\n"
+    "Environment: LOOMWORK_MODULES, LOOMWORK_FONT, LOOMWORK_SPEECH_INPUT, LOOMWORK_SPEECH_OUTPUT\n"
+    "(see loomwork --help).\n";
 
 const char* kModulesHelp =
     "usage: loomwork modules [--json | --markdown] [--modules DIR]...\n"
@@ -84,6 +96,7 @@ struct Options {
   bool json = false;
   bool markdown = false;
   bool help = false;
+  bool version = false;
   std::string save, render, out;
 };
 
@@ -96,6 +109,7 @@ Options parseOptions(const std::string& command, int argc, char** argv) {
   for (int i = 2; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--help" || a == "-h") o.help = true;
+    else if (a == "--version") o.version = true;
     else if (a == "--modules") o.modules.push_back(value(i));
     else if (a == "--set" && command == "run") o.sets.push_back(value(i));
     else if (a == "--seconds" && command == "run") {
@@ -129,21 +143,25 @@ std::unique_ptr<JDiagram> load(const std::string& path) {
     if (message.find("unknown class") != std::string::npos) {
       std::string folders;
       for (const auto& f : searchedFolders) folders += (folders.empty() ? "" : ", ") + f;
-      message += " (module libraries searched in: " + (folders.empty() ? std::string("no folder") : folders) + ")";
+      message += " (module libraries searched in: " + folders + ")";
     }
     fail(message);
   }
-  for (const auto& w : d->loadWarnings()) std::fprintf(stderr, "%s\n", w.c_str());
+  for (const auto& w : d->loadWarnings()) std::fprintf(stderr, "%s\n", escapeForMessage(w).c_str());
   return d;
 }
 
-// A file the run will write: its folder must exist before the run starts.
-void checkOutputFile(const std::string& path, const char* option) {
+// A file a command will write: a writable file in an existing folder, checked before any work, and a
+// picture only under a PNG name (its data is PNG whatever the name says).
+void checkOutputFile(const std::string& command, const std::string& path, const char* option) {
   if (path.empty()) return;
-  const fs::path folder = fs::path(path).parent_path();
-  std::error_code ec;
-  if (!folder.empty() && !fs::is_directory(folder, ec))
-    fail(std::string("run: ") + option + " " + path + ": the folder " + folder.string() + " does not exist");
+  std::string why;
+  if (!checkWritableFile(path, why)) fail(command + ": " + option + " " + path + ": " + why);
+  if (std::string(option) != "--save") {
+    std::string ext = fs::path(path).extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (ext != ".png") fail(command + ": " + option + " " + path + ": " + option + " writes PNG");
+  }
 }
 
 // Saving into another folder: every relative path in the modules' settings that names an existing
@@ -223,7 +241,7 @@ void applySetting(JDiagram& d, const std::string& setting) {
   if (m->applySetting(name, text, result)) {
     if (result.status == JSettingResult::kRefused) fail(id + "." + name + ": " + result.message);
     if (result.status == JSettingResult::kIgnored)
-      std::fprintf(stderr, "%s.%s: warning: %s\n", id.c_str(), name.c_str(), result.message.c_str());
+      std::fprintf(stderr, "%s\n", escapeForMessage(id + "." + name + ": warning: " + result.message).c_str());
     checkLinksFit(d, *m, id + "." + name + ": " + text);
     return;
   }
@@ -241,15 +259,14 @@ void applySetting(JDiagram& d, const std::string& setting) {
 }
 
 void writePicture(JDiagram& d, const std::string& path) {
-  JCanvas canvas = renderDiagram(d);
   std::string error;
-  if (!canvas.writePNG(path, &error)) fail(path + ": error: " + error);
+  if (!writeDiagramPicture(d, path, error)) fail(path + ": error: " + error);
 }
 
 int commandRun(const Options& o) {
   if (o.positional.size() != 1) fail("run: give one DIAGRAM (see loomwork run --help)");
-  checkOutputFile(o.save, "--save");
-  checkOutputFile(o.render, "--render");
+  checkOutputFile("run", o.save, "--save");
+  checkOutputFile("run", o.render, "--render");
   auto d = load(o.positional[0]);
   for (const auto& s : o.sets) applySetting(*d, s);
   std::vector<JModuleObj*> players;
@@ -279,6 +296,8 @@ int commandRun(const Options& o) {
           size_t played = 0, total = 0;
           if (p->playProgress(played, total) && played < total) return false;
         }
+        for (JModuleObj* m : d->modules())
+          if (m->busy()) return false;
         return d->nothingQueued();
       },
       deadline);
@@ -339,6 +358,8 @@ int commandProps(const Options& o) {
 
 int commandSet(const Options& o) {
   if (o.positional.size() < 2) fail("set: give DIAGRAM and ID.PROPERTY=VALUE (see loomwork set --help)");
+  std::string why;
+  if (!checkWritableFile(o.positional[0], why)) fail("set: " + o.positional[0] + ": " + why);
   auto d = load(o.positional[0]);
   for (size_t i = 1; i < o.positional.size(); ++i) applySetting(*d, o.positional[i]);
   try {
@@ -349,6 +370,7 @@ int commandSet(const Options& o) {
 
 int commandRender(const Options& o) {
   if (o.positional.size() != 1 || o.out.empty()) fail("render: give DIAGRAM and --out OUT.png");
+  checkOutputFile("render", o.out, "--out");
   auto d = load(o.positional[0]);
   writePicture(*d, o.out);
   return 0;
@@ -357,6 +379,10 @@ int commandRender(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 2 && !std::strcmp(argv[1], "--version")) {
+    std::printf("loomwork %s\n", LOOMWORK_VERSION);
+    return 0;
+  }
   if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "help")) {
     std::fputs(kUsage, argc < 2 ? stderr : stdout);
     return argc < 2 ? 2 : 0;
@@ -380,6 +406,10 @@ int main(int argc, char** argv) {
         std::fputs(c.help, stdout);
         return 0;
       }
+      if (o.version) {
+        std::printf("loomwork %s\n", LOOMWORK_VERSION);
+        return 0;
+      }
       registerHostModules();
       searchedFolders = loadModuleLibraries(o.modules);
       return c.run(o);
@@ -387,7 +417,7 @@ int main(int argc, char** argv) {
     fail("unknown command \"" + command + "\" (see loomwork --help)");
   } catch (const Failure& f) {
     hostFlush();
-    std::fprintf(stderr, "%s\n", f.message.c_str());
+    std::fprintf(stderr, "%s\n", escapeForMessage(f.message).c_str());
     return 2;
   }
 }

@@ -318,7 +318,7 @@ TEST(SafeFiles, ControlBytesInQuotedInputAreEscaped) {
 // Targets that cannot be written fail at once, before the run: a folder, a folder that takes no
 // files (seen by a user that its permissions bind), a missing folder. The diagram's Timer would
 // run until stopped, so only a refusal before the run ends it within the wait.
-TEST(SafeFiles, DISABLED_UnwritableTargetsAreRefusedBeforeTheRun) {
+TEST(SafeFiles, UnwritableTargetsAreRefusedBeforeTheRun) {
   TempFolder dir;
   ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
   const std::string d = dir.write(
@@ -358,7 +358,7 @@ TEST(SafeFiles, DISABLED_UnwritableTargetsAreRefusedBeforeTheRun) {
 }
 
 // The program's own render, killed while it writes: the previous picture stays whole.
-TEST(SafeFiles, DISABLED_KilledRenderCommandKeepsThePreviousPicture) {
+TEST(SafeFiles, KilledRenderCommandKeepsThePreviousPicture) {
   TempFolder dir;
   const std::string d = dir.write("d.lwd", R"({ "loomwork": 1, "modules": [
     { "id": "v", "class": "Value", "rect": [0, 0, 1200, 1200] } ] })");

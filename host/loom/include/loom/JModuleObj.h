@@ -130,6 +130,10 @@ public:
   // are in all (other threads read these, for a progress line). A run until idle waits for each
   // such module to send all. False for every other module.
   virtual bool playProgress(size_t& /*played*/, size_t& /*total*/) const { return false; }
+  // Work under way that will still send values (a page being fetched, a first connection being
+  // made): `loomwork run --until-idle` waits for it. Work that waits on something that is not
+  // there (a server that refuses) is not busy, so that an idle run still ends.
+  virtual bool busy() const { return false; }
 
   // --- what the host offers ---
   // Tells every link on output n that its value changed (see JDiagram for delivery).
