@@ -11,7 +11,7 @@ CTEST := ctest --output-on-failure -j$(JOBS) --timeout 300
 
 PREFIX ?= /usr/local
 
-.PHONY: all help deps configure build test test-asan test-tsan bench fuzz demo demo-phone screenshots install uninstall package package-check format clean soak tests
+.PHONY: all help deps configure build test test-asan test-tsan bench fuzz demo demo-phone screenshots install uninstall package package-check format clean soak tests stress-calls
 
 all: build
 
@@ -67,6 +67,11 @@ test-tsan: deps
 
 soak: build
 	python3 tests/soak/soak.py build
+
+# Many simulated calls in a row beside two busy loops: each call's digits reach loomwork once, in order.
+STRESS_ROUNDS ?= 200
+stress-calls: build
+	cd build && CALLWATCH_STRESS_ROUNDS=$(STRESS_ROUNDS) ./bin/callwatch_programs_tests --gtest_filter='ProgramsTest.ManyCalls*'
 
 bench: deps
 	cmake -S . -B build-bench $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DLOOMWORK_BENCH=ON -DLOOMWORK_TESTS=OFF
