@@ -24,6 +24,7 @@ help:
 	@echo "make test-asan  the tests under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/)"
 	@echo "make test-tsan  the tests under ThreadSanitizer (build-tsan/)"
 	@echo "make soak       SOAK_MINUTES (30) of loomwork under a flood of digits, a 1 ms Timer and a Player; fails if memory grows by more than 5%"
+	@echo "make stress-calls  many simulated calls in a row under load (STRESS_ROUNDS, 200)"
 	@echo "make bench      Release build of the benchmarks, and run them (build-bench/)"
 	@echo "make fuzz       build the libFuzzer targets with clang and run each FUZZ_SECONDS (build-fuzz/)"
 	@echo "make install    install into PREFIX (/usr/local): programs, modules, examples, headers, CMake package"
