@@ -347,6 +347,11 @@ TEST(SafeFiles, UnwritableTargetsAreRefusedBeforeTheRun) {
     args.insert(args.begin(), {"--reuid=65534", "--regid=65534", "--clear-groups", LOOMWORK_BIN});
     return runProcess("/usr/bin/setpriv", args, 10000);
   };
+  // Where the build lies out of nobody's reach (a private checkout), the program cannot start there.
+  if (::geteuid() == 0 && asUser({"--version"}).status != 0) {
+    ::chmod(dir.file("ro").c_str(), 0755);
+    GTEST_SKIP() << "the program cannot be run as nobody from " << LOOMWORK_BIN;
+  }
   const std::string why = ": the folder " + dir.file("ro") + " is not writable: Permission denied";
   expectOneLine(asUser({"run", d, "--save", dir.file("ro/out.lwd")}), "run: --save " + dir.file("ro/out.lwd") + why,
                 "--save into a read-only folder");
