@@ -93,7 +93,16 @@ void RunControl::takeSignals() {
   }
 }
 
+// A run started in the background of an interactive shell (`loomwork run ... &`) shares the
+// terminal with what the user types next: its progress line would garble that. A terminal that is
+// not the controlling one has no foreground to ask about, and is drawn on.
+static bool inTerminalForeground() {
+  const pid_t foreground = tcgetpgrp(STDERR_FILENO);
+  return foreground < 0 || foreground == getpgrp();
+}
+
 void RunControl::drawProgress() {
+  if (!inTerminalForeground()) return;
   char line[256];
   int n = std::snprintf(line, sizeof line, "\r%.1f s", (JClock::millis() - start_) / 1000.0);
   for (JModuleObj* p : players_) {

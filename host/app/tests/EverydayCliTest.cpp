@@ -292,3 +292,26 @@ TEST(EverydayCli, ATakenPortGivesTheReceiversDebugLine) {
   const ProcessResult h = holder.finish(10000);
   EXPECT_EQ(h.status, 0) << h.err;
 }
+
+// Started in the background of a shell with job control (as `loomwork run ... &` at a prompt),
+// the run draws no progress line on the terminal it shares with what the user types next; in the
+// foreground of the same kind of terminal it does.
+TEST(EverydayCli, NoProgressLineFromTheBackground) {
+  if (!fs::exists("/usr/bin/script")) GTEST_SKIP() << "no script(1) to give the run a terminal";
+  TempFolder dir;
+  dir.write("values.csv", "0,0,1\n300,0,2\n700,0,3\n");
+  const std::string d = dir.write("d.lwd", R"({ "loomwork": 1, "modules": [
+    { "id": "p", "class": "Player", "content": { "file": "values.csv", "outputs": "i" } },
+    { "id": "mon", "class": "Monitor" } ], "links": [ { "from": "p:0", "to": "mon:0" } ] })");
+  const std::string run =
+      std::string(LOOMWORK_BIN) + " run '" + d + "' --until-idle --modules '" + dir.file("no-modules") + "'";
+  fs::create_directories(dir.file("no-modules"));
+  const ProcessResult background =
+      runProcess("/usr/bin/script", {"-qec", "sh -c 'set -m; " + run + " & wait'", "/dev/null"}, 20000);
+  EXPECT_EQ(background.status, 0);
+  EXPECT_NE(background.out.find("M mon.0 3"), std::string::npos) << background.out;
+  EXPECT_EQ(background.out.find("\x1b[K"), std::string::npos) << "a progress line from the background";
+  const ProcessResult foreground = runProcess("/usr/bin/script", {"-qec", run, "/dev/null"}, 20000);
+  EXPECT_EQ(foreground.status, 0);
+  EXPECT_NE(foreground.out.find("\x1b[K"), std::string::npos) << foreground.out;
+}
