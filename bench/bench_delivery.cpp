@@ -7,6 +7,7 @@
 
 #include "AllocationCounter.h"
 #include "loom/JDiagram.h"
+#include "BenchModules.h"
 #include "modules/Module.h"
 
 namespace {
@@ -20,30 +21,6 @@ public:
   }
 };
 
-class Counter : public JAddObj {
-public:
-  Counter() { inputCount = 0; }
-  const char* className() const override { return "BenchCounter"; }
-  Counter(const Counter& o) : JAddObj(o) {}
-  JObject* clone() const override { return new Counter(*this); }
-  void access(int, JLinkObj&, const JDataType& data) override {
-    static_cast<const JIntegerData&>(data) = shared.load(std::memory_order_relaxed);
-  }
-  std::atomic<int> shared{0};
-};
-
-class Sink : public JAddObj {
-public:
-  const char* className() const override { return "BenchSink"; }
-  JObject* clone() const override { return new Sink(*this); }
-  void engine(int, JLinkObj& link) override {
-    last = readInteger(link);
-    ++seen;
-  }
-  int last = 0;
-  long long seen = 0;
-};
-
 constexpr int kChain = 10;
 
 void BM_HostThreadHop(benchmark::State& state) {
@@ -51,7 +28,7 @@ void BM_HostThreadHop(benchmark::State& state) {
   d.bindHostThread();
   auto* source = static_cast<Relay*>(d.add(new Relay(), "source"));
   JModuleObj* prev = source;
-  Sink* sink = static_cast<Sink*>(d.add(new Sink(), "sink"));
+  BenchSink* sink = static_cast<BenchSink*>(d.add(new BenchSink(), "sink"));
   for (int i = 0; i < kChain - 1; ++i) {
     JModuleObj* r = d.add(new Relay(), "r" + std::to_string(i));
     d.link(prev, 0, r, 0);
@@ -74,8 +51,8 @@ BENCHMARK(BM_HostThreadHop);
 void BM_CrossThreadDelivery(benchmark::State& state) {
   JDiagram d;
   d.bindHostThread();
-  auto* counter = static_cast<Counter*>(d.add(new Counter(), "counter"));
-  auto* sink = static_cast<Sink*>(d.add(new Sink(), "sink"));
+  auto* counter = static_cast<BenchCounter*>(d.add(new BenchCounter(), "counter"));
+  auto* sink = static_cast<BenchSink*>(d.add(new BenchSink(), "sink"));
   d.link(counter, 0, sink, 0);
   const int batch = 1000;
   for (auto _ : state) {

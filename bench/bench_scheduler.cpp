@@ -9,6 +9,7 @@
 
 #include "base/JClock.h"
 #include "loom/JDiagram.h"
+#include "BenchModules.h"
 #include "modules/Module.h"
 
 namespace {
@@ -35,36 +36,12 @@ void BM_TimedTicks(benchmark::State& state) {
 }
 BENCHMARK(BM_TimedTicks)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
-class Counter : public JAddObj {
-public:
-  Counter() { inputCount = 0; }
-  const char* className() const override { return "BenchQueueCounter"; }
-  Counter(const Counter& o) : JAddObj(o) {}
-  JObject* clone() const override { return new Counter(*this); }
-  void access(int, JLinkObj&, const JDataType& data) override {
-    static_cast<const JIntegerData&>(data) = shared.load(std::memory_order_relaxed);
-  }
-  std::atomic<int> shared{0};
-};
-
-class Sink : public JAddObj {
-public:
-  const char* className() const override { return "BenchQueueSink"; }
-  JObject* clone() const override { return new Sink(*this); }
-  void engine(int, JLinkObj& link) override {
-    last = readInteger(link);
-    ++seen;
-  }
-  int last = 0;
-  long long seen = 0;
-};
-
 // A sender far faster than the host: it spends most of its time waiting at the bound.
 void BM_FloodThroughTheBound(benchmark::State& state) {
   JDiagram d;
   d.bindHostThread();
-  auto* counter = static_cast<Counter*>(d.add(new Counter(), "counter"));
-  auto* sink = static_cast<Sink*>(d.add(new Sink(), "sink"));
+  auto* counter = static_cast<BenchCounter*>(d.add(new BenchCounter(), "counter"));
+  auto* sink = static_cast<BenchSink*>(d.add(new BenchSink(), "sink"));
   d.link(counter, 0, sink, 0);
   const int batch = static_cast<int>(JDiagram::kMaxQueued) * 4;
   for (auto _ : state) {
