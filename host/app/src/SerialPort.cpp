@@ -33,13 +33,17 @@ bool speedOf(int rate, speed_t& code) {
 
 constexpr int kReadChunk = 4096;
 constexpr int kWriteWaitMs = 2000;
-constexpr int kHangUpPauseMs = 50;
+constexpr int kRetryMs = 1000;
 
 const JPortTable kInputs{{kSideLeft, 0.1, 0.8, {{"bytes to device", JBytesData::id}}}};
 const JPortTable kOutputs{{kSideRight, 0.1, 0.8, {{"bytes from device", JBytesData::id}}}};
 // A rate the line cannot take (inside the range) is said when the device is opened.
 const JSettings kSettings{
-    JSetting::text("device", &SerialPort::device).whenMissing("").onChange(&SerialPort::reopen),
+    JSetting::text("device", &SerialPort::device)
+        .whenMissing("")
+        .onChange(&SerialPort::reopen)
+        .note("a device that is not there yet, or that goes away (unplugged, a replay that ended), is said once and "
+              "tried again every second; `opened DEVICE` says when it is back."),
     JSetting::integer("baud", &SerialPort::baud)
         .init(9600)
         .range(50, 921600, JOutOfRange::kRefuse)
@@ -54,24 +58,17 @@ SerialPort::SerialPort() {
 }
 
 void SerialPort::reopen() {
-  if (!isOpen()) return;
+  if (!reader_.isAlive()) return;
   close();
   startup();
 }
 
 SerialPort::~SerialPort() { close(); }
 
-bool SerialPort::open() {
-  speed_t speed;
-  if (!speedOf(baud, speed)) {
-    JComponent::debug((std::string("baud rate ") + std::to_string(baud) + " is not supported").c_str());
-    return false;
-  }
-  int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    JComponent::debug((std::string("cannot open ") + device.str() + ": " + std::strerror(errno)).c_str());
-    return false;
-  }
+std::string SerialPort::openDevice() {
+  const speed_t speed = dev_.speed;
+  int fd = ::open(dev_.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::strerror(errno);
   termios t{};
   if (tcgetattr(fd, &t) == 0) {
     cfmakeraw(&t);
@@ -81,22 +78,30 @@ bool SerialPort::open() {
     cfsetispeed(&t, speed);
     cfsetospeed(&t, speed);
     if (tcsetattr(fd, TCSANOW, &t) != 0)
-      JComponent::debug((std::string("cannot set ") + device.str() + " to raw mode: " + std::strerror(errno)).c_str());
+      JComponent::debugf("cannot set %s to raw mode: %s", dev_.path.c_str(), std::strerror(errno));
+  }
+  dev_.fd.store(fd);
+  return {};
+}
+
+void SerialPort::startup() {
+  if (reader_.isAlive() || device.isEmpty()) return;
+  speed_t speed;
+  if (!speedOf(baud, speed)) {
+    JComponent::debugf("baud rate %d is not supported", baud);
+    return;
   }
   int wake[2];
   if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
     JComponent::debugf("cannot open %s: %s", device.c_str(), std::strerror(errno));
-    ::close(fd);
-    return false;
+    return;
   }
   dev_.wakeRead = wake[0];
   dev_.wakeWrite = wake[1];
-  dev_.fd.store(fd);
-  return true;
-}
-
-void SerialPort::startup() {
-  if (isOpen() || device.isEmpty() || !open()) return;
+  dev_.path = device.str();
+  dev_.speed = speed;
+  const std::string why = openDevice();
+  if (!why.empty()) JComponent::debugf("cannot open %s: %s; trying again every second", device.c_str(), why.c_str());
   reader_.start(this);
 }
 
@@ -111,6 +116,7 @@ void SerialPort::close() {
 }
 
 void SerialPort::closeDevice() {
+  std::lock_guard<std::mutex> g(dev_.writing);
   int fd = dev_.fd.exchange(-1);
   if (fd >= 0) ::close(fd);
   for (int* w : {&dev_.wakeRead, &dev_.wakeWrite}) {
@@ -119,18 +125,33 @@ void SerialPort::closeDevice() {
   }
 }
 
+void SerialPort::loseDevice(const std::string& why) {
+  JComponent::debugf("lost %s: %s; trying again every second", dev_.path.c_str(), why.c_str());
+  std::lock_guard<std::mutex> g(dev_.writing);
+  int fd = dev_.fd.exchange(-1);
+  if (fd >= 0) ::close(fd);
+}
+
+bool SerialPort::waitForDevice() {
+  while (dev_.fd.load() < 0) {
+    if (!reader_.sleepFor(kRetryMs)) return false;
+    if (openDevice().empty()) JComponent::debugf("opened %s", dev_.path.c_str());
+  }
+  return reader_.running();
+}
+
 // The reader waits for bytes from the device or for close()'s wake-up, whichever comes first.
 void SerialPort::run() {
   uint8_t buf[kReadChunk];
-  while (reader_.running()) {
+  while (waitForDevice()) {
     int fd = dev_.fd.load();
     pollfd p[2] = {{fd, POLLIN, 0}, {dev_.wakeRead, POLLIN, 0}};
     int r = ::poll(p, 2, -1);
     if (!reader_.running()) break;
     if (r <= 0) continue;
     if (p[0].revents & (POLLERR | POLLNVAL)) {
-      JComponent::debug("device reported an error; reading stops");
-      return;
+      loseDevice("the device reported an error");
+      continue;
     }
     if (!(p[0].revents & (POLLIN | POLLHUP))) continue;
     ssize_t n = ::read(fd, buf, sizeof buf);
@@ -138,7 +159,9 @@ void SerialPort::run() {
       received_.set(JBlock(buf, static_cast<int>(n)));
       broadcast(0);
     } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-      reader_.sleepFor(kHangUpPauseMs);  // hung up (the far side of a pseudo-terminal closed): wait for it to return
+      // Unplugged, or the far side of a pseudo-terminal closed (a replay that ended): a replay
+      // started again makes a new one, so the path is opened anew.
+      loseDevice(n == 0 ? "the device hung up" : std::strerror(errno));
     }
   }
 }
@@ -151,6 +174,7 @@ void SerialPort::access(int n, JLinkObj&, const JDataType& data) {
 void SerialPort::engine(int n, JLinkObj& link) {
   if (n != 0) return;
   JBlock b = readBytes(link);
+  std::lock_guard<std::mutex> g(dev_.writing);
   int fd = dev_.fd.load();
   if (fd < 0) return;
   int done = 0;
@@ -164,9 +188,8 @@ void SerialPort::engine(int n, JLinkObj& link) {
       pollfd p{fd, POLLOUT, 0};
       if (::poll(&p, 1, kWriteWaitMs) > 0) continue;
     }
-    JComponent::debug((std::string("write to ") + device.str() +
-                       " failed: " + (w < 0 ? std::strerror(errno) : "device does not take bytes"))
-                          .c_str());
+    JComponent::debugf("write to %s failed: %s", device.c_str(),
+                       w < 0 ? std::strerror(errno) : "device does not take bytes");
     return;
   }
 }

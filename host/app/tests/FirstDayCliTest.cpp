@@ -1,7 +1,12 @@
 // What a user meets on the first day through the real program: versions, a picture refused under a
 // name that is not PNG, a program moved away from its modules naming where it looked, and
-// --until-idle waiting for a page fetch under way.
+// --until-idle waiting for a page fetch under way, a serial device plugged in after the start.
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -82,4 +87,43 @@ TEST(FirstDayCli, UntilIdleWaitsForAPageFetchUnderWay) {
   const ProcessResult r = run.finish(10000);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.outLines(), (std::vector<std::string>{"M values.0 10", "M values.1 27"})) << r.out;
+}
+
+// A serial device that is not there when the run starts (a receiver plugged in later, a replay
+// started later): one line says so, the port tries again every second and says when it opens,
+// and what the device sends then reaches the diagram.
+TEST(FirstDayCli, ASerialDevicePluggedInLaterIsOpenedWhenItAppears) {
+  TempFolder dir;
+  fs::create_directories(dir.file("no-modules"));
+  const std::string link = dir.file("ttyLATER");
+  const std::string d = dir.write("serial.lwd", R"({ "loomwork": 1, "modules": [
+    { "id": "port", "class": "SerialPort", "content": { "device": ")" +
+                                                    link + R"(", "baud": 9600 } },
+    { "id": "mon", "class": "Monitor" } ], "links": [ { "from": "port:0", "to": "mon:0" } ] })");
+  RunningProcess run(LOOMWORK_BIN, {"run", d, "--modules", dir.file("no-modules")});
+  ASSERT_TRUE(run.started());
+  ASSERT_TRUE(
+      run.readUntil([](const ProcessResult& r) { return r.err.find("trying again") != std::string::npos; }, 10000))
+      << run.soFar().err;
+
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  fs::create_symlink(ptsname(master), link);
+  EXPECT_TRUE(run.readUntil([](const ProcessResult& r) { return r.err.find("opened") != std::string::npos; }, 10000))
+      << run.soFar().err;
+  ASSERT_EQ(write(master, "fix", 3), 3);
+  EXPECT_TRUE(run.readUntil([](const ProcessResult& r) { return r.out.find("M mon.0") != std::string::npos; }, 10000))
+      << run.soFar().out;
+  run.signal(SIGINT);
+  const ProcessResult r = run.finish(10000);
+  close(master);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err.rfind("port: cannot open " + link + ": No such file or directory; trying again every second\n", 0),
+            0u)
+      << r.err;
+  EXPECT_NE(r.err.find("port: opened " + link + "\n"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("cannot open", 10), std::string::npos) << "the retries are not said: " << r.err;
+  EXPECT_NE(r.out.find("M mon.0 "), std::string::npos);
 }

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <memory>
 #include <gtest/gtest.h>
 
 #include "SerialPort.h"
@@ -154,4 +155,41 @@ TEST(SerialPort, ClonesOfARunningPortAndRemovingIt) {
   copy->startup();  // the copy opens the device on its own
   EXPECT_TRUE(copy->isOpen());
   copy->close();
+}
+
+// A replay that ends closes its pseudo-terminal; one started again makes a new one behind the
+// same link. The port says it lost the device, tries the path every second, and reads the new one.
+TEST(SerialPort, AReplayStartedAgainIsFoundBehindTheSamePath) {
+  char folder[] = "/tmp/serial-test-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string link = std::string(folder) + "/tty";
+  auto first = std::make_unique<PseudoTerminal>();
+  ASSERT_TRUE(first->ok());
+  ASSERT_EQ(symlink(first->slave().c_str(), link.c_str()), 0);
+
+  JTestHarness h;
+  auto& port = h.place<SerialPort>("serial");
+  port.device = link;
+  port.startup();
+  ASSERT_TRUE(port.isOpen());
+  ASSERT_TRUE(first->write("one"));
+  EXPECT_TRUE(h.runUntil([&] { return received(h, port) == "one"; }, 5000));
+
+  first.reset();  // the replay ends
+  ASSERT_EQ(unlink(link.c_str()), 0);
+  EXPECT_TRUE(h.runUntil([&] { return !port.isOpen(); }, 5000));
+  PseudoTerminal second;
+  ASSERT_TRUE(second.ok());
+  ASSERT_EQ(symlink(second.slave().c_str(), link.c_str()), 0);
+  EXPECT_TRUE(h.runUntil([&] { return port.isOpen(); }, 5000));
+  ASSERT_TRUE(second.write("two"));
+  EXPECT_TRUE(h.runUntil([&] { return received(h, port) == "onetwo"; }, 5000)) << received(h, port);
+  port.close();
+
+  const auto lines = h.debugLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].rfind("serial: lost " + link + ": ", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[1], "serial: opened " + link);
+  unlink(link.c_str());
+  rmdir(folder);
 }
