@@ -254,6 +254,60 @@ std::unique_ptr<JDiagram> JDiagram::loadFile(const std::string& path) {
   return d;
 }
 
+namespace {
+constexpr size_t kLineWidth = 100;
+
+// The diagram's own layout, kept close to what people write by hand: the file, its lists, each
+// module and its content have one entry per line; below that, a container that fits on its line is written
+// on it ("rect": [20, 20, 100, 80]) and a longer one has one entry per line. A change of one
+// value is then a change of one line in a version-controlled diagram.
+std::string oneLine(const Json& j) {
+  if (j.is_array()) {
+    if (j.empty()) return "[]";
+    std::string s = "[";
+    for (size_t i = 0; i < j.size(); ++i) s += (i ? ", " : "") + oneLine(j[i]);
+    return s + "]";
+  }
+  if (j.is_object()) {
+    if (j.empty()) return "{}";
+    std::string s = "{ ";
+    bool first = true;
+    for (auto it = j.begin(); it != j.end(); ++it, first = false)
+      s += (first ? "" : ", ") + Json(it.key()).dump() + ": " + oneLine(it.value());
+    return s + " }";
+  }
+  return j.dump();
+}
+
+void writeLaidOut(const Json& j, size_t indent, size_t used, bool expand, std::string& out) {
+  const std::string flat = oneLine(j);
+  if (!j.is_structured() || j.empty() || (!expand && used + flat.size() <= kLineWidth)) {
+    out += flat;
+    return;
+  }
+  const std::string inner(indent + 2, ' ');
+  out += j.is_array() ? "[\n" : "{\n";
+  size_t i = 0;
+  for (auto it = j.begin(); it != j.end(); ++it, ++i) {
+    out += inner;
+    size_t at = inner.size();
+    if (j.is_object()) {
+      const std::string key = Json(it.key()).dump() + ": ";
+      out += key;
+      at += key.size();
+    }
+    // The modules and their contents: one entry per line, so that no change of length elsewhere
+    // moves a setting onto another line.
+    const bool module = indent == 2 && j.is_array() && it.value().contains("class");
+    const bool content = indent == 4 && j.is_object() && it.key() == "content";
+    const bool expandEntry = indent == 0 || module || content;
+    writeLaidOut(it.value(), indent + 2, at + 1, expandEntry, out);  // + 1 for the comma
+    out += i + 1 < j.size() ? ",\n" : "\n";
+  }
+  out += std::string(indent, ' ') + (j.is_array() ? "]" : "}");
+}
+}  // namespace
+
 std::string JDiagram::saveText() {
   Json doc = Json::object();
   doc["loomwork"] = 1;
@@ -279,7 +333,9 @@ std::string JDiagram::saveText() {
   }
   doc["links"] = std::move(ls);
   try {
-    return doc.dump(2) + "\n";
+    std::string out;
+    writeLaidOut(doc, 0, 0, true, out);
+    return out + "\n";
   } catch (const Json::type_error&) { throw JDiagramError("error: a text in the diagram is not valid UTF-8"); }
 }
 

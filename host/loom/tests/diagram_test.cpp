@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "base/JClock.h"
@@ -208,6 +209,38 @@ TEST(Files, SaveLoadIsIdentical) {
   EXPECT_EQ(a2->rect, JRect(10, 20, 100, 50));
   ASSERT_EQ(back->links().size(), 1u);
   EXPECT_EQ(back->links()[0]->toPort, 1);
+}
+
+// Saved diagrams keep the layout people write by hand: short lists on one line, each module and
+// each setting on lines of their own, so that changing one value changes one line of the file.
+TEST(Files, SavedLayoutKeepsAChangeToOneLine) {
+  JTestHarness h;
+  auto& a = h.place<JTestScaler>("a", JRect(10, 20, 100, 50));
+  h.place<JTestScaler>("b", JRect(200, 20, 100, 50));
+  h.link(a, 0, *static_cast<JTestScaler*>(h.diagram().find("b")), 1);
+  auto lines = [](const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) out.push_back(l);
+    return out;
+  };
+  const std::string before = h.diagram().saveText();
+  EXPECT_NE(before.find("\n      \"rect\": [10, 20, 100, 50],\n"), std::string::npos) << before;
+  EXPECT_NE(before.find("\n        \"tint\": { \"JColor\": [255, 200, 0] },\n"), std::string::npos) << before;
+  EXPECT_NE(before.find("\n    { \"from\": \"a:0\", \"to\": \"b:1\" }\n"), std::string::npos) << before;
+  for (const auto& l : lines(before)) EXPECT_LE(l.size(), 100u) << l;
+
+  for (int gain : {12345, 7}) {
+    a.gain = gain;
+    a.label = gain == 7 ? std::string(200, 'x') : "scaler";
+    const auto was = lines(before), now = lines(h.diagram().saveText());
+    ASSERT_EQ(was.size(), now.size()) << h.diagram().saveText();
+    int changed = 0;
+    for (size_t i = 0; i < was.size(); ++i) changed += was[i] != now[i];
+    EXPECT_EQ(changed, gain == 7 ? 2 : 1) << h.diagram().saveText();
+    auto back = JDiagram::loadText(h.diagram().saveText(), "x.lwd");
+    EXPECT_EQ(back->saveText(), h.diagram().saveText());
+  }
 }
 
 TEST(Files, BadDiagramsGiveOneClearLine) {
