@@ -10,6 +10,7 @@
   const FACE_SPACING_MS = 50;    // at most 20 face reloads a second per module
   const DRAG_START_PX = 3;       // a press that moves less than this is a click
   const NEW_W = 120, NEW_H = 80; // a new module's size unless its ports need more room
+  const CANVAS_MARGIN = 24;      // as #canvas's margin in canvas.css: room for the ids above
 
   const token = new URLSearchParams(location.search).get("token");
 
@@ -27,7 +28,7 @@
   let diagram = { modules: [], links: [] };
   let classes = new Map();  // class name -> its description from /api/classes
   let ports = {};           // module id -> {inputs, outputs} with points and areas
-  const values = new Map(); // "id:output" -> the latest value's text
+  const values = new Map(); // "id:output" -> the latest {value, more} the run sent
   let selected = null;      // {kind: "module", id} or {kind: "wire", from, to}
   let drag = null;          // a module being moved or a wire being drawn
   let panelFor = null;      // the module id whose properties the panel shows
@@ -114,6 +115,9 @@
   function applyDiagram(d) {
     if (!d || !Array.isArray(d.modules)) return;
     diagram = { modules: d.modules, links: Array.isArray(d.links) ? d.links : [] };
+    // A module that went away takes its values along; one added under its id starts afresh.
+    const ids = new Set(diagram.modules.map((m) => m.id));
+    for (const key of values.keys()) if (!ids.has(splitEnd(key)[0])) values.delete(key);
     if (selected && selected.kind === "module" && !findModule(selected.id)) select(null);
     if (selected && selected.kind === "wire" && !findLink(selected.from, selected.to)) select(null);
     render();
@@ -189,8 +193,9 @@
       w = Math.max(w, r[0] + r[2]);
       h = Math.max(h, r[1] + r[3]);
     }
-    w = Math.max(w + 240, scroller.clientWidth);
-    h = Math.max(h + 160, scroller.clientHeight);
+    // The canvas keeps a margin inside the scroller; it fills the rest without scrolling.
+    w = Math.max(w + 240, scroller.clientWidth - 2 * CANVAS_MARGIN);
+    h = Math.max(h + 160, scroller.clientHeight - 2 * CANVAS_MARGIN);
     canvas.style.width = w + "px";
     canvas.style.height = h + "px";
     for (const svg of [wiresSvg, overlay]) {
@@ -381,7 +386,7 @@
       }
       lab.style.left = (a[0] + b[0]) / 2 + "px";
       lab.style.top = (a[1] + b[1]) / 2 + "px";
-      setLabelText(lab, values.get(l.from));
+      setLabelText(lab, shownValue(l.from));
     }
     for (const [key, lab] of labelEls) {
       if (!seen.has(key)) {
@@ -402,11 +407,29 @@
   // --- values, Monitor lines, repaints --------------------------------------------------------
 
   // A value as the T lines write it: a number, a text as a JSON string literal, bytes as 0x and
-  // hex pairs. The run sends numbers as numbers and the other two already written out.
-  function valueText(v) {
-    if (typeof v === "number") return String(v);
-    if (typeof v === "string") return v;
-    return JSON.stringify(v);
+  // hex pairs. The run sends texts as themselves and bytes already written out, so the output's
+  // type tells the two apart. A value the run cut short says how much is missing.
+  function valueText(id, n, sent) {
+    if (!sent) return undefined;
+    const v = sent.value;
+    let text;
+    if (typeof v === "number") text = String(v);
+    else if (typeof v === "string") text = outputType(id, n) === "bytes" ? v : JSON.stringify(v);
+    else text = JSON.stringify(v);
+    if (sent.more > 0) text += " \u2026 " + sent.more + " more bytes";
+    return text;
+  }
+
+  function outputType(id, n) {
+    const list = ports[id] && ports[id].outputs;
+    const port = list && list.find((p) => p.index === n);
+    if (port) return port.type;
+    return "";
+  }
+
+  function shownValue(end) {
+    const [id, n] = splitEnd(end);
+    return valueText(id, n, values.get(end));
   }
 
   const dirtyOutputs = new Set();
@@ -428,7 +451,7 @@
 
   function flush() {
     for (const [key, lab] of labelEls) {
-      if (dirtyOutputs.has(lab.dataset.from)) setLabelText(lab, values.get(lab.dataset.from));
+      if (dirtyOutputs.has(lab.dataset.from)) setLabelText(lab, shownValue(lab.dataset.from));
     }
     dirtyOutputs.clear();
     if (pendingLog.length) {
@@ -460,7 +483,7 @@
     }
     if (!d || d.module === undefined || d.output === undefined) return;
     const key = d.module + ":" + d.output;
-    values.set(key, valueText(d.value));
+    values.set(key, { value: d.value, more: Number(d.more) || 0 });
     dirtyOutputs.add(key);
     queueFrame();
   }
