@@ -20,7 +20,13 @@ const JSettings kSettings{
         .range(1, Monitor::kMaxInputs, JOutOfRange::kRefuse)
         .whenMissing(1),
 };
+std::function<void(const std::string&)>& lineListener() {
+  static std::function<void(const std::string&)> listener;
+  return listener;
+}
 }  // namespace
+
+void Monitor::setLineListener(std::function<void(const std::string&)> listener) { lineListener() = std::move(listener); }
 
 Monitor::Monitor() { setSettings(kSettings); }
 
@@ -41,7 +47,9 @@ void Monitor::engine(int n, JLinkObj& link) {
     case JBytesData::id: v = JWireValue::ofBytes(readBytes(link)); break;
     default: v = JWireValue::ofInteger(readInteger(link)); break;
   }
-  hostPrintLine(OutputLines::monitor(id(), n, v));
+  const std::string line = OutputLines::monitor(id(), n, v);
+  hostPrintLine(line);
+  if (lineListener()) lineListener()(line);
   last_[static_cast<size_t>(n)] = std::move(v);
   repaint();
 }

@@ -1,5 +1,7 @@
 #pragma once
 // Prints every value that reaches one of its inputs as "M ID.INPUT VALUE". Inputs take any type.
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "loom/JModuleObj.h"
@@ -17,6 +19,9 @@ public:
   const std::vector<JWireValue>& last() const { return last_; }
   // One input per value watched, of any type.
   void setInputs(int n);
+  // Also hands every M line to `listener` (the canvas's event stream); null for none. Set and
+  // called on the host thread only.
+  static void setLineListener(std::function<void(const std::string&)> listener);
 
 private:
   std::vector<JWireValue> last_;

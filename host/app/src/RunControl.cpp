@@ -60,6 +60,11 @@ RunControl::~RunControl() {
   close(wake_);
 }
 
+void RunControl::setPlayers(std::vector<JModuleObj*> players) {
+  std::lock_guard<std::mutex> g(playersMutex_);
+  players_ = std::move(players);
+}
+
 void RunControl::watch() {
   pollfd fds[2] = {{signals_, POLLIN, 0}, {wake_, POLLIN, 0}};
   while (worker_.running()) {
@@ -105,6 +110,7 @@ void RunControl::drawProgress() {
   if (!inTerminalForeground()) return;
   char line[256];
   int n = std::snprintf(line, sizeof line, "\r%.1f s", (JClock::millis() - start_) / 1000.0);
+  std::lock_guard<std::mutex> g(playersMutex_);
   for (JModuleObj* p : players_) {
     if (n < 0 || n >= static_cast<int>(sizeof line) - 40) break;
     size_t played = 0, total = 0;

@@ -5,6 +5,7 @@
 // threads included, so RunControl must exist before any of them starts), which also keeps a
 // progress line on a terminal's standard error.
 #include <atomic>
+#include <mutex>
 #include <vector>
 
 #include "base/JWorker.h"
@@ -22,6 +23,8 @@ public:
   RunControl& operator=(const RunControl&) = delete;
 
   bool stopRequested() const { return stops_.load() > 0; }
+  // The players changed (the canvas placed or removes one): before a removed one is destroyed.
+  void setPlayers(std::vector<JModuleObj*> players);
   void closing() { closing_ = true; }
 
 private:
@@ -31,7 +34,8 @@ private:
   void clearProgress();
 
   JDiagram& d_;
-  std::vector<JModuleObj*> players_;
+  std::mutex playersMutex_;
+  std::vector<JModuleObj*> players_;  // guarded by playersMutex_
   int signals_ = -1;  // signalfd for SIGINT and SIGTERM
   int wake_ = -1;     // eventfd that stop() writes to
   std::atomic<int> stops_{0};

@@ -14,9 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "CanvasEdits.h"
+#include "CanvasServer.h"
 #include "ClassDescription.h"
 #include "HostOutput.h"
 #include "Libraries.h"
+#include "Monitor.h"
 #include "OutputLines.h"
 #include "Render.h"
 #include "RunControl.h"
@@ -32,7 +35,7 @@ namespace {
 const char* kUsage =
     "usage: loomwork COMMAND [options]\n"
     "  run DIAGRAM [--seconds S] [--until-idle] [--trace] [--set ID.PROPERTY=VALUE]...\n"
-    "              [--save OUT.lwd] [--render OUT.png] [--modules DIR]...\n"
+    "              [--save OUT.lwd] [--render OUT.png] [--serve [HOST:]PORT] [--modules DIR]...\n"
     "  modules [--json | --markdown] [--modules DIR]...\n"
     "  props DIAGRAM ID [--modules DIR]...\n"
     "  set DIAGRAM ID.PROPERTY=VALUE... [--modules DIR]...\n"
@@ -59,6 +62,9 @@ const char* kRunHelp =
     "  --set ID.PROPERTY=VALUE  change a property before the run (repeatable)\n"
     "  --save OUT.lwd           save the diagram after the run\n"
     "  --render OUT.png         draw the diagram after the run (PNG)\n"
+    "  --serve [HOST:]PORT      show the canvas in a browser while the run goes on: watch values,\n"
+    "                           move, wire and set modules, save (HOST defaults to 127.0.0.1;\n"
+    "                           port 0 takes a free one; another HOST needs the printed token)\n"
     "  --modules DIR            load module libraries from DIR (repeatable)\n"
     "Monitors print 'M ID.INPUT VALUE'; values are decimal, JSON strings, or 0x and hex pairs.\n"
     "The targets of --save and --render are checked before the run; files are replaced whole.\n"
@@ -98,7 +104,7 @@ struct Options {
   bool markdown = false;
   bool help = false;
   bool version = false;
-  std::string save, render, out;
+  std::string save, render, out, serve;
 };
 
 Options parseOptions(const std::string& command, int argc, char** argv) {
@@ -123,6 +129,7 @@ Options parseOptions(const std::string& command, int argc, char** argv) {
     else if (a == "--trace" && command == "run") o.trace = true;
     else if (a == "--save" && command == "run") o.save = value(i);
     else if (a == "--render" && command == "run") o.render = value(i);
+    else if (a == "--serve" && command == "run") o.serve = value(i);
     else if (a == "--json" && command == "modules") o.json = true;
     else if (a == "--markdown" && command == "modules") o.markdown = true;
     else if (a == "--out" && command == "render") o.out = value(i);
@@ -165,126 +172,63 @@ void checkOutputFile(const std::string& command, const std::string& path, const 
   }
 }
 
-// Saving into another folder: every relative path in the modules' settings that names an existing
-// file from the diagram's folder is written anew relative to the new folder, so that the saved
-// diagram still finds its files. A module's path settings are the rows marked so; a module without
-// a settings table has each text property that names a file taken as one.
-void moveRelativePaths(JDiagram& d, const std::string& savePath) {
-  std::error_code ec;
-  const fs::path from = fs::absolute(d.folder().empty() ? fs::path(".") : fs::path(d.folder()), ec);
-  const fs::path to =
-      fs::absolute(fs::path(savePath).parent_path().empty() ? fs::path(".") : fs::path(savePath).parent_path(), ec);
-  if (fs::equivalent(from, to, ec)) return;
-  // The same file named from the new folder, or "" when it is not a relative path to a file.
-  auto moved = [&](const std::string& path) -> std::string {
-    if (path.empty()) return std::string();
-    const fs::path rel(path);
-    if (rel.is_absolute() || !fs::is_regular_file(from / rel, ec)) return std::string();
-    const fs::path m = fs::relative(fs::weakly_canonical(from / rel, ec), fs::weakly_canonical(to, ec), ec);
-    return ec ? std::string() : m.string();
-  };
-  for (JModuleObj* m : d.modules()) {
-    JComponent::Scope scope(m);
-    if (const JSettings* table = m->settings()) {
-      for (const JSetting& row : table->rows()) {
-        if (!row.isPath()) continue;
-        for (int i = 0; i < row.count(); ++i) {
-          JSettingValue v = row.get(*m, i);
-          const std::string path = moved(v.text.str());
-          if (path.empty()) continue;
-          v.text = JString(path);
-          row.apply(*m, i, v);
-        }
-      }
-      continue;
-    }
-    JArray props = m->getProperties();
-    for (int i = 0; i < props.size(); ++i) {
-      auto* p = dynamic_cast<JStringProperty*>(props[i]);
-      if (!p) continue;
-      const std::string path = moved(p->value.str());
-      if (path.empty()) continue;
-      p->value = JString(path);
-      m->updateProperty(*p);
-    }
-  }
-}
-
-// A setting that takes a port away or changes its type would strand a wire, and a saved diagram
-// with it could not be loaded again.
-void checkLinksFit(JDiagram& d, JModuleObj& m, const std::string& what) {
-  for (const auto& l : d.links()) {
-    if (l->from != &m && l->to != &m) continue;
-    bool fits = l->fromPort < l->from->outputCount && l->toPort < l->to->inputCount;
-    if (fits) {
-      int out = l->from->outputType(l->fromPort), in = l->to->inputType(l->toPort);
-      fits = out == in || in == kAnyDataType;
-    }
-    if (!fits)
-      fail(what + " leaves no matching port for the link " + l->from->id() + ":" + std::to_string(l->fromPort) +
-           " -> " + l->to->id() + ":" + std::to_string(l->toPort));
-  }
-}
-
-// ID.PROPERTY=VALUE applied through the module's settings table (or, for a module without one, its
-// updateProperty).
-void applySetting(JDiagram& d, const std::string& setting) {
-  auto eq = setting.find('=');
-  auto dot = setting.find('.');
-  if (eq == std::string::npos || dot == std::string::npos || dot > eq || dot == 0)
-    fail("\"" + setting + "\" is not ID.PROPERTY=VALUE");
-  std::string id = setting.substr(0, dot), name = setting.substr(dot + 1, eq - dot - 1), text = setting.substr(eq + 1);
-  JModuleObj* m = d.find(id);
-  if (!m) fail("unknown module id \"" + id + "\"");
-  JComponent::Scope scope(m);
-  // Through the module's settings table: the row's range rule, as a diagram file would meet it.
-  JSettingResult result;
-  if (m->applySetting(name, text, result)) {
-    if (result.status == JSettingResult::kRefused) fail(id + "." + name + ": " + result.message);
-    if (result.status == JSettingResult::kIgnored)
-      std::fprintf(stderr, "%s\n", escapeForMessage(id + "." + name + ": warning: " + result.message).c_str());
-    checkLinksFit(d, *m, id + "." + name + ": " + text);
-    return;
-  }
-  JArray props = m->getProperties();
-  for (int i = 0; i < props.size(); ++i) {
-    auto* p = dynamic_cast<JProperty*>(props[i]);
-    if (!p || p->getName().str() != name) continue;
-    JString error;
-    if (!p->parseValue(JString(text), error)) fail(id + "." + name + ": " + error.str());
-    if (!m->updateProperty(*p)) fail(id + "." + name + ": the module did not accept the value");
-    checkLinksFit(d, *m, id + "." + name + ": " + text);
-    return;
-  }
-  fail("module \"" + id + "\" (" + m->className() + ") has no property \"" + name + "\"");
-}
-
 void writePicture(JDiagram& d, const std::string& path) {
   std::string error;
   if (!writeDiagramPicture(d, path, error)) fail(path + ": error: " + error);
 }
 
+// The modules that play a script of values, for the progress line and --until-idle.
+std::vector<JModuleObj*> playersOf(JDiagram& d, const JModuleObj* leaving = nullptr) {
+  std::vector<JModuleObj*> players;
+  for (JModuleObj* m : d.modules()) {
+    size_t played = 0, total = 0;
+    if (m != leaving && m->playProgress(played, total)) players.push_back(m);
+  }
+  return players;
+}
+
+// `loomwork modules --json`, which the canvas also serves.
+std::string classesAsJson(const std::vector<ClassDescription>& classes) {
+  nlohmann::ordered_json all = nlohmann::ordered_json::array();
+  for (const auto& c : classes) all.push_back(describeAsJson(c));
+  return all.dump(2) + "\n";
+}
+
 int commandRun(const Options& o) {
   if (o.positional.size() != 1) fail("run: give one DIAGRAM (see loomwork run --help)");
+  CanvasServer::Address address;
+  if (!o.serve.empty() && !CanvasServer::parseAddress(o.serve, address))
+    fail("run: --serve takes [HOST:]PORT, not \"" + o.serve + "\"");
   checkOutputFile("run", o.save, "--save");
   checkOutputFile("run", o.render, "--render");
   auto d = load(o.positional[0]);
   for (const auto& s : o.sets) applySetting(*d, s);
-  std::vector<JModuleObj*> players;
   for (JModuleObj* m : d->modules()) {
     std::string error;
     if (!m->prepareRun(error)) fail(error);
-    size_t played = 0, total = 0;
-    if (m->playProgress(played, total)) players.push_back(m);
-  }
-  if (o.trace) {
-    d->setObserver(
-        [](JModuleObj& m, int output, const JWireValue& v) { hostPrintLine(OutputLines::trace(m.id(), output, v)); });
   }
   std::unique_ptr<RunControl> control;  // first: every thread made after it leaves the signals to it
   try {
-    control = std::make_unique<RunControl>(*d, players);
+    control = std::make_unique<RunControl>(*d, playersOf(*d));
   } catch (const std::runtime_error& e) { fail(e.what()); }
+  std::unique_ptr<CanvasServer> server;
+  if (!o.serve.empty()) {
+    server = std::make_unique<CanvasServer>(*d, o.positional[0], classesAsJson(ClassDescription::allRegistered()));
+    try {
+      server->start(address);
+    } catch (const std::runtime_error& e) { fail(e.what()); }
+    server->modulesChanged = [&](JModuleObj* leaving) { control->setPlayers(playersOf(*d, leaving)); };
+    Monitor::setLineListener([&](const std::string& line) { server->monitorLine(line); });
+    std::fprintf(stderr, "serving %s\n", server->url().c_str());
+  }
+  if (o.trace || server) {
+    const bool trace = o.trace;
+    CanvasServer* canvas = server.get();
+    d->setObserver([trace, canvas](JModuleObj& m, int output, const JWireValue& v) {
+      if (trace) hostPrintLine(OutputLines::trace(m.id(), output, v));
+      if (canvas) canvas->valueSeen(m, output, v);
+    });
+  }
   OutputFlusher flusher;
   d->bindHostThread();
   d->startupAll();
@@ -293,7 +237,7 @@ int commandRun(const Options& o) {
       [&] {
         if (control->stopRequested()) return true;
         if (!o.untilIdle) return false;
-        for (JModuleObj* p : players) {
+        for (JModuleObj* p : playersOf(*d)) {
           size_t played = 0, total = 0;
           if (p->playProgress(played, total) && played < total) return false;
         }
@@ -302,10 +246,12 @@ int commandRun(const Options& o) {
         return d->nothingQueued();
       },
       deadline);
+  if (server) server->close();  // no edit after the run; pages see the stream end
   control->closing();
   d->closeAll();
   d->runPending();  // what the modules' threads sent before they stopped
   d->setObserver(nullptr);
+  Monitor::setLineListener(nullptr);
   hostFlush();
   if (const size_t dropped = hostUnwrittenLines()) {
     // Said only where it cannot block: standard error may be the same stuck pipe.
@@ -336,9 +282,7 @@ int commandModules(const Options& o) {
     out = markdownPageHeading();
     for (const auto& c : classes) out += describeAsMarkdown(c);
   } else if (o.json) {
-    nlohmann::ordered_json all = nlohmann::ordered_json::array();
-    for (const auto& c : classes) all.push_back(describeAsJson(c));
-    out = all.dump(2) + "\n";
+    out = classesAsJson(classes);
   } else {
     for (const auto& c : classes) out += describeAsText(c);
   }
@@ -419,6 +363,10 @@ int main(int argc, char** argv) {
   } catch (const Failure& f) {
     hostFlush();
     std::fprintf(stderr, "%s\n", escapeForMessage(f.message).c_str());
+    return 2;
+  } catch (const EditError& e) {
+    hostFlush();
+    std::fprintf(stderr, "%s\n", escapeForMessage(e.what()).c_str());
     return 2;
   }
 }
