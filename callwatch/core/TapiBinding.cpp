@@ -11,6 +11,7 @@
 #include <cstdlib>
 
 const char* const kTelephonyLibraryName = "libcallwatch_telephony.so";
+const char* const kSipLibraryName = "libcallwatch_sip.so";
 
 CDelayedLibrary::~CDelayedLibrary() {
   // The provider may still have threads of its own; it stays mapped until the process ends.
@@ -57,13 +58,16 @@ F Bound(const char* name) {
 
 std::string TelephonyLibraryPath() {
   const char* env = std::getenv("CALLWATCH_TELEPHONY");
-  if (env && *env) return env;
+  // "sip" names the SIP provider, found where the simulated one is; anything else is a path.
+  const bool sip = env && std::string(env) == "sip";
+  if (env && *env && !sip) return env;
+  const std::string name = sip ? kSipLibraryName : kTelephonyLibraryName;
   const std::string folder = ProgramFolder();
   // Beside the program, in the build tree's lib/, or where an installation keeps libraries.
-  for (const std::string& path : {folder + "/" + kTelephonyLibraryName, folder + "/../lib/" + kTelephonyLibraryName,
-                                  folder + "/../" CALLWATCH_LIBDIR "/" + kTelephonyLibraryName})
+  for (const std::string& path :
+       {folder + "/" + name, folder + "/../lib/" + name, folder + "/../" CALLWATCH_LIBDIR "/" + name})
     if (::access(path.c_str(), R_OK) == 0) return path;
-  return folder + "/../lib/" + kTelephonyLibraryName;
+  return folder + "/../lib/" + name;
 }
 
 CDelayedLibrary& TelephonyLibrary() {

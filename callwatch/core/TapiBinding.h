@@ -38,8 +38,10 @@ private:
 };
 
 // The provider's file name, and where it is looked for: $CALLWATCH_TELEPHONY, else beside the
-// program, else in ../lib beside it.
+// program, else in ../lib beside it. CALLWATCH_TELEPHONY=sip names the SIP provider, looked for
+// in the same places.
 extern const char* const kTelephonyLibraryName;
+extern const char* const kSipLibraryName;
 std::string TelephonyLibraryPath();
 // The process's provider.
 CDelayedLibrary& TelephonyLibrary();

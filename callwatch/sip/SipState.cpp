@@ -1,0 +1,161 @@
+#include "sip/SipState.h"
+
+#include <QSettings>
+#include <QString>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace sipline {
+
+std::mutex g_mutex;
+std::vector<SipLine> g_lines;
+App g_lineApp;
+DWORD g_nextHandle = 0x100;
+LONG g_nextRequest = 1;
+std::map<HCALL, std::shared_ptr<SipCall>> g_calls;
+std::map<uint32_t, WaveDevice> g_waves;
+int g_ringMs = 6000;
+
+bool ParseHostPort(const std::string& text, std::string* host, int* port) {
+  const size_t colon = text.rfind(':');
+  if (colon == std::string::npos) return false;
+  std::string h = text.substr(0, colon);
+  if (h.size() >= 2 && h.front() == '[' && h.back() == ']') h = h.substr(1, h.size() - 2);
+  const std::string p = text.substr(colon + 1);
+  if (p.empty() || p.size() > 5 || p.find_first_not_of("0123456789") != std::string::npos) return false;
+  const int n = std::atoi(p.c_str());
+  if (n < 1 || n > 65535) return false;
+  *host = h.empty() ? "0.0.0.0" : h;
+  *port = n;
+  return true;
+}
+
+namespace {
+
+std::string Text(QSettings& s, const char* key) { return s.value(key).toString().toStdString(); }
+
+}  // namespace
+
+std::vector<LineConfig> ReadLineConfigs() {
+  std::vector<LineConfig> lines;
+  // The settings file the program and its window keep (Callwatch.conf of "Larkspur Soft").
+  QSettings s("Larkspur Soft", "Callwatch");
+  const int size = s.beginReadArray("SipLines");
+  for (int i = 0; i < size && i < 64; ++i) {
+    s.setArrayIndex(i);
+    LineConfig c;
+    c.name = Text(s, "Name");
+    c.address = Text(s, "Address");
+    c.registrar = Text(s, "Registrar");
+    c.user = Text(s, "User");
+    c.password = Text(s, "Password");
+    if (c.name.empty()) c.name = c.address.empty() ? "line " + std::to_string(i + 1) : c.address;
+    const std::string listen = Text(s, "Listen");
+    if (!listen.empty() && !ParseHostPort(listen, &c.listenHost, &c.listenPort)) {
+      std::fprintf(stderr, "callwatch: line \"%s\": Listen must be HOST:PORT, not \"%s\"; line skipped\n",
+                   c.name.c_str(), listen.c_str());
+      continue;
+    }
+    if (c.address.rfind("sip:", 0) != 0 && c.address.rfind("sips:", 0) != 0) {
+      std::fprintf(stderr, "callwatch: line \"%s\": Address must be sip:user@host, not \"%s\"; line skipped\n",
+                   c.name.c_str(), c.address.c_str());
+      continue;
+    }
+    lines.push_back(c);
+  }
+  s.endArray();
+  if (const char* env = std::getenv("CALLWATCH_SIP_LISTEN")) {
+    LineConfig c;
+    if (ParseHostPort(env, &c.listenHost, &c.listenPort)) {
+      c.name = std::string("direct ") + env;
+      c.address = "sip:callwatch@" + c.listenHost + ":" + std::to_string(c.listenPort);
+      lines.push_back(c);
+    } else {
+      std::fprintf(stderr, "callwatch: CALLWATCH_SIP_LISTEN must be HOST:PORT, not \"%s\"\n", env);
+    }
+  }
+  return lines;
+}
+
+SipLine* LineByHandle(HLINE h) {
+  for (auto& l : g_lines)
+    if (h && l.open == h) return &l;
+  return nullptr;
+}
+
+std::shared_ptr<SipCall> CallFor(HCALL h) {
+  auto it = g_calls.find(h);
+  return it == g_calls.end() ? nullptr : it->second;
+}
+
+void RaiseLine(int line, DWORD device, DWORD message, uintptr_t p1, uintptr_t p2, uintptr_t p3) {
+  const SipLine& l = g_lines[static_cast<size_t>(line)];
+  if (!l.open || !g_lineApp.queue) return;
+  const HLINE open = l.open;
+  const uintptr_t instance = l.instance;
+  const LINECALLBACK callback = g_lineApp.callback;
+  const DWORD app = g_lineApp.handle;
+  g_lineApp.queue->Post([=] {
+    {
+      std::lock_guard<std::mutex> lock(g_mutex);
+      if (g_lineApp.handle != app || line >= static_cast<int>(g_lines.size()) ||
+          g_lines[static_cast<size_t>(line)].open != open)
+        return;
+    }
+    callback(device, message, instance, p1, p2, p3);
+  });
+}
+
+void SetState(SipCall& call, DWORD state, DWORD detail) {
+  if (call.state == state) return;
+  call.state = state;
+  if (state == LINECALLSTATE_IDLE) {
+    call.ended = true;
+    SipLine& l = g_lines[static_cast<size_t>(call.line)];
+    if (l.call == call.handle) l.call = 0;
+  }
+  RaiseLine(call.line, call.handle, LINE_CALLSTATE, state, detail, 0);
+}
+
+void ForgetIfDone(HCALL h) {
+  auto it = g_calls.find(h);
+  if (it != g_calls.end() && it->second->ended && !it->second->appHolds && !it->second->stackCall) g_calls.erase(it);
+}
+
+bool OwnerWatches(const SipCall& call) {
+  const SipLine& l = g_lines[static_cast<size_t>(call.line)];
+  return l.open && (l.privileges & LINECALLPRIVILEGE_OWNER) && call.appHolds;
+}
+
+void PutText(VARHEADER* h, DWORD* used, DWORD* size, DWORD* offset, const std::string& text) {
+  const DWORD length = static_cast<DWORD>(text.size() + 1);
+  h->dwNeededSize += length;
+  if (*used + length <= h->dwTotalSize) {
+    std::memcpy(reinterpret_cast<char*>(h) + *used, text.c_str(), length);
+    *size = length;
+    *offset = *used;
+    *used += length;
+  } else {
+    *size = *offset = 0;
+  }
+}
+
+LONG PutDeviceID(VARSTRING* id, DWORD index, LONG tooSmall) {
+  if (!id || id->dwTotalSize < sizeof(VARSTRING)) return tooSmall;
+  const DWORD total = id->dwTotalSize;
+  std::memset(id, 0, sizeof *id);
+  id->dwTotalSize = total;
+  id->dwNeededSize = sizeof *id + 4;
+  id->dwUsedSize = sizeof *id;
+  id->dwStringFormat = STRINGFORMAT_BINARY;
+  if (id->dwNeededSize <= total) {
+    std::memcpy(reinterpret_cast<char*>(id) + sizeof *id, &index, 4);
+    id->dwStringSize = 4;
+    id->dwStringOffset = sizeof *id;
+    id->dwUsedSize = id->dwNeededSize;
+  }
+  return 0;
+}
+
+}  // namespace sipline

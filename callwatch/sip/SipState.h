@@ -1,0 +1,135 @@
+#pragma once
+// The SIP telephony provider (libcallwatch_sip, loaded by name at run time when
+// CALLWATCH_TELEPHONY=sip) offers SIP lines through the same entry points as the simulated
+// exchange. The SIP stack (liblinphone: SIP, SDP, RTP, G.711, telephone events, digest
+// authentication) runs on one worker thread of its own; its audio goes through an in-memory
+// sound card per line (SipSoundCard) to the line's wave devices.
+//
+// This is the state the entry points, the worker and the sound cards share, all guarded by
+// g_mutex. The worker never holds g_mutex while it calls into the stack, and the stack's media
+// threads take it only briefly, so that stopping a stream never waits on a thread that waits on
+// it. Every event reaches the program on its own thread: the queue of the thread that
+// initialized the line half, or the hidden window a wave device reports to.
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "base/MessageQueue.h"
+#include "base/TapiDefs.h"
+#include "base/WaveDefs.h"
+
+#define EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace sipline {
+
+using Clock = std::chrono::steady_clock;
+constexpr DWORD kVersion = 0x00020000;
+
+extern std::mutex g_mutex;
+
+// One line as the settings (or CALLWATCH_SIP_LISTEN) give it.
+struct LineConfig {
+  std::string name;
+  std::string address;    // sip:user@host, the account
+  std::string registrar;  // empty: no registration, calls arrive directly
+  std::string user, password;
+  std::string listenHost = "0.0.0.0";
+  int listenPort = 5060;
+};
+
+enum class Registration { kNone, kPending, kDone, kFailed };
+
+struct SipCall {
+  HCALL handle = 0;
+  int line = 0;
+  DWORD state = LINECALLSTATE_IDLE;
+  DWORD callerFlags = LINECALLPARTYID_UNKNOWN;
+  std::string name, number;
+  bool ended = false;     // reached IDLE
+  bool appHolds = false;  // the program has the handle and has not deallocated it
+  bool dropRequested = false;
+  bool answerRequested = false;
+  DWORD monitorModes = 0;
+  int rings = 0;
+  Clock::time_point nextRing;
+  Clock::time_point hungUpAt;  // when the caller left; the owner drops it within a while
+  void* stackCall = nullptr;   // the stack's call, touched on the worker only
+};
+
+// Audio of a line between the stack's media threads and the wave devices.
+struct WaveDevice {
+  bool input = true;
+  int line = 0;
+  uintptr_t window = 0;
+  bool started = false;  // input: recording
+  std::deque<WAVEHDR*> queue;
+  size_t playedOfFront = 0;  // output: samples of the front buffer already sent
+};
+
+struct SipLine {
+  LineConfig config;
+  HLINE open = 0;
+  uintptr_t instance = 0;
+  DWORD privileges = 0;
+  DWORD devStates = 0;
+  DWORD rings = 0;
+  Registration registration = Registration::kNone;
+  std::string registrationError;  // "403 Forbidden"
+  bool errorTold = false;
+  bool stackFailed = false;  // the line's SIP stack could not start (port taken, bad address)
+  HCALL call = 0;            // the call that has the line's audio, 0 when none
+};
+
+struct App {
+  DWORD handle = 0;
+  LINECALLBACK callback = nullptr;
+  std::shared_ptr<CMessageQueue> queue;
+};
+
+extern std::vector<SipLine> g_lines;
+extern App g_lineApp;
+extern DWORD g_nextHandle;
+extern LONG g_nextRequest;
+extern std::map<HCALL, std::shared_ptr<SipCall>> g_calls;
+extern std::map<uint32_t, WaveDevice> g_waves;
+extern int g_ringMs;
+
+// The lines of the settings file's [SipLines] and of CALLWATCH_SIP_LISTEN; problems are told on
+// standard error and the entry skipped.
+std::vector<LineConfig> ReadLineConfigs();
+// "HOST:PORT" (HOST may be empty: all addresses); false when it is not one.
+bool ParseHostPort(const std::string& text, std::string* host, int* port);
+
+// The rest is called with g_mutex held.
+SipLine* LineByHandle(HLINE h);
+std::shared_ptr<SipCall> CallFor(HCALL h);
+void RaiseLine(int line, DWORD device, DWORD message, uintptr_t p1, uintptr_t p2, uintptr_t p3);
+void SetState(SipCall& call, DWORD state, DWORD detail = 0);
+void ForgetIfDone(HCALL h);
+bool OwnerWatches(const SipCall& call);
+void PutText(VARHEADER* h, DWORD* used, DWORD* size, DWORD* offset, const std::string& text);
+LONG PutDeviceID(VARSTRING* id, DWORD index, LONG tooSmall);
+
+// The stack's worker (SipStack.cpp). Start is called without g_mutex; it starts one SIP stack
+// per line and the registrations. Post hands work to the worker (with or without g_mutex held).
+bool StartStack();
+void StopStack();
+void Post(std::function<void()> work);
+// Waits (without g_mutex) until a line with a registrar has its answer, up to ms.
+void WaitForRegistration(int line, int ms);
+// The program's answer and drop, carried out on the worker.
+void AnswerOnStack(HCALL handle);
+void HangUpOnStack(HCALL handle);
+
+// The sound cards' side (SipSoundCard.cpp), called with g_mutex held by the media threads:
+// samples to send to the caller of a line (silence when none), and samples heard from it.
+void TakeSamplesForCaller(int line, int16_t* out, size_t count);
+void GiveSamplesFromCaller(int line, const int16_t* in, size_t count);
+
+}  // namespace sipline
