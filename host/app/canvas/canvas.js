@@ -305,36 +305,58 @@
     return l.from + ">" + l.to;
   }
 
+  // Wires and ports keep their elements from one drawing to the next (found by their ends), so
+  // that a pointer on one is not lost when the diagram is drawn again.
+  const wireEls = new Map(); // link key -> its <g>
+
   function renderWires() {
-    wiresSvg.textContent = "";
+    const seen = new Set();
     for (const l of diagram.links) {
       const [fid, fn] = splitEnd(l.from);
       const [tid, tn] = splitEnd(l.to);
       const a = portPoint(fid, "outputs", fn);
       const b = portPoint(tid, "inputs", tn);
       if (!a || !b) continue;
-      const g = svgEl("g", { class: "wire" });
-      g.dataset.from = l.from;
-      g.dataset.to = l.to;
-      if (selected && selected.kind === "wire" && selected.from === l.from && selected.to === l.to)
-        g.classList.add("selected");
-      const pos = { x1: a[0], y1: a[1], x2: b[0], y2: b[1] };
-      g.append(svgEl("line", Object.assign({ class: "shown" }, pos)), svgEl("line", Object.assign({ class: "hit" }, pos)));
-      const title = svgEl("title", {});
-      title.textContent = l.from + " \u2192 " + l.to;
-      g.appendChild(title);
-      g.addEventListener("pointerdown", (e) => {
-        if (e.button !== 0) return;
-        e.stopPropagation();
-        select({ kind: "wire", from: l.from, to: l.to });
-        scroller.focus({ preventScroll: true });
-      });
-      wiresSvg.appendChild(g);
+      const key = linkKey(l);
+      seen.add(key);
+      let g = wireEls.get(key);
+      if (!g) {
+        g = svgEl("g", { class: "wire" });
+        g.dataset.from = l.from;
+        g.dataset.to = l.to;
+        g.append(svgEl("line", { class: "shown" }), svgEl("line", { class: "hit" }));
+        const title = svgEl("title", {});
+        title.textContent = l.from + " \u2192 " + l.to;
+        g.appendChild(title);
+        g.addEventListener("pointerdown", (e) => {
+          if (e.button !== 0) return;
+          e.stopPropagation();
+          select({ kind: "wire", from: l.from, to: l.to });
+          scroller.focus({ preventScroll: true });
+        });
+        wiresSvg.appendChild(g);
+        wireEls.set(key, g);
+      }
+      g.classList.toggle("selected", !!(selected && selected.kind === "wire" && selected.from === l.from && selected.to === l.to));
+      for (const line of g.querySelectorAll("line")) {
+        line.setAttribute("x1", a[0]);
+        line.setAttribute("y1", a[1]);
+        line.setAttribute("x2", b[0]);
+        line.setAttribute("y2", b[1]);
+      }
+    }
+    for (const [key, g] of wireEls) {
+      if (!seen.has(key)) {
+        g.remove();
+        wireEls.delete(key);
+      }
     }
   }
 
+  const portEls = new Map(); // "inputs id:n" or "outputs id:n" -> its <rect>
+
   function renderPorts() {
-    overlay.textContent = "";
+    const seen = new Set();
     for (const m of diagram.modules) {
       const p = ports[m.id];
       if (!p) continue;
@@ -347,20 +369,35 @@
             x += pt[0] - port.point[0];
             y += pt[1] - port.point[1];
           }
-          const r = svgEl("rect", { x: x, y: y, width: Math.max(w, 1), height: Math.max(h, 1) });
-          r.classList.add("port", dir === "inputs" ? "input" : "output");
-          r.dataset.port = m.id + ":" + port.index;
-          r.dataset.dir = dir;
-          const title = svgEl("title", {});
-          title.textContent =
+          const end = m.id + ":" + port.index;
+          const key = dir + " " + end;
+          seen.add(key);
+          let r = portEls.get(key);
+          if (!r) {
+            r = svgEl("rect", {});
+            r.classList.add("port", dir === "inputs" ? "input" : "output");
+            r.dataset.port = end;
+            r.dataset.dir = dir;
+            r.appendChild(svgEl("title", {}));
+            r.addEventListener("pointerdown", (e) => portPointerDown(e, m.id, dir, port.index));
+            overlay.appendChild(r);
+            portEls.set(key, r);
+          }
+          r.setAttribute("x", x);
+          r.setAttribute("y", y);
+          r.setAttribute("width", Math.max(w, 1));
+          r.setAttribute("height", Math.max(h, 1));
+          r.firstChild.textContent =
             m.id + (dir === "inputs" ? " input " : " output ") + port.index + ": " + port.tag + " (" + port.type + ")";
-          r.appendChild(title);
-          r.addEventListener("pointerdown", (e) => portPointerDown(e, m.id, dir, port.index));
-          overlay.appendChild(r);
         }
       }
     }
-    if (drag && drag.kind === "wire") overlay.appendChild(drag.line);
+    for (const [key, r] of portEls) {
+      if (!seen.has(key)) {
+        r.remove();
+        portEls.delete(key);
+      }
+    }
   }
 
   const labelEls = new Map(); // link key -> its value label
@@ -535,7 +572,7 @@
     selected = what;
     for (const [id, div] of moduleEls)
       div.classList.toggle("selected", !!(what && what.kind === "module" && what.id === id));
-    for (const g of wiresSvg.querySelectorAll(".wire"))
+    for (const g of wireEls.values())
       g.classList.toggle("selected", !!(what && what.kind === "wire" && what.from === g.dataset.from && what.to === g.dataset.to));
     if (what && what.kind === "module") showPanel(what.id);
     else if (what && what.kind === "wire") showWire(what);
