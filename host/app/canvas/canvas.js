@@ -194,8 +194,8 @@
       h = Math.max(h, r[1] + r[3]);
     }
     // The canvas keeps a margin inside the scroller; it fills the rest without scrolling.
-    w = Math.max(w + 240, scroller.clientWidth - 2 * CANVAS_MARGIN);
-    h = Math.max(h + 160, scroller.clientHeight - 2 * CANVAS_MARGIN);
+    w = Math.max(w + 80, scroller.clientWidth - 2 * CANVAS_MARGIN);
+    h = Math.max(h + 60, scroller.clientHeight - 2 * CANVAS_MARGIN);
     canvas.style.width = w + "px";
     canvas.style.height = h + "px";
     for (const svg of [wiresSvg, overlay]) {
@@ -402,8 +402,31 @@
 
   const labelEls = new Map(); // link key -> its value label
 
+  // Where a wire's value goes: its middle, or else the first place along it that keeps clear of
+  // the labels placed so far and of the faces (wires that fan out of neighbouring ports would
+  // stack their labels). Placed with a nominal size, so changing values never move a label.
+  const LABEL_W = 40, LABEL_H = 15;
+  const LABEL_SPOTS = [0.5, 0.38, 0.62, 0.28, 0.72, 0.2, 0.8, 0.12, 0.88];
+
+  function overlapsBox(a, b) {
+    return a[0] < b[0] + b[2] && b[0] < a[0] + a[2] && a[1] < b[1] + b[3] && b[1] < a[1] + a[3];
+  }
+
+  function labelPlace(a, b, taken, faces) {
+    const spots = LABEL_SPOTS.map((t) => {
+      const x = a[0] + (b[0] - a[0]) * t, y = a[1] + (b[1] - a[1]) * t;
+      return { x: x, y: y, box: [x - LABEL_W / 2, y - LABEL_H / 2, LABEL_W, LABEL_H] };
+    });
+    const free = (s) => !taken.some((o) => overlapsBox(s.box, o));
+    const spot = spots.find((s) => free(s) && !faces.some((f) => overlapsBox(s.box, f))) || spots.find(free) || spots[0];
+    taken.push(spot.box);
+    return spot;
+  }
+
   function renderLabels() {
     const seen = new Set();
+    const taken = [];
+    const faces = diagram.modules.map(rectOf);
     for (const l of diagram.links) {
       const key = linkKey(l);
       const [fid, fn] = splitEnd(l.from);
@@ -421,8 +444,9 @@
         labelsDiv.appendChild(lab);
         labelEls.set(key, lab);
       }
-      lab.style.left = (a[0] + b[0]) / 2 + "px";
-      lab.style.top = (a[1] + b[1]) / 2 + "px";
+      const at = labelPlace(a, b, taken, faces);
+      lab.style.left = at.x + "px";
+      lab.style.top = at.y + "px";
       setLabelText(lab, shownValue(l.from));
     }
     for (const [key, lab] of labelEls) {
@@ -951,10 +975,17 @@
     return [x0, y0, NEW_W, h];
   }
 
+  el("add-class").addEventListener("change", () => {
+    el("add-button").disabled = !classes.has(el("add-class").value);
+  });
+
   el("add-button").addEventListener("click", async () => {
     const name = el("add-class").value;
     const cls = classes.get(name);
-    if (!cls) return;
+    if (!cls) {
+      say("choose the class of the new module first", "error");
+      return;
+    }
     const id = freshId(name);
     const rect = freeRect(cls);
     say("");
@@ -1015,6 +1046,11 @@
       const list = await getJson("/api/classes");
       classes = new Map(list.map((c) => [c.class, c]));
       const select = el("add-class");
+      const none = document.createElement("option");
+      none.value = "";
+      none.textContent = "class to add\u2026";
+      none.disabled = none.selected = true;
+      select.appendChild(none);
       for (const c of [...classes.keys()].sort()) {
         const o = document.createElement("option");
         o.value = o.textContent = c;

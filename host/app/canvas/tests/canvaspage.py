@@ -53,6 +53,9 @@ def start_browser(parts, width=1200, height=760):
     options.add_argument("--user-data-dir=" + profile)
     options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
     d = webdriver.Chrome(service=Service(driver), options=options)
+    # The page's own size, whatever room the headless window keeps for itself.
+    d.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                      {"width": width, "height": height, "deviceScaleFactor": 1, "mobile": False})
     d.set_page_load_timeout(20)
     d.set_script_timeout(10)
     d.canvas_profile = profile

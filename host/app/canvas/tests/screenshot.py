@@ -37,7 +37,7 @@ def main():
         copy = os.path.join(folder, "example")
         shutil.copytree(os.path.dirname(example), copy)
         run = cp.Run(options.loomwork, options.modules, os.path.join(copy, os.path.basename(example)))
-        browser = cp.start_browser(parts, 1280, 720)
+        browser = cp.start_browser(parts, 1060, 470)
         cp.open_page(browser, run)
         cp.wait_for("every face", lambda: browser.execute_script(
             "return [...document.querySelectorAll('.module img')].every(i => i.complete && i.naturalWidth > 0)"))
