@@ -1,6 +1,7 @@
 #include "CanvasServer.h"
 
 #include <png.h>
+#include <sys/socket.h>
 #include <sys/random.h>
 
 #include <algorithm>
@@ -223,6 +224,12 @@ void CanvasServer::start(const Address& a) {
   // server could not stop before it timed out.
   server_->set_keep_alive_max_count(1);
   if (a.host.find(':') != std::string::npos) server_->set_address_family(AF_INET6);
+  // The library's own options add SO_REUSEPORT, with which a second run would share a port that
+  // is taken instead of being told so.
+  server_->set_socket_options([](int sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   routes();
   const std::string shown = a.host.find(':') != std::string::npos ? "[" + a.host + "]" : a.host;
   errno = 0;
