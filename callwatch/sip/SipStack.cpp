@@ -2,6 +2,8 @@
 // thread (the stack is not thread-safe). It turns the stack's call events into telephony events,
 // counts rings while a call is offered, and carries out the program's answers and drops.
 #include <linphone/core.h>
+#include <linphone/api/c-content.h>
+#include <linphone/info_message.h>
 #include <linphone/factory.h>
 #include <linphone/logging.h>
 #include <mediastreamer2/mssndcard.h>
@@ -182,6 +184,27 @@ void OnDtmf(LinphoneCore*, LinphoneCall* call, int dtmf) {
     RaiseLine(c->line, c->handle, LINE_MONITORDIGITS, static_cast<unsigned char>(dtmf), LINEDIGITMODE_DTMF, 0);
 }
 
+// The stack reads application/dtmf-relay INFO itself; application/dtmf (RFC 2976's plain form)
+// reaches us with its body, which is the key alone.
+void OnInfo(LinphoneCore* lc, LinphoneCall* call, const LinphoneInfoMessage* message) {
+  const LinphoneContent* content = message ? linphone_info_message_get_content(message) : nullptr;
+  if (!content) return;
+  if (strcasecmp(Or(linphone_content_get_type(content)).c_str(), "application") != 0 ||
+      strcasecmp(Or(linphone_content_get_subtype(content)).c_str(), "dtmf") != 0)
+    return;
+  const uint8_t* body = linphone_content_get_buffer(content);
+  const size_t size = linphone_content_get_size(content);
+  if (!body || size == 0 || size > 16) return;
+  size_t at = 0;
+  while (at < size && (body[at] == ' ' || body[at] == '\t' || body[at] == '\r' || body[at] == '\n')) ++at;
+  if (at >= size) return;
+  const char key = static_cast<char>(body[at]);
+  if (!std::strchr("0123456789*#ABCD", key)) return;
+  for (size_t i = at + 1; i < size; ++i)
+    if (body[i] != ' ' && body[i] != '\t' && body[i] != '\r' && body[i] != '\n') return;  // not one key
+  OnDtmf(lc, call, key);
+}
+
 void OnRegistration(LinphoneCore* lc, LinphoneAccount* account, LinphoneRegistrationState state, const char*) {
   const int index = LineOf(lc);
   std::string error;
@@ -219,6 +242,7 @@ LinphoneCore* MakeCore(int index, const LineConfig& config, std::string* problem
   LinphoneCoreCbs* cbs = linphone_factory_create_core_cbs(factory);
   linphone_core_cbs_set_call_state_changed(cbs, OnCallState);
   linphone_core_cbs_set_dtmf_received(cbs, OnDtmf);
+  linphone_core_cbs_set_info_received(cbs, OnInfo);
   linphone_core_cbs_set_account_registration_state_changed(cbs, OnRegistration);
   LinphoneCore* lc = linphone_factory_create_core_3(factory, nullptr, nullptr, nullptr);
   if (!lc) {
