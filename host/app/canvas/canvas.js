@@ -7,7 +7,8 @@
 
   const SVG = "http://www.w3.org/2000/svg";
   const LOG_LINES = 1000;        // Monitor lines kept in the log; older ones drop off the top
-  const FACE_SPACING_MS = 50;    // at most 20 face reloads a second per module
+  const FACE_SPACING_MS = 200;   // at most 5 face reloads a second per module: each is drawn
+                                 // on the run's own thread
   const DRAG_START_PX = 3;       // a press that moves less than this is a click
   const NEW_W = 120, NEW_H = 80; // a new module's size unless its ports need more room
   const CANVAS_MARGIN = 24;      // as #canvas's margin in canvas.css: room for the ids above

@@ -82,7 +82,8 @@ class Run:
         self.proc = subprocess.Popen(
             [loomwork, "run", diagram, "--serve", "127.0.0.1:0", "--modules", modules, *extra],
             stdout=self._out, stderr=subprocess.PIPE, stdin=subprocess.DEVNULL)
-        threading.Thread(target=self._read_errors, daemon=True).start()
+        self._reader = threading.Thread(target=self._read_errors, daemon=True)
+        self._reader.start()
         self.url = self._serving_url()
 
     def _read_errors(self):
@@ -141,6 +142,7 @@ class Run:
             except subprocess.TimeoutExpired:
                 self.proc.kill()
                 self.proc.wait()
+        self._reader.join(timeout=10)  # every line it wrote, sanitizer reports included
         self._out.close()
         self.proc.stderr.close()
         return self.proc.returncode

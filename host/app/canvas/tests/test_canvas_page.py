@@ -52,10 +52,13 @@ class PageTest(unittest.TestCase):
         # before the run ends, so its stream's end is no error.
         errors = [e for e in cp.browser_errors(self.d) if "status of 400" not in e]
         self.d.get("about:blank")
-        if self.run_ is not None:
-            self.run_.stop()
+        status = self.run_.stop() if self.run_ is not None else 0
         shutil.rmtree(self.folder, ignore_errors=True)
         self.assertEqual(errors, [], "the browser's console")
+        # Served, watched and edited, the run still ends as a run does at Ctrl-C.
+        self.assertEqual(status, 0, "\n".join(self.run_.err_lines if self.run_ else []))
+        for line in self.run_.err_lines if self.run_ else []:
+            self.assertNotRegex(line, r"Sanitizer|runtime error", "\n".join(self.run_.err_lines))
 
     def serve(self, diagram, files=None):
         for name, text in (files or {}).items():
