@@ -517,7 +517,6 @@
     }
     dirtyOutputs.clear();
     if (pendingLog.length) {
-      const atBottom = logDiv.scrollTop + logDiv.clientHeight >= logDiv.scrollHeight - 4;
       const frag = document.createDocumentFragment();
       for (const text of pendingLog.slice(-LOG_LINES)) {
         const line = document.createElement("div");
@@ -530,11 +529,23 @@
       logDiv.appendChild(frag);
       while (logDiv.childElementCount > LOG_LINES) logDiv.firstElementChild.remove();
       el("log-count").textContent = logCount === 1 ? "1 line" : logCount + " lines";
-      if (atBottom) logDiv.scrollTop = logDiv.scrollHeight;
+      if (followLog) {
+        logDiv.scrollTop = logDiv.scrollHeight;
+        autoScrollTop = logDiv.scrollTop;
+      }
     }
   }
 
   let logCount = 0;
+  // The log follows new lines until the user scrolls up to read, and again once back at the end.
+  // Scroll events arrive a frame late: ours (the log put at its end) are told apart by where
+  // they left the log, not by whether it is still at the end (the panel above may have grown).
+  let followLog = true;
+  let autoScrollTop = -1;
+  logDiv.addEventListener("scroll", () => {
+    if (logDiv.scrollTop === autoScrollTop) return;
+    followLog = logDiv.scrollTop + logDiv.clientHeight >= logDiv.scrollHeight - 8;
+  });
 
   function onValue(e) {
     let d;
@@ -728,7 +739,7 @@
     input.addEventListener("keydown", (e) => {
       if (e.key === "Enter") {
         e.preventDefault();
-        applyProperty(m.id, prop, row, input.value);
+        applyProperty(m.id, prop, row, input.value, true);
       } else if (e.key === "Escape") {
         input.value = input.dataset.sent;
         clearRow(row);
@@ -749,17 +760,22 @@
   }
 
   // Sends one property as the command line's --set would take it: the value as text.
-  async function applyProperty(id, prop, row, text) {
+  // A change event sends only what is new; Enter sends again what was refused (the module's
+  // state may have changed meanwhile).
+  async function applyProperty(id, prop, row, text, again) {
     const input = row.querySelector("input[name], select[name]");
     if (row.dataset.busy === text) return;
     if (input && input.dataset.sent === text && !row.classList.contains("invalid")) return;
+    if (!again && row.dataset.refused === text) return;
     row.dataset.busy = text;
+    delete row.dataset.refused;
     clearRow(row);
     const body = {};
     body[prop.name] = text;
     const error = await edit("POST", modulePath(id, "/properties"), body);
     delete row.dataset.busy;
     if (error) {
+      row.dataset.refused = text;
       row.classList.add("invalid");
       const err = row.querySelector(".error");
       err.textContent = error;
