@@ -170,8 +170,8 @@ class PageTest(unittest.TestCase):
         lines = cp.wait_for("Monitor lines in the log", lambda: [
             l for l in self.log_lines() if l.startswith("M monitor.1 ")])
         self.assertRegex(lines[-1], r'^M monitor\.1 "t \d+"$')
-        out = self.run_.output()
-        self.assertIn(lines[-1], out.splitlines())
+        # The same line as the run prints it (its standard output may come a moment later).
+        cp.wait_for("the run to print " + lines[-1], lambda: lines[-1] in self.run_.output().splitlines())
 
     def test_property_changed_in_the_panel_changes_the_next_values(self):
         diagram = {
