@@ -11,6 +11,7 @@
                                  // on the run's own thread
   const DRAG_START_PX = 3;       // a press that moves less than this is a click
   const NEW_W = 120, NEW_H = 80; // a new module's size unless its ports need more room
+  const MAX_CANVAS = 16384;       // pixels, as the diagram picture
   const CANVAS_MARGIN = 24;      // as #canvas's margin in canvas.css: room for the ids above
 
   const token = new URLSearchParams(location.search).get("token");
@@ -102,9 +103,12 @@
     try {
       do {
         refreshAgain = false;
-        const [d, p] = await Promise.all([getJson("/api/diagram"), getJson("/api/ports")]);
-        ports = p || {};
-        applyDiagram(d);
+        // The diagram is shown even when its ports cannot be had (wires then meet the sides).
+        const [d, p] = await Promise.allSettled([getJson("/api/diagram"), getJson("/api/ports")]);
+        ports = p.status === "fulfilled" && p.value && typeof p.value === "object" ? p.value : {};
+        if (p.status === "rejected") say(p.reason.message, "error");
+        if (d.status === "rejected") throw d.reason;
+        applyDiagram(d.value);
       } while (refreshAgain);
     } catch (e) {
       say(e.message, "error");
@@ -115,7 +119,16 @@
 
   function applyDiagram(d) {
     if (!d || !Array.isArray(d.modules)) return;
-    diagram = { modules: d.modules, links: Array.isArray(d.links) ? d.links : [] };
+    // Only what can be drawn: a module with an id and four numbers for its place.
+    const modules = d.modules.filter((m) => m && typeof m.id === "string");
+    for (const m of modules) {
+      const r = m.rect;
+      if (!Array.isArray(r) || r.length !== 4 || !r.every((v) => Number.isFinite(v)))
+        m.rect = [0, 0, 100, 60];
+    }
+    const links = (Array.isArray(d.links) ? d.links : []).filter(
+      (l) => l && typeof l.from === "string" && typeof l.to === "string");
+    diagram = { modules: modules, links: links };
     // A module that went away takes its values along; one added under its id starts afresh.
     const ids = new Set(diagram.modules.map((m) => m.id));
     for (const key of values.keys()) if (!ids.has(splitEnd(key)[0])) values.delete(key);
@@ -137,7 +150,7 @@
   }
 
   function rectOf(m) {
-    const r = Array.isArray(m.rect) ? m.rect : [0, 0, 100, 60];
+    const r = m.rect;
     if (drag && drag.kind === "module" && drag.id === m.id && drag.moved)
       return [drag.x, drag.y, r[2], r[3]];
     return r;
@@ -194,9 +207,10 @@
       w = Math.max(w, r[0] + r[2]);
       h = Math.max(h, r[1] + r[3]);
     }
-    // The canvas keeps a margin inside the scroller; it fills the rest without scrolling.
-    w = Math.max(w + 80, scroller.clientWidth - 2 * CANVAS_MARGIN);
-    h = Math.max(h + 60, scroller.clientHeight - 2 * CANVAS_MARGIN);
+    // The canvas keeps a margin inside the scroller; it fills the rest without scrolling, and
+    // stops where the run's own pictures stop.
+    w = Math.min(MAX_CANVAS, Math.max(w + 80, scroller.clientWidth - 2 * CANVAS_MARGIN));
+    h = Math.min(MAX_CANVAS, Math.max(h + 60, scroller.clientHeight - 2 * CANVAS_MARGIN));
     canvas.style.width = w + "px";
     canvas.style.height = h + "px";
     for (const svg of [wiresSvg, overlay]) {
@@ -808,6 +822,15 @@
     return [e.clientX - r.left, e.clientY - r.top];
   }
 
+  // Keeps the pointer's moves coming while it is held, also when it leaves the window.
+  function capture(e) {
+    try {
+      e.currentTarget.setPointerCapture(e.pointerId);
+    } catch (err) {
+      /* a pointer the browser no longer tracks: moves over the page still arrive */
+    }
+  }
+
   function modulePointerDown(e, id) {
     if (e.button !== 0 || drag) return;
     const m = findModule(id);
@@ -817,7 +840,7 @@
     scroller.focus({ preventScroll: true });
     const [px, py] = canvasPoint(e);
     drag = { kind: "module", id: id, startX: px, startY: py, x: m.rect[0], y: m.rect[1], moved: false };
-    e.currentTarget.setPointerCapture(e.pointerId);
+    capture(e);
     select({ kind: "module", id: id });
   }
 
@@ -872,7 +895,7 @@
     const line = svgEl("line", { class: "drag-wire", x1: start[0], y1: start[1], x2: start[0], y2: start[1] });
     drag = { kind: "wire", id: id, dir: dir, n: n, line: line, target: null };
     overlay.appendChild(line);
-    e.currentTarget.setPointerCapture(e.pointerId);
+    capture(e);
   }
 
   // The port of the other kind under the pointer, if any.

@@ -80,7 +80,7 @@ class PageTest(unittest.TestCase):
     def label(self, wire):
         """The value shown on a wire, or None while it has none."""
         return self.js(
-            "const l = document.querySelector(`.value[data-wire='${arguments[0]}']`);"
+            "const l = [...document.querySelectorAll('.value')].find(l => l.dataset.wire === arguments[0]);"
             "return l && !l.hidden ? l.textContent : null;", wire)
 
     def wires(self):
@@ -237,6 +237,42 @@ class PageTest(unittest.TestCase):
         self.assertIn("monitor", bubble)
         self.assertEqual(self.wires(), ["clock:0>monitor:1"])
         self.assertEqual(len(run.json("/api/diagram")["links"]), 1)
+
+    def test_ids_with_markup_slashes_and_colons_are_shown_as_text_and_reached(self):
+        odd = ["a b/c?d#e%41", "<img src=x onerror=document.title='owned'>", "x:1", "\u00fcn\u00ef \"q\""]
+        diagram = {
+            "loomwork": 1,
+            "modules": [
+                {"id": odd[0], "class": "Timer", "rect": [20, 20, 100, 60], "content": {"periodMs": 30}},
+                {"id": odd[1], "class": "Monitor", "rect": [220, 20, 120, 100], "content": {"inputs": 2}},
+                {"id": odd[2], "class": "Timer", "rect": [20, 140, 100, 60], "content": {"periodMs": 30}},
+                {"id": odd[3], "class": "Monitor", "rect": [220, 160, 120, 60], "content": {"inputs": 1}},
+            ],
+            "links": [{"from": odd[0] + ":0", "to": odd[1] + ":0"}, {"from": odd[2] + ":0", "to": odd[3] + ":0"}],
+        }
+        run = self.serve(diagram)
+        shown = cp.wait_for("every face", lambda: self.js(
+            "const m = [...document.querySelectorAll('.module')];"
+            "return m.every(e => e.querySelector('img').naturalWidth > 0) &&"
+            "  m.map(e => e.querySelector('.id').textContent);"))
+        self.assertEqual(sorted(shown), sorted(odd))
+        for key in (odd[0] + ":0>" + odd[1] + ":0", odd[2] + ":0>" + odd[3] + ":0"):
+            cp.wait_for("a value on " + key, lambda: (self.label(key) or "").isdigit())
+        self.assertEqual(self.js("return document.querySelectorAll('img').length"), 4, "no markup from an id")
+        self.assertNotEqual(self.d.title, "owned")
+        # Edits reach the module the id names: its properties, and Delete.
+        self.el(".module[data-id='x:1']").click()
+        field = self.el(".prop[data-name='periodMs'] input")
+        field.clear()
+        field.send_keys("70\n")
+        cp.wait_for("the new period", lambda: next(
+            m for m in run.json("/api/diagram")["modules"] if m["id"] == "x:1")["content"]["periodMs"] == 70)
+        from selenium.webdriver.common.keys import Keys
+        self.assertIn("selected", self.el(".module[data-id='x:1']").get_attribute("class"))
+        self.el("#scroller").send_keys(Keys.DELETE)
+        cp.wait_for("the module gone", lambda: [m["id"] for m in run.json("/api/diagram")["modules"]] ==
+                    [odd[0], odd[1], odd[3]])
+        self.assertEqual(self.wires(), [odd[0] + ":0>" + odd[1] + ":0"])
 
     def test_moved_deleted_added_and_saved_diagram_runs_again(self):
         run = self.serve(*first_example())
