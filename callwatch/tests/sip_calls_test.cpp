@@ -1,5 +1,8 @@
 // Calls on a SIP line, end to end: SIPp callers on loopback, callwatch --headless with
 // CALLWATCH_TELEPHONY=sip, loomwork running the tones example for the digits.
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include "tests/sip/SipFixture.h"
 
 namespace {
@@ -157,6 +160,66 @@ TEST_F(SipTest, AssertedIdentityNamesTheCallerAndPrivacyBlocksIt) {
   EXPECT_TRUE(Has(cw.out, "call 1: \"ASSERTED\" \"+1 (425) 5550177\" Over")) << cw.out;
   EXPECT_TRUE(Has(cw.out, "call 2: \"<blocked>\" \"<blocked>\" Over")) << cw.out;
   EXPECT_FALSE(Has(cw.out, "FROM NAME"));
+}
+
+}  // namespace
+
+namespace {
+
+// Another softphone from Debian places the call: baresip, its audio from a file (its aufile
+// module), its keys typed on its console.
+TEST_F(SipTest, BaresipPlacesACallThatIsAnsweredRecordedAndForwarded) {
+  if (::access("/usr/bin/baresip", X_OK) != 0) GTEST_SKIP() << "baresip is not installed";
+  writeSettings(1, {});
+  shortGreeting();
+  auto loomwork = startLoomwork();
+  const int port = directLine();
+  auto callwatch = startCallwatch({});
+  // baresip's own folder: a direct account with a caller ID, G.711 only, no sound device.
+  std::vector<int16_t> tone(5 * 8000);
+  for (size_t i = 0; i < tone.size(); ++i) tone[i] = static_cast<int16_t>(6000 * std::sin(2 * M_PI * kSpeechHz * i / 8000.0));
+  std::string why;
+  ASSERT_TRUE(JWaveFile::writeSamples(folder.file("speech.wav"), JWaveFormat::pcm(8000, 1, 16), tone, why)) << why;
+  ::mkdir(folder.file("baresip").c_str(), 0755);
+  folder.write("baresip/config", "sip_listen 127.0.0.1:" + std::to_string(FreeSipPort()) +
+                                     "\naudio_player aufile," + folder.file("heard.wav") +
+                                     "\naudio_source aufile," + folder.file("speech.wav") +
+                                     "\naudio_alert aufile,/dev/null\nmodule_path /usr/lib/baresip/modules\n"
+                                     "module stdio.so\nmodule g711.so\nmodule aufile.so\n"
+                                     "module_app account.so\nmodule_app menu.so\n");
+  folder.write("baresip/accounts", "\"BARE SIP\" <sip:4255550188@127.0.0.1>;regint=0;audio_codecs=PCMA,PCMU\n");
+  const std::string keys = folder.file("keys");
+  ASSERT_EQ(::mkfifo(keys.c_str(), 0600), 0);
+  RunningProcess baresip("/bin/sh", {"-c", "exec baresip -f \"$0\" < \"$1\"", folder.file("baresip"), keys});
+  const int fd = ::open(keys.c_str(), O_WRONLY);  // once baresip's console is there
+  ASSERT_GE(fd, 0);
+  auto type = [&](const std::string& text) { return ::write(fd, text.data(), text.size()) == ssize_t(text.size()); };
+  ASSERT_TRUE(type("/dial sip:callwatch@127.0.0.1:" + std::to_string(port) + "\n"));
+  ASSERT_TRUE(callwatch->readUntil([](const ProcessResult& r) { return Has(r.out, " Connect "); }, 10000))
+      << callwatch->soFar().out << baresip.soFar().out;
+  loomwork->readUntil([](const ProcessResult&) { return false; }, 1000);  // the caller speaks for a second
+  std::string pressed;
+  for (char key : std::string("12#")) {
+    ASSERT_TRUE(type(std::string(1, key)));
+    pressed += key;
+    ASSERT_TRUE(loomwork->readUntil([&](const ProcessResult& r) { return DigitsHeard(r.out) == pressed; }, 5000))
+        << loomwork->soFar().out;
+  }
+  ASSERT_TRUE(type("*"));
+  ASSERT_TRUE(callwatch->readUntil([](const ProcessResult& r) { return Has(r.out, " Over "); }, 10000));
+  type("/quit\n");
+  ::close(fd);
+  const ProcessResult bs = baresip.finish(10000);
+  EXPECT_TRUE(Has(bs.out + bs.err, "terminated")) << bs.out;  // Callwatch hung up on it
+  const ProcessResult cw = stop(callwatch);
+  EXPECT_TRUE(Has(cw.out, "call 1: \"BARE SIP\" \"+1 (425) 5550188\" Connect rings 1\n")) << cw.out;
+  std::string name;
+  const std::vector<int16_t> message = onlyMessage(&name);
+  EXPECT_EQ(name.rfind("BARE SIP , +1 (425) 5550188 ", 0), 0u) << name;
+  ASSERT_GT(message.size(), 4000u);
+  EXPECT_GT(ToneLevel(message, message.size() - 2000, 1600, kSpeechHz), 2000) << "baresip's audio is not in the message";
+  loomwork->signal(SIGINT);
+  EXPECT_EQ(loomwork->finish(10000).status, 0);
 }
 
 }  // namespace
