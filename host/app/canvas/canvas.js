@@ -68,8 +68,18 @@
     return JSON.parse(r.text);
   }
 
-  // An edit answers with the new diagram or with the command line's one-line error.
-  async function edit(method, path, body) {
+  // An edit answers with the new diagram or with the command line's one-line error. Edits go
+  // one at a time, so the run applies them in the order they were made (two requests in flight
+  // may reach it the other way round).
+  let editChain = Promise.resolve();
+
+  function edit(method, path, body) {
+    const result = editChain.then(() => sendEdit(method, path, body));
+    editChain = result.catch(() => {});
+    return result;
+  }
+
+  async function sendEdit(method, path, body) {
     const r = await request(method, path, body);
     if (r.ok) {
       try {
@@ -774,20 +784,25 @@
   }
 
   // Sends one property as the command line's --set would take it: the value as text.
+  let propertySeq = 0;
+
   // A change event sends only what is new; Enter sends again what was refused (the module's
   // state may have changed meanwhile).
   async function applyProperty(id, prop, row, text, again) {
     const input = row.querySelector("input[name], select[name]");
-    if (row.dataset.busy === text) return;
+    if (row.dataset.pending === text) return;
     if (input && input.dataset.sent === text && !row.classList.contains("invalid")) return;
     if (!again && row.dataset.refused === text) return;
-    row.dataset.busy = text;
+    const seq = String(++propertySeq);
+    row.dataset.seq = seq;
+    row.dataset.pending = text;
     delete row.dataset.refused;
     clearRow(row);
     const body = {};
     body[prop.name] = text;
     const error = await edit("POST", modulePath(id, "/properties"), body);
-    delete row.dataset.busy;
+    if (row.dataset.seq !== seq) return; // a later value was sent meanwhile: its answer shows
+    delete row.dataset.pending;
     if (error) {
       row.dataset.refused = text;
       row.classList.add("invalid");

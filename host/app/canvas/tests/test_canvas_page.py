@@ -30,6 +30,13 @@ def tearDownModule():
         cp.stop_browser(BROWSER)
 
 
+def retype(field, text):
+    """Replaces a field's text as a user does (select all, type) and presses Enter."""
+    from selenium.webdriver.common.keys import Keys
+    field.send_keys(Keys.CONTROL, "a")
+    field.send_keys(text + Keys.ENTER)
+
+
 def first_example():
     """examples/first: its diagram and the files beside it."""
     src = os.path.join(OPTIONS.source, "examples", "first")
@@ -193,19 +200,17 @@ class PageTest(unittest.TestCase):
         self.assertLess(first, 5)
         # Refused values: the run's own error under the field, nothing changed.
         for bad in ("0", "fast"):
-            field.clear()
-            field.send_keys(bad + "\n")
+            retype(field, bad)
             error = cp.wait_for("the error of " + bad, lambda: self.js(
                 "const e = document.querySelector(arguments[0]); return e.hidden ? '' : e.textContent;",
                 row + " .error"))
             self.assertIn(bad, error)
             self.assertIn("invalid", self.el(row).get_attribute("class"))
         self.assertEqual(run.json("/api/diagram")["modules"][0]["content"]["periodMs"], 1000)
-        field.clear()
-        field.send_keys("10\n")
+        retype(field, "10")
         cp.wait_for("the run to take the new period", lambda:
                     run.json("/api/diagram")["modules"][0]["content"]["periodMs"] == 10)
-        self.assertNotIn("invalid", self.el(row).get_attribute("class"))
+        cp.wait_for("the field accepted", lambda: "invalid" not in self.el(row).get_attribute("class"))
         # At 1000 ms it would take most of a minute to count this far.
         cp.wait_for("ticks every 10 ms on the wire", lambda: int(self.label("clock:0>monitor:0")) >= 40)
         self.assertEqual(self.el(row + " input").get_attribute("value"), "10")
@@ -263,8 +268,7 @@ class PageTest(unittest.TestCase):
         # Edits reach the module the id names: its properties, and Delete.
         self.el(".module[data-id='x:1']").click()
         field = self.el(".prop[data-name='periodMs'] input")
-        field.clear()
-        field.send_keys("70\n")
+        retype(field, "70")
         cp.wait_for("the new period", lambda: next(
             m for m in run.json("/api/diagram")["modules"] if m["id"] == "x:1")["content"]["periodMs"] == 70)
         from selenium.webdriver.common.keys import Keys
@@ -272,7 +276,7 @@ class PageTest(unittest.TestCase):
         self.el("#scroller").send_keys(Keys.DELETE)
         cp.wait_for("the module gone", lambda: [m["id"] for m in run.json("/api/diagram")["modules"]] ==
                     [odd[0], odd[1], odd[3]])
-        self.assertEqual(self.wires(), [odd[0] + ":0>" + odd[1] + ":0"])
+        cp.wait_for("its wire gone", lambda: self.wires() == [odd[0] + ":0>" + odd[1] + ":0"])
 
     def test_moved_deleted_added_and_saved_diagram_runs_again(self):
         run = self.serve(*first_example())
