@@ -259,6 +259,9 @@ LinphoneCore* MakeCore(int index, const LineConfig& config, std::string* problem
   linphone_core_enable_video_display(lc, FALSE);
   linphone_core_enable_echo_cancellation(lc, FALSE);
   linphone_core_enable_adaptive_rate_control(lc, FALSE);
+  // A short jitter buffer: a key pressed reaches loomwork soon after its first packet.
+  linphone_core_set_audio_jittcomp(lc, 20);
+  linphone_core_enable_audio_adaptive_jittcomp(lc, FALSE);
   linphone_core_set_audio_port(lc, -1);  // a free port per call: lines do not share one
   linphone_core_set_inc_timeout(lc, 24 * 3600);  // an offered call rings until its caller gives up
   linphone_core_set_ring(lc, nullptr);

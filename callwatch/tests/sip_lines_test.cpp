@@ -176,6 +176,32 @@ TEST_F(SipTest, MalformedSipNoCommonCodecANeverAckingCallerAndRtpGarbageLeaveCal
   EXPECT_EQ(std::count_if(files.begin(), files.end(), [](const std::string& f) { return f.rfind("LAST", 0) == 0; }), 1);
 }
 
+// Calls one after another, each answered and hung up by its '*': none lost, none left open.
+// Five here; CALLWATCH_SIP_CALLS for more (figures.py runs a hundred and times them).
+TEST_F(SipTest, CallsInARowAreEachAnsweredAndEnded) {
+  const char* env = std::getenv("CALLWATCH_SIP_CALLS");
+  const int calls = env && std::atoi(env) > 0 ? std::atoi(env) : 5;
+  writeSettings(1, {});
+  shortGreeting();
+  const int port = directLine();
+  auto callwatch = startCallwatch({});
+  std::vector<std::string> args = Sipp("quick.xml", port, Caller("ROW", "5550107", true, 40000));
+  args.insert(args.end(), {"-l", "1", "-r", "100"});
+  args[std::find(args.begin(), args.end(), "-m") - args.begin() + 1] = std::to_string(calls);
+  const ProcessResult sipp = runSipp(args, 10000 + calls * 2000);
+  EXPECT_EQ(sipp.status, 0) << sipp.err;
+  ASSERT_TRUE(callwatch->readUntil(
+      [&](const ProcessResult& r) { return CountOf(r.out, " Over rings") >= size_t(calls); }, 10000))
+      << callwatch->soFar().out;
+  const ProcessResult cw = stop(callwatch);
+  for (int i = 1; i <= calls; ++i) {
+    const std::string call = "call " + std::to_string(i) + ": \"ROW\" \"+1 (425) 5550107\" ";
+    EXPECT_TRUE(Has(cw.out, call + "Connect rings 1\n")) << call;
+    EXPECT_TRUE(Has(cw.out, call + "Over rings 1\n")) << call;
+  }
+  EXPECT_FALSE(Has(cw.out, "call " + std::to_string(calls + 1) + ":"));
+}
+
 TEST_F(SipTest, WithoutAnySipLineCallwatchSaysWhatToSet) {
   writeSettings(1, {{{"Name", "bad"}, {"Address", "alice@example"}}});
   const ProcessResult r = runProcess(CALLWATCH_BIN, {"--headless"}, 10000);
