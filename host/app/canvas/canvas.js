@@ -30,6 +30,7 @@
   let diagram = { modules: [], links: [] };
   let classes = new Map();  // class name -> its description from /api/classes
   let ports = {};           // module id -> {inputs, outputs} with points and areas
+  const portsAt = new Map(); // module id -> [x, y] of its rect when the ports were had
   const values = new Map(); // "id:output" -> the latest {value, more} the run sent
   let selected = null;      // {kind: "module", id} or {kind: "wire", from, to}
   let drag = null;          // a module being moved or a wire being drawn
@@ -115,9 +116,12 @@
         refreshAgain = false;
         // The diagram is shown even when its ports cannot be had (wires then meet the sides).
         const [d, p] = await Promise.allSettled([getJson("/api/diagram"), getJson("/api/ports")]);
+        if (d.status === "rejected") throw d.reason;
         ports = p.status === "fulfilled" && p.value && typeof p.value === "object" ? p.value : {};
         if (p.status === "rejected") say(p.reason.message, "error");
-        if (d.status === "rejected") throw d.reason;
+        portsAt.clear();
+        for (const m of Array.isArray(d.value.modules) ? d.value.modules : [])
+          if (m && Array.isArray(m.rect)) portsAt.set(m.id, m.rect.slice(0, 2));
         applyDiagram(d.value);
       } while (refreshAgain);
     } catch (e) {
@@ -175,24 +179,17 @@
   // A port's link point in canvas coordinates, following a module that is being dragged.
   function portPoint(id, dir, n) {
     const m = findModule(id);
+    if (!m) return null;
+    const r = rectOf(m);
     const list = ports[id] && ports[id][dir];
     const port = list && list.find((p) => p.index === n);
-    let x, y;
-    if (port && Array.isArray(port.point)) {
-      [x, y] = port.point;
-    } else if (m) {
+    const at = portsAt.get(id);
+    if (!port || !Array.isArray(port.point) || !at) {
       // Not known yet: the middle of the module's side.
-      const r = m.rect;
-      x = dir === "outputs" ? r[0] + r[2] : r[0];
-      y = r[1] + r[3] / 2;
-    } else {
-      return null;
+      return [dir === "outputs" ? r[0] + r[2] : r[0], r[1] + r[3] / 2];
     }
-    if (drag && drag.kind === "module" && drag.id === id && drag.moved && m) {
-      x += drag.x - m.rect[0];
-      y += drag.y - m.rect[1];
-    }
-    return [x, y];
+    // The ports were had for the module where it stood then; a move carries them along.
+    return [port.point[0] + r[0] - at[0], port.point[1] + r[1] - at[1]];
   }
 
   function render() {

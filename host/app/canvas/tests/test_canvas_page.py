@@ -284,6 +284,11 @@ class PageTest(unittest.TestCase):
         self.drag(self.el(".module[data-id='clock']"), by=(60, 40))
         cp.wait_for("the clock at its new place", lambda: next(
             m for m in run.json("/api/diagram")["modules"] if m["id"] == "clock")["rect"] == [80, 170, 100, 60])
+        # Its wire starts where the run now puts the clock's output.
+        point = run.json("/api/ports")["clock"]["outputs"][0]["point"]
+        cp.wait_for("the wire to follow", lambda: self.js(
+            "const l = document.querySelector(\"#wires .wire[data-from='clock:0'] line\");"
+            "return [Number(l.getAttribute('x1')), Number(l.getAttribute('y1'))];") == point)
         # Select a wire and delete it.
         self.el("#wires .wire[data-from='player:0'][data-to='monitor:0'] line.hit").click()
         self.assertIn("selected", self.el("#wires .wire[data-from='player:0']").get_attribute("class"))
