@@ -33,13 +33,22 @@ const JSettings kSettings{
     JSetting::texts("phrase-", &V::phrases).firstIndex(1),
     JSetting::flag("debug", &V::debug).init(0).notStored(),
     JSetting::flag("digitsEnabled", &V::digitsEnabled).init(1).notProperty(),
+    // Stored last, after the keys older diagrams hold; such a diagram gets the level a new module
+    // has.
+    JSetting::integer("reject level", &V::rejectLevel)
+        .key("rejectLevel")
+        .init(V::kDefaultRejectLevel)
+        .range(0, 100, JOutOfRange::kClamp)
+        .whenMissing(V::kDefaultRejectLevel)
+        .note("how sure the recognizer must be that it heard a command: raise it when talk or noises "
+              "set outputs, lower it when commands said clearly are missed; 0 takes everything heard"),
 };
 
 // Receives every finished utterance and turns it into a code for the instance that made it.
 class PhraseSink {
 public:
   explicit PhraseSink(JVoiceCommandObj* owner) : owner(owner) {}
-  void phraseFinish(const std::string& utterance, const speech::GrammarCompiler& compiler);
+  void phraseFinish(const speech::Heard& heard, const speech::GrammarCompiler& compiler);
 
   JVoiceCommandObj* const owner;
 };
@@ -91,8 +100,8 @@ void activate() {
   JVoiceCommandObj* owner = g->sink->owner;
   g->listener.start(owner, [g, rec, owner] {
     rec->listen(
-        [g](const std::string& utterance) {
-          if (g->active.load()) g->sink->phraseFinish(utterance, g->compiler);
+        [g](const speech::Heard& heard) {
+          if (g->active.load()) g->sink->phraseFinish(heard, g->compiler);
         },
         [g] { return g->listener.running(); });
     if (owner->debug.load()) JComponent::debug("speech input ended");
@@ -100,11 +109,17 @@ void activate() {
 }
 }  // namespace
 
-void PhraseSink::phraseFinish(const std::string& utterance, const speech::GrammarCompiler& compiler) {
+// An utterance that its words account for too poorly (speech outside the grammar, a noise) is
+// dropped as one that does not parse.
+void PhraseSink::phraseFinish(const speech::Heard& heard, const speech::GrammarCompiler& compiler) {
   int command = 0;
   std::string parsed;
   bool hasParse = false;
-  if (!compiler.parse(utterance, command, parsed, hasParse)) return;
+  if (!compiler.parse(heard.words, command, parsed, hasParse)) return;
+  if (heard.score < owner->rejectLevel.load()) {
+    if (owner->debug.load()) JComponent::debugf("rejected \"%s\" (score %d)", heard.words.c_str(), heard.score);
+    return;
+  }
   char text[JVoiceCommandObj::kParseChars];
   std::snprintf(text, sizeof text, "%s", parsed.c_str());
   if (owner->debug.load()) {

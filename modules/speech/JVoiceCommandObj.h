@@ -33,6 +33,8 @@ public:
   static constexpr int kGrammarChars = 1100;
   static constexpr int kMaxPhraseChars = 95;  // what fits a line after "110=" and the newline
   static constexpr int kParseChars = 128;
+  // Utterances scoring below the reject level are dropped; 0 takes everything heard.
+  static constexpr int kDefaultRejectLevel = 60;
 
   JVoiceCommandObj();
   JVoiceCommandObj(const JVoiceCommandObj&) = default;
@@ -69,7 +71,8 @@ public:
   JString phrases[kPhrases];
   int digitsEnabled;
   int phraseActive[kPhrases] = {};
-  JAtomic<int> debug;  // also read by the listening thread
+  JAtomic<int> debug;        // also read by the listening thread
+  JAtomic<int> rejectLevel;  // 0..100, also read by the listening thread
 
 private:
   bool startRecognizer();  // true when the grammar is loaded and may be activated

@@ -4,7 +4,9 @@
 
 #include <espeak-ng/speak_lib.h>
 #include <pocketsphinx.h>
+#include <sphinxbase/ckd_alloc.h>
 #include <sphinxbase/err.h>
+#include <sphinxbase/fe.h>
 #include <sphinxbase/jsgf.h>
 #include <sys/stat.h>
 
@@ -21,6 +23,17 @@
 
 #include "base/JComponent.h"
 
+// sphinxbase's pitch tracker; its header does not compile as C++ (an unopened extern block).
+extern "C" {
+typedef struct yin_s yin_t;
+yin_t* yin_init(int frame_size, float search_threshold, float search_range, int smooth_window);
+void yin_free(yin_t* pe);
+void yin_start(yin_t* pe);
+void yin_end(yin_t* pe);
+void yin_write(yin_t* pe, int16 const* frame);
+int yin_read(yin_t* pe, uint16* out_period, uint16* out_bestdiff);
+}
+
 #ifndef LOOMWORK_SPEECH_MODEL_DIR
 #define LOOMWORK_SPEECH_MODEL_DIR "/usr/share/pocketsphinx/model/en-us"
 #endif
@@ -28,16 +41,15 @@
 namespace speech {
 namespace {
 
-// Utterances are cut at silence by frame loudness, and each is decoded whole: PocketSphinx's own
-// voice activity detector takes the first stretch of near-silence for speech, and its running
-// cepstral mean garbles the first utterances it hears.
-constexpr int kFrame = 160;                         // 10 ms
-constexpr double kMinSpeechRms = 100;               // about -50 dBFS: quieter frames are never speech
-constexpr double kNoiseFactor = 3;                  // louder than three times the noise floor is speech
-constexpr size_t kLeadSamples = 4000;               // 250 ms kept from before the first loud frame
-constexpr long kHangSamples = 2400;                 // 150 ms of quiet ends an utterance
-constexpr int kMinLoudFrames = 8;                   // shorter bursts (clicks) are no utterance
+// Utterances are found by PocketSphinx's own front end: it estimates the noise in every frame
+// (also during speech, and from the first frame on), takes it out, and decides speech or not by
+// the ratio of signal to that noise. Each utterance is then decoded whole, which lets its cepstral
+// mean be taken from itself: a running mean garbles the first utterances a decoder hears.
+constexpr int kFrame = 160;                         // 10 ms: the front end's frame shift
+constexpr int kHangFrames = 15;                     // 150 ms of quiet ends an utterance
+constexpr int kLeadFrames = 25;                     // 250 ms more lead than the front end keeps
 constexpr size_t kMaxUtterance = kSpeechRate * 10;  // 10 s: a longer one is decoded as it stands
+constexpr int kMaxVadFrames = 256;                  // frames the front end hands out at once at most
 
 // --- the recognizer's own diagnostics ---
 
@@ -66,8 +78,13 @@ void quietSphinx() {
 
 class SphinxRecognizer : public Recognizer {
 public:
-  SphinxRecognizer(ps_decoder_t* ps, std::unique_ptr<AudioSource> source) : ps_(ps), source_(std::move(source)) {}
-  ~SphinxRecognizer() override { ps_free(ps_); }
+  // vad: a front end of its own that only finds the utterances; ps decodes them.
+  SphinxRecognizer(ps_decoder_t* ps, fe_t* vad, std::unique_ptr<AudioSource> source)
+      : ps_(ps), vad_(vad), source_(std::move(source)) {}
+  ~SphinxRecognizer() override {
+    fe_free(vad_);
+    ps_free(ps_);
+  }
 
   bool knowsWord(const std::string& word) override {
     char* phones = ps_lookup_word(ps_, word.c_str());
@@ -107,80 +124,148 @@ public:
     return true;
   }
 
-  void listen(const std::function<void(const std::string&)>& heard, const std::function<bool()>& keepGoing) override {
+  // The front end sees the audio 10 ms at a time and says after each frame whether it is in
+  // speech. Frames it hands out belong to an utterance (the ones just before speech included);
+  // when it goes back to silence, after kHangFrames quiet frames, the utterance is decoded.
+  void listen(const std::function<void(const Heard&)>& heard, const std::function<bool()>& keepGoing) override {
     std::vector<int16_t> chunk(static_cast<size_t>(kSourceChunk));
-    std::vector<int16_t> frame;
-    std::deque<int16_t> lead;
-    std::vector<int16_t> utterance;
-    bool speaking = false;
-    long quiet = 0;
-    int loudFrames = 0;
-    double noise = 0;
-    auto finish = [&] {
-      if (loudFrames >= kMinLoudFrames) heard(decode(utterance));
-      speaking = false;
-      utterance.clear();
-      lead.clear();
-      loudFrames = 0;
+    std::vector<int16_t> pending;   // less than a frame, waiting for the rest
+    std::deque<int16_t> recent;     // the audio the current or next utterance is cut from
+    long long recentStart = 0;      // stream sample of recent's first sample
+    long long fed = 0;              // samples handed to the front end
+    long long utteranceStart = -1;  // stream sample where the utterance in progress began
+    auto** cep = static_cast<mfcc_t**>(
+        ckd_calloc_2d(kMaxVadFrames, static_cast<size_t>(fe_get_output_size(vad_)), sizeof(mfcc_t)));
+    fe_start_utt(vad_);
+
+    auto finish = [&](long long end) {
+      const auto from = static_cast<size_t>(std::max(utteranceStart, recentStart) - recentStart);
+      const auto to = static_cast<size_t>(std::min(end - recentStart, static_cast<long long>(recent.size())));
+      std::vector<int16_t> samples(recent.begin() + static_cast<long>(from), recent.begin() + static_cast<long>(to));
+      utteranceStart = -1;
+      if (hasSearch_ && !samples.empty()) heard(decode(samples));
     };
+
     while (keepGoing()) {
       bool ended = false;
       long n = source_->read(chunk.data(), kSourceChunk, ended);
       if (ended) break;
       for (long i = 0; i < n; ++i) {
-        frame.push_back(chunk[static_cast<size_t>(i)]);
-        if (frame.size() < static_cast<size_t>(kFrame)) continue;
-        double sum = 0;
-        for (int16_t v : frame) sum += static_cast<double>(v) * v;
-        const double rms = std::sqrt(sum / kFrame);
-        const bool loud = rms >= std::max(kMinSpeechRms, kNoiseFactor * noise);
-        if (!speaking) {
-          if (loud) {
-            speaking = true;
-            quiet = 0;
-            loudFrames = 1;
-            utterance.assign(lead.begin(), lead.end());
-            utterance.insert(utterance.end(), frame.begin(), frame.end());
-          } else {
-            noise = noise == 0 ? rms : 0.95 * noise + 0.05 * rms;
-            lead.insert(lead.end(), frame.begin(), frame.end());
-            while (lead.size() > kLeadSamples) lead.pop_front();
-          }
-        } else {
-          utterance.insert(utterance.end(), frame.begin(), frame.end());
-          if (loud) {
-            quiet = 0;
-            ++loudFrames;
-          } else {
-            quiet += kFrame;
-          }
-          if (quiet >= kHangSamples || utterance.size() >= kMaxUtterance) finish();
+        pending.push_back(chunk[static_cast<size_t>(i)]);
+        if (pending.size() < static_cast<size_t>(kFrame)) continue;
+        recent.insert(recent.end(), pending.begin(), pending.end());
+        const int16* p = pending.data();
+        size_t left = pending.size();
+        int32 frames = kMaxVadFrames;
+        fe_process_frames(vad_, &p, &left, cep, &frames, nullptr);
+        fed += static_cast<long long>(pending.size());
+        pending.clear();
+        const bool inSpeech = fe_get_vad_state(vad_) != 0;
+        if (frames > 0 && utteranceStart < 0) {
+          // The frames handed out end at the newest one: the utterance began where they begin.
+          utteranceStart = std::max(recentStart, fed - static_cast<long long>(frames + kLeadFrames) * kFrame);
         }
-        frame.clear();
+        if (utteranceStart >= 0 && (!inSpeech || fed - utteranceStart >= static_cast<long long>(kMaxUtterance))) {
+          finish(fed);
+          if (inSpeech) utteranceStart = fed;  // still speaking: the rest is the next utterance
+        }
+        // Keep what an utterance could still need: all of one in progress, else the lead.
+        const long long keepFrom = utteranceStart >= 0 ? utteranceStart : fed - (kLeadFrames + 40) * kFrame;
+        while (recentStart < keepFrom && !recent.empty()) {
+          recent.pop_front();
+          ++recentStart;
+        }
       }
     }
-    if (speaking) finish();
+    if (utteranceStart >= 0) finish(fed);
+    ckd_free_2d(cep);
   }
 
-  // One utterance decoded whole; "" when nothing in the grammar was heard.
-  std::string decode(std::vector<int16_t>& samples) {
-    if (!hasSearch_ || samples.empty()) return std::string();
+  // Frames (10 ms) of the utterance with a voice's pitch: periodic at 60 to 400 Hz.
+  static int voicedFrames(const std::vector<int16_t>& samples) {
+    constexpr int kWindow = 560;  // two periods of the lowest pitch
+    yin_t* pe = yin_init(kWindow, 0.1f, 0.2f, 2);
+    if (!pe) return 0;
+    yin_start(pe);
+    int voiced = 0;
+    for (size_t at = 0; at + kWindow <= samples.size(); at += kFrame) {
+      yin_write(pe, samples.data() + at);
+      uint16 period = 0, diff = 0;
+      if (yin_read(pe, &period, &diff) && diff < 32768 / 5 && period >= kSpeechRate / 400 && period <= kSpeechRate / 60)
+        ++voiced;
+    }
+    yin_end(pe);
+    yin_free(pe);
+    return voiced;
+  }
+
+  // One utterance decoded whole with the grammar, and again with a loop of every phone for its
+  // score. A sound without a voice's pitch scores 0, whatever the grammar made of it.
+  Heard decode(std::vector<int16_t>& samples) {
+    Heard h;
     // Synthetic speech carries digital silence, which the front end handles badly: dithered.
     for (auto& v : samples)
       if (v == 0) v = static_cast<int16_t>(static_cast<int>(rng_() % 5) - 2);
-    if (ps_start_utt(ps_) != 0) return std::string();
-    ps_process_raw(ps_, samples.data(), samples.size(), FALSE, TRUE);
-    ps_end_utt(ps_);
-    int32 score = 0;
-    const char* hyp = ps_get_hyp(ps_, &score);
-    return hyp ? std::string(hyp) : std::string();
+    Path grammar, loop;
+    if (!decodeWith(search_, samples, grammar) || grammar.words.empty()) return h;
+    h.words = grammar.words;
+    if (voicedFrames(samples) < kMinVoicedFrames) h.score = 0;
+    else if (hasLoop_ && decodeWith(kLoop, samples, loop)) h.score = confidence(grammar, loop);
+    return h;
+  }
+
+  bool usePhoneLoop() {
+    hasLoop_ = ps_set_allphone(ps_, kLoop, nullptr) == 0;
+    return hasLoop_;
   }
 
 private:
+  static constexpr const char* kLoop = "phones";
+  static constexpr int kMinVoicedFrames = 3;
+  // Acoustic score lost per frame of the grammar's words, against the phone loop, for one point.
+  static constexpr double kGapPerPoint = 1;
+
+  struct Path {
+    std::string words;
+    long long acoustic = 0;  // the acoustic score alone: language weights differ between searches
+    int wordFrames = 0;      // frames in words rather than in silence or noise
+  };
+
+  bool decodeWith(const std::string& search, const std::vector<int16_t>& samples, Path& path) {
+    if (ps_set_search(ps_, search.c_str()) != 0) return false;
+    if (ps_start_utt(ps_) != 0) return false;
+    ps_process_raw(ps_, samples.data(), samples.size(), FALSE, TRUE);
+    ps_end_utt(ps_);
+    const char* hyp = ps_get_hyp(ps_, nullptr);
+    path.words = hyp ? hyp : "";
+    for (ps_seg_t* seg = ps_seg_iter(ps_); seg; seg = ps_seg_next(seg)) {
+      int32 ascr = 0, lscr = 0, lback = 0;
+      ps_seg_prob(seg, &ascr, &lscr, &lback);
+      path.acoustic += ascr;
+      const char* w = ps_seg_word(seg);
+      int first = 0, last = 0;
+      ps_seg_frames(seg, &first, &last);
+      // Fillers are "<sil>", "[NOISE]" and the like in a grammar, "SIL" and "+NSN+" in the loop.
+      if (w && w[0] != '<' && w[0] != '[' && w[0] != '+' && std::strcmp(w, "SIL") != 0)
+        path.wordFrames += last - first + 1;
+    }
+    return true;
+  }
+
+  // How much worse the grammar's best path sounds than the best path of any phones, per frame
+  // of its words: words that account for the sound come close, other speech falls far below.
+  static int confidence(const Path& grammar, const Path& loop) {
+    const double gap = static_cast<double>(loop.acoustic - grammar.acoustic);
+    const double perFrame = std::max(0.0, gap) / std::max(1, grammar.wordFrames);
+    return static_cast<int>(std::lround(std::max(0.0, 100.0 - perFrame / kGapPerPoint)));
+  }
+
   ps_decoder_t* ps_;
+  fe_t* vad_;
   std::unique_ptr<AudioSource> source_;
   std::string search_;
   bool hasSearch_ = false;
+  bool hasLoop_ = false;
   int generation_ = 0;
   std::minstd_rand rng_{7};
 };
@@ -197,21 +282,38 @@ std::unique_ptr<Recognizer> selectSphinx(std::string& why) {
   }
   std::unique_ptr<AudioSource> source = openAudioSource(why);
   if (!source) return nullptr;
-  // Dithering: synthetic speech comes with digital silence, which the front end handles badly.
-  cmd_ln_t* config =
-      cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.c_str(), "-dict", dict.c_str(), "-dither", "yes", "-seed", "7",
-                  "-beam", "1e-80", "-wbeam", "1e-60", "-pbeam", "1e-80", "-logfn", "/dev/null", nullptr);
+  // The decoder gets utterances already cut out, and its own front end trims their edges again
+  // (decoding the quiet lead with the words costs digits of some voices). Dithering:
+  // synthetic speech comes with digital silence, which the front end handles badly. The phone
+  // loop that scores utterances is of context-free phones: with triphones it is a hundred times
+  // slower.
+  const std::string hang = std::to_string(kHangFrames);
+  cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.c_str(), "-dict", dict.c_str(), "-dither", "yes",
+                                 "-seed", "7", "-beam", "1e-80", "-wbeam", "1e-60", "-pbeam", "1e-80", "-logfn",
+                                 "/dev/null", "-remove_noise", "yes", "-remove_silence", "yes", "-vad_postspeech",
+                                 hang.c_str(), "-vad_prespeech", "20", "-allphone_ci", "yes", nullptr);
   if (!config) {
     why = "the recognizer's settings were refused";
     return nullptr;
   }
   ps_decoder_t* ps = ps_init(config);
+  fe_t* vad = nullptr;
+  if (ps) {
+    // The finder of utterances: a front end of the decoder's own settings.
+    vad = fe_init_auto_r(config);
+  }
   cmd_ln_free_r(config);
-  if (!ps) {
+  if (!ps || !vad) {
+    if (ps) ps_free(ps);
     why = "the recognizer did not start with the model in " + model;
     return nullptr;
   }
-  return std::make_unique<SphinxRecognizer>(ps, std::move(source));
+  auto recognizer = std::make_unique<SphinxRecognizer>(ps, vad, std::move(source));
+  if (!recognizer->usePhoneLoop()) {
+    why = "the recognizer could not make its phone loop";
+    return nullptr;
+  }
+  return recognizer;
 }
 
 // --- text to speech ---

@@ -12,6 +12,13 @@
 
 namespace speech {
 
+// One utterance as the recognizer heard it: the words its grammar gives ("" when nothing), and how
+// well they account for the sound, from 0 (not at all) to 100 (as well as anything could).
+struct Heard {
+  std::string words;
+  int score = 100;
+};
+
 // A selected recognition engine with its audio source open.
 class Recognizer {
 public:
@@ -20,9 +27,8 @@ public:
   // Makes the grammar the one decoded from now on. False with the reason when it is refused.
   virtual bool loadGrammar(const std::string& jsgf, std::string& why) = 0;
   // Reads and decodes audio while keepGoing() says so and the input lasts; every utterance (cut
-  // at silence) goes to heard as the words recognised ("" when nothing was). keepGoing is asked
-  // at least every 100 ms.
-  virtual void listen(const std::function<void(const std::string&)>& heard, const std::function<bool()>& keepGoing) = 0;
+  // at silence) goes to heard. keepGoing is asked at least every 100 ms.
+  virtual void listen(const std::function<void(const Heard&)>& heard, const std::function<bool()>& keepGoing) = 0;
 };
 
 enum class Gender { any = 0, female = 1, male = 2 };

@@ -31,11 +31,11 @@ public:
     changed.notify_all();
   }
 
-  // Utterances for the listening recognizer, in order.
-  void say(const std::string& utterance) {
+  // Utterances for the listening recognizer, in order, each with the score it is heard with.
+  void say(const std::string& utterance, int score = 100) {
     {
       std::lock_guard<std::mutex> g(mutex);
-      heard.push_back(utterance);
+      heard.push_back({utterance, score});
     }
     changed.notify_all();
   }
@@ -69,9 +69,10 @@ public:
       e_.lastGrammar = jsgf;
       return true;
     }
-    void listen(const std::function<void(const std::string&)>& heard, const std::function<bool()>& keepGoing) override {
+    void listen(const std::function<void(const speech::Heard&)>& heard,
+                const std::function<bool()>& keepGoing) override {
       while (keepGoing()) {
-        std::string u;
+        speech::Heard u;
         {
           std::unique_lock<std::mutex> lock(e_.mutex);
           if (!e_.changed.wait_for(lock, std::chrono::milliseconds(20), [this] { return !e_.heard.empty(); })) continue;
@@ -79,7 +80,7 @@ public:
           e_.heard.pop_front();
           e_.inHand = true;
         }
-        if (u == "<end>") {
+        if (u.words == "<end>") {
           done();
           return;
         }
@@ -158,7 +159,7 @@ public:
 
   std::mutex mutex;
   std::condition_variable changed;
-  std::deque<std::string> heard;
+  std::deque<speech::Heard> heard;
   bool inHand = false;
   bool held = false;
   std::vector<std::string> log;

@@ -79,8 +79,9 @@ inline void appendSilence(std::vector<int16_t>& to, size_t count, std::mt19937& 
 }
 
 struct Recording {
-  std::vector<int16_t> samples;    // 16 kHz
-  std::vector<size_t> speechEnds;  // per item, the sample after its last loud one
+  std::vector<int16_t> samples;      // 16 kHz
+  std::vector<size_t> speechEnds;    // per item, the sample after its last loud one
+  std::vector<size_t> speechStarts;  // per item, its first loud sample
 };
 
 // The files in order, each after a gap, with a gap at the end. The first gap is a second at
@@ -94,9 +95,13 @@ inline bool joinFiles(const std::vector<std::string>& files, int gapMs, Recordin
     if (!speech::readMonoWave(f, s, rate, why)) return false;
     if (rate != 16000) s = speech::resample(s, rate, 16000);
     appendSilence(rec.samples, rec.samples.empty() ? std::max<size_t>(gap, 16000) : gap, rng);
-    size_t last = 0;
-    for (size_t i = 0; i < s.size(); ++i)
-      if (std::abs(static_cast<int>(s[i])) > 500) last = i + 1;
+    size_t first = s.size(), last = 0;
+    for (size_t i = 0; i < s.size(); ++i) {
+      if (std::abs(static_cast<int>(s[i])) <= 500) continue;
+      first = std::min(first, i);
+      last = i + 1;
+    }
+    rec.speechStarts.push_back(rec.samples.size() + std::min(first, last));
     for (auto& v : s)
       if (v == 0) v = static_cast<int16_t>(static_cast<int>(rng() % 5) - 2);  // no digital silence inside
     rec.speechEnds.push_back(rec.samples.size() + last);
@@ -104,6 +109,83 @@ inline bool joinFiles(const std::vector<std::string>& files, int gapMs, Recordin
   }
   appendSilence(rec.samples, gap * 2, rng);
   return true;
+}
+
+// Spoken texts, one file each, by a JVoiceOutObj into folder (LOOMWORK_SPEECH_OUTPUT), in the
+// male voice or the female one; the files' paths, or none when one is missing.
+inline std::vector<std::string> speakTexts(const std::string& folder, const std::vector<std::string>& texts, bool male,
+                                           std::string& why) {
+  ::setenv("LOOMWORK_SPEECH_OUTPUT", folder.c_str(), 1);
+  JTestHarness harness;
+  JVoiceOutObj& out = harness.place<JVoiceOutObj>("tts");
+  out.isMale = male ? 1 : 0;
+  harness.send(out, 1, 1);
+  for (const auto& t : texts) {
+    out.phrases[0] = t.c_str();
+    harness.send(out, 0, 0);
+  }
+  JVoiceOutObj::waitQueueIdle(60000);
+  harness.send(out, 1, 0);
+  ::unsetenv("LOOMWORK_SPEECH_OUTPUT");
+  std::vector<std::string> files;
+  struct stat st {};
+  for (size_t i = 1; i <= texts.size(); ++i) {
+    if (::stat(fileNumbered(folder, static_cast<int>(i)).c_str(), &st) != 0) {
+      why = fileNumbered(folder, static_cast<int>(i)) + " was not written";
+      return {};
+    }
+    files.push_back(fileNumbered(folder, static_cast<int>(i)));
+  }
+  return files;
+}
+
+// Steady noise over a whole recording, snrDb below the power of its speech (the stretches
+// between its speechStarts and speechEnds): broadband, falling with frequency, as a fan or a computer.
+inline void addSteadyNoise(Recording& rec, double snrDb, unsigned seed) {
+  const std::vector<size_t>& speechStarts = rec.speechStarts;
+  double speech = 0;
+  size_t count = 0;
+  for (size_t k = 0; k < speechStarts.size() && k < rec.speechEnds.size(); ++k)
+    for (size_t i = speechStarts[k]; i < rec.speechEnds[k]; ++i, ++count)
+      speech += static_cast<double>(rec.samples[i]) * rec.samples[i];
+  std::mt19937 rng(seed);
+  std::normal_distribution<double> white(0, 1);
+  std::vector<double> noise(rec.samples.size());
+  double y = 0, power = 0;
+  for (auto& v : noise) {
+    y = 0.7 * y + white(rng);
+    v = y;
+    power += y * y;
+  }
+  if (count == 0 || power == 0) return;
+  const double gain = std::sqrt((speech / static_cast<double>(count)) / (power / static_cast<double>(noise.size())) /
+                                std::pow(10, snrDb / 10));
+  for (size_t i = 0; i < noise.size(); ++i)
+    rec.samples[i] = static_cast<int16_t>(std::clamp(rec.samples[i] + gain * noise[i], -32768.0, 32767.0));
+}
+
+// Sounds that are no speech, 16 kHz: a beep, a burst of noise, a rumble and a chirp.
+inline std::vector<std::vector<int16_t>> nonSpeechSounds() {
+  const double pi = 3.14159265358979;
+  std::mt19937 rng(5);
+  std::normal_distribution<double> white(0, 1);
+  std::vector<std::vector<int16_t>> out(4);
+  for (int i = 0; i < 8000; ++i) out[0].push_back(static_cast<int16_t>(8000 * std::sin(2 * pi * 1000 * i / 16000)));
+  for (int i = 0; i < 6400; ++i)
+    out[1].push_back(static_cast<int16_t>(std::clamp(6000 * white(rng), -32768.0, 32767.0)));
+  double y = 0;
+  std::vector<double> rumble;
+  for (int i = 0; i < 16000; ++i) rumble.push_back(y = 0.995 * y + white(rng));
+  double p = 0;
+  for (double v : rumble) p += v * v;
+  for (double v : rumble)
+    out[2].push_back(static_cast<int16_t>(std::clamp(9000 * v / std::sqrt(p / 16000), -32768.0, 32767.0)));
+  const int n = 11200;  // 0.7 s from 200 Hz to 3 kHz
+  for (int i = 0; i < n; ++i) {
+    const double t = static_cast<double>(i) / 16000;
+    out[3].push_back(static_cast<int16_t>(8000 * std::sin(2 * pi * (200 * t + 2800.0 * t * t / (2.0 * n / 16000)))));
+  }
+  return out;
 }
 
 // The items a recognizer's broadcasts stand for, in order: the digit on output 0, or 100 + k when

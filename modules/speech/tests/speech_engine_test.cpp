@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-
+#include <random>
 #include <string>
 #include <vector>
 
@@ -94,6 +94,7 @@ TEST_F(SpeechEngineTest, SpokenItemsComeBackAsTheirCodes) {
   in.phrases[0] = "lights on";
   in.phrases[1] = "lights off";
   in.phrases[2] = "Open the door!";
+  in.rejectLevel = 0;  // what is heard, right or wrong: the rejection has tests of its own
   harness.send(in, 0, 1);
   ASSERT_TRUE(JVoiceCommandObj::listening()) << ::testing::PrintToString(harness.debugLines());
   ASSERT_TRUE(JVoiceCommandObj::waitListenerDone(90000));
@@ -112,12 +113,97 @@ TEST_F(SpeechEngineTest, SpokenItemsComeBackAsTheirCodes) {
   ASSERT_TRUE(roundtrip::joinFiles({files[13], files[15]}, 600, low, why)) << why;
   ASSERT_TRUE(speech::writeWave(tmp.file("low.wav"), speech::resample(low.samples, 16000, 8000), 8000, why));
   ::setenv("LOOMWORK_SPEECH_INPUT", tmp.file("low.wav").c_str(), 1);
+  in.rejectLevel = JVoiceCommandObj::kDefaultRejectLevel;
+  in.debug = 1;
   harness.clear();
   harness.send(in, 0, 1);
   ASSERT_TRUE(JVoiceCommandObj::waitListenerDone(30000));
   harness.runFor(100);
-  EXPECT_EQ(roundtrip::codesOf(harness.broadcastsOf(in)), (std::vector<int>{101, 103}));
+  EXPECT_EQ(roundtrip::codesOf(harness.broadcastsOf(in)), (std::vector<int>{101, 103}))
+      << ::testing::PrintToString(harness.debugLines());
   harness.send(in, 0, 0);
+}
+
+// A recognizer on a WAVE file, run until the file ends: the codes it gave and its debug lines.
+struct Heard {
+  std::vector<int> codes;
+  Lines debug;
+};
+Heard listenTo(const std::string& wave, int rejectLevel, bool debug) {
+  ::setenv("LOOMWORK_SPEECH_INPUT", wave.c_str(), 1);
+  JTestHarness harness;
+  JVoiceCommandObj& in = harness.place<JVoiceCommandObj>("voice");
+  in.phrases[0] = "lights on";
+  in.phrases[1] = "lights off";
+  in.phrases[2] = "open the door";
+  in.rejectLevel = rejectLevel;
+  in.debug = debug ? 1 : 0;
+  harness.send(in, 0, 1);
+  Heard h;
+  if (!JVoiceCommandObj::listening() || !JVoiceCommandObj::waitListenerDone(60000)) {
+    h.debug = harness.debugLines();
+    return h;
+  }
+  harness.runFor(50);
+  h.codes = roundtrip::codesOf(harness.broadcastsOf(in));
+  h.debug = harness.debugLines();
+  harness.send(in, 0, 0);
+  return h;
+}
+
+// Steady noise from the first sample to the last, 10 dB below the speech: the noise floor is
+// learned as it goes, and the pauses between commands still end them. An energy gate that learns
+// the floor only between utterances takes the whole recording for one.
+TEST_F(SpeechEngineTest, CommandsInSteadyNoiseAreCutAtTheirPauses) {
+  std::string why;
+  const std::vector<std::string> files =
+      roundtrip::speakTexts(tmp.path(), {"lights off", "two", "open the door", "four"}, false, why);
+  ASSERT_EQ(files.size(), 4u) << why;
+  roundtrip::Recording rec;
+  ASSERT_TRUE(roundtrip::joinFiles(files, 700, rec, why)) << why;
+  roundtrip::addSteadyNoise(rec, 10, 3);
+  ASSERT_TRUE(speech::writeWave(tmp.file("noisy.wav"), rec.samples, 16000, why)) << why;
+  ::setenv("LOOMWORK_SPEECH_OUTPUT", tmp.path().c_str(), 1);
+  const Heard h = listenTo(tmp.file("noisy.wav"), JVoiceCommandObj::kDefaultRejectLevel, false);
+  EXPECT_GE(roundtrip::matched({102, 2, 103, 4}, h.codes), 3) << ::testing::PrintToString(h.codes);
+  EXPECT_LE(h.codes.size(), 5u) << ::testing::PrintToString(h.codes);
+}
+
+// Talk that is not a command and sounds that are no speech change no output; each rejected one
+// says so with "debug". At level 0 the same audio sets outputs, as before rejection existed, and
+// a command among them is still taken at the default level.
+TEST_F(SpeechEngineTest, OtherTalkAndNoisesAreRejected) {
+  std::string why;
+  const std::vector<std::string> files = roundtrip::speakTexts(
+      tmp.path(), {"what time is it", "thank you very much", "where are my keys", "lights on"}, true, why);
+  ASSERT_EQ(files.size(), 4u) << why;
+  roundtrip::Recording rec;
+  ASSERT_TRUE(roundtrip::joinFiles({files[0], files[1], files[2]}, 700, rec, why)) << why;
+  std::mt19937 rng(9);
+  for (const auto& sound : roundtrip::nonSpeechSounds()) {
+    rec.samples.insert(rec.samples.end(), sound.begin(), sound.end());
+    roundtrip::appendSilence(rec.samples, 11200, rng);
+  }
+  ASSERT_TRUE(speech::writeWave(tmp.file("other.wav"), rec.samples, 16000, why)) << why;
+  ::setenv("LOOMWORK_SPEECH_OUTPUT", tmp.path().c_str(), 1);
+
+  Heard h = listenTo(tmp.file("other.wav"), JVoiceCommandObj::kDefaultRejectLevel, true);
+  EXPECT_TRUE(h.codes.empty()) << ::testing::PrintToString(h.codes) << ::testing::PrintToString(h.debug);
+  size_t rejected = 0;
+  for (const auto& line : h.debug) {
+    if (line.rfind("voice: rejected \"", 0) != 0) continue;
+    ++rejected;
+    EXPECT_NE(line.find("\" (score "), std::string::npos) << line;
+  }
+  EXPECT_GE(rejected, 4u) << ::testing::PrintToString(h.debug);
+
+  h = listenTo(tmp.file("other.wav"), 0, false);
+  EXPECT_GE(h.codes.size(), 4u) << ::testing::PrintToString(h.codes);
+
+  ASSERT_TRUE(roundtrip::joinFiles({files[3]}, 700, rec, why)) << why;  // appended: "lights on" last
+  ASSERT_TRUE(speech::writeWave(tmp.file("then.wav"), rec.samples, 16000, why)) << why;
+  h = listenTo(tmp.file("then.wav"), JVoiceCommandObj::kDefaultRejectLevel, false);
+  EXPECT_EQ(h.codes, (std::vector<int>{101})) << ::testing::PrintToString(h.codes);
 }
 
 TEST_F(SpeechEngineTest, AFifoIsHeardAsItComesAndNeverEnds) {

@@ -294,6 +294,44 @@ TEST_F(VoiceCommandTest, RemovingTheListeningInstanceStopsTheRecognizer) {
   harness.runFor(50);  // a code already on its way to the host is dropped with its module
 }
 
+TEST_F(VoiceCommandTest, UtterancesScoringBelowTheRejectLevelChangeNothing) {
+  module.phrases[0] = "lights on";
+  module.rejectLevel = 40;
+  harness.send(module, 0, 1);
+  ASSERT_TRUE(JVoiceCommandObj::listening());
+  hear({});
+  harness.clear();
+  engines.say("lights on", 39);
+  engines.say("seven", 0);
+  engines.say("three", 40);  // the level itself is taken
+  hear({});
+  EXPECT_EQ(outputs(), (Outputs{{0, 3}}));
+  EXPECT_TRUE(harness.debugLines().empty());  // rejected silently without "debug"
+
+  // With "debug", one line per rejected utterance, and none for one taken.
+  module.debug = 1;
+  harness.clear();
+  engines.say("Lights on", 12);
+  engines.say("banana", 3);  // outside the grammar: dropped before any score counts
+  engines.say("four", 90);
+  hear({});
+  EXPECT_EQ(outputs(), (Outputs{{0, 4}}));
+  const Lines debug = harness.debugLines();
+  ASSERT_FALSE(debug.empty());
+  EXPECT_EQ(debug[0], "voice: rejected \"Lights on\" (score 12)");
+  EXPECT_EQ(std::count_if(debug.begin(), debug.end(),
+                          [](const std::string& l) { return l.find("rejected") != std::string::npos; }),
+            1);
+
+  // Level 0 takes everything heard, as a recognizer without rejection did.
+  module.rejectLevel = 0;
+  harness.clear();
+  engines.say("lights on", 0);
+  hear({});
+  EXPECT_EQ(outputs(), (Outputs{{0, -1}, {1, 1}}));
+  harness.send(module, 0, 0);
+}
+
 TEST_F(VoiceCommandTest, PersistenceKeysAndDefaults) {
   module.phrases[0] = "lights on";
   module.phrases[9] = "open the door";
@@ -301,9 +339,9 @@ TEST_F(VoiceCommandTest, PersistenceKeysAndDefaults) {
   module.debug = 1;
   JNode content = JTestHarness::content(module);
   Lines keys = JTestHarness::keysOf(content);
-  Lines own(keys.end() - 11, keys.end());
+  Lines own(keys.end() - 12, keys.end());
   EXPECT_EQ(own, (Lines{"phrase-1", "phrase-2", "phrase-3", "phrase-4", "phrase-5", "phrase-6", "phrase-7", "phrase-8",
-                        "phrase-9", "phrase-10", "digitsEnabled"}));
+                        "phrase-9", "phrase-10", "digitsEnabled", "rejectLevel"}));
   EXPECT_FALSE(contains(keys, "debug"));
 
   auto copy = JTestHarness::roundTrip(module);
@@ -327,12 +365,26 @@ TEST_F(VoiceCommandTest, PersistenceKeysAndDefaults) {
   auto& c = static_cast<JVoiceCommandObj&>(*clone);
   EXPECT_EQ(c.phrases[9], JString("open the door"));
   EXPECT_EQ(c.debug.load(), 1);
+
+  // "rejectLevel": a diagram from before the setting gets the level a new module has, a stored 0
+  // stays 0 (take everything), a stored level past the range is held to it.
+  EXPECT_EQ(module.rejectLevel.load(), JVoiceCommandObj::kDefaultRejectLevel);
+  module.rejectLevel = 0;
+  JVoiceCommandObj older;
+  older.rejectLevel = 17;
+  JTestHarness::restore(older, JTestHarness::without(JTestHarness::content(module), "rejectLevel"));
+  EXPECT_EQ(older.rejectLevel.load(), JVoiceCommandObj::kDefaultRejectLevel);
+  JTestHarness::restore(older, JTestHarness::content(module));
+  EXPECT_EQ(older.rejectLevel.load(), 0);
+  module.rejectLevel = 250;
+  JTestHarness::restore(older, JTestHarness::content(module));
+  EXPECT_EQ(older.rejectLevel.load(), 100);
 }
 
 TEST_F(VoiceCommandTest, PropertiesInOrderAndOfTheirKind) {
   module.phrases[1] = "lights off";
   JArray props = module.getProperties();
-  ASSERT_EQ(props.size(), 12);
+  ASSERT_EQ(props.size(), 13);
   EXPECT_EQ(static_cast<JProperty&>(*props[0]).getName(), JString("digitsEnabled"));
   EXPECT_STREQ(static_cast<JProperty&>(*props[0]).kind(), "choice");
   for (int i = 1; i <= 10; ++i) {
@@ -342,6 +394,11 @@ TEST_F(VoiceCommandTest, PropertiesInOrderAndOfTheirKind) {
   }
   EXPECT_EQ(static_cast<JProperty&>(*props[2]).valueText(), JString("lights off"));
   EXPECT_EQ(static_cast<JProperty&>(*props[11]).getName(), JString("debug"));
+  EXPECT_EQ(static_cast<JProperty&>(*props[12]).getName(), JString("reject level"));
+  EXPECT_STREQ(static_cast<JProperty&>(*props[12]).kind(), "integer");
+  JIntegerProperty level("reject level", 35, 0, 100);
+  EXPECT_TRUE(module.updateProperty(level));
+  EXPECT_EQ(module.rejectLevel.load(), 35);
 
   JIntegerListProperty digits("digitsEnabled", 0, JIntegerListProperty::booleanTag);
   EXPECT_TRUE(module.updateProperty(digits));
