@@ -294,6 +294,11 @@
   async function fetchFace(id, f) {
     f.last = Date.now();
     f.again = false;
+    if (streamDown) {
+      // Nobody to ask; the stream's return draws every face again.
+      f.busy = false;
+      return;
+    }
     try {
       const r = await fetch(withToken(modulePath(id, "/face.png")), { cache: "no-store" });
       if (r.ok) {
@@ -604,6 +609,7 @@
   }
 
   let everOpen = false;
+  let streamDown = false; // the run does not answer: faces wait for it
 
   function listen() {
     const es = new EventSource(withToken("/api/events"));
@@ -612,12 +618,17 @@
     es.addEventListener("repaint", onRepaint);
     es.addEventListener("diagram", () => refresh());
     es.onopen = () => {
-      // After a lost connection the diagram may have changed meanwhile.
-      if (everOpen) refresh();
+      // After a lost connection the diagram and the faces may have changed meanwhile.
+      if (everOpen) {
+        refresh();
+        for (const id of moduleEls.keys()) reloadFace(id);
+      }
       everOpen = true;
+      streamDown = false;
       setState("running", "running");
     };
     es.onerror = () => {
+      streamDown = true;
       if (es.readyState === EventSource.CLOSED) setState("ended", "run ended");
       else setState(everOpen ? "ended" : "connecting", everOpen ? "run ended or not reachable" : "connecting");
     };
