@@ -141,20 +141,17 @@ bool CanvasEvents::nextFrame(Cursor& c, int waitMs, std::string& frame) {
   frame.clear();
   std::unique_lock<std::mutex> lk(m_);
   const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
+  // The pace of frames: one timed sleep after a frame, however many values come meanwhile, so a
+  // busy stream wakes once a frame and the run never has to wake it.
   const auto earliest = c.lastFrame + std::chrono::milliseconds(kFrameMs);
-  for (;;) {
-    if (closed_) return false;
-    const auto now = Clock::now();
-    if (hasNews(c)) {
-      if (now >= earliest) break;
-      news_.wait_until(lk, earliest);  // the pace of frames
-    } else {
-      if (now >= deadline) break;
-      ++idle_;
-      news_.wait_until(lk, deadline);
-      --idle_;
-    }
+  while (!closed_ && Clock::now() < earliest) news_.wait_until(lk, earliest);
+  // Then whatever is new, or a wait for it that the first news ends.
+  while (!closed_ && !hasNews(c) && Clock::now() < deadline) {
+    ++idle_;
+    news_.wait_until(lk, deadline);
+    --idle_;
   }
+  if (closed_) return false;
   take(c, frame);
   if (!frame.empty()) c.lastFrame = Clock::now();
   return true;

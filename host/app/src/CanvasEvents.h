@@ -4,8 +4,8 @@
 //
 // The host thread only records: the latest value of each output (formatted once, bounded), each
 // Monitor line in a bounded ring, and that the diagram changed. A page's stream takes what is new
-// in frames at least kFrameMs apart, so each output reaches a page at most 30 times a second and
-// the last value of a burst always goes out with the next frame. A page that falls behind the
+// in frames at least kFrameMs apart, so each output reaches a page at most 20 times a second (a
+// value waits at most that long) and the last value of a burst always goes out with the next frame. A page that falls behind the
 // ring of Monitor lines skips the lines it missed (a comment line says how many): a slow page
 // never holds the run up.
 //
@@ -26,7 +26,7 @@ class JWireValue;
 
 class CanvasEvents {
 public:
-  static constexpr int kFrameMs = 34;           // 1000 / 30, rounded up
+  static constexpr int kFrameMs = 50;           // values are live to the eye, and cheap to the run
   static constexpr size_t kMaxTextBytes = 4096;  // of a text value sent to a page
   static constexpr size_t kMaxBlockBytes = 2048; // of a byte block (4 KB of hex)
   static constexpr size_t kMaxLines = 512;       // Monitor lines kept for pages

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
+#include <thread>
 
 #include "CanvasEdits.h"
 #include "CanvasPage.h"
@@ -248,6 +249,8 @@ void CanvasServer::start(const Address& a) {
   cookie_ = "loomwork-token-" + std::to_string(port);
   url_ = "http://" + shown + ":" + std::to_string(port) + "/" + (token_.empty() ? "" : "?token=" + token_);
   listener_ = std::thread([this] { server_->listen_after_bind(); });
+  // A stop before the listener runs would be missed by the library, and it would listen on.
+  for (int i = 0; i < 5000 && !server_->is_running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 void CanvasServer::close() {
