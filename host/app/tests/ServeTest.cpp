@@ -314,7 +314,8 @@ TEST(Serve, EditsApplyLiveOrAnswerTheCommandLinesError) {
   // Removing modules, even one that is playing; twice is an error the second time.
   r = s.del("/api/modules/player");
   ASSERT_EQ(r->status, 200) << r->body;
-  for (const auto& m : Json::parse(r->body)["modules"]) EXPECT_NE(m["id"], "player");
+  const Json without = Json::parse(r->body);
+  for (const auto& m : without["modules"]) EXPECT_NE(m["id"], "player");
   expectRefused(s.del("/api/modules/player"), "unknown module id \"player\"");
   ASSERT_EQ(s.del("/api/modules/clock")->status, 200);
 
