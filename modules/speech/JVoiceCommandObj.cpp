@@ -40,8 +40,9 @@ const JSettings kSettings{
         .init(V::kDefaultRejectLevel)
         .range(0, 100, JOutOfRange::kClamp)
         .whenMissing(V::kDefaultRejectLevel)
-        .note("how sure the recognizer must be that it heard a command: raise it when talk or noises "
-              "set outputs, lower it when commands said clearly are missed; 0 takes everything heard"),
+        .note("how sure the recognizer must be that an utterance was a command: raise it when talk or noises "
+              "set outputs, lower it when commands said clearly are missed (with debug on, every rejected "
+              "utterance is printed with its score). 0 takes everything heard"),
 };
 
 // Receives every finished utterance and turns it into a code for the instance that made it.

@@ -82,6 +82,14 @@ public:
   SphinxRecognizer(ps_decoder_t* ps, fe_t* vad, std::unique_ptr<AudioSource> source)
       : ps_(ps), vad_(vad), source_(std::move(source)) {}
   ~SphinxRecognizer() override {
+    // The phone loop keeps the segments of its last result until the next one, and its free
+    // forgets them: a last result of nothing leaves no segments behind.
+    if (hasLoop_ && ps_set_search(ps_, kLoop) == 0 && ps_start_utt(ps_) == 0) {
+      const int16 silence[kFrame] = {};
+      ps_process_raw(ps_, silence, kFrame, FALSE, TRUE);
+      ps_end_utt(ps_);
+      ps_get_hyp(ps_, nullptr);
+    }
     fe_free(vad_);
     ps_free(ps_);
   }
@@ -236,8 +244,15 @@ private:
     if (ps_start_utt(ps_) != 0) return false;
     ps_process_raw(ps_, samples.data(), samples.size(), FALSE, TRUE);
     ps_end_utt(ps_);
-    const char* hyp = ps_get_hyp(ps_, nullptr);
+    int32 total = 0;
+    const char* hyp = ps_get_hyp(ps_, &total);
     path.words = hyp ? hyp : "";
+    if (search == kLoop) {
+      // The loop weighs no language: its path score is all acoustic. (Its segments are not
+      // walked either: the library leaks their list.)
+      path.acoustic = total;
+      return true;
+    }
     for (ps_seg_t* seg = ps_seg_iter(ps_); seg; seg = ps_seg_next(seg)) {
       int32 ascr = 0, lscr = 0, lback = 0;
       ps_seg_prob(seg, &ascr, &lscr, &lback);
