@@ -9,6 +9,8 @@
 #include <mediastreamer2/msticker.h>
 
 #include <cstring>
+#include <map>
+#include <mutex>
 
 #include "sip/SipState.h"
 
@@ -103,6 +105,8 @@ MSFilterDesc MakeFilterDesc(bool reader) {
 MSFilterDesc g_readerDesc = MakeFilterDesc(true);
 MSFilterDesc g_writerDesc = MakeFilterDesc(false);
 
+extern MSSndCardDesc g_cardDesc;
+
 MSFilter* CreateFilter(MSSndCard* card, MSFilterDesc* desc) {
   MSFilter* f = ms_factory_create_filter_from_desc(card->sndcardmanager->factory, desc);
   if (f) static_cast<CardFilter*>(f->data)->line = LineOf(card);
@@ -111,10 +115,32 @@ MSFilter* CreateFilter(MSSndCard* card, MSFilterDesc* desc) {
 MSFilter* CreateReader(MSSndCard* card) { return CreateFilter(card, &g_readerDesc); }
 MSFilter* CreateWriter(MSSndCard* card) { return CreateFilter(card, &g_writerDesc); }
 
+// Which line the cards of a stack's manager belong to: each line's stack has a factory of its own.
+std::mutex g_managersMutex;
+std::map<MSSndCardManager*, int> g_managers;
+
+// The manager makes the line's card itself (and makes it again whenever it reloads its cards).
+void Detect(MSSndCardManager* manager) {
+  int line = 0;
+  {
+    std::lock_guard<std::mutex> lock(g_managersMutex);
+    auto it = g_managers.find(manager);
+    if (it == g_managers.end()) return;
+    line = it->second;
+  }
+  MSSndCard* card = ms_snd_card_new_with_name(&g_cardDesc, ("line" + std::to_string(line)).c_str());
+  card->data = reinterpret_cast<void*>(static_cast<intptr_t>(line));
+  card->capabilities = MS_SND_CARD_CAP_CAPTURE | MS_SND_CARD_CAP_PLAYBACK;
+  card->preferred_sample_rate = kRate;
+  card->latency = 0;
+  ms_snd_card_manager_add_card(manager, card);
+}
+
 MSSndCardDesc MakeCardDesc() {
   MSSndCardDesc d;
   std::memset(&d, 0, sizeof d);
   d.driver_type = "Callwatch";
+  d.detect = Detect;
   d.create_reader = CreateReader;
   d.create_writer = CreateWriter;
   return d;
@@ -123,16 +149,29 @@ MSSndCardDesc g_cardDesc = MakeCardDesc();
 
 }  // namespace
 
+namespace {
+MSSndCard* CardOf(MSSndCardManager* manager) {
+  for (bctbx_list_t* it = manager->cards; it; it = it->next)
+    if (static_cast<MSSndCard*>(it->data)->desc == &g_cardDesc) return static_cast<MSSndCard*>(it->data);
+  return nullptr;
+}
+}  // namespace
+
 std::string AddLineSoundCard(MSFactory* factory, int line) {
   MSSndCardManager* manager = ms_factory_get_snd_card_manager(factory);
-  const std::string name = "line" + std::to_string(line);
-  MSSndCard* card = ms_snd_card_new_with_name(&g_cardDesc, name.c_str());
-  card->data = reinterpret_cast<void*>(static_cast<intptr_t>(line));
-  card->capabilities = MS_SND_CARD_CAP_CAPTURE | MS_SND_CARD_CAP_PLAYBACK;
-  card->preferred_sample_rate = kRate;
-  card->latency = 0;
-  ms_snd_card_manager_add_card(manager, card);
-  return ms_snd_card_get_string_id(card);
+  {
+    std::lock_guard<std::mutex> lock(g_managersMutex);
+    g_managers[manager] = line;
+  }
+  ms_snd_card_manager_register_desc(manager, &g_cardDesc);
+  if (!CardOf(manager)) Detect(manager);  // the manager detects nothing while detection is bypassed
+  MSSndCard* card = CardOf(manager);
+  return card ? ms_snd_card_get_string_id(card) : std::string();
+}
+
+void ForgetLineSoundCard(MSFactory* factory) {
+  std::lock_guard<std::mutex> lock(g_managersMutex);
+  g_managers.erase(ms_factory_get_snd_card_manager(factory));
 }
 
 }  // namespace sipline

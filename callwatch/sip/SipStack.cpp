@@ -412,9 +412,24 @@ void Worker(std::promise<bool>* started) {
     if (!busy) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+  // Calls the stack has not released yet still hold their cores.
+  std::vector<LinphoneCall*> held;
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    for (auto& [h, c] : g_calls)
+      if (c->stackCall) {
+        held.push_back(static_cast<LinphoneCall*>(c->stackCall));
+        c->stackCall = nullptr;
+      }
+  }
+  for (LinphoneCall* call : held) {
+    linphone_call_set_user_data(call, nullptr);
+    linphone_call_unref(call);
+  }
   for (LinphoneCore* lc : g_cores)
     if (lc) {
       linphone_core_stop(lc);
+      ForgetLineSoundCard(linphone_core_get_ms_factory(lc));
       linphone_core_unref(lc);
     }
   g_cores.clear();
