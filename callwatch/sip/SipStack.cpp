@@ -7,7 +7,10 @@
 #include <linphone/factory.h>
 #include <linphone/logging.h>
 #include <mediastreamer2/mssndcard.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <strings.h>
 #include <unistd.h>
 
@@ -233,7 +236,31 @@ void OnRegistration(LinphoneCore* lc, LinphoneAccount* account, LinphoneRegistra
 
 // ---- the worker -------------------------------------------------------------------------------
 
+// The stack binds its ports so that others may share them: a port another program (or another
+// line) holds would be shared silently. Tried first with a plain bind of each transport.
+bool PortFree(int port) {
+  for (int type : {SOCK_DGRAM, SOCK_STREAM}) {
+    const int s = ::socket(AF_INET, type, 0);
+    if (s < 0) return false;
+    // Connections of an earlier run that are still closing do not hold a TCP port; a listener does.
+    const int yes = 1;
+    if (type == SOCK_STREAM) ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    const bool bound = ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(s);
+    if (!bound) return false;
+  }
+  return true;
+}
+
 LinphoneCore* MakeCore(int index, const LineConfig& config, std::string* problem) {
+  if (!PortFree(config.listenPort)) {
+    *problem = "cannot listen on port " + std::to_string(config.listenPort);
+    return nullptr;
+  }
   LinphoneFactory* factory = linphone_factory_get();
   const std::string dir = g_dataDir + "/line" + std::to_string(index);
   std::filesystem::create_directories(dir);

@@ -127,6 +127,21 @@ TEST_F(SipTest, ACallerWhoGivesUpWhileItRingsIsAMissedCallWithNoMessage) {
   EXPECT_TRUE(FilesIn(folder.file("Messages")).empty());
 }
 
+// CALLWATCH_SIP_LISTEN takes calls over TCP as well as UDP.
+TEST_F(SipTest, ACallOverTcpIsTakenToo) {
+  writeSettings(4, {});
+  const int port = directLine();
+  auto callwatch = startCallwatch({});
+  std::vector<std::string> args = Sipp("cancel.xml", port, Caller("OVER TCP", "5550198", true, 40000));
+  args.insert(args.end(), {"-t", "t1"});
+  const ProcessResult sipp = runSipp(args);
+  EXPECT_EQ(sipp.status, 0) << sipp.err << sipp.out;
+  ASSERT_TRUE(callwatch->readUntil([](const ProcessResult& r) { return Has(r.out, " Over "); }, 10000))
+      << callwatch->soFar().out;
+  const ProcessResult cw = stop(callwatch);
+  EXPECT_TRUE(Has(cw.out, "call 1: \"OVER TCP\" \"+1 (425) 5550198\" Offering rings 1\n")) << cw.out;
+}
+
 // A caller asserted by its network (P-Asserted-Identity) is shown as asserted, and one that asks
 // for privacy is blocked, whatever its From says.
 TEST_F(SipTest, AssertedIdentityNamesTheCallerAndPrivacyBlocksIt) {

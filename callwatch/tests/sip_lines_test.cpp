@@ -202,6 +202,16 @@ TEST_F(SipTest, CallsInARowAreEachAnsweredAndEnded) {
   EXPECT_FALSE(Has(cw.out, "call " + std::to_string(calls + 1) + ":"));
 }
 
+TEST_F(SipTest, ALineWhosePortIsTakenIsToldAndNotOpen) {
+  const int port = FreeSipPort();
+  writeSettings(1, {DirectLine("first", port), DirectLine("second", port)});
+  auto callwatch = startCallwatch({});
+  const ProcessResult cw = stop(callwatch);
+  EXPECT_TRUE(Has(cw.err, "callwatch: line \"second\": cannot listen on port " + std::to_string(port) + "\n")) << cw.err;
+  EXPECT_TRUE(Has(cw.err, "watching 1 of 2 lines")) << cw.err;
+  EXPECT_EQ(cw.status, 0);
+}
+
 TEST_F(SipTest, WithoutAnySipLineCallwatchSaysWhatToSet) {
   writeSettings(1, {{{"Name", "bad"}, {"Address", "alice@example"}}});
   const ProcessResult r = runProcess(CALLWATCH_BIN, {"--headless"}, 10000);
