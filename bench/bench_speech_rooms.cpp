@@ -3,14 +3,15 @@
 // that must be rejected (phrases outside the grammar, sounds that are not speech) and were, and
 // the latency from the end of speech to the broadcast, live through a FIFO.
 //
-//   bench_speech_rooms [benchmark flags] CORPUS [--reject N] [--latency FOLDER] [--latency-files K]
+//   bench_speech_rooms [benchmark flags] [CORPUS] [--reject N] [--latency FOLDER] [--latency-files K]
 //
 // CORPUS/labels.txt names the utterances, one a line: "FILE END_S WORDS", FILE relative to
 // CORPUS, END_S the end of the utterance's speech in seconds, WORDS the command heard ("lights
 // on", "seven") or "-" for one that must be rejected. A file holds either commands only or
 // rejects only. Every first folder of FILE is one row. bench/make_speech_corpus.py makes such a
-// corpus. --reject sets the recognizer's "reject level" (default: the module's own); latency is
-// measured on the first K files (default 2) of FOLDER (default "clean").
+// corpus, and is run into a temporary folder when CORPUS is not given. --reject sets the
+// recognizer's "reject level" (default: the module's own); latency is measured on the first K
+// files (default 2) of FOLDER (default "clean").
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -24,6 +25,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -259,11 +261,18 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  // Without a corpus, one is made from the synthesizers on this machine.
+  TempFolder made{"loomwork-bench-rooms-corpus"};
   if (corpus.root.empty()) {
-    std::fprintf(stderr,
-                 "usage: bench_speech_rooms [benchmark flags] CORPUS [--reject N] [--latency FOLDER] "
-                 "[--latency-files K]\n  (bench/make_speech_corpus.py CORPUS makes one)\n");
-    return 2;
+    const std::string command = "python3 '" LOOMWORK_SOURCE_DIR "/bench/make_speech_corpus.py' '" + made.path() + "'";
+    if (std::system(command.c_str()) != 0) {
+      std::fprintf(stderr,
+                   "bench_speech_rooms: %s failed\nusage: bench_speech_rooms [benchmark flags] [CORPUS] [--reject N] "
+                   "[--latency FOLDER] [--latency-files K]\n",
+                   command.c_str());
+      return 2;
+    }
+    corpus.root = made.path();
   }
   std::string why;
   if (!readLabels(why)) {
