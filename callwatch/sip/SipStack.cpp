@@ -257,6 +257,10 @@ bool PortFree(int port) {
 }
 
 LinphoneCore* MakeCore(int index, const LineConfig& config, std::string* problem) {
+  // The stack listens on every address of the machine; a line meant for one is told so.
+  if (config.listenHost != "0.0.0.0" && !config.listenHost.empty())
+    std::fprintf(stderr, "callwatch: line \"%s\": listening on port %d of every address, not of %s alone\n",
+                 config.name.c_str(), config.listenPort, config.listenHost.c_str());
   if (!PortFree(config.listenPort)) {
     *problem = "cannot listen on port " + std::to_string(config.listenPort);
     return nullptr;
