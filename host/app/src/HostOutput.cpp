@@ -76,13 +76,16 @@ void writeAll(Output& o, const std::string& bytes) {
 void writerLoop() {
   Output& o = out();
   std::unique_lock<std::mutex> lock(o.m);
+  Clock::time_point lastWrite{};
   for (;;) {
     o.changed.wait(lock, [&] { return !o.pending.empty() || o.stopWriter; });
     if (o.pending.empty()) break;  // stopped, and everything written
-    // Lines that follow soon share the write, unless someone waits for them or there are
-    // enough of them already.
+    // A line after a quiet spell is written at once (a digit, a Monitor value, seen as it
+    // happens); lines that follow one soon share the next write, unless someone waits for them or
+    // there are enough of them already: a flood costs a write every kFlushDelay, not one a line.
     auto writeNow = [&] { return o.stopWriter || o.flushWaiters > 0 || o.pending.size() >= kWriteAtOnce; };
-    if (!writeNow()) o.changed.wait_for(lock, kFlushDelay, writeNow);
+    if (!writeNow()) o.changed.wait_until(lock, lastWrite + kFlushDelay, writeNow);
+    lastWrite = Clock::now();
     std::string chunk;
     chunk.swap(o.pending);
     o.writing = true;

@@ -273,17 +273,26 @@ public:
     close(out_[0]);
   }
   pid_t pid() const { return pid_; }
-  // Waits until the pipe is full and the program has had time to fill its own buffer behind it.
+  // Waits until the pipe takes no more (what it holds has not changed for a while; a pipe that
+  // has room for less than a whole write is as full as one with no room at all) and the program
+  // has had time to fill its own buffer behind it.
   bool stuck(int ms) {
     const auto limit = Clock::now() + std::chrono::milliseconds(ms);
     fcntl(out_[0], F_SETPIPE_SZ, 4096);
-    const int size = fcntl(out_[0], F_GETPIPE_SZ);
-    int queued = 0;
-    while (Clock::now() < limit && (ioctl(out_[0], FIONREAD, &queued) != 0 || queued < size))
+    int queued = 0, last = -1;
+    auto since = Clock::now();
+    while (Clock::now() < limit) {
+      if (ioctl(out_[0], FIONREAD, &queued) != 0) return false;
+      if (queued != last || queued == 0) {
+        last = queued;
+        since = Clock::now();
+      } else if (Clock::now() - since > std::chrono::milliseconds(300)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // its buffer fills too
+        return true;
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    if (queued < size) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // its buffer fills too
-    return true;
+    }
+    return false;
   }
   // The exit status, or -1 when it did not end within ms.
   int wait(int ms) {
