@@ -116,7 +116,7 @@ CanvasEvents::Cursor CanvasEvents::join() {
   Cursor c;
   c.lineSeq = firstLine_ + lines_.size();
   c.diagramSeq = diagramSeq_;
-  for (const Watched& w : watched_) c.repaints[w.number] = w.module->repaintCount();
+  for (const Watched& w : watched_) c.repaints[w.number].count = w.module->repaintCount();
   return c;
 }
 
@@ -186,9 +186,10 @@ void CanvasEvents::take(Cursor& c, std::string& frame) {
     const int count = w.module->repaintCount();
     auto it = c.repaints.find(w.number);
     if (it == c.repaints.end()) {
-      c.repaints.emplace(w.number, count);  // placed since the page joined: it fetches the face anyway
-    } else if (it->second != count) {
-      it->second = count;
+      c.repaints[w.number].count = count;  // placed since the page joined: it fetches the face anyway
+    } else if (it->second.count != count && now - it->second.at >= std::chrono::milliseconds(kRepaintMs)) {
+      it->second.count = count;
+      it->second.at = now;
       appendEvent(frame, "repaint", "{\"module\": " + jsonQuote(w.module->id()) + "}");
     }
   }

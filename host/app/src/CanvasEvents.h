@@ -9,8 +9,9 @@
 // ring of Monitor lines skips the lines it missed (a comment line says how many): a slow page
 // never holds the run up.
 //
-// Repaints are counted by the modules themselves; the stream compares counts, so the modules it
-// watches are registered here and unregistered (on the host thread) before they are destroyed.
+// Repaints are counted by the modules themselves; the stream compares counts (and tells of a
+// module's repaints at most every kRepaintMs, the last always), so the modules it watches are
+// registered here and unregistered (on the host thread) before they are destroyed.
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -27,6 +28,7 @@ class JWireValue;
 class CanvasEvents {
 public:
   static constexpr int kFrameMs = 50;           // values are live to the eye, and cheap to the run
+  static constexpr int kRepaintMs = 200;        // a page fetches the face again on each repaint
   static constexpr size_t kMaxTextBytes = 4096;  // of a text value sent to a page
   static constexpr size_t kMaxBlockBytes = 2048; // of a byte block (4 KB of hex)
   static constexpr size_t kMaxLines = 512;       // Monitor lines kept for pages
@@ -51,7 +53,11 @@ public:
     uint64_t valueSeq = 0;  // every value newer than this is still to send
     uint64_t lineSeq = 0;   // the next Monitor line to send
     uint64_t diagramSeq = 0;
-    std::map<uint64_t, int> repaints;  // by watch number: counts already reported
+    struct Repaints {
+      int count = 0;  // already reported
+      std::chrono::steady_clock::time_point at{};
+    };
+    std::map<uint64_t, Repaints> repaints;  // by watch number
     std::chrono::steady_clock::time_point lastFrame{};
   };
   // A cursor for a page that joins now: every latest value is new to it; lines and repaints

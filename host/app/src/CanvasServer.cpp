@@ -376,7 +376,14 @@ void CanvasServer::routes() {
                [this, send](const Request&, Response& res) { send(res, onHost([this] { return portsReply(); })); });
   server_->Get(R"(/api/modules/(.+)/face\.png)", [this, send](const Request& req, Response& res) {
     const std::string id = req.matches[1];
-    send(res, onHost([this, id] { return faceReply(id); }));
+    auto face = std::make_shared<std::shared_ptr<JCanvas>>();
+    Reply r = onHost([this, id, face] { return drawFace(id, *face); });
+    if (r.status == 200 && *face) {
+      r.type = "image/png";
+      r.body.clear();
+      if (!encodePNG(**face, r.body)) r = Reply{500, "the face could not be made into a PNG", kText};
+    }
+    send(res, r);
   });
 
   server_->Get("/api/events", [this, refuse](const Request&, Response& res) {
@@ -473,23 +480,22 @@ CanvasServer::Reply CanvasServer::portsReply() {
   } catch (const Json::exception&) { return Reply{500, "a port tag is not valid UTF-8", kText}; }
 }
 
-// The face as the diagram picture draws it: the module's paint, then its port marks.
-CanvasServer::Reply CanvasServer::faceReply(const std::string& id) {
+// The face as the diagram picture draws it: the module's paint, then its port marks. Drawn on
+// the host thread; made into a PNG by the request's own thread.
+CanvasServer::Reply CanvasServer::drawFace(const std::string& id, std::shared_ptr<JCanvas>& face) {
   JModuleObj* m = d_.find(id);
   if (!m) return Reply{404, escapeForMessage("unknown module id \"" + id + "\""), kText};
   JComponent::Scope scope(m);
   const int w = std::clamp(m->rect.width, 1, kMaxFaceSide), h = std::clamp(m->rect.height, 1, kMaxFaceSide);
-  JCanvas canvas(w, h, JColor(245, 245, 240));
-  JGraphics g(canvas);
+  face = std::make_shared<JCanvas>(w, h, JColor(245, 245, 240));
+  JGraphics g(*face);
   JRegion all(JRect(0, 0, w, h));
   m->paint(g, -m->rect.x, -m->rect.y, all, 1.0);
   g.setClip(all);
   g.setJColor(JColor::darkGray);
   for (int i = 0; i < m->inputCount; ++i) drawPortMark(g, m->inputArea(i));
   for (int i = 0; i < m->outputCount; ++i) drawPortMark(g, m->outputArea(i));
-  std::string png;
-  if (!encodePNG(canvas, png)) return Reply{500, "the face could not be made into a PNG", kText};
-  return Reply{200, std::move(png), "image/png"};
+  return Reply{};
 }
 
 CanvasServer::Reply CanvasServer::setProperties(const std::string& id, const std::string& body) {

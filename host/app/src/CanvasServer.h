@@ -18,6 +18,7 @@
 
 #include "CanvasEvents.h"
 
+class JCanvas;
 class JDiagram;
 class JModuleObj;
 class JWireValue;
@@ -70,7 +71,7 @@ private:
   void routes();
   Reply diagramReply();
   Reply portsReply();
-  Reply faceReply(const std::string& id);
+  Reply drawFace(const std::string& id, std::shared_ptr<JCanvas>& face);
   Reply edited();
   Reply placeModule(const std::string& body);
   JModuleObj* cutOff(const std::string& id);

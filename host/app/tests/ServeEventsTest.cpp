@@ -6,7 +6,12 @@
 #include <chrono>
 #include <thread>
 
+#include <httplib.h>
+
 #include "CanvasEvents.h"
+#include "CanvasServer.h"
+#include "Libraries.h"
+#include "base/JClock.h"
 #include "loom/JDiagram.h"
 #include "loom/JWireValue.h"
 
@@ -147,4 +152,66 @@ TEST(ServeEvents, MonitorLinesRepaintsAndChangesReachEveryPage) {
   closer.join();
   events.leave();
   events.leave();
+}
+
+TEST(ServeEvents, RepaintsAreToldAtMostFiveTimesASecondTheLastAlways) {
+  JDiagram d;
+  JModuleObj* a = d.add(new JAddObj, "a");
+  CanvasEvents events;
+  events.watch(a);
+  CanvasEvents::Cursor c = events.join();
+  std::string frame;
+  a->repaint();  // repaints wake no stream: it looks at the end of its wait
+  ASSERT_TRUE(events.nextFrame(c, 100, frame));
+  EXPECT_EQ(frame, "event: repaint\ndata: {\"module\": \"a\"}\n\n");
+  const auto first = Clock::now();
+  a->repaint();  // soon after: held back, not lost
+  ASSERT_TRUE(events.nextFrame(c, 0, frame));
+  EXPECT_EQ(frame, "");
+  while (frame.empty() && Clock::now() - first < std::chrono::seconds(10)) ASSERT_TRUE(events.nextFrame(c, 100, frame));
+  EXPECT_EQ(frame, "event: repaint\ndata: {\"module\": \"a\"}\n\n");
+  EXPECT_GE(Clock::now() - first, std::chrono::milliseconds(CanvasEvents::kRepaintMs - 1));
+  events.leave();
+}
+
+// The whole road in one process: a Timer every 10 ms, the server, and a page's stream read over
+// HTTP. Prints how long values waited between their broadcast and the write to the stream.
+TEST(ServeEvents, ATimersValuesReachAPageOverHttp) {
+  registerHostModules();
+  auto d = JDiagram::loadText(R"({"loomwork": 1, "modules": [
+      {"id": "clock", "class": "Timer", "rect": [0, 0, 80, 60], "content": {"periodMs": 10}}]})",
+                              "timer.lwd");
+  CanvasServer server(*d, "timer.lwd", "[]");
+  server.start(CanvasServer::Address{"127.0.0.1", 0});
+  const int port = std::stoi(server.url().substr(server.url().rfind(':') + 1));
+  d->setObserver([&](JModuleObj& m, int output, const JWireValue& v) { server.valueSeen(m, output, v); });
+  std::atomic<int> last{0};
+  std::thread page([&] {
+    httplib::Client c("127.0.0.1", port);
+    c.set_read_timeout(10, 0);
+    std::string pending;
+    c.Get("/api/events", [&](const char* data, size_t size) {
+      pending.append(data, size);
+      const std::string key = "\"value\": ";
+      size_t at;
+      while ((at = pending.find(key)) != std::string::npos) {
+        last = std::stoi(pending.substr(at + key.size()));
+        pending.erase(0, at + key.size());
+      }
+      return true;  // until the server ends the stream
+    });
+  });
+  d->bindHostThread();
+  d->startupAll();
+  d->run([&] { return last.load() >= 150; }, JClock::millis() + 20000);
+  const CanvasEvents::Delays delays = server.events().delays();
+  server.close();
+  d->closeAll();
+  page.join();
+  EXPECT_GE(last.load(), 150);
+  ASSERT_GT(delays.count, 0u);
+  EXPECT_LT(delays.count, 150u);  // coalesced into frames
+  std::printf("Timer at 10 ms, broadcast to stream write: %llu values sent, mean %.1f ms, max %.1f ms\n",
+              static_cast<unsigned long long>(delays.count), delays.totalUs / 1000.0 / static_cast<double>(delays.count),
+              delays.maxUs / 1000.0);
 }
