@@ -232,11 +232,18 @@ private:
   static constexpr int kMinVoicedFrames = 3;
   // Acoustic score lost per frame of the grammar's words, against the phone loop, for one point.
   static constexpr double kGapPerPoint = 1;
+  // A single word may fall a little less far behind than the words together.
+  static constexpr double kWordGapWeight = 40.0 / 35.0;
 
   struct Path {
     std::string words;
     long long acoustic = 0;  // the acoustic score alone: language weights differ between searches
     int wordFrames = 0;      // frames in words rather than in silence or noise
+    struct Span {
+      int first, last;  // frames
+      long long acoustic;
+    };
+    std::vector<Span> spans;  // the grammar's words; every phone of the loop
   };
 
   bool decodeWith(const std::string& search, const std::vector<int16_t>& samples, Path& path) {
@@ -244,15 +251,9 @@ private:
     if (ps_start_utt(ps_) != 0) return false;
     ps_process_raw(ps_, samples.data(), samples.size(), FALSE, TRUE);
     ps_end_utt(ps_);
-    int32 total = 0;
-    const char* hyp = ps_get_hyp(ps_, &total);
+    const char* hyp = ps_get_hyp(ps_, nullptr);
     path.words = hyp ? hyp : "";
-    if (search == kLoop) {
-      // The loop weighs no language: its path score is all acoustic. (Its segments are not
-      // walked either: the library leaks their list.)
-      path.acoustic = total;
-      return true;
-    }
+    const bool isLoop = search == kLoop;
     for (ps_seg_t* seg = ps_seg_iter(ps_); seg; seg = ps_seg_next(seg)) {
       int32 ascr = 0, lscr = 0, lback = 0;
       ps_seg_prob(seg, &ascr, &lscr, &lback);
@@ -261,18 +262,30 @@ private:
       int first = 0, last = 0;
       ps_seg_frames(seg, &first, &last);
       // Fillers are "<sil>", "[NOISE]" and the like in a grammar, "SIL" and "+NSN+" in the loop.
-      if (w && w[0] != '<' && w[0] != '[' && w[0] != '+' && std::strcmp(w, "SIL") != 0)
-        path.wordFrames += last - first + 1;
+      const bool spoken = w && w[0] != '<' && w[0] != '[' && w[0] != '+' && std::strcmp(w, "SIL") != 0;
+      if (spoken) path.wordFrames += last - first + 1;
+      if ((spoken || isLoop) && last >= first) path.spans.push_back({first, last, ascr});
     }
     return true;
   }
 
-  // How much worse the grammar's best path sounds than the best path of any phones, per frame
-  // of its words: words that account for the sound come close, other speech falls far below.
+  // How much worse the grammar's best path sounds than the best path of any phones, per frame of
+  // its words: words that account for the sound come close, other speech falls far below. Each
+  // word is also held against the phones the loop put in its frames, so that a phrase one word
+  // away from a command ("open the window") does not pass on the strength of the words it shares.
   static int confidence(const Path& grammar, const Path& loop) {
-    const double gap = static_cast<double>(loop.acoustic - grammar.acoustic);
-    const double perFrame = std::max(0.0, gap) / std::max(1, grammar.wordFrames);
-    return static_cast<int>(std::lround(std::max(0.0, 100.0 - perFrame / kGapPerPoint)));
+    const double whole = static_cast<double>(loop.acoustic - grammar.acoustic) / std::max(1, grammar.wordFrames);
+    double worstWord = 0;
+    for (const auto& w : grammar.spans) {
+      double phones = 0;
+      for (const auto& p : loop.spans) {
+        const int first = std::max(w.first, p.first), last = std::min(w.last, p.last);
+        if (first <= last) phones += static_cast<double>(p.acoustic) * (last - first + 1) / (p.last - p.first + 1);
+      }
+      worstWord = std::max(worstWord, (phones - static_cast<double>(w.acoustic)) / (w.last - w.first + 1));
+    }
+    const double gap = std::max(whole, worstWord * kWordGapWeight);
+    return static_cast<int>(std::lround(std::clamp(100.0 - gap / kGapPerPoint, 0.0, 100.0)));
   }
 
   ps_decoder_t* ps_;
