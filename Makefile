@@ -4,7 +4,7 @@ PACKAGES := cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-d
             pkg-config python3 dpkg-dev clang-format \
             libespeak-ng-dev libpocketsphinx-dev pocketsphinx-en-us libasound2-dev qt6-base-dev libxkbcommon-dev \
             lighttpd nginx-light busybox mini-httpd webfs \
-            libcpp-httplib-dev chromium chromium-driver python3-selenium sip-tester baresip liblinphone-dev
+            libcpp-httplib-dev chromium chromium-driver python3-selenium sip-tester baresip liblinphone-dev libspandsp-dev
 GENERATOR = $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
@@ -12,7 +12,7 @@ CTEST := ctest --output-on-failure -j$(JOBS) --timeout 300
 
 PREFIX ?= /usr/local
 
-.PHONY: all help deps configure build test test-asan test-tsan bench fuzz demo demo-phone screenshots install uninstall package package-check format clean soak tests stress-calls
+.PHONY: all help deps configure build test test-asan test-tsan bench fuzz demo demo-phone demo-sip sip-figures screenshots install uninstall package package-check format clean soak tests stress-calls
 
 all: build
 
@@ -20,7 +20,9 @@ help:
 	@echo "make            build everything (build/bin, build/modules)"
 	@echo "make demo       build the host and the modules, and run the main example"
 	@echo "make demo-phone a simulated phone call: Callwatch takes a message and forwards the caller's digits to loomwork"
-	@echo "make screenshots  PNGs of the Callwatch window, its call screens and dialogs (build/screenshots)"
+	@echo "make demo-sip   a call over SIP on loopback: SIPp calls Callwatch's SIP line, speaks and presses 1 2 # *"
+	@echo "make sip-figures  SIP answer time, 100 calls in a row, digit delay"
+	@echo "make screenshots  PNGs of the Callwatch window, its call screens and dialogs, and the browser canvas (build/screenshots)"
 	@echo "make test       build and run every test"
 	@echo "make test-asan  the tests under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/)"
 	@echo "make test-tsan  the tests under ThreadSanitizer (build-tsan/)"
@@ -110,8 +112,18 @@ demo: deps
 demo-phone: build
 	./examples/phone/run-demo.sh build
 
+# A call over SIP on loopback: SIPp calls Callwatch's SIP line, speaks and presses 1 2 # *.
+demo-sip: build
+	callwatch/tests/sip/demo-sip.sh build
+
+# Answer time, 100 SIP calls in a row, digit delay.
+sip-figures: build
+	python3 callwatch/tests/sip/figures.py build --calls 100
+
 screenshots: build
 	QT_QPA_PLATFORM=offscreen build/bin/callwatch_screenshots build/screenshots
+	/usr/bin/python3 host/app/canvas/tests/screenshot.py --loomwork build/bin/loomwork --modules build/modules \
+	  || [ $$? -eq 77 ]
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
