@@ -4,7 +4,8 @@ PACKAGES := cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-d
             pkg-config python3 dpkg-dev clang-format \
             libespeak-ng-dev libpocketsphinx-dev pocketsphinx-en-us libasound2-dev qt6-base-dev libxkbcommon-dev \
             lighttpd nginx-light busybox mini-httpd webfs \
-            libcpp-httplib-dev chromium chromium-driver python3-selenium sip-tester baresip liblinphone-dev libspandsp-dev
+            libcpp-httplib-dev chromium chromium-driver python3-selenium sip-tester baresip liblinphone-dev libspandsp-dev \
+            sox espeak-ng libflite1
 GENERATOR = $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
