@@ -1,7 +1,7 @@
 // Every loomwork and lwd2html command line in the README's code blocks works as shown: each runs
 // from a copy of the examples beside this build (so that what it writes stays there) and ends
 // with status 0. A live run (no --seconds or --until-idle, or started with '&') is ended with
-// Ctrl-C after a moment, as a user would.
+// Ctrl-C after a moment, as a user would; one that serves the canvas serves it on a free port.
 #include <signal.h>
 
 #include <gtest/gtest.h>
@@ -42,6 +42,11 @@ std::vector<Command> readmeCommands() {
       cmd.pop_back();
       while (!cmd.empty() && cmd.back() == ' ') cmd.pop_back();
     }
+    // A served canvas listens on a port the system picks, so that the test takes none in use.
+    if (const size_t serve = cmd.find(" --serve "); serve != std::string::npos) {
+      const size_t at = serve + 9, end = cmd.find(' ', at);
+      cmd.replace(at, end == std::string::npos ? std::string::npos : end - at, "127.0.0.1:0");
+    }
     const bool run = cmd.find(" run ") != std::string::npos;
     const bool bounded = cmd.find("--seconds") != std::string::npos || cmd.find("--until-idle") != std::string::npos;
     out.push_back({cmd, background || (run && !bounded)});
@@ -67,6 +72,9 @@ TEST(Readme, EveryCommandLineWorksAsShown) {
       p.signal(SIGINT);
       const ProcessResult r = p.finish(60000);
       EXPECT_EQ(r.status, 0) << r.err;
+      if (c.line.find(" --serve ") != std::string::npos) {
+        EXPECT_NE(r.err.find("serving http://127.0.0.1:"), std::string::npos) << r.err;
+      }
     } else {
       const ProcessResult r = runProcess("/bin/sh", args, 120000);
       EXPECT_EQ(r.status, 0) << r.err;
