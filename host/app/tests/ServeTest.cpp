@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <nlohmann/json.hpp>
-#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -47,13 +46,19 @@ public:
     std::vector<std::string> args{"run", path, "--modules", dir.file("no-modules"), "--serve", address};
     args.insert(args.end(), more.begin(), more.end());
     p = std::make_unique<RunningProcess>(LOOMWORK_BIN, args);
-    static const std::regex serving(R"(serving http://(\S+):(\d+)/(\?token=([0-9a-f]+))?\n)");
-    std::smatch m;
-    p->readUntil([&](const ProcessResult& r) { return std::regex_search(r.err, m, serving); }, 10000);
-    const std::string err = p->soFar().err;
-    if (std::regex_search(err, m, serving)) {
-      port = std::stoi(m[2]);
-      token = m[4];
+    // "serving http://HOST:PORT/" and "?token=T" after it when one is needed.
+    auto line = [](const std::string& err) {
+      const size_t at = err.find("serving http://");
+      const size_t end = at == std::string::npos ? at : err.find('\n', at);
+      return end == std::string::npos ? std::string() : err.substr(at, end - at);
+    };
+    p->readUntil([&](const ProcessResult& r) { return !line(r.err).empty(); }, 10000);
+    const std::string serving = line(p->soFar().err);
+    const size_t slash = serving.find('/', 15), colon = serving.rfind(':', slash);
+    if (slash != std::string::npos && colon != std::string::npos) {
+      port = std::atoi(serving.substr(colon + 1, slash - colon - 1).c_str());
+      const size_t t = serving.find("?token=");
+      if (t != std::string::npos) token = serving.substr(t + 7);
     }
   }
   ~Served() {
