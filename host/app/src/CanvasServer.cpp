@@ -224,6 +224,7 @@ void CanvasServer::start(const Address& a) {
   // One request per connection: an idle kept-alive connection would hold a thread, and the
   // server could not stop before it timed out.
   server_->set_keep_alive_max_count(1);
+  server_->set_tcp_nodelay(true);  // a frame goes out at once, not after the page's last ack
   if (a.host.find(':') != std::string::npos) server_->set_address_family(AF_INET6);
   // The library's own options add SO_REUSEPORT, with which a second run would share a port that
   // is taken instead of being told so.
