@@ -14,7 +14,8 @@ const JSettings kSettings{
     JSetting::integer("periodMs", &Timer::periodMs)
         .init(100)
         .range(kMinPeriod, kMaxPeriod, JOutOfRange::kRefuse)
-        .whenMissing(100),
+        .whenMissing(100)
+        .onChange(&Timer::periodChanged),
 };
 }  // namespace
 
@@ -28,18 +29,34 @@ void Timer::startup() {
   running_ = true;
   value = 0;
   start_ = JClock::millis();
-  diagram()->postAt(
-      start_ + periodMs, [this] { tick(); }, this);
+  schedule();
 }
 
-// Ticks keep to the start time, so a late tick does not delay the later ones.
+// A new period while running counts from now: the next tick comes one new period after the
+// change, not in a burst (a shorter period) or after the old one's wait (a longer one).
+void Timer::periodChanged() {
+  if (!running_ || !diagram()) return;
+  start_ = JClock::millis() - static_cast<long long>(periodMs) * value;
+  schedule();
+}
+
+// Ticks keep to the start time, so a late tick does not delay the later ones. Only the latest
+// schedule ticks: one made before a change of period is let go.
+void Timer::schedule() {
+  const unsigned long long mine = ++schedule_;
+  diagram()->postAt(
+      start_ + static_cast<long long>(periodMs) * (value + 1),
+      [this, mine] {
+        if (mine == schedule_) tick();
+      },
+      this);
+}
+
 void Timer::tick() {
   if (!running_) return;
   ++value;
   broadcast(0);
-  if (running_)
-    diagram()->postAt(
-        start_ + static_cast<long long>(periodMs) * (value + 1), [this] { tick(); }, this);
+  if (running_) schedule();
 }
 
 void Timer::draw(JGraphics& g, int x, int y, int w, int h) {

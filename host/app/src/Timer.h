@@ -13,8 +13,12 @@ public:
 
   int periodMs;
 
+  void periodChanged();
+
 private:
+  void schedule();
   void tick();
   long long start_ = 0;
+  unsigned long long schedule_ = 0;  // the latest schedule's number
   bool running_ = false;
 };
