@@ -21,7 +21,12 @@ Player::Player() {
 void Player::applyOutputs() {
   std::string error;
   std::vector<int> types;
-  if (parseOutputTypes(outputs.str(), types, error)) types_ = types;
+  if (parseOutputTypes(outputs.str(), types, error)) {
+    types_ = types;
+  } else if (diagram()) {
+    JComponent::debugf("outputs: %s; the outputs stay as they were", error.c_str());
+    return;
+  }
   static const JPortTable kNoInputs;
   setPorts(std::shared_ptr<const JPortTable>(std::shared_ptr<const JPortTable>(), &kNoInputs),
            JPortTable::numbered(kSideRight, "out ", types_, static_cast<int>(types_.size())));
@@ -30,6 +35,11 @@ void Player::applyOutputs() {
     if (types_[i] == JStringData::id) values_[i] = JWireValue::ofText(JString());
     else if (types_[i] == JBytesData::id) values_[i] = JWireValue::ofBytes(JBlock());
     else values_[i] = JWireValue::ofInteger(0);
+  }
+  if (running_) {
+    running_ = false;
+    if (prepareRun(error)) startup();
+    else JComponent::debugf("%s", error.c_str());
   }
 }
 
@@ -80,8 +90,17 @@ void Player::startup() {
   if (!diagram() || events_.empty()) return;
   running_ = true;
   start_ = JClock::millis();
+  schedule();
+}
+
+void Player::schedule() {
+  const unsigned long long mine = ++schedule_;
   diagram()->postAt(
-      start_ + events_[0].timeMs, [this] { playDue(); }, this);
+      start_ + events_[next_].timeMs,
+      [this, mine] {
+        if (mine == schedule_) playDue();
+      },
+      this);
 }
 
 // Plays every event that is due, then waits for the next one.
@@ -95,9 +114,7 @@ void Player::playDue() {
     broadcast(e.output);
     if (!running_) return;
   }
-  if (next_ < events_.size())
-    diagram()->postAt(
-        start_ + events_[next_].timeMs, [this] { playDue(); }, this);
+  if (next_ < events_.size()) schedule();
 }
 
 void Player::close() { running_ = false; }

@@ -22,7 +22,9 @@ public:
   // Where the Player is in its file.
   bool playProgress(size_t& played, size_t& total) const override;
 
-  // The output ports follow "outputs" (a text that is no list of types keeps the ports as they are).
+  // The output ports follow "outputs" (a text that is no list of types keeps the ports as they
+  // are, said in a debug line). A Player that is playing plays its file again from the start with
+  // the new types: the values it holds are of the new ones.
   void applyOutputs();
 
   JString file;
@@ -30,6 +32,7 @@ public:
 
 private:
   void playDue();
+  void schedule();
 
   std::vector<int> types_{JIntegerData::id};
   std::vector<JWireValue> values_;
@@ -38,4 +41,5 @@ private:
   JAtomic<size_t> played_{0}, total_{0};
   long long start_ = 0;
   bool running_ = false;
+  unsigned long long schedule_ = 0;  // the latest schedule's number: an earlier one is let go
 };
