@@ -23,7 +23,7 @@ void Player::applyOutputs() {
   std::vector<int> types;
   if (parseOutputTypes(outputs.str(), types, error)) {
     types_ = types;
-  } else if (diagram()) {
+  } else if (running_) {  // before a run, the run's start says what is wrong
     JComponent::debugf("outputs: %s; the outputs stay as they were", error.c_str());
     return;
   }
