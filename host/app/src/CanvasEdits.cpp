@@ -29,21 +29,6 @@ std::string strandedLink(JDiagram& d, JModuleObj& m, const std::string& what) {
   return std::string();
 }
 
-// "id:port" with a decimal port, as diagram files write link ends.
-bool splitEnd(const std::string& end, std::string& id, int& port) {
-  auto colon = end.rfind(':');
-  if (colon == std::string::npos || colon == 0 || colon + 1 >= end.size()) return false;
-  id = end.substr(0, colon);
-  long long v = 0;
-  for (size_t i = colon + 1; i < end.size(); ++i) {
-    if (end[i] < '0' || end[i] > '9') return false;
-    v = v * 10 + (end[i] - '0');
-    if (v > 1000000) return false;
-  }
-  port = static_cast<int>(v);
-  return true;
-}
-
 struct Ends {
   JModuleObj* from;
   int fromPort;
@@ -54,7 +39,7 @@ struct Ends {
 Ends findEnds(JDiagram& d, const std::string& from, const std::string& to, const std::string& where) {
   std::string fromId, toId;
   Ends e{nullptr, 0, nullptr, 0};
-  if (!splitEnd(from, fromId, e.fromPort) || !splitEnd(to, toId, e.toPort))
+  if (!JDiagram::splitLinkEnd(from, fromId, e.fromPort) || !JDiagram::splitLinkEnd(to, toId, e.toPort))
     refuse(where + ": ends are written \"id:port\"");
   e.from = d.find(fromId);
   e.to = d.find(toId);

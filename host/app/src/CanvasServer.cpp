@@ -19,6 +19,7 @@
 
 #include "CanvasEdits.h"
 #include "CanvasPage.h"
+#include "Render.h"
 #include "base/JFiles.h"
 #include "base/JString.h"
 #include "gfxkit/JCanvas.h"
@@ -140,23 +141,9 @@ std::string settingText(const Json& v, const std::string& where) {
   if (v.is_string()) return v.get<std::string>();
   if (v.is_boolean()) return v.get<bool>() ? "true" : "false";
   if (v.is_number()) return v.dump();
-  if (v.is_array() && v.size() == 3 && v[0].is_number_integer() && v[1].is_number_integer() &&
-      v[2].is_number_integer())
+  if (v.is_array() && v.size() == 3 && v[0].is_number_integer() && v[1].is_number_integer() && v[2].is_number_integer())
     return v[0].dump() + "," + v[1].dump() + "," + v[2].dump();
   throw EditError(where + ": a value is a number, a text, true or false, or [r, g, b]");
-}
-
-void drawPortMark(JGraphics& g, const JFRect& a) {
-  int x = static_cast<int>(a.x), y = static_cast<int>(a.y);
-  int w = std::max(1, static_cast<int>(a.width)), h = std::max(1, static_cast<int>(a.height));
-  if (w > h && w > 2) {
-    ++x;
-    w -= 2;
-  } else if (h > 2) {
-    ++y;
-    h -= 2;
-  }
-  g.fillRect(x, y, w, h);
 }
 
 }  // namespace
@@ -244,8 +231,8 @@ void CanvasServer::start(const Address& a) {
   }
   if (port < 0) {
     const std::string why = errno ? std::strerror(errno) : "not an address of this machine";
-    throw std::runtime_error("run: --serve " + shown + ":" + std::to_string(a.port) + ": cannot listen there (" +
-                             why + ")");
+    throw std::runtime_error("run: --serve " + shown + ":" + std::to_string(a.port) + ": cannot listen there (" + why +
+                             ")");
   }
   cookie_ = "loomwork-token-" + std::to_string(port);
   url_ = "http://" + shown + ":" + std::to_string(port) + "/" + (token_.empty() ? "" : "?token=" + token_);
@@ -493,16 +480,15 @@ CanvasServer::Reply CanvasServer::drawFace(const std::string& id, std::shared_pt
   JRegion all(JRect(0, 0, w, h));
   m->paint(g, -m->rect.x, -m->rect.y, all, 1.0);
   g.setClip(all);
-  g.setJColor(JColor::darkGray);
-  for (int i = 0; i < m->inputCount; ++i) drawPortMark(g, m->inputArea(i));
-  for (int i = 0; i < m->outputCount; ++i) drawPortMark(g, m->outputArea(i));
+  drawPortMarks(g, *m, 0, 0);
   return Reply{};
 }
 
 CanvasServer::Reply CanvasServer::setProperties(const std::string& id, const std::string& body) {
   const Json j = parseBody(body);
   if (!j.is_object() || j.empty()) throw EditError("properties are sent as {\"NAME\": VALUE}");
-  for (auto it = j.begin(); it != j.end(); ++it) applySetting(d_, id, it.key(), settingText(it.value(), id + "." + it.key()));
+  for (auto it = j.begin(); it != j.end(); ++it)
+    applySetting(d_, id, it.key(), settingText(it.value(), id + "." + it.key()));
   startWaiting();
   return edited();
 }

@@ -9,19 +9,26 @@ constexpr int kMargin = 10;
 
 JFPoint absolute(const JModuleObj& m, const JFPoint& p) { return JFPoint(m.rect.x + p.x, m.rect.y + p.y); }
 
-void drawPort(JGraphics& g, const JModuleObj& m, const JFRect& a) {
-  int x = m.rect.x + static_cast<int>(a.x), y = m.rect.y + static_cast<int>(a.y);
-  int w = std::max(1, static_cast<int>(a.width)), h = std::max(1, static_cast<int>(a.height));
-  if (w > h && w > 2) {  // along a top or bottom side
-    ++x;
-    w -= 2;
-  } else if (h > 2) {
-    ++y;
-    h -= 2;
-  }
-  g.fillRect(x, y, w, h);
-}
 }  // namespace
+
+// Ports: small dark boxes where the module puts them, a pixel apart.
+void drawPortMarks(JGraphics& g, JModuleObj& m, int x, int y) {
+  g.setJColor(JColor::darkGray);
+  auto mark = [&](const JFRect& a) {
+    int px = x + static_cast<int>(a.x), py = y + static_cast<int>(a.y);
+    int w = std::max(1, static_cast<int>(a.width)), h = std::max(1, static_cast<int>(a.height));
+    if (w > h && w > 2) {  // along a top or bottom side
+      ++px;
+      w -= 2;
+    } else if (h > 2) {
+      ++py;
+      h -= 2;
+    }
+    g.fillRect(px, py, w, h);
+  };
+  for (int i = 0; i < m.inputCount; ++i) mark(m.inputArea(i));
+  for (int i = 0; i < m.outputCount; ++i) mark(m.outputArea(i));
+}
 
 JCanvas renderDiagram(JDiagram& d) {
   int w = 1, h = 1;
@@ -47,10 +54,7 @@ JCanvas renderDiagram(JDiagram& d) {
     clip.intersect(m->getExtent(0, 0, 1.0));
     m->paint(g, 0, 0, clip, 1.0);
     g.setClip(all);
-    // Ports: small dark boxes where the module puts them, a pixel apart.
-    g.setJColor(JColor::darkGray);
-    for (int i = 0; i < m->inputCount; ++i) drawPort(g, *m, m->inputArea(i));
-    for (int i = 0; i < m->outputCount; ++i) drawPort(g, *m, m->outputArea(i));
+    drawPortMarks(g, *m, m->rect.x, m->rect.y);
   }
   return canvas;
 }

@@ -8,6 +8,9 @@
 // the whole diagram.
 JCanvas renderDiagram(JDiagram& d);
 
+// A module's port marks, as the picture draws them, with the module's face at (x, y).
+void drawPortMarks(JGraphics& g, JModuleObj& m, int x, int y);
+
 // Renders the diagram and writes it as a PNG beside the target, renamed into place once complete
 // (through a symbolic link to its target, keeping an existing file's permissions), so that a
 // failure or a kill leaves the previous picture whole. False with the reason in error.

@@ -99,21 +99,6 @@ void lineAndColumn(const std::string& text, size_t byte, size_t& line, size_t& c
   }
 }
 
-// "id:port" with a decimal port.
-bool splitEnd(const std::string& end, std::string& id, int& port) {
-  auto colon = end.rfind(':');
-  if (colon == std::string::npos || colon == 0 || colon + 1 >= end.size()) return false;
-  id = end.substr(0, colon);
-  long long v = 0;
-  for (size_t i = colon + 1; i < end.size(); ++i) {
-    if (end[i] < '0' || end[i] > '9') return false;
-    v = v * 10 + (end[i] - '0');
-    if (v > 1000000) return false;
-  }
-  port = static_cast<int>(v);
-  return true;
-}
-
 bool smallInt(const Json& j, int& out) {
   if (!j.is_number_integer()) return false;
   long long v = j.get<long long>();
@@ -230,7 +215,8 @@ std::unique_ptr<JDiagram> JDiagram::loadText(const std::string& text, const std:
       where = "link " + from->get<std::string>() + " -> " + to->get<std::string>();
       std::string fromId, toId;
       int fromPort = 0, toPort = 0;
-      if (!splitEnd(from->get<std::string>(), fromId, fromPort) || !splitEnd(to->get<std::string>(), toId, toPort))
+      if (!splitLinkEnd(from->get<std::string>(), fromId, fromPort) ||
+          !splitLinkEnd(to->get<std::string>(), toId, toPort))
         throw fail(where + ": ends are written \"id:port\"");
       JModuleObj* a = diagram->find(fromId);
       JModuleObj* b = diagram->find(toId);
@@ -242,6 +228,20 @@ std::unique_ptr<JDiagram> JDiagram::loadText(const std::string& text, const std:
     }
   }
   return diagram;
+}
+
+bool JDiagram::splitLinkEnd(const std::string& end, std::string& id, int& port) {
+  auto colon = end.rfind(':');
+  if (colon == std::string::npos || colon == 0 || colon + 1 >= end.size()) return false;
+  id = end.substr(0, colon);
+  long long v = 0;
+  for (size_t i = colon + 1; i < end.size(); ++i) {
+    if (end[i] < '0' || end[i] > '9') return false;
+    v = v * 10 + (end[i] - '0');
+    if (v > 1000000) return false;
+  }
+  port = static_cast<int>(v);
+  return true;
 }
 
 std::unique_ptr<JDiagram> JDiagram::loadFile(const std::string& path) {

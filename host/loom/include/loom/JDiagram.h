@@ -64,6 +64,8 @@ public:
   // Throws JDiagramError "NAME: error: WHAT".
   static std::unique_ptr<JDiagram> loadFile(const std::string& path);
   static std::unique_ptr<JDiagram> loadText(const std::string& text, const std::string& name);
+  // A link end as files write it, "id:port" with a decimal port; false when it is not one.
+  static bool splitLinkEnd(const std::string& end, std::string& id, int& port);
   std::string saveText();                  // throws JDiagramError when a text in it is not UTF-8
   void saveFile(const std::string& path);  // throws JDiagramError
   // What loading the file noticed but could go on with ("FILE: warning: ..."), one line each.
