@@ -214,12 +214,34 @@ public:
     // Synthetic speech carries digital silence, which the front end handles badly: dithered.
     for (auto& v : samples)
       if (v == 0) v = static_cast<int16_t>(static_cast<int>(rng_() % 5) - 2);
+    const bool floored = addNoiseFloor(samples);
     Path grammar, loop;
     if (!decodeWith(search_, samples, grammar) || grammar.words.empty()) return h;
     h.words = grammar.words;
     if (voicedFrames(samples) < kMinVoicedFrames) h.score = 0;
-    else if (hasLoop_ && decodeWith(kLoop, samples, loop)) h.score = confidence(grammar, loop);
+    else if (hasLoop_ && decodeWith(kLoop, samples, loop)) h.score = confidence(grammar, loop, floored);
     return h;
+  }
+
+  // The model was trained on speech with a room's noise under it: a clean recording's quiet, and
+  // the empty bands between the harmonics of a high voice, mislead it (a high voice's "five" heard
+  // as "nine"). Noise is added up to kFloorDb below the utterance's loud frames, where the
+  // recording has less of its own; a noisy recording is left as it is. True when noise was added.
+  bool addNoiseFloor(std::vector<int16_t>& samples) {
+    std::vector<double> rms;
+    for (size_t at = 0; at + kFrame <= samples.size(); at += kFrame) {
+      double e = 0;
+      for (size_t i = at; i < at + kFrame; ++i) e += static_cast<double>(samples[i]) * samples[i];
+      rms.push_back(std::sqrt(e / kFrame));
+    }
+    if (rms.size() < 10) return false;
+    std::sort(rms.begin(), rms.end());
+    const double loud = rms[rms.size() * 95 / 100], quiet = rms[rms.size() / 5];
+    const double wanted = loud * std::pow(10.0, -kFloorDb / 20);
+    if (wanted <= quiet) return false;
+    std::normal_distribution<double> noise(0, std::sqrt(wanted * wanted - quiet * quiet));
+    for (auto& v : samples) v = static_cast<int16_t>(std::clamp(v + noise(rng_), -32768.0, 32767.0));
+    return true;
   }
 
   bool usePhoneLoop() {
@@ -234,6 +256,10 @@ private:
   static constexpr double kGapPerPoint = 1;
   // A single word may fall a little less far behind than the words together.
   static constexpr double kWordGapWeight = 40.0 / 35.0;
+  // The noise floor, in dB below the loud frames; it narrows every gap to the phone loop (both
+  // paths account for the noise alike), which the score widens again by this much.
+  static constexpr double kFloorDb = 35;
+  static constexpr double kFlooredGapWeight = 1.25;
 
   struct Path {
     std::string words;
@@ -273,7 +299,7 @@ private:
   // its words: words that account for the sound come close, other speech falls far below. Each
   // word is also held against the phones the loop put in its frames, so that a phrase one word
   // away from a command ("open the window") does not pass on the strength of the words it shares.
-  static int confidence(const Path& grammar, const Path& loop) {
+  static int confidence(const Path& grammar, const Path& loop, bool floored) {
     const double whole = static_cast<double>(loop.acoustic - grammar.acoustic) / std::max(1, grammar.wordFrames);
     double worstWord = 0;
     for (const auto& w : grammar.spans) {
@@ -284,7 +310,7 @@ private:
       }
       worstWord = std::max(worstWord, (phones - static_cast<double>(w.acoustic)) / (w.last - w.first + 1));
     }
-    const double gap = std::max(whole, worstWord * kWordGapWeight);
+    const double gap = std::max(whole, worstWord * kWordGapWeight) * (floored ? kFlooredGapWeight : 1.0);
     return static_cast<int>(std::lround(std::clamp(100.0 - gap / kGapPerPoint, 0.0, 100.0)));
   }
 
