@@ -6,15 +6,11 @@
 
 namespace phonesim {
 
-std::mutex g_mutex;
 std::condition_variable g_changed;
 int g_lineCount = -1;
 std::vector<SimLine> g_lines;
-App g_lineApp, g_phoneApp;
-DWORD g_nextHandle = kBaseHandle;
-LONG g_nextRequest = 1;
+App g_phoneApp;
 std::map<HCALL, std::shared_ptr<SimCall>> g_calls;
-std::map<uint32_t, WaveDevice> g_waves;
 
 void Configure(bool again) {
   if (g_lineCount >= 0 && !(again && !g_phoneApp.handle && g_waves.empty() && g_calls.empty())) return;
@@ -103,37 +99,6 @@ bool OwnerWatches(const SimCall& call) {
 void ForgetIfDone(HCALL h) {
   auto it = g_calls.find(h);
   if (it != g_calls.end() && it->second->ended && !it->second->appHolds) g_calls.erase(it);
-}
-
-void PutText(VARHEADER* h, DWORD* used, DWORD* size, DWORD* offset, const std::string& text) {
-  const DWORD length = static_cast<DWORD>(text.size() + 1);
-  h->dwNeededSize += length;
-  if (*used + length <= h->dwTotalSize) {
-    std::memcpy(reinterpret_cast<char*>(h) + *used, text.c_str(), length);
-    *size = length;
-    *offset = *used;
-    *used += length;
-  } else {
-    *size = *offset = 0;
-  }
-}
-
-LONG PutDeviceID(VARSTRING* id, DWORD index, LONG tooSmall) {
-  auto* h = reinterpret_cast<VARHEADER*>(id);
-  if (!Fits<VARSTRING>(h)) return tooSmall;
-  const DWORD total = id->dwTotalSize;
-  std::memset(id, 0, sizeof *id);
-  id->dwTotalSize = total;
-  id->dwNeededSize = sizeof *id + 4;
-  id->dwUsedSize = sizeof *id;
-  id->dwStringFormat = STRINGFORMAT_BINARY;
-  if (id->dwNeededSize <= total) {
-    std::memcpy(reinterpret_cast<char*>(id) + sizeof *id, &index, 4);
-    id->dwStringSize = 4;
-    id->dwStringOffset = sizeof *id;
-    id->dwUsedSize = id->dwNeededSize;
-  }
-  return 0;
 }
 
 }  // namespace phonesim

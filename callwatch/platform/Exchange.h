@@ -2,7 +2,7 @@
 // The telephony provider (libcallwatch_telephony, loaded by name at run time) simulates an
 // exchange: line devices, their phones and wave devices, and calls placed and driven through the
 // control socket (phonesim). It exports the line, phone, request and wave functions under their
-// own names (Lines.h, Calls.h, Phones.h, Requests.h, WaveDevices.h).
+// own names (Lines.h, Calls.h, Phones.h, Requests.h, and the shared provider/WaveTable.h).
 //
 // This is the state those entry points share: the lines, the calls, the program that
 // initialized each half, and the events posted to that program. Every event goes to the
@@ -11,30 +11,20 @@
 // calls take it briefly, each call's script runs on the worker of its control connection, and
 // the wave ticker moves the wave devices along at real pace. g_changed tells the scripts that
 // something moved.
-#include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <list>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "base/MessageQueue.h"
-#include "base/TapiDefs.h"
-#include "base/WaveDefs.h"
-
-#define EXPORT extern "C" __attribute__((visibility("default")))
+#include "provider/Provider.h"
 
 namespace phonesim {
 
-using Clock = std::chrono::steady_clock;
+using namespace provider;
 constexpr int kMostLines = 16;
-constexpr DWORD kVersion = 0x00020000;
-constexpr DWORD kBaseHandle = 0x100;
 
-extern std::mutex g_mutex;
 extern std::condition_variable g_changed;  // any call's state, any device
 
 struct SimCall {
@@ -55,17 +45,6 @@ struct SimCall {
   Clock::time_point connectedAt;
 };
 
-struct WaveDevice {
-  bool input = true;
-  int line = 0;
-  uintptr_t window = 0;
-  std::list<WAVEHDR*> queue;
-  bool started = false;
-  Clock::time_point startedAt;
-  uint64_t delivered = 0;  // samples since start (input) or into the current buffer (output)
-  Clock::time_point playingSince;
-};
-
 struct SimLine {
   HLINE open = 0;
   uintptr_t instance = 0;
@@ -80,19 +59,10 @@ struct SimLine {
   Clock::time_point quietSince = Clock::now();  // nothing played to the caller since
 };
 
-struct App {
-  DWORD handle = 0;
-  LINECALLBACK callback = nullptr;
-  std::shared_ptr<CMessageQueue> queue;
-};
-
 extern int g_lineCount;
 extern std::vector<SimLine> g_lines;
-extern App g_lineApp, g_phoneApp;
-extern DWORD g_nextHandle;
-extern LONG g_nextRequest;
+extern App g_phoneApp;
 extern std::map<HCALL, std::shared_ptr<SimCall>> g_calls;
-extern std::map<uint32_t, WaveDevice> g_waves;
 
 // The rest is called with g_mutex held.
 
@@ -112,15 +82,5 @@ void SetState(SimCall& call, DWORD state, DWORD detail = 0);
 void HangUp(SimCall& call, bool ownerDrops);
 bool OwnerWatches(const SimCall& call);
 void ForgetIfDone(HCALL h);
-
-template <typename T>
-bool Fits(const VARHEADER* h) {
-  return h && h->dwTotalSize >= sizeof(T);
-}
-// Appends a text (with its terminator) to a variable-size structure; its size and offset fields
-// are set only when it fits.
-void PutText(VARHEADER* h, DWORD* used, DWORD* size, DWORD* offset, const std::string& text);
-// A device number (line, phone or wave device of line `index`) as a binary VARSTRING.
-LONG PutDeviceID(VARSTRING* id, DWORD index, LONG tooSmall);
 
 }  // namespace phonesim

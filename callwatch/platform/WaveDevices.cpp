@@ -1,5 +1,6 @@
-#include "platform/WaveDevices.h"
-
+// The simulated exchange's side of the wave devices (the table itself is shared: WaveTable.cpp).
+// An input records what the caller on its line says, an output plays to the caller; a ticker
+// worker moves both along at real pace while any device is open.
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -7,6 +8,8 @@
 
 #include "base/JWorker.h"
 #include "base/WaveDefs.h"
+#include "platform/Exchange.h"
+#include "provider/WaveHooks.h"
 
 using namespace phonesim;
 
@@ -87,8 +90,12 @@ void Tick() {
   }
 }
 
-// The ticker runs while any wave device is open; called without g_mutex.
-void StartTickerIfNeeded() {
+}  // namespace
+
+namespace provider {
+
+// The ticker runs while any wave device is open.
+void WaveOpened() {
   std::lock_guard<std::mutex> tl(g_tickerMutex);
   {
     std::lock_guard<std::mutex> lock(g_mutex);
@@ -97,7 +104,7 @@ void StartTickerIfNeeded() {
   g_tickerStarted = g_ticker.start(nullptr, Tick);
 }
 
-void StopTickerIfIdle() {
+void WaveClosed() {
   std::lock_guard<std::mutex> tl(g_tickerMutex);
   {
     std::lock_guard<std::mutex> lock(g_mutex);
@@ -107,149 +114,38 @@ void StopTickerIfIdle() {
   g_tickerStarted = false;
 }
 
-bool GoodFormat(const WAVEFORMATEX* f) {
-  return f && f->wFormatTag == WAVE_FORMAT_PCM && f->nChannels == 1 && f->nSamplesPerSec == kWaveRate &&
-         f->wBitsPerSample == 16 && f->nBlockAlign == 2;
-}
-
-MMRESULT OpenWaveLocked(bool input, uint32_t* handle, uint32_t device, const WAVEFORMATEX* format, uintptr_t callback,
-                        uint32_t flags) {
+int WaveLineCount() {
   Configure();
-  if (device == WAVE_MAPPER) device = 0;
-  if (device >= static_cast<uint32_t>(g_lineCount)) return MMSYSERR_BADDEVICEID;
-  if (!GoodFormat(format)) return WAVERR_BADFORMAT;
-  if (flags & WAVE_FORMAT_QUERY) return MMSYSERR_NOERROR;
-  if (!handle) return MMSYSERR_INVALPARAM;
-  if ((flags & CALLBACK_WINDOW) == 0 || !callback) return MMSYSERR_INVALFLAG;
-  for (auto& [h, d] : g_waves)
-    if (d.input == input && d.line == static_cast<int>(device)) return MMSYSERR_ALLOCATED;
-  WaveDevice d;
-  d.input = input;
-  d.line = static_cast<int>(device);
-  d.window = callback;
-  *handle = g_nextHandle++;
-  g_waves[*handle] = d;
-  hidden_window::Post(callback, input ? MM_WIM_OPEN : MM_WOM_OPEN, *handle, 0);
-  return MMSYSERR_NOERROR;
+  return g_lineCount;
 }
 
-MMRESULT OpenWave(bool input, uint32_t* handle, uint32_t device, const WAVEFORMATEX* format, uintptr_t callback,
-                  uint32_t flags) {
-  MMRESULT result;
-  {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    result = OpenWaveLocked(input, handle, device, format, callback, flags);
+void WaveQueued(WaveDevice& d, bool first) {
+  if (!d.input && first) {
+    d.playingSince = Clock::now();
+    g_lines[d.line].quietSince = d.playingSince;
   }
-  if (result == MMSYSERR_NOERROR && !(flags & WAVE_FORMAT_QUERY)) StartTickerIfNeeded();
-  return result;
-}
-
-WaveDevice* Wave(uint32_t handle, bool input) {
-  auto it = g_waves.find(handle);
-  return it == g_waves.end() || it->second.input != input ? nullptr : &it->second;
-}
-
-MMRESULT Prepare(uint32_t handle, bool input, WAVEHDR* h, uint32_t size, bool prepare) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  if (!Wave(handle, input)) return MMSYSERR_INVALHANDLE;
-  if (!h || size < sizeof(WAVEHDR) || !h->lpData) return MMSYSERR_INVALPARAM;
-  if (h->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
-  if (prepare) h->dwFlags |= WHDR_PREPARED;
-  else h->dwFlags &= ~WHDR_PREPARED;
-  return MMSYSERR_NOERROR;
-}
-
-MMRESULT Queue(uint32_t handle, bool input, WAVEHDR* h, uint32_t size) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  WaveDevice* d = Wave(handle, input);
-  if (!d) return MMSYSERR_INVALHANDLE;
-  if (!h || size < sizeof(WAVEHDR)) return MMSYSERR_INVALPARAM;
-  if (!(h->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
-  if (h->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
-  h->dwFlags = (h->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
-  if (input) h->dwBytesRecorded = 0;
-  if (!input && d->queue.empty()) {
-    d->playingSince = Clock::now();
-    g_lines[d->line].quietSince = d->playingSince;
-  }
-  d->queue.push_back(h);
   g_changed.notify_all();
-  return MMSYSERR_NOERROR;
 }
 
-MMRESULT ResetWave(uint32_t handle, bool input) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  WaveDevice* d = Wave(handle, input);
-  if (!d) return MMSYSERR_INVALHANDLE;
-  if (input && d->started) FillInput(handle, *d, SamplesSince(d->startedAt, Clock::now()));
-  // What is still queued comes back now, marked done.
-  for (WAVEHDR* h : d->queue) {
-    h->dwFlags = (h->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
-    hidden_window::Post(d->window, input ? MM_WIM_DATA : MM_WOM_DONE, handle, reinterpret_cast<uintptr_t>(h));
-  }
-  d->queue.clear();
-  d->started = false;
-  if (!input) g_lines[d->line].quietSince = Clock::now();
-  g_changed.notify_all();
-  return MMSYSERR_NOERROR;
-}
-
-MMRESULT CloseWave(uint32_t handle, bool input) {
-  {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    WaveDevice* d = Wave(handle, input);
-    if (!d) return MMSYSERR_INVALHANDLE;
-    if (!d->queue.empty()) return WAVERR_STILLPLAYING;
-    hidden_window::Post(d->window, input ? MM_WIM_CLOSE : MM_WOM_CLOSE, handle, 0);
-    g_waves.erase(handle);
-  }
-  StopTickerIfIdle();
-  return MMSYSERR_NOERROR;
-}
-
-}  // namespace
-
-EXPORT MMRESULT waveInOpen(HWAVEIN* h, uint32_t device, const WAVEFORMATEX* format, uintptr_t callback, uintptr_t,
-                           uint32_t flags) {
-  return OpenWave(true, h, device, format, callback, flags);
-}
-EXPORT MMRESULT waveInPrepareHeader(HWAVEIN h, WAVEHDR* hdr, uint32_t size) {
-  return Prepare(h, true, hdr, size, true);
-}
-EXPORT MMRESULT waveInUnprepareHeader(HWAVEIN h, WAVEHDR* hdr, uint32_t size) {
-  return Prepare(h, true, hdr, size, false);
-}
-EXPORT MMRESULT waveInAddBuffer(HWAVEIN h, WAVEHDR* hdr, uint32_t size) { return Queue(h, true, hdr, size); }
-EXPORT MMRESULT waveInStart(HWAVEIN h) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  WaveDevice* d = Wave(h, true);
-  if (!d) return MMSYSERR_INVALHANDLE;
-  if (d->started) return MMSYSERR_NOERROR;
-  d->started = true;
-  d->startedAt = Clock::now();
-  d->delivered = 0;
+void WaveStarted(WaveDevice& d) {
+  d.startedAt = Clock::now();
+  d.delivered = 0;
   // A caller waiting to speak starts as the line begins to listen.
   for (auto& [handle, call] : g_calls)
-    if (call->line == d->line && call->state == LINECALLSTATE_CONNECTED && !call->speaking) {
+    if (call->line == d.line && call->state == LINECALLSTATE_CONNECTED && !call->speaking) {
       call->speaking = true;
-      call->speechStart = d->startedAt;
+      call->speechStart = d.startedAt;
     }
   g_changed.notify_all();
-  return MMSYSERR_NOERROR;
 }
-EXPORT MMRESULT waveInReset(HWAVEIN h) { return ResetWave(h, true); }
-EXPORT MMRESULT waveInClose(HWAVEIN h) { return CloseWave(h, true); }
 
-EXPORT MMRESULT waveOutOpen(HWAVEOUT* h, uint32_t device, const WAVEFORMATEX* format, uintptr_t callback, uintptr_t,
-                            uint32_t flags) {
-  return OpenWave(false, h, device, format, callback, flags);
+void WaveResetting(uint32_t handle, WaveDevice& d) {
+  if (d.input && d.started) FillInput(handle, d, SamplesSince(d.startedAt, Clock::now()));
 }
-EXPORT MMRESULT waveOutPrepareHeader(HWAVEOUT h, WAVEHDR* hdr, uint32_t size) {
-  return Prepare(h, false, hdr, size, true);
+
+void WaveWasReset(WaveDevice& d) {
+  if (!d.input) g_lines[d.line].quietSince = Clock::now();
+  g_changed.notify_all();
 }
-EXPORT MMRESULT waveOutUnprepareHeader(HWAVEOUT h, WAVEHDR* hdr, uint32_t size) {
-  return Prepare(h, false, hdr, size, false);
-}
-EXPORT MMRESULT waveOutWrite(HWAVEOUT h, WAVEHDR* hdr, uint32_t size) { return Queue(h, false, hdr, size); }
-EXPORT MMRESULT waveOutReset(HWAVEOUT h) { return ResetWave(h, false); }
-EXPORT MMRESULT waveOutClose(HWAVEOUT h) { return CloseWave(h, false); }
+
+}  // namespace provider

@@ -8,13 +8,8 @@
 
 namespace sipline {
 
-std::mutex g_mutex;
 std::vector<SipLine> g_lines;
-App g_lineApp;
-DWORD g_nextHandle = 0x100;
-LONG g_nextRequest = 1;
 std::map<HCALL, std::shared_ptr<SipCall>> g_calls;
-std::map<uint32_t, WaveDevice> g_waves;
 int g_ringMs = 6000;
 
 bool ParseHostPort(const std::string& text, std::string* host, int* port) {
@@ -126,36 +121,6 @@ void ForgetIfDone(HCALL h) {
 bool OwnerWatches(const SipCall& call) {
   const SipLine& l = g_lines[static_cast<size_t>(call.line)];
   return l.open && (l.privileges & LINECALLPRIVILEGE_OWNER) && call.appHolds;
-}
-
-void PutText(VARHEADER* h, DWORD* used, DWORD* size, DWORD* offset, const std::string& text) {
-  const DWORD length = static_cast<DWORD>(text.size() + 1);
-  h->dwNeededSize += length;
-  if (*used + length <= h->dwTotalSize) {
-    std::memcpy(reinterpret_cast<char*>(h) + *used, text.c_str(), length);
-    *size = length;
-    *offset = *used;
-    *used += length;
-  } else {
-    *size = *offset = 0;
-  }
-}
-
-LONG PutDeviceID(VARSTRING* id, DWORD index, LONG tooSmall) {
-  if (!id || id->dwTotalSize < sizeof(VARSTRING)) return tooSmall;
-  const DWORD total = id->dwTotalSize;
-  std::memset(id, 0, sizeof *id);
-  id->dwTotalSize = total;
-  id->dwNeededSize = sizeof *id + 4;
-  id->dwUsedSize = sizeof *id;
-  id->dwStringFormat = STRINGFORMAT_BINARY;
-  if (id->dwNeededSize <= total) {
-    std::memcpy(reinterpret_cast<char*>(id) + sizeof *id, &index, 4);
-    id->dwStringSize = 4;
-    id->dwStringOffset = sizeof *id;
-    id->dwUsedSize = id->dwNeededSize;
-  }
-  return 0;
 }
 
 }  // namespace sipline

@@ -10,28 +10,18 @@
 // threads take it only briefly, so that stopping a stream never waits on a thread that waits on
 // it. Every event reaches the program on its own thread: the queue of the thread that
 // initialized the line half, or the hidden window a wave device reports to.
-#include <chrono>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "base/MessageQueue.h"
-#include "base/TapiDefs.h"
-#include "base/WaveDefs.h"
-
-#define EXPORT extern "C" __attribute__((visibility("default")))
+#include "provider/Provider.h"
 
 namespace sipline {
 
-using Clock = std::chrono::steady_clock;
-constexpr DWORD kVersion = 0x00020000;
-
-extern std::mutex g_mutex;
+using namespace provider;
 
 // One line as the settings (or CALLWATCH_SIP_LISTEN) give it.
 struct LineConfig {
@@ -62,16 +52,6 @@ struct SipCall {
   void* stackCall = nullptr;   // the stack's call, touched on the worker only
 };
 
-// Audio of a line between the stack's media threads and the wave devices.
-struct WaveDevice {
-  bool input = true;
-  int line = 0;
-  uintptr_t window = 0;
-  bool started = false;  // input: recording
-  std::deque<WAVEHDR*> queue;
-  size_t playedOfFront = 0;  // output: samples of the front buffer already sent
-};
-
 struct SipLine {
   LineConfig config;
   HLINE open = 0;
@@ -86,18 +66,8 @@ struct SipLine {
   HCALL call = 0;            // the call that has the line's audio, 0 when none
 };
 
-struct App {
-  DWORD handle = 0;
-  LINECALLBACK callback = nullptr;
-  std::shared_ptr<CMessageQueue> queue;
-};
-
 extern std::vector<SipLine> g_lines;
-extern App g_lineApp;
-extern DWORD g_nextHandle;
-extern LONG g_nextRequest;
 extern std::map<HCALL, std::shared_ptr<SipCall>> g_calls;
-extern std::map<uint32_t, WaveDevice> g_waves;
 extern int g_ringMs;
 
 // The lines of the settings file's [SipLines] and of CALLWATCH_SIP_LISTEN; problems are told on
@@ -113,8 +83,6 @@ void RaiseLine(int line, DWORD device, DWORD message, uintptr_t p1, uintptr_t p2
 void SetState(SipCall& call, DWORD state, DWORD detail = 0);
 void ForgetIfDone(HCALL h);
 bool OwnerWatches(const SipCall& call);
-void PutText(VARHEADER* h, DWORD* used, DWORD* size, DWORD* offset, const std::string& text);
-LONG PutDeviceID(VARSTRING* id, DWORD index, LONG tooSmall);
 
 // The stack's worker (SipStack.cpp). Start is called without g_mutex; it starts one SIP stack
 // per line and the registrations. Post hands work to the worker (with or without g_mutex held).

@@ -1,7 +1,8 @@
 // Callwatch's layers, read from the sources' include lines: base includes nothing of the other
 // layers; core and platform never reach each other, directly or through another folder, and the
-// SIP provider reaches neither; the layers below the front ends use no Qt (the SIP provider only
-// its settings file); every include of our own names its folder.
+// SIP provider reaches neither; the providers' shared layer reaches only base (both providers may
+// use it); the layers below the front ends use no Qt (the SIP provider only its settings file);
+// every include of our own names its folder.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -66,11 +67,13 @@ std::set<std::string> Reached(const std::map<std::string, Source>& sources, cons
 
 // What breaks the layering, one line per fault, "FILE: WHY".
 std::vector<std::string> Faults(const std::map<std::string, Source>& sources) {
-  const std::map<std::string, std::set<std::string>> forbidden{{"base", {"core", "platform", "link", "app"}},
-                                                               {"core", {"platform", "app"}},
-                                                               {"platform", {"core", "app"}},
-                                                               {"link", {"core", "platform", "app"}},
-                                                               {"sip", {"core", "platform", "link", "app"}}};
+  const std::map<std::string, std::set<std::string>> forbidden{
+      {"base", {"core", "platform", "link", "app", "sip", "provider"}},
+      {"core", {"platform", "app", "sip", "provider"}},
+      {"platform", {"core", "app", "sip"}},
+      {"link", {"core", "platform", "app", "sip", "provider"}},
+      {"sip", {"core", "platform", "link", "app"}},
+      {"provider", {"core", "platform", "sip", "link", "app"}}};
   // The SIP provider reads its lines from the program's Qt settings file, and only that.
   const std::set<std::string> readsQtSettings{"sip"};
   std::vector<std::string> faults;
@@ -95,14 +98,14 @@ TEST(CallwatchLayersTest, NoLayerReachesAnotherItMustNotAndNoneBelowTheFrontEnds
   const auto sources = ReadSources(CALLWATCH_SOURCE_DIR);
   // The scan found the layers it checks.
   for (const char* file : {"base/TapiDefs.h", "core/CallMonitor.h", "platform/Exchange.h", "link/DigitLink.h",
-                           "app/main.cpp", "sip/SipState.h"})
+                           "app/main.cpp", "sip/SipState.h", "provider/Provider.h"})
     EXPECT_EQ(sources.count(file), 1u) << file;
   EXPECT_EQ(Faults(sources), std::vector<std::string>{});
 }
 
 TEST(CallwatchLayersTest, TheScanCatchesEveryKindOfFault) {
   TempFolder root("callwatch-layers");
-  for (const char* dir : {"base", "core", "platform", "link", "app"})
+  for (const char* dir : {"base", "core", "platform", "link", "app", "provider", "sip"})
     fs::create_directories(fs::path(root.path()) / dir);
   auto write = [&](const std::string& name, const std::string& text) {
     std::ofstream(fs::path(root.path()) / name) << text;
@@ -113,9 +116,23 @@ TEST(CallwatchLayersTest, TheScanCatchesEveryKindOfFault) {
   write("core/C.cpp", "  #include \"link/L.h\"\n");                     // core reaching platform through link
   write("core/D.h", "#include \"A.h\"\n#include <QString>\n");          // bare name, Qt
   write("app/F.cpp", "#include \"core/C.cpp\"\n#include <QWidget>\n");  // the front end may
+  // The shared provider layer: the providers may use it; it may use base only, and no Qt, not
+  // even the settings file the SIP provider reads.
+  write("provider/S.h", "#include \"base/A.h\"\n#include \"sip/T.h\"\n#include <QSettings>\n");
+  write("provider/W.cpp", "#include \"provider/S.h\"\n#include \"platform/P.h\"\n");
+  write("sip/T.h", "#include <QSettings>\n");
+  write("sip/U.cpp", "#include \"provider/V.h\"\n");
+  write("provider/V.h", "#include \"base/A.h\"\n");
+  write("platform/Q.cpp", "#include \"provider/V.h\"\n");
+  write("core/E.cpp", "#include \"provider/V.h\"\n");  // core reaches no provider
   const std::vector<std::string> expected{"core/C.cpp: reaches platform/P.h",
                                           "core/D.h: \"A.h\" does not name its folder", "core/D.h: uses Qt (<QString>)",
-                                          "link/L.h: reaches platform/P.h"};
+                                          "core/E.cpp: reaches provider/V.h",
+                                          "link/L.h: reaches platform/P.h",
+                                          "provider/S.h: reaches sip/T.h",
+                                          "provider/S.h: uses Qt (<QSettings>)",
+                                          "provider/W.cpp: reaches platform/P.h",
+                                          "provider/W.cpp: reaches sip/T.h"};
   EXPECT_EQ(Faults(ReadSources(root.path())), expected);
 }
 

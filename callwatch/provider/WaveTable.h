@@ -1,11 +1,10 @@
 #pragma once
-// The provider's wave devices: one input and one output per line, reporting to a hidden window.
-// An input records what the caller on its line says, an output plays to the caller; a ticker
-// worker moves both along at real pace while any device is open.
+// The wave device entry points both providers export under their own names: one input and one
+// output per line, numbered as the line, reporting to a hidden window.
 #include <cstdint>
 
 #include "base/WaveDefs.h"
-#include "platform/Exchange.h"
+#include "provider/Provider.h"
 
 EXPORT MMRESULT waveInOpen(HWAVEIN* h, uint32_t device, const WAVEFORMATEX* format, uintptr_t callback, uintptr_t,
                            uint32_t flags);
