@@ -41,21 +41,11 @@ EXPORT LONG lineGetCallInfoA(HCALL handle, LINECALLINFO* info) {
   return 0;
 }
 
-namespace {
-// The owning program's request on a call it holds; the reply and the new states follow as events.
-LONG OwnerCall(HCALL handle, std::shared_ptr<SimCall>* out) {
-  auto call = CallFor(handle);
-  if (!call || !call->appHolds) return LINEERR_INVALCALLHANDLE;
-  if (!(g_lines[call->line].privileges & LINECALLPRIVILEGE_OWNER)) return LINEERR_NOTOWNER;
-  *out = call;
-  return 0;
-}
-}  // namespace
-
+// The owning program's requests on a call it holds; the reply and the new states follow as events.
 EXPORT LONG lineAnswer(HCALL handle, const char*, DWORD) {
   std::lock_guard<std::mutex> lock(g_mutex);
-  std::shared_ptr<SimCall> call;
-  if (LONG error = OwnerCall(handle, &call)) return error;
+  if (LONG error = CheckOwner(handle)) return error;
+  auto call = CallFor(handle);
   if (call->state != LINECALLSTATE_OFFERING && call->state != LINECALLSTATE_ACCEPTED) return LINEERR_INVALCALLSTATE;
   const LONG request = g_nextRequest++;
   RaiseLine(call->line, 0, LINE_REPLY, static_cast<uintptr_t>(request), 0, 0);
@@ -65,35 +55,12 @@ EXPORT LONG lineAnswer(HCALL handle, const char*, DWORD) {
 
 EXPORT LONG lineDrop(HCALL handle, const char*, DWORD) {
   std::lock_guard<std::mutex> lock(g_mutex);
-  std::shared_ptr<SimCall> call;
-  if (LONG error = OwnerCall(handle, &call)) return error;
+  if (LONG error = CheckOwner(handle)) return error;
+  auto call = CallFor(handle);
   if (call->state == LINECALLSTATE_IDLE) return LINEERR_INVALCALLSTATE;
   const LONG request = g_nextRequest++;
   call->dropRequested = true;
   RaiseLine(call->line, 0, LINE_REPLY, static_cast<uintptr_t>(request), 0, 0);
   HangUp(*call, false);
   return request;
-}
-
-EXPORT LONG lineDeallocateCall(HCALL handle) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  auto call = CallFor(handle);
-  if (!call || !call->appHolds) return LINEERR_INVALCALLHANDLE;
-  // The only owner may not let go of a call that is still up.
-  if (!call->ended && (g_lines[call->line].privileges & LINECALLPRIVILEGE_OWNER)) return LINEERR_INVALCALLSTATE;
-  call->appHolds = false;
-  ForgetIfDone(handle);
-  g_changed.notify_all();
-  return 0;
-}
-
-EXPORT LONG lineMonitorDigits(HCALL handle, DWORD modes) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  auto call = CallFor(handle);
-  if (!call || !call->appHolds) return LINEERR_INVALCALLHANDLE;
-  if (modes & ~(LINEDIGITMODE_PULSE | LINEDIGITMODE_DTMF | LINEDIGITMODE_DTMFEND))
-    return kErr(0x80000029);  // LINEERR_INVALDIGITMODE
-  if (call->ended) return LINEERR_INVALCALLSTATE;
-  call->monitorModes = modes;
-  return 0;
 }

@@ -6,5 +6,3 @@
 EXPORT LONG lineGetCallInfoA(HCALL handle, LINECALLINFO* info);
 EXPORT LONG lineAnswer(HCALL handle, const char*, DWORD);
 EXPORT LONG lineDrop(HCALL handle, const char*, DWORD);
-EXPORT LONG lineDeallocateCall(HCALL handle);
-EXPORT LONG lineMonitorDigits(HCALL handle, DWORD modes);

@@ -41,22 +41,6 @@ std::shared_ptr<SimCall> CallFor(HCALL h) {
   return it == g_calls.end() ? nullptr : it->second;
 }
 
-void RaiseLine(int line, DWORD device, DWORD message, uintptr_t p1, uintptr_t p2, uintptr_t p3) {
-  const SimLine& l = g_lines[line];
-  if (!l.open || !g_lineApp.queue) return;
-  const HLINE open = l.open;
-  const uintptr_t instance = l.instance;
-  const LINECALLBACK callback = g_lineApp.callback;
-  const DWORD app = g_lineApp.handle;
-  g_lineApp.queue->Post([=] {
-    {
-      std::lock_guard<std::mutex> lock(g_mutex);
-      if (g_lineApp.handle != app || line >= static_cast<int>(g_lines.size()) || g_lines[line].open != open) return;
-    }
-    callback(device, message, instance, p1, p2, p3);
-  });
-}
-
 void RaisePhone(int line, DWORD message, uintptr_t p1, uintptr_t p2, uintptr_t p3) {
   const SimLine& l = g_lines[line];
   if (!l.phoneOpen || !g_phoneApp.queue) return;
@@ -96,9 +80,31 @@ bool OwnerWatches(const SimCall& call) {
   return l.open && (l.privileges & LINECALLPRIVILEGE_OWNER) && call.appHolds;
 }
 
+}  // namespace phonesim
+
+// What the shared line entry points see of the simulated exchange.
+namespace provider {
+
+using namespace phonesim;
+
+int LineCount() { return g_lineCount; }
+Line& LineAt(int index) { return g_lines[static_cast<size_t>(index)]; }
+
+Call* FindCall(HCALL h) {
+  auto it = g_calls.find(h);
+  return it == g_calls.end() ? nullptr : it->second.get();
+}
+
+void ForEachCall(const std::function<void(Call&)>& visit) {
+  for (auto& [h, call] : g_calls) visit(*call);
+}
+
 void ForgetIfDone(HCALL h) {
   auto it = g_calls.find(h);
   if (it != g_calls.end() && it->second->ended && !it->second->appHolds) g_calls.erase(it);
 }
 
-}  // namespace phonesim
+void AppLetGo() { g_changed.notify_all(); }
+bool LinesHavePhones() { return true; }
+
+}  // namespace provider

@@ -2,7 +2,7 @@
 // The telephony provider (libcallwatch_telephony, loaded by name at run time) simulates an
 // exchange: line devices, their phones and wave devices, and calls placed and driven through the
 // control socket (phonesim). It exports the line, phone, request and wave functions under their
-// own names (Lines.h, Calls.h, Phones.h, Requests.h, and the shared provider/WaveTable.h).
+// own names (Lines.h, Calls.h, Phones.h, and the shared provider/Lines.h and provider/WaveTable.h).
 //
 // This is the state those entry points share: the lines, the calls, the program that
 // initialized each half, and the events posted to that program. Every event goes to the
@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "provider/Provider.h"
+#include "provider/Lines.h"
 
 namespace phonesim {
 
@@ -27,17 +27,8 @@ constexpr int kMostLines = 16;
 
 extern std::condition_variable g_changed;  // any call's state, any device
 
-struct SimCall {
-  HCALL handle = 0;
-  int line = 0;
-  DWORD state = LINECALLSTATE_IDLE;
+struct SimCall : Call {
   DWORD origin = LINECALLORIGIN_EXTERNAL;
-  DWORD callerFlags = LINECALLPARTYID_UNKNOWN;
-  std::string name, number;
-  bool ended = false;     // reached IDLE
-  bool appHolds = false;  // the program has the handle and has not deallocated it
-  bool dropRequested = false;
-  DWORD monitorModes = 0;
   std::vector<int16_t> speech;
   bool speaking = false;
   bool wasConnected = false;
@@ -45,12 +36,7 @@ struct SimCall {
   Clock::time_point connectedAt;
 };
 
-struct SimLine {
-  HLINE open = 0;
-  uintptr_t instance = 0;
-  DWORD privileges = 0;
-  DWORD devStates = 0;
-  DWORD rings = 0;
+struct SimLine : Line {
   bool voiceOnly = false;
   bool hasSpeaker = false;
   HPHONE phoneOpen = 0;
@@ -73,14 +59,11 @@ SimLine* LineByHandle(HLINE h);
 int IndexOf(const SimLine* l);
 std::shared_ptr<SimCall> CallFor(HCALL h);
 
-// Posts a line event; at delivery it is dropped when the line closed meanwhile.
-void RaiseLine(int line, DWORD device, DWORD message, uintptr_t p1, uintptr_t p2, uintptr_t p3);
 void RaisePhone(int line, DWORD message, uintptr_t p1, uintptr_t p2, uintptr_t p3);
 void SetState(SimCall& call, DWORD state, DWORD detail = 0);
 // Ends a call that is not idle yet: disconnected, then idle unless a program owns it and will
 // drop it itself.
 void HangUp(SimCall& call, bool ownerDrops);
 bool OwnerWatches(const SimCall& call);
-void ForgetIfDone(HCALL h);
 
 }  // namespace phonesim

@@ -30,18 +30,6 @@ EXPORT LONG lineInitializeExA(HLINEAPP* app, void*, LINECALLBACK callback, const
   return 0;
 }
 
-EXPORT LONG lineNegotiateAPIVersion(HLINEAPP app, DWORD device, DWORD low, DWORD high, DWORD* version,
-                                    LINEEXTENSIONID* extension) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  if (!app || app != g_lineApp.handle) return LINEERR_INVALAPPHANDLE;
-  if (device >= static_cast<DWORD>(g_lineCount)) return LINEERR_BADDEVICEID;
-  if (!version) return LINEERR_INVALPOINTER;
-  if (low > kVersion || high < 0x00010003) return LINEERR_INCOMPATIBLEAPIVERSION;
-  *version = high < kVersion ? high : kVersion;
-  if (extension) *extension = LINEEXTENSIONID{};
-  return 0;
-}
-
 EXPORT LONG lineShutdown(HLINEAPP app) {
   bool stopServer = false;
   {
@@ -72,7 +60,7 @@ EXPORT LONG lineOpenA(HLINEAPP app, DWORD device, HLINE* line, DWORD apiVersion,
   if (!app || app != g_lineApp.handle) return LINEERR_INVALAPPHANDLE;
   if (device >= static_cast<DWORD>(g_lineCount)) return LINEERR_BADDEVICEID;
   if (!line) return LINEERR_INVALPOINTER;
-  if (apiVersion < 0x00010003 || apiVersion > kVersion) return LINEERR_INCOMPATIBLEAPIVERSION;
+  if (apiVersion < kOldestVersion || apiVersion > kVersion) return LINEERR_INCOMPATIBLEAPIVERSION;
   SimLine& l = g_lines[device];
   if (l.open) return kErr(0x80000001);  // LINEERR_ALLOCATED
   const DWORD known = LINECALLPRIVILEGE_NONE | LINECALLPRIVILEGE_MONITOR | LINECALLPRIVILEGE_OWNER;
@@ -90,39 +78,11 @@ EXPORT LONG lineOpenA(HLINEAPP app, DWORD device, HLINE* line, DWORD apiVersion,
   return 0;
 }
 
-EXPORT LONG lineClose(HLINE line) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  SimLine* l = LineByHandle(line);
-  if (!l) return LINEERR_INVALLINEHANDLE;
-  const int index = IndexOf(l);
-  l->open = 0;
-  l->instance = 0;
-  l->privileges = 0;
-  l->devStates = 0;
-  std::vector<HCALL> done;
-  for (auto& [h, call] : g_calls)
-    if (call->line == index) {
-      call->appHolds = false;
-      if (call->ended) done.push_back(h);
-    }
-  for (HCALL h : done) ForgetIfDone(h);
-  g_changed.notify_all();
-  return 0;
-}
-
-EXPORT LONG lineSetStatusMessages(HLINE line, DWORD lineStates, DWORD) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  SimLine* l = LineByHandle(line);
-  if (!l) return LINEERR_INVALLINEHANDLE;
-  l->devStates = lineStates;
-  return 0;
-}
-
 EXPORT LONG lineGetDevCapsA(HLINEAPP app, DWORD device, DWORD apiVersion, DWORD, LINEDEVCAPS* caps) {
   std::lock_guard<std::mutex> lock(g_mutex);
   if (!app || app != g_lineApp.handle) return LINEERR_INVALAPPHANDLE;
   if (device >= static_cast<DWORD>(g_lineCount)) return LINEERR_BADDEVICEID;
-  if (apiVersion < 0x00010003 || apiVersion > kVersion) return LINEERR_INCOMPATIBLEAPIVERSION;
+  if (apiVersion < kOldestVersion || apiVersion > kVersion) return LINEERR_INCOMPATIBLEAPIVERSION;
   auto* h = reinterpret_cast<VARHEADER*>(caps);
   if (!Fits<LINEDEVCAPS>(h)) return LINEERR_STRUCTURETOOSMALL;
   const DWORD total = caps->dwTotalSize;
@@ -163,48 +123,5 @@ EXPORT LONG lineGetNewCalls(HLINE line, DWORD, DWORD select, LINECALLLIST* list)
     list->dwUsedSize = list->dwNeededSize;
     for (HCALL handle : handles) g_calls[handle]->appHolds = true;
   }
-  return 0;
-}
-
-EXPORT LONG lineGetIDA(HLINE line, DWORD addressID, HCALL handle, DWORD select, VARSTRING* id,
-                       const char* deviceClass) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  int index = -1;
-  if (select == LINECALLSELECT_CALL) {
-    auto call = CallFor(handle);
-    if (!call || !call->appHolds) return LINEERR_INVALCALLHANDLE;
-    index = call->line;
-  } else if (select == LINECALLSELECT_LINE || select == LINECALLSELECT_ADDRESS) {
-    SimLine* l = LineByHandle(line);
-    if (!l) return LINEERR_INVALLINEHANDLE;
-    if (addressID != 0) return LINEERR_INVALADDRESSID;
-    index = IndexOf(l);
-  } else {
-    return LINEERR_INVALPARAM;
-  }
-  if (!deviceClass) return LINEERR_INVALPOINTER;
-  const std::string cls = deviceClass;
-  if (cls != "wave/in" && cls != "wave/out" && cls != "tapi/phone" && cls != "tapi/line")
-    return LINEERR_INVALDEVICECLASS;
-  // Each line has one wave input, one wave output and one phone, numbered as the line is.
-  return PutDeviceID(id, static_cast<DWORD>(index), LINEERR_STRUCTURETOOSMALL);
-}
-
-EXPORT LONG lineGetNumRings(HLINE line, DWORD addressID, DWORD* rings) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  SimLine* l = LineByHandle(line);
-  if (!l) return LINEERR_INVALLINEHANDLE;
-  if (addressID != 0) return LINEERR_INVALADDRESSID;
-  if (!rings) return LINEERR_INVALPOINTER;
-  *rings = l->rings;
-  return 0;
-}
-
-EXPORT LONG lineSetNumRings(HLINE line, DWORD addressID, DWORD rings) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  SimLine* l = LineByHandle(line);
-  if (!l) return LINEERR_INVALLINEHANDLE;
-  if (addressID != 0) return LINEERR_INVALADDRESSID;
-  l->rings = rings;
   return 0;
 }

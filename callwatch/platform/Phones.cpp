@@ -24,7 +24,7 @@ EXPORT LONG phoneNegotiateAPIVersion(HPHONEAPP app, DWORD device, DWORD low, DWO
   if (!app || app != g_phoneApp.handle) return kErr(0x90000011);  // PHONEERR_INVALAPPHANDLE
   if (device >= static_cast<DWORD>(g_lineCount)) return PHONEERR_BADDEVICEID;
   if (!version) return LINEERR_INVALPOINTER;
-  if (low > kVersion || high < 0x00010003) return kErr(0x9000000C);
+  if (low > kVersion || high < kOldestVersion) return kErr(0x9000000C);
   *version = high < kVersion ? high : kVersion;
   if (extension) *extension = PHONEEXTENSIONID{};
   return 0;

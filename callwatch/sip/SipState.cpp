@@ -84,24 +84,6 @@ std::shared_ptr<SipCall> CallFor(HCALL h) {
   return it == g_calls.end() ? nullptr : it->second;
 }
 
-void RaiseLine(int line, DWORD device, DWORD message, uintptr_t p1, uintptr_t p2, uintptr_t p3) {
-  const SipLine& l = g_lines[static_cast<size_t>(line)];
-  if (!l.open || !g_lineApp.queue) return;
-  const HLINE open = l.open;
-  const uintptr_t instance = l.instance;
-  const LINECALLBACK callback = g_lineApp.callback;
-  const DWORD app = g_lineApp.handle;
-  g_lineApp.queue->Post([=] {
-    {
-      std::lock_guard<std::mutex> lock(g_mutex);
-      if (g_lineApp.handle != app || line >= static_cast<int>(g_lines.size()) ||
-          g_lines[static_cast<size_t>(line)].open != open)
-        return;
-    }
-    callback(device, message, instance, p1, p2, p3);
-  });
-}
-
 void SetState(SipCall& call, DWORD state, DWORD detail) {
   if (call.state == state) return;
   call.state = state;
@@ -113,14 +95,38 @@ void SetState(SipCall& call, DWORD state, DWORD detail) {
   RaiseLine(call.line, call.handle, LINE_CALLSTATE, state, detail, 0);
 }
 
-void ForgetIfDone(HCALL h) {
-  auto it = g_calls.find(h);
-  if (it != g_calls.end() && it->second->ended && !it->second->appHolds && !it->second->stackCall) g_calls.erase(it);
-}
-
 bool OwnerWatches(const SipCall& call) {
   const SipLine& l = g_lines[static_cast<size_t>(call.line)];
   return l.open && (l.privileges & LINECALLPRIVILEGE_OWNER) && call.appHolds;
 }
 
 }  // namespace sipline
+
+// What the shared line entry points see of the SIP lines.
+namespace provider {
+
+using namespace sipline;
+
+int LineCount() { return static_cast<int>(g_lines.size()); }
+Line& LineAt(int index) { return g_lines[static_cast<size_t>(index)]; }
+
+Call* FindCall(HCALL h) {
+  auto it = g_calls.find(h);
+  return it == g_calls.end() ? nullptr : it->second.get();
+}
+
+void ForEachCall(const std::function<void(Call&)>& visit) {
+  for (auto& [h, call] : g_calls) visit(*call);
+}
+
+// A call the stack still has is forgotten once the stack lets it go too.
+void ForgetIfDone(HCALL h) {
+  auto it = g_calls.find(h);
+  if (it != g_calls.end() && it->second->ended && !it->second->appHolds && !it->second->stackCall) g_calls.erase(it);
+}
+
+void AppLetGo() {}
+// A SIP line has wave devices but no phone with a speaker.
+bool LinesHavePhones() { return false; }
+
+}  // namespace provider

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "provider/Provider.h"
+#include "provider/Lines.h"
 
 namespace sipline {
 
@@ -35,30 +35,16 @@ struct LineConfig {
 
 enum class Registration { kNone, kPending, kDone, kFailed };
 
-struct SipCall {
-  HCALL handle = 0;
-  int line = 0;
-  DWORD state = LINECALLSTATE_IDLE;
-  DWORD callerFlags = LINECALLPARTYID_UNKNOWN;
-  std::string name, number;
-  bool ended = false;     // reached IDLE
-  bool appHolds = false;  // the program has the handle and has not deallocated it
-  bool dropRequested = false;
+struct SipCall : Call {
   bool answerRequested = false;
-  DWORD monitorModes = 0;
   int rings = 0;
   Clock::time_point nextRing;
   Clock::time_point hungUpAt;  // when the caller left; the owner drops it within a while
   void* stackCall = nullptr;   // the stack's call, touched on the worker only
 };
 
-struct SipLine {
+struct SipLine : Line {
   LineConfig config;
-  HLINE open = 0;
-  uintptr_t instance = 0;
-  DWORD privileges = 0;
-  DWORD devStates = 0;
-  DWORD rings = 0;
   Registration registration = Registration::kNone;
   std::string registrationError;  // "403 Forbidden"
   bool errorTold = false;
@@ -79,9 +65,7 @@ bool ParseHostPort(const std::string& text, std::string* host, int* port);
 // The rest is called with g_mutex held.
 SipLine* LineByHandle(HLINE h);
 std::shared_ptr<SipCall> CallFor(HCALL h);
-void RaiseLine(int line, DWORD device, DWORD message, uintptr_t p1, uintptr_t p2, uintptr_t p3);
 void SetState(SipCall& call, DWORD state, DWORD detail = 0);
-void ForgetIfDone(HCALL h);
 bool OwnerWatches(const SipCall& call);
 
 // The stack's worker (SipStack.cpp). Start is called without g_mutex; it starts one SIP stack
