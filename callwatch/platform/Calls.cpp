@@ -41,26 +41,3 @@ EXPORT LONG lineGetCallInfoA(HCALL handle, LINECALLINFO* info) {
   return 0;
 }
 
-// The owning program's requests on a call it holds; the reply and the new states follow as events.
-EXPORT LONG lineAnswer(HCALL handle, const char*, DWORD) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  if (LONG error = CheckOwner(handle)) return error;
-  auto call = CallFor(handle);
-  if (call->state != LINECALLSTATE_OFFERING && call->state != LINECALLSTATE_ACCEPTED) return LINEERR_INVALCALLSTATE;
-  const LONG request = g_nextRequest++;
-  RaiseLine(call->line, 0, LINE_REPLY, static_cast<uintptr_t>(request), 0, 0);
-  SetState(*call, LINECALLSTATE_CONNECTED);
-  return request;
-}
-
-EXPORT LONG lineDrop(HCALL handle, const char*, DWORD) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  if (LONG error = CheckOwner(handle)) return error;
-  auto call = CallFor(handle);
-  if (call->state == LINECALLSTATE_IDLE) return LINEERR_INVALCALLSTATE;
-  const LONG request = g_nextRequest++;
-  call->dropRequested = true;
-  RaiseLine(call->line, 0, LINE_REPLY, static_cast<uintptr_t>(request), 0, 0);
-  HangUp(*call, false);
-  return request;
-}

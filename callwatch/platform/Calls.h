@@ -4,5 +4,3 @@
 #include "platform/Exchange.h"
 
 EXPORT LONG lineGetCallInfoA(HCALL handle, LINECALLINFO* info);
-EXPORT LONG lineAnswer(HCALL handle, const char*, DWORD);
-EXPORT LONG lineDrop(HCALL handle, const char*, DWORD);

@@ -30,9 +30,8 @@ void Configure(bool again) {
 }
 
 SimLine* LineByHandle(HLINE h) {
-  for (auto& l : g_lines)
-    if (h && l.open == h) return &l;
-  return nullptr;
+  const int index = IndexOfOpen(h);
+  return index < 0 ? nullptr : &g_lines[static_cast<size_t>(index)];
 }
 int IndexOf(const SimLine* l) { return static_cast<int>(l - g_lines.data()); }
 
@@ -106,5 +105,14 @@ void ForgetIfDone(HCALL h) {
 
 void AppLetGo() { g_changed.notify_all(); }
 bool LinesHavePhones() { return true; }
+
+DWORD MediaModesOf(int line) {
+  return g_lines[static_cast<size_t>(line)].voiceOnly ? LINEMEDIAMODE_INTERACTIVEVOICE : kAllMediaModes;
+}
+std::string NameOf(int line) { return "Simulated line " + std::to_string(line); }
+
+bool StartAnswer(Call&) { return true; }
+void Answer(Call& call) { SetState(static_cast<SimCall&>(call), LINECALLSTATE_CONNECTED); }
+void Drop(Call& call) { HangUp(static_cast<SimCall&>(call), false); }
 
 }  // namespace provider

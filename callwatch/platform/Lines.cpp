@@ -61,43 +61,7 @@ EXPORT LONG lineOpenA(HLINEAPP app, DWORD device, HLINE* line, DWORD apiVersion,
   if (device >= static_cast<DWORD>(g_lineCount)) return LINEERR_BADDEVICEID;
   if (!line) return LINEERR_INVALPOINTER;
   if (apiVersion < kOldestVersion || apiVersion > kVersion) return LINEERR_INCOMPATIBLEAPIVERSION;
-  SimLine& l = g_lines[device];
-  if (l.open) return kErr(0x80000001);  // LINEERR_ALLOCATED
-  const DWORD known = LINECALLPRIVILEGE_NONE | LINECALLPRIVILEGE_MONITOR | LINECALLPRIVILEGE_OWNER;
-  if (!privileges || (privileges & ~known)) return LINEERR_INVALPRIVSELECT;
-  if (privileges & LINECALLPRIVILEGE_OWNER) {
-    const DWORD supported =
-        l.voiceOnly ? LINEMEDIAMODE_INTERACTIVEVOICE
-                    : (LINEMEDIAMODE_UNKNOWN | LINEMEDIAMODE_INTERACTIVEVOICE | LINEMEDIAMODE_AUTOMATEDVOICE);
-    if (!mediaModes || (mediaModes & ~supported)) return kErr(0x8000002F);  // INVALMEDIAMODE
-  }
-  l.open = g_nextHandle++;
-  l.instance = instance;
-  l.privileges = privileges;
-  *line = l.open;
-  return 0;
-}
-
-EXPORT LONG lineGetDevCapsA(HLINEAPP app, DWORD device, DWORD apiVersion, DWORD, LINEDEVCAPS* caps) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  if (!app || app != g_lineApp.handle) return LINEERR_INVALAPPHANDLE;
-  if (device >= static_cast<DWORD>(g_lineCount)) return LINEERR_BADDEVICEID;
-  if (apiVersion < kOldestVersion || apiVersion > kVersion) return LINEERR_INCOMPATIBLEAPIVERSION;
-  auto* h = reinterpret_cast<VARHEADER*>(caps);
-  if (!Fits<LINEDEVCAPS>(h)) return LINEERR_STRUCTURETOOSMALL;
-  const DWORD total = caps->dwTotalSize;
-  std::memset(caps, 0, sizeof *caps);
-  caps->dwTotalSize = total;
-  caps->dwNeededSize = caps->dwUsedSize = sizeof *caps;
-  caps->dwPermanentLineID = device;
-  caps->dwStringFormat = STRINGFORMAT_ASCII;
-  caps->dwNumAddresses = 1;
-  caps->dwMediaModes = g_lines[device].voiceOnly
-                           ? LINEMEDIAMODE_INTERACTIVEVOICE
-                           : (LINEMEDIAMODE_UNKNOWN | LINEMEDIAMODE_INTERACTIVEVOICE | LINEMEDIAMODE_AUTOMATEDVOICE);
-  PutText(h, &caps->dwUsedSize, &caps->dwLineNameSize, &caps->dwLineNameOffset,
-          "Simulated line " + std::to_string(device));
-  return 0;
+  return OpenLine(static_cast<int>(device), line, instance, privileges, mediaModes);
 }
 
 EXPORT LONG lineGetNewCalls(HLINE line, DWORD, DWORD select, LINECALLLIST* list) {

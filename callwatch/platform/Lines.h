@@ -9,5 +9,4 @@ EXPORT LONG lineInitializeExA(HLINEAPP* app, void*, LINECALLBACK callback, const
 EXPORT LONG lineShutdown(HLINEAPP app);
 EXPORT LONG lineOpenA(HLINEAPP app, DWORD device, HLINE* line, DWORD apiVersion, DWORD, uintptr_t instance,
                       DWORD privileges, DWORD mediaModes, const void*);
-EXPORT LONG lineGetDevCapsA(HLINEAPP app, DWORD device, DWORD apiVersion, DWORD, LINEDEVCAPS* caps);
 EXPORT LONG lineGetNewCalls(HLINE line, DWORD, DWORD select, LINECALLLIST* list);

@@ -1,6 +1,7 @@
 // The line, call and request entry points that both providers answer the same way.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,20 @@ LONG CheckOwner(HCALL handle) {
   const Call* call = FindCall(handle);
   if (!call || !call->appHolds) return LINEERR_INVALCALLHANDLE;
   if (!(LineAt(call->line).privileges & LINECALLPRIVILEGE_OWNER)) return LINEERR_NOTOWNER;
+  return 0;
+}
+
+LONG OpenLine(int index, HLINE* line, uintptr_t instance, DWORD privileges, DWORD mediaModes) {
+  Line& l = LineAt(index);
+  if (l.open) return kErr(0x80000001);  // LINEERR_ALLOCATED
+  const DWORD known = LINECALLPRIVILEGE_NONE | LINECALLPRIVILEGE_MONITOR | LINECALLPRIVILEGE_OWNER;
+  if (!privileges || (privileges & ~known)) return LINEERR_INVALPRIVSELECT;
+  if ((privileges & LINECALLPRIVILEGE_OWNER) && (!mediaModes || (mediaModes & ~MediaModesOf(index))))
+    return kErr(0x8000002F);  // LINEERR_INVALMEDIAMODE
+  l.open = g_nextHandle++;
+  l.instance = instance;
+  l.privileges = privileges;
+  *line = l.open;
   return 0;
 }
 
@@ -75,12 +90,56 @@ EXPORT LONG lineClose(HLINE line) {
   return 0;
 }
 
+EXPORT LONG lineGetDevCapsA(HLINEAPP app, DWORD device, DWORD apiVersion, DWORD, LINEDEVCAPS* caps) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  if (!app || app != g_lineApp.handle) return LINEERR_INVALAPPHANDLE;
+  if (device >= static_cast<DWORD>(LineCount())) return LINEERR_BADDEVICEID;
+  if (apiVersion < kOldestVersion || apiVersion > kVersion) return LINEERR_INCOMPATIBLEAPIVERSION;
+  auto* h = reinterpret_cast<VARHEADER*>(caps);
+  if (!Fits<LINEDEVCAPS>(h)) return LINEERR_STRUCTURETOOSMALL;
+  const DWORD total = caps->dwTotalSize;
+  std::memset(caps, 0, sizeof *caps);
+  caps->dwTotalSize = total;
+  caps->dwNeededSize = caps->dwUsedSize = sizeof *caps;
+  caps->dwPermanentLineID = device;
+  caps->dwStringFormat = STRINGFORMAT_ASCII;
+  caps->dwNumAddresses = 1;
+  caps->dwMediaModes = MediaModesOf(static_cast<int>(device));
+  PutText(h, &caps->dwUsedSize, &caps->dwLineNameSize, &caps->dwLineNameOffset, NameOf(static_cast<int>(device)));
+  return 0;
+}
+
 EXPORT LONG lineSetStatusMessages(HLINE line, DWORD lineStates, DWORD) {
   std::lock_guard<std::mutex> lock(g_mutex);
   const int index = IndexOfOpen(line);
   if (index < 0) return LINEERR_INVALLINEHANDLE;
   LineAt(index).devStates = lineStates;
   return 0;
+}
+
+// The owning program's requests on a call it holds; the reply and the new states follow as events.
+EXPORT LONG lineAnswer(HCALL handle, const char*, DWORD) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  if (LONG error = CheckOwner(handle)) return error;
+  Call& call = *FindCall(handle);
+  if (call.state != LINECALLSTATE_OFFERING && call.state != LINECALLSTATE_ACCEPTED) return LINEERR_INVALCALLSTATE;
+  if (!StartAnswer(call)) return LINEERR_INVALCALLSTATE;
+  const LONG request = g_nextRequest++;
+  RaiseLine(call.line, 0, LINE_REPLY, static_cast<uintptr_t>(request), 0, 0);
+  Answer(call);
+  return request;
+}
+
+EXPORT LONG lineDrop(HCALL handle, const char*, DWORD) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  if (LONG error = CheckOwner(handle)) return error;
+  Call& call = *FindCall(handle);
+  if (call.state == LINECALLSTATE_IDLE) return LINEERR_INVALCALLSTATE;
+  const LONG request = g_nextRequest++;
+  call.dropRequested = true;
+  RaiseLine(call.line, 0, LINE_REPLY, static_cast<uintptr_t>(request), 0, 0);
+  Drop(call);
+  return request;
 }
 
 EXPORT LONG lineDeallocateCall(HCALL handle) {

@@ -9,6 +9,8 @@
 
 namespace provider {
 
+constexpr DWORD kAllMediaModes = LINEMEDIAMODE_UNKNOWN | LINEMEDIAMODE_INTERACTIVEVOICE | LINEMEDIAMODE_AUTOMATEDVOICE;
+
 struct Line {
   HLINE open = 0;
   uintptr_t instance = 0;
@@ -40,12 +42,23 @@ void ForgetIfDone(HCALL h);
 void AppLetGo();
 // Whether each line has a phone device ("tapi/phone").
 bool LinesHavePhones();
+// What a line offers: its media modes and its name.
+DWORD MediaModesOf(int line);
+std::string NameOf(int line);
+// The program's answer (after any refusal) and drop of a call, once the reply is posted; the new
+// states follow as events. StartAnswer may refuse (false) an answer already on its way.
+bool StartAnswer(Call& call);
+void Answer(Call& call);
+void Drop(Call& call);
 
 // ---- shared, called with g_mutex held ----
 // The index of the line open under h, -1 when none.
 int IndexOfOpen(HLINE h);
 // Whether the owning program may act on a call it holds: 0, or the error to return.
 LONG CheckOwner(HCALL handle);
+// Opens line `index` for the program, after the checks that the line may be opened: taken,
+// privileges, media modes.
+LONG OpenLine(int index, HLINE* line, uintptr_t instance, DWORD privileges, DWORD mediaModes);
 // Posts a line event; at delivery it is dropped when the line closed meanwhile.
 void RaiseLine(int line, DWORD device, DWORD message, uintptr_t p1, uintptr_t p2, uintptr_t p3);
 
@@ -55,6 +68,9 @@ void RaiseLine(int line, DWORD device, DWORD message, uintptr_t p1, uintptr_t p2
 EXPORT LONG lineNegotiateAPIVersion(HLINEAPP app, DWORD device, DWORD low, DWORD high, DWORD* version,
                                     LINEEXTENSIONID* extension);
 EXPORT LONG lineClose(HLINE line);
+EXPORT LONG lineGetDevCapsA(HLINEAPP app, DWORD device, DWORD apiVersion, DWORD, LINEDEVCAPS* caps);
+EXPORT LONG lineAnswer(HCALL handle, const char*, DWORD);
+EXPORT LONG lineDrop(HCALL handle, const char*, DWORD);
 EXPORT LONG lineSetStatusMessages(HLINE line, DWORD lineStates, DWORD);
 EXPORT LONG lineDeallocateCall(HCALL handle);
 EXPORT LONG lineMonitorDigits(HCALL handle, DWORD modes);

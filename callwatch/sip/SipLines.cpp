@@ -11,8 +11,6 @@ using namespace sipline;
 
 namespace {
 
-constexpr LONG LINEERR_ALLOCATED = kErr(0x80000001);
-constexpr LONG LINEERR_INVALMEDIAMODE = kErr(0x8000002F);
 constexpr int kRegistrationWaitMs = 10000;
 
 void ReadRingMs() {
@@ -98,39 +96,10 @@ EXPORT LONG lineOpenA(HLINEAPP app, DWORD device, HLINE* line, DWORD apiVersion,
   if (!app || app != g_lineApp.handle) return LINEERR_INVALAPPHANDLE;
   if (!line) return LINEERR_INVALPOINTER;
   if (apiVersion < kOldestVersion || apiVersion > kVersion) return LINEERR_INCOMPATIBLEAPIVERSION;
-  SipLine& l = g_lines[device];
+  const SipLine& l = g_lines[device];
   if (l.stackFailed || l.registration == Registration::kFailed || l.registration == Registration::kPending)
     return LINEERR_OPERATIONFAILED;
-  if (l.open) return LINEERR_ALLOCATED;
-  const DWORD known = LINECALLPRIVILEGE_NONE | LINECALLPRIVILEGE_MONITOR | LINECALLPRIVILEGE_OWNER;
-  if (!privileges || (privileges & ~known)) return LINEERR_INVALPRIVSELECT;
-  const DWORD supported = LINEMEDIAMODE_UNKNOWN | LINEMEDIAMODE_INTERACTIVEVOICE | LINEMEDIAMODE_AUTOMATEDVOICE;
-  if ((privileges & LINECALLPRIVILEGE_OWNER) && (!mediaModes || (mediaModes & ~supported)))
-    return LINEERR_INVALMEDIAMODE;
-  l.open = g_nextHandle++;
-  l.instance = instance;
-  l.privileges = privileges;
-  *line = l.open;
-  return 0;
-}
-
-EXPORT LONG lineGetDevCapsA(HLINEAPP app, DWORD device, DWORD apiVersion, DWORD, LINEDEVCAPS* caps) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  if (!app || app != g_lineApp.handle) return LINEERR_INVALAPPHANDLE;
-  if (device >= static_cast<DWORD>(LineCount())) return LINEERR_BADDEVICEID;
-  if (apiVersion < kOldestVersion || apiVersion > kVersion) return LINEERR_INCOMPATIBLEAPIVERSION;
-  auto* h = reinterpret_cast<VARHEADER*>(caps);
-  if (!h || h->dwTotalSize < sizeof(LINEDEVCAPS)) return LINEERR_STRUCTURETOOSMALL;
-  const DWORD total = caps->dwTotalSize;
-  std::memset(caps, 0, sizeof *caps);
-  caps->dwTotalSize = total;
-  caps->dwNeededSize = caps->dwUsedSize = sizeof *caps;
-  caps->dwPermanentLineID = device;
-  caps->dwStringFormat = STRINGFORMAT_ASCII;
-  caps->dwNumAddresses = 1;
-  caps->dwMediaModes = LINEMEDIAMODE_UNKNOWN | LINEMEDIAMODE_INTERACTIVEVOICE | LINEMEDIAMODE_AUTOMATEDVOICE;
-  PutText(h, &caps->dwUsedSize, &caps->dwLineNameSize, &caps->dwLineNameOffset, g_lines[device].config.name);
-  return 0;
+  return OpenLine(static_cast<int>(device), line, instance, privileges, mediaModes);
 }
 
 EXPORT LONG lineGetNewCalls(HLINE line, DWORD, DWORD select, LINECALLLIST* list) {
@@ -174,35 +143,6 @@ EXPORT LONG lineGetCallInfoA(HCALL handle, LINECALLINFO* info) {
   if (call->callerFlags & LINECALLPARTYID_NAME)
     PutText(h, &info->dwUsedSize, &info->dwCallerIDNameSize, &info->dwCallerIDNameOffset, call->name);
   return 0;
-}
-
-EXPORT LONG lineAnswer(HCALL handle, const char*, DWORD) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  if (LONG error = CheckOwner(handle)) return error;
-  auto call = CallFor(handle);
-  if (call->state != LINECALLSTATE_OFFERING && call->state != LINECALLSTATE_ACCEPTED) return LINEERR_INVALCALLSTATE;
-  if (call->answerRequested) return LINEERR_INVALCALLSTATE;
-  call->answerRequested = true;
-  const LONG request = g_nextRequest++;
-  RaiseLine(call->line, 0, LINE_REPLY, static_cast<uintptr_t>(request), 0, 0);
-  Post([handle] { AnswerOnStack(handle); });
-  return request;
-}
-
-EXPORT LONG lineDrop(HCALL handle, const char*, DWORD) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  if (LONG error = CheckOwner(handle)) return error;
-  auto call = CallFor(handle);
-  if (call->state == LINECALLSTATE_IDLE) return LINEERR_INVALCALLSTATE;
-  const LONG request = g_nextRequest++;
-  call->dropRequested = true;
-  RaiseLine(call->line, 0, LINE_REPLY, static_cast<uintptr_t>(request), 0, 0);
-  // The program sees the call end at once; the BYE (or the refusal of a call still offered)
-  // goes out on the worker.
-  SetState(*call, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL);
-  SetState(*call, LINECALLSTATE_IDLE);
-  Post([handle] { HangUpOnStack(handle); });
-  return request;
 }
 
 // ---- phones: a SIP line has none ----------------------------------------------------------------

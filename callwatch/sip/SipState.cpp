@@ -74,9 +74,8 @@ std::vector<LineConfig> ReadLineConfigs() {
 }
 
 SipLine* LineByHandle(HLINE h) {
-  for (auto& l : g_lines)
-    if (h && l.open == h) return &l;
-  return nullptr;
+  const int index = IndexOfOpen(h);
+  return index < 0 ? nullptr : &g_lines[static_cast<size_t>(index)];
 }
 
 std::shared_ptr<SipCall> CallFor(HCALL h) {
@@ -128,5 +127,31 @@ void ForgetIfDone(HCALL h) {
 void AppLetGo() {}
 // A SIP line has wave devices but no phone with a speaker.
 bool LinesHavePhones() { return false; }
+
+DWORD MediaModesOf(int) { return kAllMediaModes; }
+std::string NameOf(int line) { return g_lines[static_cast<size_t>(line)].config.name; }
+
+// A second answer while one is on its way to the stack is refused.
+bool StartAnswer(Call& call) {
+  auto& sip = static_cast<SipCall&>(call);
+  if (sip.answerRequested) return false;
+  sip.answerRequested = true;
+  return true;
+}
+
+void Answer(Call& call) {
+  const HCALL handle = call.handle;
+  Post([handle] { AnswerOnStack(handle); });
+}
+
+// The program sees the call end at once; the BYE (or the refusal of a call still offered) goes
+// out on the worker.
+void Drop(Call& call) {
+  auto& sip = static_cast<SipCall&>(call);
+  SetState(sip, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL);
+  SetState(sip, LINECALLSTATE_IDLE);
+  const HCALL handle = call.handle;
+  Post([handle] { HangUpOnStack(handle); });
+}
 
 }  // namespace provider
