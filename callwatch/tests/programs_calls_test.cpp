@@ -4,18 +4,10 @@
 #include <cstdlib>
 
 #include "platform/ControlClient.h"
+#include "tests/LoomworkDigits.h"
 #include "tests/ProgramsFixture.h"
 
 namespace {
-
-// Where each of loomwork's "M digit.0 CODE" lines is, in order of arrival.
-std::string DigitsHeard(const std::string& out) {
-  std::string digits;
-  const std::string tag = "M digit.0 ";
-  for (size_t at = out.find(tag); at != std::string::npos; at = out.find(tag, at + 1))
-    digits += static_cast<char>(std::atoi(out.c_str() + at + tag.size()));
-  return digits;
-}
 
 TEST_F(ProgramsTest, ASecondCallIsAnsweredOnTimeWhileLoomworkCannotBeReachedAndTheDigitsFollowInOrder) {
   setRings(1);

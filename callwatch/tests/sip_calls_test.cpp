@@ -3,17 +3,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include "tests/LoomworkDigits.h"
 #include "tests/sip/SipFixture.h"
 
 namespace {
-
-std::string DigitsHeard(const std::string& out) {
-  std::string digits;
-  const std::string tag = "M digit.0 ";
-  for (size_t at = out.find(tag); at != std::string::npos; at = out.find(tag, at + 1))
-    digits += static_cast<char>(std::atoi(out.c_str() + at + tag.size()));
-  return digits;
-}
 
 // A caller with a name and a number is counted two rings, answered, hears the greeting over RTP,
 // speaks into the message file, and presses 1 2 # (forwarded to loomwork) and * (Callwatch

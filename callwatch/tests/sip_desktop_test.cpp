@@ -14,6 +14,7 @@
 #include "app/settings/QtSettingsStore.h"
 #include "core/Tapi.h"
 #include "tests/DesktopTestApp.h"
+#include "tests/ProviderFixture.h"
 #include "tests/sip/SipFixture.h"
 
 // The SIP stack runs in this program: what its library keeps at exit (tests/sip/lsan.supp) is not
@@ -25,14 +26,6 @@ extern "C" const char* __lsan_default_suppressions() {
 extern "C" const char* __asan_default_options() { return "fast_unwind_on_malloc=0"; }
 
 namespace {
-
-class KeptDigits : public IDigitLink {
-public:
-  void SendDigitToLoomwork(char c) override { forwarded += c; }
-  void EndDataToLoomwork() override { ++ends; }
-  std::string forwarded;
-  int ends = 0;
-};
 
 class SipDesktopTest : public SipTest {
 protected:
@@ -69,7 +62,7 @@ protected:
   int port = 0;
   CQtSettingsStore settings;
   CCallScreenSetup setup;
-  KeptDigits digits;
+  KeptDigitLink digits;
   std::unique_ptr<CMainFrame> frame;
   std::vector<std::string> boxes;
 };
