@@ -341,12 +341,15 @@ std::unique_ptr<Recognizer> selectSphinx(std::string& why) {
   // synthetic speech comes with digital silence, which the front end handles badly. The phone
   // loop that scores utterances is of context-free phones: with triphones it is a hundred times
   // slower. Each frame is scored with the 12 best Gaussians of the model's mixtures rather than
-  // 4: the cost is small, and noisy or unusual voices are scored more truly.
+  // 4: the cost is small, and noisy or unusual voices are scored more truly. Silence inside the
+  // grammar's path is made likelier than the model's default: in loud noise a word's quiet parts
+  // otherwise go to a short digit stretched over the noise ("five").
   const std::string hang = std::to_string(kHangFrames);
-  cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.c_str(), "-dict", dict.c_str(), "-dither", "yes",
-                                 "-seed", "7", "-beam", "1e-80", "-wbeam", "1e-60", "-pbeam", "1e-80", "-logfn",
-                                 "/dev/null", "-remove_noise", "yes", "-remove_silence", "yes", "-vad_postspeech",
-                                 hang.c_str(), "-vad_prespeech", "20", "-allphone_ci", "yes", "-topn", "12", nullptr);
+  cmd_ln_t* config =
+      cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.c_str(), "-dict", dict.c_str(), "-dither", "yes", "-seed", "7",
+                  "-beam", "1e-80", "-wbeam", "1e-60", "-pbeam", "1e-80", "-logfn", "/dev/null", "-remove_noise", "yes",
+                  "-remove_silence", "yes", "-vad_postspeech", hang.c_str(), "-vad_prespeech", "20", "-allphone_ci",
+                  "yes", "-topn", "12", "-silprob", "0.05", nullptr);
   if (!config) {
     why = "the recognizer's settings were refused";
     return nullptr;
