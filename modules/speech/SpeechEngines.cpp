@@ -189,7 +189,37 @@ public:
     ckd_free_2d(cep);
   }
 
-  // Frames (10 ms) of the utterance with a voice's pitch: periodic at 60 to 400 Hz.
+  // Whether a periodic frame sounds like a voice rather than a bell or a hum: the throat gives
+  // every harmonic up to the formants, a few struck partials leave most of them empty. True when
+  // at least kRichShare of the harmonics below 4 kHz come within kHarmonicRangeDb of the strongest.
+  static bool harmonicsRich(const int16_t* x, int n, int period) {
+    static thread_local std::vector<double> hann;
+    if (static_cast<int>(hann.size()) != n) {
+      hann.resize(static_cast<size_t>(n));
+      for (int i = 0; i < n; ++i) hann[static_cast<size_t>(i)] = 0.5 - 0.5 * std::cos(2 * M_PI * i / (n - 1));
+    }
+    const int count = std::min(40, 4000 * period / kSpeechRate);
+    if (count < 3) return true;
+    std::vector<double> power(static_cast<size_t>(count));
+    double strongest = 0;
+    for (int k = 1; k <= count; ++k) {
+      // Goertzel at the k-th harmonic.
+      const double c = 2 * std::cos(2 * M_PI * k / period);
+      double s1 = 0, s2 = 0;
+      for (int i = 0; i < n; ++i) {
+        const double s0 = x[i] * hann[static_cast<size_t>(i)] + c * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+      }
+      power[static_cast<size_t>(k - 1)] = s1 * s1 + s2 * s2 - c * s1 * s2;
+      strongest = std::max(strongest, power[static_cast<size_t>(k - 1)]);
+    }
+    const double floor = strongest * std::pow(10.0, -kHarmonicRangeDb / 10);
+    const auto present = std::count_if(power.begin(), power.end(), [&](double p) { return p >= floor; });
+    return static_cast<double>(present) >= kRichShare * count;
+  }
+
+  // Frames (10 ms) of the utterance with a voice's pitch: periodic at 60 to 400 Hz, rich in harmonics.
   static int voicedFrames(const std::vector<int16_t>& samples) {
     constexpr int kWindow = 560;  // two periods of the lowest pitch
     yin_t* pe = yin_init(kWindow, 0.1f, 0.2f, 2);
@@ -199,7 +229,8 @@ public:
     for (size_t at = 0; at + kWindow <= samples.size(); at += kFrame) {
       yin_write(pe, samples.data() + at);
       uint16 period = 0, diff = 0;
-      if (yin_read(pe, &period, &diff) && diff < 32768 / 5 && period >= kSpeechRate / 400 && period <= kSpeechRate / 60)
+      if (yin_read(pe, &period, &diff) && diff < 32768 / 5 && period >= kSpeechRate / 400 &&
+          period <= kSpeechRate / 60 && harmonicsRich(samples.data() + at, kWindow, period))
         ++voiced;
     }
     yin_end(pe);
@@ -252,6 +283,8 @@ public:
 private:
   static constexpr const char* kLoop = "phones";
   static constexpr int kMinVoicedFrames = 3;
+  static constexpr double kHarmonicRangeDb = 30;
+  static constexpr double kRichShare = 0.15;
   // Acoustic score lost per frame of the grammar's words, against the phone loop, for one point.
   static constexpr double kGapPerPoint = 1;
   // A single word may fall a little less far behind than the words together.

@@ -164,12 +164,12 @@ inline void addSteadyNoise(Recording& rec, double snrDb, unsigned seed) {
     rec.samples[i] = static_cast<int16_t>(std::clamp(rec.samples[i] + gain * noise[i], -32768.0, 32767.0));
 }
 
-// Sounds that are no speech, 16 kHz: a beep, a burst of noise, a rumble and a chirp.
+// Sounds that are no speech, 16 kHz: a beep, a burst of noise, a rumble, a chirp and a door chime.
 inline std::vector<std::vector<int16_t>> nonSpeechSounds() {
   const double pi = 3.14159265358979;
   std::mt19937 rng(5);
   std::normal_distribution<double> white(0, 1);
-  std::vector<std::vector<int16_t>> out(4);
+  std::vector<std::vector<int16_t>> out(5);
   for (int i = 0; i < 8000; ++i) out[0].push_back(static_cast<int16_t>(8000 * std::sin(2 * pi * 1000 * i / 16000)));
   for (int i = 0; i < 6400; ++i)
     out[1].push_back(static_cast<int16_t>(std::clamp(6000 * white(rng), -32768.0, 32767.0)));
@@ -184,6 +184,12 @@ inline std::vector<std::vector<int16_t>> nonSpeechSounds() {
   for (int i = 0; i < n; ++i) {
     const double t = static_cast<double>(i) / 16000;
     out[3].push_back(static_cast<int16_t>(8000 * std::sin(2 * pi * (200 * t + 2800.0 * t * t / (2.0 * n / 16000)))));
+  }
+  // A door chime: periodic like a voice (its partials share 110 Hz), but with three of them only.
+  for (int i = 0; i < 17600; ++i) {
+    const double t = static_cast<double>(i) / 16000;
+    out[4].push_back(static_cast<int16_t>(5000 * std::sin(2 * pi * (i < 8000 ? 660 : 550) * t) +
+                                          1500 * std::sin(2 * pi * 1320 * t)));
   }
   return out;
 }
