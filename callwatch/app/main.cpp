@@ -106,8 +106,7 @@ void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QStrin
     if (g_displayUnreachable && !g_displayName.empty())
       std::fprintf(stderr, "callwatch: cannot open display %s; run with --headless or set DISPLAY\n",
                    g_displayName.c_str());
-    else
-      std::fputs(kNoDisplay, stderr);
+    else std::fputs(kNoDisplay, stderr);
     std::fflush(stderr);
     std::_Exit(2);
   }

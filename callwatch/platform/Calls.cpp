@@ -40,4 +40,3 @@ EXPORT LONG lineGetCallInfoA(HCALL handle, LINECALLINFO* info) {
   }
   return 0;
 }
-

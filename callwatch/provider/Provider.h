@@ -42,7 +42,7 @@ struct WaveDevice {
   uintptr_t window = 0;
   bool started = false;  // input: recording
   std::deque<WAVEHDR*> queue;
-  uint64_t delivered = 0;  // samples since start (input) or into the front buffer (output)
+  uint64_t delivered = 0;          // samples since start (input) or into the front buffer (output)
   Clock::time_point startedAt;     // input: when recording started
   Clock::time_point playingSince;  // output: when the front buffer began to play
 };

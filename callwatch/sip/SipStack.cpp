@@ -28,16 +28,16 @@
 namespace sipline {
 namespace {
 
-constexpr int kLoopMs = 5;            // how often the stack runs when nothing wakes it
+constexpr int kLoopMs = 5;             // how often the stack runs when nothing wakes it
 constexpr int kOwnerDropsWithinS = 5;  // after the caller left, the owner has this long to drop
 
 std::thread g_worker;
 std::atomic<bool> g_running{false};
 std::mutex g_workMutex;
 std::condition_variable g_wake;
-std::deque<std::function<void()>> g_work;  // under g_workMutex
+std::deque<std::function<void()>> g_work;       // under g_workMutex
 std::condition_variable g_registrationChanged;  // with g_mutex
-std::vector<LinphoneCore*> g_cores;  // the worker's only
+std::vector<LinphoneCore*> g_cores;             // the worker's only
 std::string g_dataDir;
 
 int LineOf(LinphoneCore* lc) { return static_cast<int>(reinterpret_cast<intptr_t>(linphone_core_get_user_data(lc))); }
@@ -215,7 +215,8 @@ void OnRegistration(LinphoneCore* lc, LinphoneAccount* account, LinphoneRegistra
     const LinphoneErrorInfo* info = linphone_account_get_error_info(account);
     const int code = info ? linphone_error_info_get_protocol_code(info) : 0;
     const std::string phrase = info ? Or(linphone_error_info_get_phrase(info)) : "";
-    error = code ? std::to_string(code) + (phrase.empty() ? "" : " " + phrase) : (phrase.empty() ? "no answer" : phrase);
+    error =
+        code ? std::to_string(code) + (phrase.empty() ? "" : " " + phrase) : (phrase.empty() ? "no answer" : phrase);
   }
   std::lock_guard<std::mutex> lock(g_mutex);
   SipLine& l = g_lines[static_cast<size_t>(index)];
@@ -293,7 +294,7 @@ LinphoneCore* MakeCore(int index, const LineConfig& config, std::string* problem
   // A short jitter buffer: a key pressed reaches loomwork soon after its first packet.
   linphone_core_set_audio_jittcomp(lc, 20);
   linphone_core_enable_audio_adaptive_jittcomp(lc, FALSE);
-  linphone_core_set_audio_port(lc, -1);  // a free port per call: lines do not share one
+  linphone_core_set_audio_port(lc, -1);          // a free port per call: lines do not share one
   linphone_core_set_inc_timeout(lc, 24 * 3600);  // an offered call rings until its caller gives up
   linphone_core_set_ring(lc, nullptr);
   linphone_core_set_ringback(lc, nullptr);
@@ -351,8 +352,8 @@ LinphoneCore* MakeCore(int index, const LineConfig& config, std::string* problem
     linphone_address_unref(server);
     if (!config.user.empty() || !config.password.empty()) {
       const std::string user = config.user.empty() ? Or(linphone_address_get_username(identity)) : config.user;
-      LinphoneAuthInfo* auth =
-          linphone_factory_create_auth_info(factory, user.c_str(), nullptr, config.password.c_str(), nullptr, nullptr, nullptr);
+      LinphoneAuthInfo* auth = linphone_factory_create_auth_info(factory, user.c_str(), nullptr,
+                                                                 config.password.c_str(), nullptr, nullptr, nullptr);
       linphone_core_add_auth_info(lc, auth);
       linphone_auth_info_unref(auth);
     }

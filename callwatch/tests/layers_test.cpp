@@ -125,14 +125,12 @@ TEST(CallwatchLayersTest, TheScanCatchesEveryKindOfFault) {
   write("provider/V.h", "#include \"base/A.h\"\n");
   write("platform/Q.cpp", "#include \"provider/V.h\"\n");
   write("core/E.cpp", "#include \"provider/V.h\"\n");  // core reaches no provider
-  const std::vector<std::string> expected{"core/C.cpp: reaches platform/P.h",
-                                          "core/D.h: \"A.h\" does not name its folder", "core/D.h: uses Qt (<QString>)",
-                                          "core/E.cpp: reaches provider/V.h",
-                                          "link/L.h: reaches platform/P.h",
-                                          "provider/S.h: reaches sip/T.h",
-                                          "provider/S.h: uses Qt (<QSettings>)",
-                                          "provider/W.cpp: reaches platform/P.h",
-                                          "provider/W.cpp: reaches sip/T.h"};
+  const std::vector<std::string> expected{
+      "core/C.cpp: reaches platform/P.h",    "core/D.h: \"A.h\" does not name its folder",
+      "core/D.h: uses Qt (<QString>)",       "core/E.cpp: reaches provider/V.h",
+      "link/L.h: reaches platform/P.h",      "provider/S.h: reaches sip/T.h",
+      "provider/S.h: uses Qt (<QSettings>)", "provider/W.cpp: reaches platform/P.h",
+      "provider/W.cpp: reaches sip/T.h"};
   EXPECT_EQ(Faults(ReadSources(root.path())), expected);
 }
 

@@ -24,14 +24,13 @@ TEST_F(ProgramsTest, ASecondCallIsAnsweredOnTimeWhileLoomworkCannotBeReachedAndT
       << first.soFar().out << callwatch->soFar().err;
   // Each of those digits once held call handling for ten seconds of connection tries: a second
   // caller who waits three short rings was never answered.
-  const ProcessResult second =
-      runProcess(PHONESIM_BIN,
-                 {"call", "--line", "1", "--name", "SECOND", "--rings", "3", "--ring-ms", "300", "--digits", "*",
-                  "--digit-ms", "50", "--hangup-ms", "100"},
-                 20000);
+  const ProcessResult second = runProcess(PHONESIM_BIN,
+                                          {"call", "--line", "1", "--name", "SECOND", "--rings", "3", "--ring-ms",
+                                           "300", "--digits", "*", "--digit-ms", "50", "--hangup-ms", "100"},
+                                          20000);
   EXPECT_EQ(second.status, 0) << second.err;
-  EXPECT_EQ(second.outLines(), (std::vector<std::string>{"offered", "rung 1", "answered", "digit sent *", "dropped",
-                                                         "idle"}));
+  EXPECT_EQ(second.outLines(),
+            (std::vector<std::string>{"offered", "rung 1", "answered", "digit sent *", "dropped", "idle"}));
 
   // loomwork comes up now: the first caller's digits arrive, in the order pressed.
   RunningProcess loomwork(LOOMWORK_BIN, {"run", kSource + "/examples/tones/tones.lwd", "--modules",
@@ -56,10 +55,9 @@ TEST_F(ProgramsTest, StoppingDoesNotWaitForALoomworkThatIsNotThere) {
   setenv("CALLWATCH_LOOMWORK_PORT", std::to_string(FreePort()).c_str(), 1);
   folder.write("connect.txt", "127.0.0.1\n");
   auto callwatch = startCallwatch({});
-  const ProcessResult call = runProcess(PHONESIM_BIN,
-                                        {"call", "--line", "0", "--digits", "1234", "--ring-ms", "100", "--digit-ms",
-                                         "20", "--hangup-ms", "100"},
-                                        15000);
+  const ProcessResult call = runProcess(
+      PHONESIM_BIN,
+      {"call", "--line", "0", "--digits", "1234", "--ring-ms", "100", "--digit-ms", "20", "--hangup-ms", "100"}, 15000);
   EXPECT_EQ(call.status, 0) << call.err;
   EXPECT_TRUE(Has(call.out, "digit sent 4"));
   // The link is still trying the first digit; the stop ends that at once and says what is lost.
@@ -101,7 +99,7 @@ TEST_F(ProgramsTest, CallersNamesBecomeFileNamesFitForAShellAndValidUtf8) {
 
   const std::vector<std::string> files = FilesIn(folder.file("Messages"));
   ASSERT_EQ(files.size(), 2u);
-  EXPECT_EQ(files[0].rfind("A_B_[2J ", 0), 0u) << files[0];    // nothing after the NUL lost
+  EXPECT_EQ(files[0].rfind("A_B_[2J ", 0), 0u) << files[0];     // nothing after the NUL lost
   EXPECT_EQ(files[1].rfind("_rf ___x_y ", 0), 0u) << files[1];  // '-', 2 bad bytes, '/', U+0085
   for (const std::string& name : files) {
     EXPECT_NE(name[0], '-');
@@ -122,22 +120,22 @@ TEST_F(ProgramsTest, ACallerPressesATheLongestRunOfDigitsEndedByTheLongestEndSeq
   forwarded.resize(1024 - end.size());
   const std::string pressed = forwarded + end;
   auto callwatch = startCallwatch({end});
-  const ProcessResult call = runProcess(PHONESIM_BIN,
-                                        {"call", "--line", "0", "--digits", pressed, "--ring-ms", "100",
-                                         "--digit-ms", "0", "--hangup-ms", "100"},
-                                        30000);
+  const ProcessResult call = runProcess(
+      PHONESIM_BIN,
+      {"call", "--line", "0", "--digits", pressed, "--ring-ms", "100", "--digit-ms", "0", "--hangup-ms", "100"}, 30000);
   EXPECT_EQ(call.status, 0) << call.err;
   EXPECT_EQ(CountOf(call.out, "digit sent "), 1024u);
   EXPECT_TRUE(Has(call.out, "dropped\nidle\n"));
   // Every digit but the one that completes the end sequence goes to loomwork.
   forwarded += end.substr(1);
-  EXPECT_TRUE(loomwork->readUntil(
-      [&](const ProcessResult& r) { return DigitsHeard(r.out).size() >= forwarded.size(); }, 20000))
+  EXPECT_TRUE(
+      loomwork->readUntil([&](const ProcessResult& r) { return DigitsHeard(r.out).size() >= forwarded.size(); }, 20000))
       << DigitsHeard(loomwork->soFar().out).size();
   loomwork->readUntil([](const ProcessResult&) { return false; }, 200);  // nothing more comes
   EXPECT_EQ(DigitsHeard(loomwork->soFar().out), forwarded);
   // One more is refused.
-  const ProcessResult tooMany = runProcess(PHONESIM_BIN, {"call", "--line", "0", "--digits", std::string(1025, '1')}, 5000);
+  const ProcessResult tooMany =
+      runProcess(PHONESIM_BIN, {"call", "--line", "0", "--digits", std::string(1025, '1')}, 5000);
   EXPECT_EQ(tooMany.status, 2);
   EXPECT_TRUE(Has(tooMany.err, "bad or missing value for --digits"));
   callwatch->signal(SIGTERM);
@@ -155,7 +153,8 @@ TEST_F(ProgramsTest, ManyCallsInARowEachCallsDigitsHeardOnceAndInOrder) {
   std::vector<std::unique_ptr<RunningProcess>> load;
   if (env)
     for (int i = 0; i < 2; ++i)
-      load.push_back(std::make_unique<RunningProcess>("/bin/sh", std::vector<std::string>{"-c", "while :; do :; done"}));
+      load.push_back(
+          std::make_unique<RunningProcess>("/bin/sh", std::vector<std::string>{"-c", "while :; do :; done"}));
   setRings(2);
   shortGreeting();
   auto loomwork = startLoomwork();
@@ -174,8 +173,8 @@ TEST_F(ProgramsTest, ManyCallsInARowEachCallsDigitsHeardOnceAndInOrder) {
     ASSERT_TRUE(Has(first.out, "digit sent *")) << first.out;
     expected += "12#";
     // The first caller's digits have arrived before anything else happens.
-    ASSERT_TRUE(loomwork->readUntil([&](const ProcessResult& r) { return DigitsHeard(r.out).size() >= expected.size(); },
-                                    15000));
+    ASSERT_TRUE(loomwork->readUntil(
+        [&](const ProcessResult& r) { return DigitsHeard(r.out).size() >= expected.size(); }, 15000));
     ProcessResult second = call({"--name", "SECOND", "--rings", "1"});
     ASSERT_EQ(second.status, 0) << second.err;
     EXPECT_FALSE(Has(second.out, "answered")) << second.out;
@@ -183,8 +182,8 @@ TEST_F(ProgramsTest, ManyCallsInARowEachCallsDigitsHeardOnceAndInOrder) {
     ASSERT_EQ(third.status, 0) << third.err;
     ASSERT_TRUE(Has(third.out, "digit sent *")) << third.out;
     const int over = 3 * round;
-    ASSERT_TRUE(callwatch->readUntil([&](const ProcessResult& r) { return CountOf(r.out, " Over rings") >= size_t(over); },
-                                     10000));
+    ASSERT_TRUE(callwatch->readUntil(
+        [&](const ProcessResult& r) { return CountOf(r.out, " Over rings") >= size_t(over); }, 10000));
     // Anything late would show within a moment.
     loomwork->readUntil([](const ProcessResult&) { return false; }, 200);
     ASSERT_EQ(DigitsHeard(loomwork->soFar().out), expected);

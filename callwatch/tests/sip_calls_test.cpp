@@ -23,8 +23,7 @@ void SipCallTest::callerIsAnsweredRecordedAndForwarded(bool alaw) {
   const int port = directLine();
   auto callwatch = startCallwatch({});
   RtpListener heard;
-  const ProcessResult sipp =
-      runSipp(Sipp("caller.xml", port, Caller("VUD VEROD", "4255550123", alaw, heard.port())));
+  const ProcessResult sipp = runSipp(Sipp("caller.xml", port, Caller("VUD VEROD", "4255550123", alaw, heard.port())));
   EXPECT_EQ(sipp.status, 0) << sipp.err << sipp.out;  // Callwatch's BYE came
   ASSERT_TRUE(loomwork->readUntil([](const ProcessResult& r) { return DigitsHeard(r.out).size() >= 3; }, 10000))
       << loomwork->soFar().out;
@@ -33,8 +32,9 @@ void SipCallTest::callerIsAnsweredRecordedAndForwarded(bool alaw) {
   const ProcessResult cw = stop(callwatch);
   EXPECT_EQ(cw.status, 0) << cw.err;
   // Rings counted up to the setting, then the answer.
-  EXPECT_TRUE(Has(cw.out, "call 1: \"VUD VEROD\" \"+1 (425) 5550123\" Ringing rings 2\n"
-                          "call 1: \"VUD VEROD\" \"+1 (425) 5550123\" Connect rings 2\n"))
+  EXPECT_TRUE(Has(cw.out,
+                  "call 1: \"VUD VEROD\" \"+1 (425) 5550123\" Ringing rings 2\n"
+                  "call 1: \"VUD VEROD\" \"+1 (425) 5550123\" Connect rings 2\n"))
       << cw.out;
   EXPECT_FALSE(Has(cw.out, "rings 3"));
   EXPECT_TRUE(Has(cw.out, "call 1: \"VUD VEROD\" \"+1 (425) 5550123\" Over rings 2\n"));
@@ -51,7 +51,8 @@ void SipCallTest::callerIsAnsweredRecordedAndForwarded(bool alaw) {
   const std::vector<int16_t> message = onlyMessage(&name);
   EXPECT_EQ(name.rfind("VUD VEROD , +1 (425) 5550123 ", 0), 0u) << name;
   ASSERT_GT(message.size(), 4000u);  // half a second at least: what the caller said before 1
-  EXPECT_GT(ToneLevel(message, message.size() - 2000, 1600, kSpeechHz), 2000) << "the caller's voice is not in the message";
+  EXPECT_GT(ToneLevel(message, message.size() - 2000, 1600, kSpeechHz), 2000)
+      << "the caller's voice is not in the message";
   loomwork->signal(SIGINT);
   EXPECT_EQ(loomwork->finish(10000).status, 0);
 }
@@ -101,7 +102,7 @@ TEST_F(SipTest, AnAnonymousCallerIsBlockedAndWhenItHangsUpWhileRecordingItsMessa
   std::string name;
   const std::vector<int16_t> message = onlyMessage(&name);
   EXPECT_TRUE(name.size() > 4 && name.find(',') == 3 && name[0] != '<') << name;  // "Wed, Dec 09, 1508 hours.wav"
-  ASSERT_GT(message.size(), 8000u);  // over a second
+  ASSERT_GT(message.size(), 8000u);                                               // over a second
   EXPECT_GT(ToneLevel(message, message.size() - 4000, 1600, kSpeechHz), 2000);
 }
 
@@ -143,7 +144,9 @@ TEST_F(SipTest, AssertedIdentityNamesTheCallerAndPrivacyBlocksIt) {
   auto callwatch = startCallwatch({});
   const std::string scenario = TempFolder::read(kScenarios + "cancel.xml");
   ASSERT_FALSE(scenario.empty());
-  const std::string from = "      Contact: <sip:[user]@[local_ip]:[local_port];transport=[transport]>\n      Max-Forwards: 70\n      Content-Type: application/sdp";
+  const std::string from =
+      "      Contact: <sip:[user]@[local_ip]:[local_port];transport=[transport]>\n      Max-Forwards: 70\n      "
+      "Content-Type: application/sdp";
   ASSERT_TRUE(Has(scenario, from));
   auto withHeader = [&](const std::string& file, const std::string& header) {
     std::string s = scenario;
@@ -185,13 +188,13 @@ TEST_F(SipTest, BaresipPlacesACallThatIsAnsweredRecordedAndForwarded) {
   auto callwatch = startCallwatch({});
   // baresip's own folder: a direct account with a caller ID, G.711 only, no sound device.
   std::vector<int16_t> tone(5 * 8000);
-  for (size_t i = 0; i < tone.size(); ++i) tone[i] = static_cast<int16_t>(6000 * std::sin(2 * M_PI * kSpeechHz * i / 8000.0));
+  for (size_t i = 0; i < tone.size(); ++i)
+    tone[i] = static_cast<int16_t>(6000 * std::sin(2 * M_PI * kSpeechHz * i / 8000.0));
   std::string why;
   ASSERT_TRUE(JWaveFile::writeSamples(folder.file("speech.wav"), JWaveFormat::pcm(8000, 1, 16), tone, why)) << why;
   ::mkdir(folder.file("baresip").c_str(), 0755);
-  folder.write("baresip/config", "sip_listen 127.0.0.1:" + std::to_string(FreeSipPort()) +
-                                     "\naudio_player aufile," + folder.file("heard.wav") +
-                                     "\naudio_source aufile," + folder.file("speech.wav") +
+  folder.write("baresip/config", "sip_listen 127.0.0.1:" + std::to_string(FreeSipPort()) + "\naudio_player aufile," +
+                                     folder.file("heard.wav") + "\naudio_source aufile," + folder.file("speech.wav") +
                                      "\naudio_alert aufile,/dev/null\nmodule_path /usr/lib/baresip/modules\n"
                                      "module stdio.so\nmodule g711.so\nmodule aufile.so\n"
                                      "module_app account.so\nmodule_app menu.so\n");
@@ -225,7 +228,8 @@ TEST_F(SipTest, BaresipPlacesACallThatIsAnsweredRecordedAndForwarded) {
   const std::vector<int16_t> message = onlyMessage(&name);
   EXPECT_EQ(name.rfind("BARE SIP , +1 (425) 5550188 ", 0), 0u) << name;
   ASSERT_GT(message.size(), 4000u);
-  EXPECT_GT(ToneLevel(message, message.size() - 2000, 1600, kSpeechHz), 2000) << "baresip's audio is not in the message";
+  EXPECT_GT(ToneLevel(message, message.size() - 2000, 1600, kSpeechHz), 2000)
+      << "baresip's audio is not in the message";
   loomwork->signal(SIGINT);
   EXPECT_EQ(loomwork->finish(10000).status, 0);
 }

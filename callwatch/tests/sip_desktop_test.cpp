@@ -75,8 +75,8 @@ TEST_F(SipDesktopTest, ASipCallersScreenTakesAMessageShowsItsDigitsAndHangsUpOnT
   EXPECT_TRUE(frame->Monitor()->Lines()[0]->IsOpen());
   auto sipp = startSipp(Sipp("caller.xml", port, Caller("VUD VEROD", "4255550123", true, 40000)));
   CCallwatchView* view = frame->View();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return view->Model()->rowCount() == 1 && screenOf(view->Model()->Record(0)); },
-                              10000));
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return view->Model()->rowCount() == 1 && screenOf(view->Model()->Record(0)); }, 10000));
   CCallScreenDlg* screen = screenOf(view->Model()->Record(0));
   EXPECT_TRUE(screen->isVisible());
   EXPECT_EQ(screen->ControlText(IDC_NAME), "VUD VEROD");

@@ -41,10 +41,17 @@ TEST_F(SipTest, ALineRegistersWithDigestAuthenticationRenewsAndTakesCalls) {
                      {"Password", "s3cret"},
                      {"Listen", "127.0.0.1:" + std::to_string(listen)}}});
   // The registrar challenges, checks the digest, grants a second and waits for the renewal.
-  std::vector<std::string> args{"-sf", kScenarios + "registrar.xml", "-i", "127.0.0.1", "-p",
-                                std::to_string(registrar), "-m", "1", "-nostdin", "-timeout", "15s",
-                                "-timeout_error", "-key", "user", "alice", "-key", "password", "s3cret",
-                                "-key", "expires", "1"};
+  std::vector<std::string> args{"-sf",      kScenarios + "registrar.xml",
+                                "-i",       "127.0.0.1",
+                                "-p",       std::to_string(registrar),
+                                "-m",       "1",
+                                "-nostdin", "-timeout",
+                                "15s",      "-timeout_error",
+                                "-key",     "user",
+                                "alice",    "-key",
+                                "password", "s3cret",
+                                "-key",     "expires",
+                                "1"};
   auto sipp = startSipp(args);
   auto callwatch = startCallwatch({});
   EXPECT_TRUE(Has(callwatch->soFar().err, "watching 1 of 1 lines")) << callwatch->soFar().err;
@@ -97,8 +104,7 @@ TEST_F(SipTest, TwoCallsAtOnceOnTwoLinesAreEachAnsweredRecordedAndForwarded) {
   const ProcessResult a = first->finish(20000), b = second->finish(20000);
   EXPECT_EQ(a.status, 0) << a.err;
   EXPECT_EQ(b.status, 0) << b.err;
-  ASSERT_TRUE(loomwork->readUntil(
-      [](const ProcessResult& r) { return CountOf(r.out, "M digit.0 ") >= 6; }, 10000));
+  ASSERT_TRUE(loomwork->readUntil([](const ProcessResult& r) { return CountOf(r.out, "M digit.0 ") >= 6; }, 10000));
   const std::string out = loomwork->soFar().out;
   EXPECT_EQ(CountOf(out, "M digit.0 49\n"), 2u);  // '1' from each caller
   EXPECT_EQ(CountOf(out, "M digit.0 50\n"), 2u);
@@ -207,7 +213,8 @@ TEST_F(SipTest, ALineWhosePortIsTakenIsToldAndNotOpen) {
   writeSettings(1, {DirectLine("first", port), DirectLine("second", port)});
   auto callwatch = startCallwatch({});
   const ProcessResult cw = stop(callwatch);
-  EXPECT_TRUE(Has(cw.err, "callwatch: line \"second\": cannot listen on port " + std::to_string(port) + "\n")) << cw.err;
+  EXPECT_TRUE(Has(cw.err, "callwatch: line \"second\": cannot listen on port " + std::to_string(port) + "\n"))
+      << cw.err;
   EXPECT_TRUE(Has(cw.err, "watching 1 of 2 lines")) << cw.err;
   EXPECT_EQ(cw.status, 0);
 }

@@ -159,7 +159,8 @@ protected:
   // A greeting of a tenth of a second of 440 Hz, which the caller must hear.
   void toneGreeting() {
     std::vector<int16_t> tone(800);
-    for (size_t i = 0; i < tone.size(); ++i) tone[i] = static_cast<int16_t>(8000 * std::sin(2 * M_PI * 440.0 * double(i) / 8000.0));
+    for (size_t i = 0; i < tone.size(); ++i)
+      tone[i] = static_cast<int16_t>(8000 * std::sin(2 * M_PI * 440.0 * double(i) / 8000.0));
     const std::string path = folder.file("greeting.wav");
     std::string why;
     ASSERT_TRUE(JWaveFile::writeSamples(path, JWaveFormat::pcm(8000, 1, 16), tone, why)) << why;
@@ -200,10 +201,22 @@ protected:
       text.replace(text.find(stream), stream.size(), audio + ",1," + codec);
       path = folder.write("filled-" + scenario, text);
     }
-    std::vector<std::string> args{"-sf", path, "127.0.0.1:" + std::to_string(port), "-i",
-                                  "127.0.0.1", "-p", std::to_string(FreeSipPort()), "-mp",
-                                  std::to_string(FreeSipPort()), "-m", "1", "-nostdin", "-timeout", "15s",
-                                  "-timeout_error", "-trace_err"};
+    std::vector<std::string> args{"-sf",
+                                  path,
+                                  "127.0.0.1:" + std::to_string(port),
+                                  "-i",
+                                  "127.0.0.1",
+                                  "-p",
+                                  std::to_string(FreeSipPort()),
+                                  "-mp",
+                                  std::to_string(FreeSipPort()),
+                                  "-m",
+                                  "1",
+                                  "-nostdin",
+                                  "-timeout",
+                                  "15s",
+                                  "-timeout_error",
+                                  "-trace_err"};
     for (const auto& [k, v] : keys) args.insert(args.end(), {"-key", k, v});
     return args;
   }
@@ -237,8 +250,8 @@ protected:
       return s;
     };
     const std::string wave = "RIFF" + le(36 + static_cast<uint32_t>(data.size()), 4) + "WAVEfmt " + le(16, 4) +
-                             le(alaw ? 6 : 7, 2) + le(1, 2) + le(8000, 4) + le(8000, 4) + le(1, 2) + le(8, 2) +
-                             "data" + le(static_cast<uint32_t>(data.size()), 4) + data;
+                             le(alaw ? 6 : 7, 2) + le(1, 2) + le(8000, 4) + le(8000, 4) + le(1, 2) + le(8, 2) + "data" +
+                             le(static_cast<uint32_t>(data.size()), 4) + data;
     return folder.write(alaw ? "speech-alaw.wav" : "speech-ulaw.wav", wave);
   }
   // The SIPp run in the test's folder, where its logs go.

@@ -27,12 +27,12 @@ class JWireValue;
 
 class CanvasEvents {
 public:
-  static constexpr int kFrameMs = 50;           // values are live to the eye, and cheap to the run
-  static constexpr int kRepaintMs = 200;        // a page fetches the face again on each repaint
-  static constexpr size_t kMaxTextBytes = 4096;  // of a text value sent to a page
-  static constexpr size_t kMaxBlockBytes = 2048; // of a byte block (4 KB of hex)
-  static constexpr size_t kMaxLines = 512;       // Monitor lines kept for pages
-  static constexpr size_t kMaxLineBytes = 8192;  // of one Monitor line
+  static constexpr int kFrameMs = 50;             // values are live to the eye, and cheap to the run
+  static constexpr int kRepaintMs = 200;          // a page fetches the face again on each repaint
+  static constexpr size_t kMaxTextBytes = 4096;   // of a text value sent to a page
+  static constexpr size_t kMaxBlockBytes = 2048;  // of a byte block (4 KB of hex)
+  static constexpr size_t kMaxLines = 512;        // Monitor lines kept for pages
+  static constexpr size_t kMaxLineBytes = 8192;   // of one Monitor line
 
   // The data of a value event: {"module": ID, "output": N, "value": V}, V a number or the text or
   // block as the trace lines write them, as a JSON string; a value cut to its bounds has

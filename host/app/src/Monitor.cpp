@@ -26,7 +26,9 @@ std::function<void(const std::string&)>& lineListener() {
 }
 }  // namespace
 
-void Monitor::setLineListener(std::function<void(const std::string&)> listener) { lineListener() = std::move(listener); }
+void Monitor::setLineListener(std::function<void(const std::string&)> listener) {
+  lineListener() = std::move(listener);
+}
 
 Monitor::Monitor() { setSettings(kSettings); }
 

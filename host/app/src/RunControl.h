@@ -36,8 +36,8 @@ private:
   JDiagram& d_;
   std::mutex playersMutex_;
   std::vector<JModuleObj*> players_;  // guarded by playersMutex_
-  int signals_ = -1;  // signalfd for SIGINT and SIGTERM
-  int wake_ = -1;     // eventfd that stop() writes to
+  int signals_ = -1;                  // signalfd for SIGINT and SIGTERM
+  int wake_ = -1;                     // eventfd that stop() writes to
   std::atomic<int> stops_{0};
   std::atomic<bool> closing_{false};
   bool progress_ = false, drawn_ = false;

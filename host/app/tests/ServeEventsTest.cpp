@@ -32,8 +32,10 @@ TEST(ServeEvents, ValuesAreWrittenAsTheTraceWritesThemWithinBounds) {
             R"({"module": "a \"b\"", "output": 2, "value": "x\ny\""})");
   JBlock b;
   for (int i : {0, 1, 0xab, 0xff}) b.append(static_cast<unsigned char>(i));
-  EXPECT_EQ(CanvasEvents::valueData("p", 1, JWireValue::ofBytes(b)), R"({"module": "p", "output": 1, "value": "0x0001abff"})");
-  EXPECT_EQ(CanvasEvents::valueData("p", 1, JWireValue::ofBytes(JBlock())), R"({"module": "p", "output": 1, "value": "0x"})");
+  EXPECT_EQ(CanvasEvents::valueData("p", 1, JWireValue::ofBytes(b)),
+            R"({"module": "p", "output": 1, "value": "0x0001abff"})");
+  EXPECT_EQ(CanvasEvents::valueData("p", 1, JWireValue::ofBytes(JBlock())),
+            R"({"module": "p", "output": 1, "value": "0x"})");
 
   // A text far too long for a wire label is cut before a character, never inside one.
   std::string text(CanvasEvents::kMaxTextBytes - 1, 'a');
@@ -124,7 +126,8 @@ TEST(ServeEvents, MonitorLinesRepaintsAndChangesReachEveryPage) {
   // A page that falls behind the kept lines is told how many it missed, then gets the rest.
   for (size_t i = 0; i < CanvasEvents::kMaxLines + 5; ++i) events.monitorLine("M mon.0 " + std::to_string(i));
   ASSERT_TRUE(events.nextFrame(c, 1000, frame));
-  EXPECT_EQ(frame.rfind(": 5 monitor lines skipped\n\nevent: monitor\ndata: M mon.0 5\n\n", 0), 0u) << frame.substr(0, 80);
+  EXPECT_EQ(frame.rfind(": 5 monitor lines skipped\n\nevent: monitor\ndata: M mon.0 5\n\n", 0), 0u)
+      << frame.substr(0, 80);
   EXPECT_EQ(count(frame, "event: monitor"), CanvasEvents::kMaxLines);
 
   // A module removed is no longer looked at, and its values are forgotten.
@@ -212,6 +215,6 @@ TEST(ServeEvents, ATimersValuesReachAPageOverHttp) {
   ASSERT_GT(delays.count, 0u);
   EXPECT_LT(delays.count, 150u);  // coalesced into frames
   std::printf("Timer at 10 ms, broadcast to stream write: %llu values sent, mean %.1f ms, max %.1f ms\n",
-              static_cast<unsigned long long>(delays.count), delays.totalUs / 1000.0 / static_cast<double>(delays.count),
-              delays.maxUs / 1000.0);
+              static_cast<unsigned long long>(delays.count),
+              delays.totalUs / 1000.0 / static_cast<double>(delays.count), delays.maxUs / 1000.0);
 }

@@ -216,7 +216,8 @@ TEST(Serve, TheEventStreamCarriesValuesMonitorLinesAndRepaints) {
   values += "600,1,\"done\\nthere\"\n";
   Served s(kDiagram, values);
   ASSERT_GT(s.port, 0);
-  const auto events = s.events([](const std::vector<Event>& e) { return has(e, "monitor", "M monitor.1 \"done\\nthere\""); }, 10000);
+  const auto events =
+      s.events([](const std::vector<Event>& e) { return has(e, "monitor", "M monitor.1 \"done\\nthere\""); }, 10000);
   std::vector<int> player0;
   int monitor0 = 0;
   bool repainted = false;
@@ -242,7 +243,9 @@ TEST(Serve, TheEventStreamCarriesValuesMonitorLinesAndRepaints) {
   }));
 
   // A page that joins later gets every output's latest value at once.
-  const auto later = s.events([](const std::vector<Event>& e) { return has(e, "value", R"({"module": "player", "output": 0, "value": 40})"); }, 5000);
+  const auto later = s.events(
+      [](const std::vector<Event>& e) { return has(e, "value", R"({"module": "player", "output": 0, "value": 40})"); },
+      5000);
   EXPECT_TRUE(has(later, "value", R"({"module": "player", "output": 0, "value": 40})"));
   EXPECT_TRUE(has(later, "value", R"({"module": "player", "output": 1, "value": "done\nthere"})"));
 }
@@ -261,7 +264,8 @@ TEST(Serve, EditsApplyLiveOrAnswerTheCommandLinesError) {
   ASSERT_TRUE(r);
   ASSERT_EQ(r->status, 200) << r->body;
   EXPECT_EQ(Json::parse(r->body)["modules"][1]["content"]["periodMs"], 20);
-  expectRefused(s.post("/api/modules/clock/properties", R"({"periodMs": 0})"), "clock.periodMs: 0 is outside 1..3600000");
+  expectRefused(s.post("/api/modules/clock/properties", R"({"periodMs": 0})"),
+                "clock.periodMs: 0 is outside 1..3600000");
   expectRefused(s.post("/api/modules/clock/properties", R"({"speed": 3})"),
                 "module \"clock\" (Timer) has no property \"speed\"");
   expectRefused(s.post("/api/modules/ghost/properties", R"({"periodMs": 3})"), "unknown module id \"ghost\"");
@@ -280,7 +284,8 @@ TEST(Serve, EditsApplyLiveOrAnswerTheCommandLinesError) {
   // Placing a module, wiring it, moving it; the host's link rules apply.
   r = s.post("/api/modules", R"({"class": "Timer", "id": "fast", "rect": [20, 220, 80, 60]})");
   ASSERT_EQ(r->status, 200) << r->body;
-  expectRefused(s.post("/api/modules", R"({"class": "Timer", "id": "fast"})"), "module \"fast\": module id \"fast\" is used twice");
+  expectRefused(s.post("/api/modules", R"({"class": "Timer", "id": "fast"})"),
+                "module \"fast\": module id \"fast\" is used twice");
   expectRefused(s.post("/api/modules", R"({"class": "Nope", "id": "x"})"), "module \"x\": unknown class \"Nope\"");
   expectRefused(s.post("/api/modules", R"({"class": "Timer", "id": "y", "rect": [1, 2, -3, 4]})"),
                 "module \"y\": \"rect\" is not [x, y, width, height]");
@@ -300,7 +305,8 @@ TEST(Serve, EditsApplyLiveOrAnswerTheCommandLinesError) {
   r = s.post("/api/modules/fast/rect", "[30, 240, 90, 70]");
   ASSERT_EQ(r->status, 200) << r->body;
   EXPECT_EQ(Json::parse(r->body)["modules"][3]["rect"], (Json{30, 240, 90, 70}));
-  expectRefused(s.post("/api/modules/fast/rect", "[1, 2, 3]"), "module \"fast\": \"rect\" is not [x, y, width, height]");
+  expectRefused(s.post("/api/modules/fast/rect", "[1, 2, 3]"),
+                "module \"fast\": \"rect\" is not [x, y, width, height]");
 
   // The placed Timer's ticks reach the Monitor through the new wire, as every page sees.
   const auto events = s.events([](const std::vector<Event>& e) { return has(e, "monitor", "M monitor.3 3"); }, 10000);
