@@ -8,6 +8,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <cmath>
 // After <cmath>: spandsp's header reads its maths.
 #include <spandsp.h>
@@ -260,10 +263,35 @@ protected:
     all.insert(all.end(), args.begin(), args.end());
     return runProcess("/bin/sh", all, ms);
   }
+  // A SIPp that listens (-p PORT) is waited for until its port is bound, so that what is started
+  // next does not send to nobody (a loaded machine can take seconds to start it).
   std::unique_ptr<RunningProcess> startSipp(const std::vector<std::string>& args) {
     std::vector<std::string> all{"-c", "cd \"$0\" && exec sipp \"$@\"", folder.path()};
     all.insert(all.end(), args.begin(), args.end());
-    return std::make_unique<RunningProcess>("/bin/sh", all);
+    auto p = std::make_unique<RunningProcess>("/bin/sh", all);
+    for (size_t i = 0; i + 1 < args.size(); ++i)
+      if (args[i] == "-p") {
+        EXPECT_TRUE(WaitForUdpPort(std::atoi(args[i + 1].c_str()), 20000)) << "sipp never listened";
+      }
+    return p;
+  }
+  // Whether a UDP socket is bound to port, read from the kernel's table (binding it to find out
+  // would race with the program that is about to).
+  static bool WaitForUdpPort(int port, int ms) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, ":%04X ", port);
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < limit) {
+      for (const char* table : {"/proc/net/udp", "/proc/net/udp6"}) {
+        std::ifstream in(table);
+        for (std::string line; std::getline(in, line);) {
+          const size_t colon = line.find(':', line.find(':') + 1);  // the local address's port
+          if (colon != std::string::npos && line.compare(colon, 6, hex) == 0) return true;
+        }
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
   }
   // The samples of the one message recorded, or none.
   std::vector<int16_t> onlyMessage(std::string* name = nullptr) {
