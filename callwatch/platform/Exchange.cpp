@@ -89,19 +89,9 @@ using namespace phonesim;
 int LineCount() { return g_lineCount; }
 Line& LineAt(int index) { return g_lines[static_cast<size_t>(index)]; }
 
-Call* FindCall(HCALL h) {
-  auto it = g_calls.find(h);
-  return it == g_calls.end() ? nullptr : it->second.get();
-}
-
-void ForEachCall(const std::function<void(Call&)>& visit) {
-  for (auto& [h, call] : g_calls) visit(*call);
-}
-
-void ForgetIfDone(HCALL h) {
-  auto it = g_calls.find(h);
-  if (it != g_calls.end() && it->second->ended && !it->second->appHolds) g_calls.erase(it);
-}
+Call* FindCall(HCALL h) { return FindIn(g_calls, h); }
+void ForEachCall(const std::function<void(Call&)>& visit) { ForEachIn(g_calls, visit); }
+void ForgetIfDone(HCALL h) { ForgetIfDoneIn(g_calls, h); }
 
 void AppLetGo() { g_changed.notify_all(); }
 bool LinesHavePhones() { return true; }

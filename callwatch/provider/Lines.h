@@ -3,6 +3,8 @@
 // API's entry points that check and answer the same way in both (LineApi.cpp). Each provider keeps
 // its lines and calls in its own tables, with more of its own, and lends them through the hooks.
 #include <functional>
+#include <map>
+#include <memory>
 #include <string>
 
 #include "provider/Provider.h"
@@ -30,6 +32,29 @@ struct Call {
   bool dropRequested = false;
   DWORD monitorModes = 0;
 };
+
+// A provider's calls by handle, and the call hooks below over such a table: each provider's
+// FindCall, ForEachCall and ForgetIfDone hand it theirs.
+template <class CallT>
+using CallTable = std::map<HCALL, std::shared_ptr<CallT>>;
+
+template <class CallT>
+Call* FindIn(CallTable<CallT>& calls, HCALL h) {
+  auto it = calls.find(h);
+  return it == calls.end() ? nullptr : it->second.get();
+}
+
+template <class CallT>
+void ForEachIn(CallTable<CallT>& calls, const std::function<void(Call&)>& visit) {
+  for (auto& [h, call] : calls) visit(*call);
+}
+
+// Forgets h's call once it ended and the program let go of it, unless held says it is kept yet.
+template <class CallT>
+void ForgetIfDoneIn(CallTable<CallT>& calls, HCALL h, bool (*held)(const CallT&) = nullptr) {
+  auto it = calls.find(h);
+  if (it != calls.end() && it->second->ended && !it->second->appHolds && !(held && held(*it->second))) calls.erase(it);
+}
 
 // ---- hooks each provider defines, called with g_mutex held ----
 int LineCount();

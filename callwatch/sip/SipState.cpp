@@ -109,19 +109,11 @@ using namespace sipline;
 int LineCount() { return static_cast<int>(g_lines.size()); }
 Line& LineAt(int index) { return g_lines[static_cast<size_t>(index)]; }
 
-Call* FindCall(HCALL h) {
-  auto it = g_calls.find(h);
-  return it == g_calls.end() ? nullptr : it->second.get();
-}
-
-void ForEachCall(const std::function<void(Call&)>& visit) {
-  for (auto& [h, call] : g_calls) visit(*call);
-}
-
+Call* FindCall(HCALL h) { return FindIn(g_calls, h); }
+void ForEachCall(const std::function<void(Call&)>& visit) { ForEachIn(g_calls, visit); }
 // A call the stack still has is forgotten once the stack lets it go too.
 void ForgetIfDone(HCALL h) {
-  auto it = g_calls.find(h);
-  if (it != g_calls.end() && it->second->ended && !it->second->appHolds && !it->second->stackCall) g_calls.erase(it);
+  ForgetIfDoneIn<SipCall>(g_calls, h, [](const SipCall& c) { return c.stackCall != nullptr; });
 }
 
 void AppLetGo() {}
