@@ -20,8 +20,8 @@
 #include <cstring>
 #include <filesystem>
 #include <future>
-#include <thread>
 
+#include "base/JWorker.h"
 #include "sip/SipSoundCard.h"
 #include "sip/SipState.h"
 
@@ -31,7 +31,7 @@ namespace {
 constexpr int kLoopMs = 5;             // how often the stack runs when nothing wakes it
 constexpr int kOwnerDropsWithinS = 5;  // after the caller left, the owner has this long to drop
 
-std::thread g_worker;
+JWorker& g_worker = *new JWorker;  // never destroyed: a stack left running at exit is not joined by a static
 std::atomic<bool> g_running{false};
 std::mutex g_workMutex;
 std::condition_variable g_wake;
@@ -514,7 +514,7 @@ bool StartStack() {
   g_running = true;
   std::promise<bool> started;
   std::future<bool> ready = started.get_future();
-  g_worker = std::thread(Worker, &started);
+  g_worker.start(nullptr, [&started] { Worker(&started); });
   return ready.get();
 }
 
@@ -525,7 +525,7 @@ void StopStack() {
     g_running = false;
   }
   g_wake.notify_all();
-  if (g_worker.joinable()) g_worker.join();
+  g_worker.stop();
   std::error_code ec;
   std::filesystem::remove_all(g_dataDir, ec);
 }

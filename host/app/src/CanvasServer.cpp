@@ -236,7 +236,7 @@ void CanvasServer::start(const Address& a) {
   }
   cookie_ = "loomwork-token-" + std::to_string(port);
   url_ = "http://" + shown + ":" + std::to_string(port) + "/" + (token_.empty() ? "" : "?token=" + token_);
-  listener_ = std::thread([this] { server_->listen_after_bind(); });
+  listener_.start(nullptr, [this] { server_->listen_after_bind(); });
   // A stop before the listener runs would be missed by the library, and it would listen on.
   for (int i = 0; i < 5000 && !server_->is_running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
@@ -249,8 +249,7 @@ void CanvasServer::close() {
   }
   bridge_->done.notify_all();
   events_.close();
-  server_->stop();
-  if (listener_.joinable()) listener_.join();
+  listener_.stop([this] { server_->stop(); });
 }
 
 CanvasServer::Reply CanvasServer::onHost(std::function<Reply()> work) {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "CanvasEvents.h"
+#include "base/JWorker.h"
 
 class JCanvas;
 class JDiagram;
@@ -88,7 +89,7 @@ private:
   CanvasEvents events_;
   std::shared_ptr<Bridge> bridge_;
   std::unique_ptr<httplib::Server> server_;
-  std::thread listener_;
+  JWorker listener_;
   std::string url_, token_, cookie_;
   bool loopback_ = true;
   std::vector<JModuleObj*> waiting_;  // host thread only

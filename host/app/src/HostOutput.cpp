@@ -1,6 +1,7 @@
 #include "HostOutput.h"
 
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,6 +32,7 @@ struct Output {
   bool writerOn = false;
   bool stopWriter = false;
   bool writerDone = false;
+  bool abandoned = false;  // the writer gave the output up: lines that find no room are dropped
   int flushWaiters = 0;
   size_t dropped = 0;
   std::atomic<size_t> inFlight{0};         // lines of the writer's chunk not yet written
@@ -51,26 +53,47 @@ long long nowMs() {
 // With the lock held. Only an output that is stuck is given up on: a slow reader that goes on
 // reading gets every line.
 bool givenUp(const Output& o) {
-  return o.mayGiveUp.load() && o.writing && nowMs() - o.lastProgress.load() >= kStalledMs;
+  return o.abandoned || (o.mayGiveUp.load() && o.writing && nowMs() - o.lastProgress.load() >= kStalledMs);
 }
 
-// Writes all of it, blocking as the output does; an output that fails (closed, full disk) loses
-// the rest, as stdio would.
-void writeAll(Output& o, const std::string& bytes) {
+// The most one write() hands an output that polls writable without blocking: all of it for a
+// regular file, PIPE_BUF for a pipe, a socket or a terminal.
+size_t writeLimit() {
+  static const size_t limit = [] {
+    struct stat st {};
+    return ::fstat(STDOUT_FILENO, &st) == 0 && S_ISREG(st.st_mode) ? SIZE_MAX : kAtomicWrite;
+  }();
+  return limit;
+}
+
+// Writes all of it, waiting for the output as long as it takes lines, but never blocked inside
+// write(): an output that took nothing for kStalledMs once nobody waits for it any more
+// (hostStopWaiting) is given up on, and what was not written is counted. An output that fails
+// (closed, full disk) loses the rest, as stdio would. False when lines were left unwritten.
+bool writeAll(Output& o, const std::string& bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t n = ::write(STDOUT_FILENO, bytes.data() + done, bytes.size() - done);
+    pollfd p{STDOUT_FILENO, POLLOUT, 0};
+    const int ready = ::poll(&p, 1, static_cast<int>(kLookAgain.count()));
+    if (ready < 0 && errno != EINTR) return false;
+    if (ready <= 0) {
+      if (o.mayGiveUp.load() && nowMs() - o.lastProgress.load() >= kStalledMs) return false;
+      continue;
+    }
+    const size_t want = std::min(bytes.size() - done, writeLimit());
+    const ssize_t n = ::write(STDOUT_FILENO, bytes.data() + done, want);
     if (n > 0) {
       o.inFlight -= static_cast<size_t>(std::count(bytes.begin() + static_cast<std::ptrdiff_t>(done),
                                                    bytes.begin() + static_cast<std::ptrdiff_t>(done) + n, '\n'));
       done += static_cast<size_t>(n);
       o.lastProgress.store(nowMs());
-    } else if (n < 0 && errno == EINTR) {
+    } else if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
       continue;
     } else {
-      return;
+      return false;
     }
   }
+  return true;
 }
 
 void writerLoop() {
@@ -93,11 +116,17 @@ void writerLoop() {
     o.lastProgress.store(nowMs());
     o.room.notify_all();
     lock.unlock();
-    writeAll(o, chunk);
+    const bool whole = writeAll(o, chunk);
     chunk = std::string();  // a burst's buffer is not kept
     lock.lock();
     o.writing = false;
-    o.inFlight = 0;  // written, or lost with an output that failed
+    if (!whole) {  // an output that failed or was given up on takes no more lines
+      o.dropped += o.inFlight.load();
+      o.inFlight = 0;
+      o.abandoned = true;
+      o.room.notify_all();
+      break;
+    }
     o.room.notify_all();
   }
   o.writerDone = true;
@@ -184,21 +213,26 @@ OutputFlusher::OutputFlusher() {
     if (o.writerOn) return;
     std::fflush(stdout);  // what went through stdio before comes first
     o.writerOn = owner_ = true;
-    o.stopWriter = o.writerDone = false;
+    o.stopWriter = o.writerDone = o.abandoned = false;
   }
-  writer_ = std::thread(writerLoop);
+  writer_.start(nullptr, writerLoop);
 }
 
 OutputFlusher::~OutputFlusher() {
   if (!owner_) return;
   Output& o = out();
-  std::unique_lock<std::mutex> lock(o.m);
-  o.stopWriter = true;
-  o.changed.notify_all();
-  while (!o.writerDone && !givenUp(o)) o.room.wait_for(lock, kLookAgain);
-  const bool done = o.writerDone;
-  if (done) o.writerOn = false;  // otherwise lines still go to the writer, which may yet get them out
-  lock.unlock();
-  if (done) writer_.join();
-  else writer_.detach();
+  {
+    std::lock_guard<std::mutex> g(o.m);
+    o.stopWriter = true;
+    o.changed.notify_all();
+  }
+  // The writer writes what is left, or gives a stuck output up once nobody waits for it: it never
+  // sits inside a write, so it can always be joined.
+  writer_.stop();
+  std::lock_guard<std::mutex> g(o.m);
+  o.writerOn = false;
+  if (!o.pending.empty()) {  // lines printed after the writer gave up
+    o.dropped += static_cast<size_t>(std::count(o.pending.begin(), o.pending.end(), '\n'));
+    o.pending.clear();
+  }
 }

@@ -8,7 +8,8 @@
 // find the buffer full are dropped and counted.
 #include <cstddef>
 #include <string>
-#include <thread>
+
+#include "base/JWorker.h"
 
 void hostPrintLine(const std::string& line);
 // Waits until every line is written, or the output is given up on.
@@ -26,13 +27,13 @@ size_t hostUnwrittenLines();
 class OutputFlusher {
 public:
   OutputFlusher();
-  // Flushes (see hostFlush) and stops the writer; a writer still blocked in a write to an output
-  // that was given up on is left behind, as the process ends anyway.
+  // Flushes (see hostFlush) and stops the writer. An output that takes nothing is waited for
+  // until hostStopWaiting(); after that it is given up on within about half a second.
   ~OutputFlusher();
   OutputFlusher(const OutputFlusher&) = delete;
   OutputFlusher& operator=(const OutputFlusher&) = delete;
 
 private:
   bool owner_ = false;  // false for a second OutputFlusher, which leaves the first to flush
-  std::thread writer_;
+  JWorker writer_;
 };
