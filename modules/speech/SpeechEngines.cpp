@@ -78,9 +78,10 @@ void quietSphinx() {
 
 class SphinxRecognizer : public Recognizer {
 public:
-  // vad: a front end of its own that only finds the utterances; ps decodes them.
-  SphinxRecognizer(ps_decoder_t* ps, fe_t* vad, std::unique_ptr<AudioSource> source)
-      : ps_(ps), vad_(vad), source_(std::move(source)) {}
+  // vad: a front end of its own that only finds the utterances; ps decodes them. whole: a front
+  // end that keeps every frame, for the second opinion.
+  SphinxRecognizer(ps_decoder_t* ps, fe_t* vad, fe_t* whole, std::unique_ptr<AudioSource> source)
+      : ps_(ps), vad_(vad), whole_(whole), source_(std::move(source)) {}
   ~SphinxRecognizer() override {
     // The phone loop keeps the segments of its last result until the next one, and its free
     // forgets them: a last result of nothing leaves no segments behind.
@@ -90,6 +91,7 @@ public:
       ps_end_utt(ps_);
       ps_get_hyp(ps_, nullptr);
     }
+    fe_free(whole_);
     fe_free(vad_);
     ps_free(ps_);
   }
@@ -240,19 +242,65 @@ public:
 
   // One utterance decoded whole with the grammar, and again with a loop of every phone for its
   // score. A sound without a voice's pitch scores 0, whatever the grammar made of it.
+  //
+  // The decoder trims the utterance's edges by its own voice detection, which can cut into a word
+  // (a quiet "s" under noise, a high voice's onset). An utterance scored low is decoded a second
+  // time with every frame kept, and the better of the two counts, the second less
+  // kSecondOpinionCost: the better of two tries would otherwise let more other talk through.
   Heard decode(std::vector<int16_t>& samples) {
     Heard h;
     // Synthetic speech carries digital silence, which the front end handles badly: dithered.
     for (auto& v : samples)
       if (v == 0) v = static_cast<int16_t>(static_cast<int>(rng_() % 5) - 2);
     const bool floored = addNoiseFloor(samples);
+    // Made for every utterance, also when unused: the front end's noise estimate then follows the
+    // room as the decoder's does.
+    Features whole(*this, samples);
+    const auto raw = [&] { ps_process_raw(ps_, samples.data(), samples.size(), FALSE, TRUE); };
     Path grammar, loop;
-    if (!decodeWith(search_, samples, grammar) || grammar.words.empty()) return h;
+    if (!decodeWith(search_.c_str(), raw, grammar) || grammar.words.empty()) return h;
     h.words = grammar.words;
-    if (voicedFrames(samples) < kMinVoicedFrames) h.score = 0;
-    else if (hasLoop_ && decodeWith(kLoop, samples, loop)) h.score = confidence(grammar, loop, floored);
+    if (voicedFrames(samples) < kMinVoicedFrames) {
+      h.score = 0;
+      return h;
+    }
+    if (!hasLoop_ || !decodeWith(kLoop, raw, loop)) return h;
+    h.score = confidence(grammar, loop, floored);
+    if (h.score >= kSecondOpinionBelow || whole.frames <= 0) return h;
+    const auto features = [&] { ps_process_cep(ps_, whole.cep, whole.frames, FALSE, TRUE); };
+    Path again, againLoop;
+    if (decodeWith(search_.c_str(), features, again) && !again.words.empty() &&
+        decodeWith(kLoop, features, againLoop)) {
+      const int score = confidence(again, againLoop, floored) - kSecondOpinionCost;
+      if (score > h.score) {
+        h.words = again.words;
+        h.score = score;
+      }
+    }
     return h;
   }
+
+  // An utterance's features with no frame left out.
+  struct Features {
+    Features(SphinxRecognizer& r, const std::vector<int16_t>& samples) {
+      const int32 room = static_cast<int32>(samples.size() / kFrame) + 2;
+      cep = static_cast<mfcc_t**>(
+          ckd_calloc_2d(static_cast<size_t>(room), static_cast<size_t>(fe_get_output_size(r.whole_)), sizeof(mfcc_t)));
+      const int16* p = samples.data();
+      size_t left = samples.size();
+      frames = room - 1;  // one kept for the last, partial frame
+      fe_start_utt(r.whole_);
+      fe_process_frames(r.whole_, &p, &left, cep, &frames, nullptr);
+      int32 last = 0;
+      fe_end_utt(r.whole_, cep[frames], &last);
+      frames += last;
+    }
+    ~Features() { ckd_free_2d(cep); }
+    Features(const Features&) = delete;
+    Features& operator=(const Features&) = delete;
+    mfcc_t** cep;
+    int32 frames;
+  };
 
   // The model was trained on speech with a room's noise under it: a clean recording's quiet, and
   // the empty bands between the harmonics of a high voice, mislead it (a high voice's "five" heard
@@ -293,6 +341,9 @@ private:
   // paths account for the noise alike), which the score widens again by this much.
   static constexpr double kFloorDb = 35;
   static constexpr double kFlooredGapWeight = 1.25;
+  // Below this score the utterance gets a second opinion, which costs it this many points.
+  static constexpr int kSecondOpinionBelow = 70;
+  static constexpr int kSecondOpinionCost = 10;
 
   struct Path {
     std::string words;
@@ -305,14 +356,16 @@ private:
     std::vector<Span> spans;  // the grammar's words; every phone of the loop
   };
 
-  bool decodeWith(const std::string& search, const std::vector<int16_t>& samples, Path& path) {
-    if (ps_set_search(ps_, search.c_str()) != 0) return false;
+  // feed hands the decoder the utterance, as audio or as features.
+  template <typename Feed>
+  bool decodeWith(const char* search, const Feed& feed, Path& path) {
+    if (ps_set_search(ps_, search) != 0) return false;
     if (ps_start_utt(ps_) != 0) return false;
-    ps_process_raw(ps_, samples.data(), samples.size(), FALSE, TRUE);
+    feed();
     ps_end_utt(ps_);
     const char* hyp = ps_get_hyp(ps_, nullptr);
     path.words = hyp ? hyp : "";
-    const bool isLoop = search == kLoop;
+    const bool isLoop = std::strcmp(search, kLoop) == 0;
     for (ps_seg_t* seg = ps_seg_iter(ps_); seg; seg = ps_seg_next(seg)) {
       int32 ascr = 0, lscr = 0, lback = 0;
       ps_seg_prob(seg, &ascr, &lscr, &lback);
@@ -349,6 +402,7 @@ private:
 
   ps_decoder_t* ps_;
   fe_t* vad_;
+  fe_t* whole_;
   std::unique_ptr<AudioSource> source_;
   std::string search_;
   bool hasSearch_ = false;
@@ -389,17 +443,24 @@ std::unique_ptr<Recognizer> selectSphinx(std::string& why) {
   }
   ps_decoder_t* ps = ps_init(config);
   fe_t* vad = nullptr;
+  fe_t* whole = nullptr;
   if (ps) {
-    // The finder of utterances: a front end of the decoder's own settings.
+    // The finder of utterances: a front end of the decoder's own settings (the model's among
+    // them, read by ps_init); and one that keeps every frame.
     vad = fe_init_auto_r(config);
+    cmd_ln_set_boolean_r(config, "-remove_silence", FALSE);
+    whole = fe_init_auto_r(config);
+    cmd_ln_set_boolean_r(config, "-remove_silence", TRUE);
   }
   cmd_ln_free_r(config);
-  if (!ps || !vad) {
+  if (!ps || !vad || !whole) {
     if (ps) ps_free(ps);
+    if (vad) fe_free(vad);
+    if (whole) fe_free(whole);
     why = "the recognizer did not start with the model in " + model;
     return nullptr;
   }
-  auto recognizer = std::make_unique<SphinxRecognizer>(ps, vad, std::move(source));
+  auto recognizer = std::make_unique<SphinxRecognizer>(ps, vad, whole, std::move(source));
   if (!recognizer->usePhoneLoop()) {
     why = "the recognizer could not make its phone loop";
     return nullptr;
