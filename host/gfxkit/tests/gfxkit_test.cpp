@@ -305,6 +305,29 @@ TEST_F(Text, SameResultFromConcurrentThreads) {
   EXPECT_EQ(b.rgba(), reference.rgba());
 }
 
+// Glyphs drawn once are kept; a text drawn again, after the kept glyphs were all forgotten for
+// thousands of others, comes out pixel for pixel the same.
+TEST_F(Text, SameInkAfterManyOtherGlyphsAndSizes) {
+  auto draw = [](const std::string& text, int height, int width) {
+    JCanvas c(160, 60);
+    JGraphics g(c);
+    g.drawText(text, JRect(2, 2, width, height));
+    return c.rgba();
+  };
+  const auto first = draw("Value 12345 \xC3\xA9t\xC3\xA9", 40, 156);
+  std::string many;
+  for (char32_t cp = 0x21; cp < 0x250; ++cp) {
+    if (cp >= 0x7F && cp < 0xA1) continue;
+    if (cp < 0x80) many += static_cast<char>(cp);
+    else many += {static_cast<char>(0xC0 | (cp >> 6)), static_cast<char>(0x80 | (cp & 0x3F))};
+    if (many.size() >= 40) {
+      for (int h = 8; h <= 60; ++h) draw(many, h, 100000);  // wide enough for the size to follow h
+      many.clear();
+    }
+  }
+  EXPECT_EQ(draw("Value 12345 \xC3\xA9t\xC3\xA9", 40, 156), first);
+}
+
 TEST(TextFont, MissingOrBrokenFontDrawsNothing) {
   JCanvas canvas(40, 20);
   JGraphics g(canvas);
