@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -240,19 +241,39 @@ public:
     return voiced;
   }
 
-  // One utterance decoded whole with the grammar, and again with a loop of every phone for its
-  // score. A sound without a voice's pitch scores 0, whatever the grammar made of it.
+  // One utterance decoded: its words and score as the audio stands, and for a recording with
+  // noise of its own, the words again from the audio with that noise subtracted: the front end's
+  // own noise removal leaves enough of a loud room in the features for the model to hear other
+  // words in it. The score of the cleaned audio alone misleads (a tone or a chime, cleaned, fits
+  // the grammar and the phone loop alike badly, which looks like agreement): the utterance keeps
+  // the lower of the two scores.
+  Heard decode(std::vector<int16_t>& samples) {
+    // Synthetic speech carries digital silence, which the front end handles badly: dithered.
+    for (auto& v : samples)
+      if (v == 0) v = static_cast<int16_t>(static_cast<int>(rng_() % 5) - 2);
+    const bool floored = addNoiseFloor(samples);
+    Heard h = judge(samples, floored);
+    if (floored || h.score <= 0 || !hasLoop_) return h;
+    std::vector<int16_t> cleaned = samples;
+    if (!subtractNoise(cleaned)) return h;
+    const auto raw = [&] { ps_process_raw(ps_, cleaned.data(), cleaned.size(), FALSE, TRUE); };
+    Path grammar, loop;
+    if (decodeWith(search_.c_str(), raw, grammar) && !grammar.words.empty() && decodeWith(kLoop, raw, loop)) {
+      h.words = grammar.words;
+      h.score = std::min(h.score, confidence(grammar, loop, floored));
+    }
+    return h;
+  }
+
+  // The utterance decoded with the grammar, and again with a loop of every phone for its score.
+  // A sound without a voice's pitch scores 0, whatever the grammar made of it.
   //
   // The decoder trims the utterance's edges by its own voice detection, which can cut into a word
   // (a quiet "s" under noise, a high voice's onset). An utterance scored low is decoded a second
   // time with every frame kept, and the better of the two counts, the second less
   // kSecondOpinionCost: the better of two tries would otherwise let more other talk through.
-  Heard decode(std::vector<int16_t>& samples) {
+  Heard judge(const std::vector<int16_t>& samples, bool floored) {
     Heard h;
-    // Synthetic speech carries digital silence, which the front end handles badly: dithered.
-    for (auto& v : samples)
-      if (v == 0) v = static_cast<int16_t>(static_cast<int>(rng_() % 5) - 2);
-    const bool floored = addNoiseFloor(samples);
     // Made for every utterance, also when unused: the front end's noise estimate then follows the
     // room as the decoder's does.
     Features whole(*this, samples);
@@ -302,6 +323,79 @@ public:
     int32 frames;
   };
 
+  // In place, radix 2.
+  static void fft(std::vector<std::complex<double>>& a, bool inverse) {
+    const size_t n = a.size();
+    for (size_t i = 1, j = 0; i < n; ++i) {
+      size_t bit = n >> 1;
+      for (; j & bit; bit >>= 1) j ^= bit;
+      j ^= bit;
+      if (i < j) std::swap(a[i], a[j]);
+    }
+    for (size_t len = 2; len <= n; len <<= 1) {
+      const double angle = 2 * M_PI / static_cast<double>(len) * (inverse ? 1 : -1);
+      const std::complex<double> step(std::cos(angle), std::sin(angle));
+      for (size_t i = 0; i < n; i += len) {
+        std::complex<double> w(1);
+        for (size_t j = 0; j < len / 2; ++j) {
+          const auto u = a[i + j], v = a[i + j + len / 2] * w;
+          a[i + j] = u + v;
+          a[i + j + len / 2] = u - v;
+          w *= step;
+        }
+      }
+    }
+    if (inverse)
+      for (auto& x : a) x /= static_cast<double>(n);
+  }
+
+  // Steady noise taken out of the utterance by spectral subtraction: the noise's spectrum is the
+  // mean of the quietest fifth of its frames (the utterance comes with a lead of the room alone),
+  // and every frame keeps of each band what stands above it, at least kSubtractFloor of its
+  // amplitude (a floor of the noise, which the model expects, rather than holes). False when the
+  // utterance is too short to tell its noise.
+  static bool subtractNoise(std::vector<int16_t>& samples) {
+    constexpr size_t n = kSubtractWindow, hop = n / 2;
+    std::vector<double> x(samples.size() + 2 * n, 0.0);  // a window of silence on both sides
+    for (size_t i = 0; i < samples.size(); ++i) x[n + i] = samples[i];
+    std::vector<double> window(n);  // square root of Hann: analysis and synthesis add up to 1
+    for (size_t i = 0; i < n; ++i)
+      window[i] = std::sqrt(0.5 - 0.5 * std::cos(2 * M_PI * static_cast<double>(i) / static_cast<double>(n)));
+    const size_t count = (x.size() - n) / hop + 1;
+    std::vector<std::vector<std::complex<double>>> spectra(count, std::vector<std::complex<double>>(n));
+    std::vector<std::pair<double, size_t>> inside;  // energy and index of the frames within the audio
+    for (size_t f = 0; f < count; ++f) {
+      for (size_t i = 0; i < n; ++i) spectra[f][i] = x[f * hop + i] * window[i];
+      fft(spectra[f], false);
+      if (f * hop < n || f * hop + n > n + samples.size()) continue;
+      double e = 0;
+      for (size_t k = 0; k <= n / 2; ++k) e += std::norm(spectra[f][k]);
+      inside.emplace_back(e, f);
+    }
+    if (inside.size() < 10) return false;
+    std::sort(inside.begin(), inside.end());
+    const size_t quiet = inside.size() / 5;
+    std::vector<double> noise(n / 2 + 1, 0.0);
+    for (size_t q = 0; q < quiet; ++q)
+      for (size_t k = 0; k <= n / 2; ++k)
+        noise[k] += std::norm(spectra[inside[q].second][k]) / static_cast<double>(quiet);
+    std::vector<double> y(x.size(), 0.0);
+    for (size_t f = 0; f < count; ++f) {
+      for (size_t k = 0; k <= n / 2; ++k) {
+        const double power = std::norm(spectra[f][k]);
+        const double kept = power > 0 ? 1 - noise[k] / power : 0;
+        const double gain = std::sqrt(std::max(kept, kSubtractFloor * kSubtractFloor));
+        spectra[f][k] *= gain;
+        if (k > 0 && k < n / 2) spectra[f][n - k] *= gain;
+      }
+      fft(spectra[f], true);
+      for (size_t i = 0; i < n; ++i) y[f * hop + i] += spectra[f][i].real() * window[i];
+    }
+    for (size_t i = 0; i < samples.size(); ++i)
+      samples[i] = static_cast<int16_t>(std::clamp(std::lround(y[n + i]), -32768L, 32767L));
+    return true;
+  }
+
   // The model was trained on speech with a room's noise under it: a clean recording's quiet, and
   // the empty bands between the harmonics of a high voice, mislead it (a high voice's "five" heard
   // as "nine"). Noise is added up to kFloorDb below the utterance's loud frames, where the
@@ -344,6 +438,9 @@ private:
   // Below this score the utterance gets a second opinion, which costs it this many points.
   static constexpr int kSecondOpinionBelow = 70;
   static constexpr int kSecondOpinionCost = 10;
+  // Spectral subtraction: 32 ms windows, and the least share of a band's amplitude kept.
+  static constexpr size_t kSubtractWindow = 512;
+  static constexpr double kSubtractFloor = 0.2;
 
   struct Path {
     std::string words;
