@@ -11,6 +11,7 @@ digits) with pauses between them:
   OUT/snr20/VOICE.wav    steady noise over the whole recording, 20 dB below the speech
   OUT/snr10/VOICE.wav    the same at 10 dB
   OUT/oog/VOICE.wav      12 phrases that are not commands
+  OUT/oog20/VOICE.wav    the same under the voice's steady noise, 20 dB below the speech
   OUT/nonspeech/*.wav    tones, noise bursts, rumble, chirps, clicks (quiet and over a fan)
 and OUT/labels.txt: one line per utterance, "FILE END_S WORDS", END_S the end of its speech in
 seconds, WORDS the command, or "-" for an utterance that must be rejected.
@@ -251,6 +252,10 @@ def main():
         label("snr10/%s.wav" % name, mix(speech, spans, noise, 10), spans, COMMANDS)
         other, ospans = recording([say(t) for t in NOT_COMMANDS], rng)
         label("oog/%s.wav" % name, other, ospans, ["-"] * len(NOT_COMMANDS))
+        # A generator of its own, so that the recordings above stay as they were.
+        extra = random.Random(2500 + k)
+        onoise = NOISES[k % len(NOISES)](len(other), extra)
+        label("oog20/%s.wav" % name, mix(other, ospans, onoise, 20), ospans, ["-"] * len(NOT_COMMANDS))
         print(name, file=sys.stderr)
 
     made = sounds(rng)
