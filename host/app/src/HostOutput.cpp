@@ -66,18 +66,20 @@ size_t writeLimit() {
   return limit;
 }
 
-// Writes all of it, waiting for the output as long as it takes lines, but never blocked inside
-// write(): an output that took nothing for kStalledMs once nobody waits for it any more
-// (hostStopWaiting) is given up on, and what was not written is counted. An output that fails
-// (closed, full disk) loses the rest, as stdio would. False when lines were left unwritten.
-bool writeAll(Output& o, const std::string& bytes) {
+enum class Written { kAll, kFailed, kGivenUp };
+
+// Writes all of it, waiting for the output as long as it takes lines, but not inside write():
+// an output that took nothing for kStalledMs once nobody waits for it any more (hostStopWaiting)
+// is given up on. An output that fails (full disk, an error) loses the rest of the chunk, as
+// stdio would, and is tried again with the next lines.
+Written writeAll(Output& o, const std::string& bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
     pollfd p{STDOUT_FILENO, POLLOUT, 0};
     const int ready = ::poll(&p, 1, static_cast<int>(kLookAgain.count()));
-    if (ready < 0 && errno != EINTR) return false;
+    if (ready < 0 && errno != EINTR) return Written::kFailed;
     if (ready <= 0) {
-      if (o.mayGiveUp.load() && nowMs() - o.lastProgress.load() >= kStalledMs) return false;
+      if (o.mayGiveUp.load() && nowMs() - o.lastProgress.load() >= kStalledMs) return Written::kGivenUp;
       continue;
     }
     const size_t want = std::min(bytes.size() - done, writeLimit());
@@ -90,10 +92,10 @@ bool writeAll(Output& o, const std::string& bytes) {
     } else if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
       continue;
     } else {
-      return false;
+      return Written::kFailed;
     }
   }
-  return true;
+  return Written::kAll;
 }
 
 void writerLoop() {
@@ -116,17 +118,18 @@ void writerLoop() {
     o.lastProgress.store(nowMs());
     o.room.notify_all();
     lock.unlock();
-    const bool whole = writeAll(o, chunk);
+    const Written written = writeAll(o, chunk);
     chunk = std::string();  // a burst's buffer is not kept
     lock.lock();
     o.writing = false;
-    if (!whole) {  // an output that failed or was given up on takes no more lines
+    if (written == Written::kGivenUp) {  // a stuck output takes no more lines: they are counted
       o.dropped += o.inFlight.load();
       o.inFlight = 0;
       o.abandoned = true;
       o.room.notify_all();
       break;
     }
+    o.inFlight = 0;  // written, or lost with an output that failed
     o.room.notify_all();
   }
   o.writerDone = true;
