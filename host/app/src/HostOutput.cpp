@@ -104,6 +104,13 @@ void writerLoop() {
   Clock::time_point lastWrite{};
   for (;;) {
     o.changed.wait(lock, [&] { return !o.pending.empty() || o.stopWriter; });
+    if (o.abandoned) {  // lines for an output given up on are counted, until the stop
+      o.dropped += static_cast<size_t>(std::count(o.pending.begin(), o.pending.end(), '\n'));
+      o.pending.clear();
+      o.room.notify_all();
+      if (o.stopWriter) break;
+      continue;
+    }
     if (o.pending.empty()) break;  // stopped, and everything written
     // A line after a quiet spell is written at once (a digit, a Monitor value, seen as it
     // happens); lines that follow one soon share the next write, unless someone waits for them or
@@ -126,8 +133,9 @@ void writerLoop() {
       o.dropped += o.inFlight.load();
       o.inFlight = 0;
       o.abandoned = true;
+      o.writerDone = true;  // nothing more will be written: nobody waits for it
       o.room.notify_all();
-      break;
+      continue;  // the writer stays until the stop, so that a process ending at once leaves none behind
     }
     o.inFlight = 0;  // written, or lost with an output that failed
     o.room.notify_all();
