@@ -7,12 +7,16 @@ Two figures per case: the steady rate (ms of CPU per second, all threads, measur
 over SPAN seconds after the page settled) and the whole run of 10 s (user + system, start-up and
 page load included). Run with Debian's python3 (it has Selenium):
 
-    /usr/bin/python3 bench/canvas_cpu.py [build/bin/loomwork] [ROUNDS]
+    /usr/bin/python3 bench/canvas_cpu.py [build/bin/loomwork] [ROUNDS] [MODULES_DIR]
+
+MODULES_DIR (for example an empty folder) replaces the default module folder, to compare
+binaries of two builds on the host modules alone.
 """
 import os, socket, subprocess, sys, tempfile, time
 
 LOOMWORK = sys.argv[1] if len(sys.argv) > 1 else "build/bin/loomwork"
 ROUNDS = int(sys.argv[2]) if len(sys.argv) > 2 else 3
+MODULES = ["--modules", sys.argv[3]] if len(sys.argv) > 3 else []
 WARM, SPAN = 3.0, 15.0
 DIAGRAM = """{ "loomwork": 1,
   "modules": [
@@ -49,7 +53,7 @@ def open_page(port):
 
 
 def start(diagram, case, seconds):
-    args = [LOOMWORK, "run", diagram, "--seconds", str(seconds)]
+    args = [LOOMWORK, "run", diagram, "--seconds", str(seconds)] + MODULES
     port = free_port()
     if case != "none":
         args += ["--serve", "127.0.0.1:%d" % port]
