@@ -69,17 +69,13 @@ EXPORT LONG lineGetNewCalls(HLINE line, DWORD, DWORD select, LINECALLLIST* list)
   SimLine* l = LineByHandle(line);
   if (!l) return LINEERR_INVALLINEHANDLE;
   if (select != LINECALLSELECT_LINE && select != LINECALLSELECT_ADDRESS) return LINEERR_INVALPARAM;
-  auto* h = reinterpret_cast<VARHEADER*>(list);
-  if (!Fits<LINECALLLIST>(h)) return LINEERR_STRUCTURETOOSMALL;
-  const DWORD total = list->dwTotalSize;
-  std::memset(list, 0, sizeof *list);
-  list->dwTotalSize = total;
+  if (!ClearFixed(list)) return LINEERR_STRUCTURETOOSMALL;
   std::vector<HCALL> handles;
   for (auto& [handle, call] : g_calls)
     if (call->line == IndexOf(l) && !call->ended) handles.push_back(handle);
   list->dwNeededSize = static_cast<DWORD>(sizeof *list + 4 * handles.size());
   list->dwUsedSize = sizeof *list;
-  if (list->dwNeededSize <= total) {
+  if (list->dwNeededSize <= list->dwTotalSize) {
     list->dwCallsNumEntries = static_cast<DWORD>(handles.size());
     list->dwCallsSize = static_cast<DWORD>(4 * handles.size());
     list->dwCallsOffset = sizeof *list;

@@ -77,11 +77,7 @@ EXPORT LONG phoneGetDevCapsA(HPHONEAPP app, DWORD device, DWORD, DWORD, PHONECAP
   std::lock_guard<std::mutex> lock(g_mutex);
   if (!app || app != g_phoneApp.handle) return kErr(0x90000011);
   if (device >= static_cast<DWORD>(g_lineCount)) return PHONEERR_BADDEVICEID;
-  auto* h = reinterpret_cast<VARHEADER*>(caps);
-  if (!Fits<PHONECAPS>(h)) return PHONEERR_STRUCTURETOOSMALL;
-  const DWORD total = caps->dwTotalSize;
-  std::memset(caps, 0, sizeof *caps);
-  caps->dwTotalSize = total;
+  if (!ClearFixed(caps)) return PHONEERR_STRUCTURETOOSMALL;
   caps->dwNeededSize = caps->dwUsedSize = sizeof *caps;
   caps->dwStringFormat = STRINGFORMAT_ASCII;
   caps->dwHookSwitchDevs =
@@ -89,7 +85,7 @@ EXPORT LONG phoneGetDevCapsA(HPHONEAPP app, DWORD device, DWORD, DWORD, PHONECAP
   caps->dwHandsetHookSwitchModes = PHONEHOOKSWITCHMODE_ONHOOK | PHONEHOOKSWITCHMODE_MICSPEAKER;
   caps->dwSpeakerHookSwitchModes =
       g_lines[device].hasSpeaker ? (PHONEHOOKSWITCHMODE_ONHOOK | PHONEHOOKSWITCHMODE_MICSPEAKER) : 0;
-  PutText(h, &caps->dwUsedSize, &caps->dwPhoneNameSize, &caps->dwPhoneNameOffset,
+  PutText(reinterpret_cast<VARHEADER*>(caps), &caps->dwUsedSize, &caps->dwPhoneNameSize, &caps->dwPhoneNameOffset,
           "Simulated phone " + std::to_string(device));
   return 0;
 }

@@ -95,17 +95,14 @@ EXPORT LONG lineGetDevCapsA(HLINEAPP app, DWORD device, DWORD apiVersion, DWORD,
   if (!app || app != g_lineApp.handle) return LINEERR_INVALAPPHANDLE;
   if (device >= static_cast<DWORD>(LineCount())) return LINEERR_BADDEVICEID;
   if (apiVersion < kOldestVersion || apiVersion > kVersion) return LINEERR_INCOMPATIBLEAPIVERSION;
-  auto* h = reinterpret_cast<VARHEADER*>(caps);
-  if (!Fits<LINEDEVCAPS>(h)) return LINEERR_STRUCTURETOOSMALL;
-  const DWORD total = caps->dwTotalSize;
-  std::memset(caps, 0, sizeof *caps);
-  caps->dwTotalSize = total;
+  if (!ClearFixed(caps)) return LINEERR_STRUCTURETOOSMALL;
   caps->dwNeededSize = caps->dwUsedSize = sizeof *caps;
   caps->dwPermanentLineID = device;
   caps->dwStringFormat = STRINGFORMAT_ASCII;
   caps->dwNumAddresses = 1;
   caps->dwMediaModes = MediaModesOf(static_cast<int>(device));
-  PutText(h, &caps->dwUsedSize, &caps->dwLineNameSize, &caps->dwLineNameOffset, NameOf(static_cast<int>(device)));
+  PutText(reinterpret_cast<VARHEADER*>(caps), &caps->dwUsedSize, &caps->dwLineNameSize, &caps->dwLineNameOffset,
+          NameOf(static_cast<int>(device)));
   return 0;
 }
 

@@ -7,6 +7,7 @@
 // A provider supplies the hooks below (WaveHooks.h) for what really differs: how audio moves.
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <map>
 #include <memory>
@@ -63,6 +64,16 @@ void FinishFront(WaveDevice& d, uint32_t handle);
 template <typename T>
 bool Fits(const VARHEADER* h) {
   return h && h->dwTotalSize >= sizeof(T);
+}
+// Clears the fixed part of a variable-size structure a program handed in, keeping the size it
+// says it has; false, with nothing written, when it is missing or smaller than T.
+template <typename T>
+bool ClearFixed(T* s) {
+  if (!Fits<T>(reinterpret_cast<const VARHEADER*>(s))) return false;
+  const DWORD total = s->dwTotalSize;
+  std::memset(s, 0, sizeof *s);
+  s->dwTotalSize = total;
+  return true;
 }
 // Appends a text (with its terminator) to a variable-size structure; its size and offset fields
 // are set only when it fits.

@@ -48,14 +48,11 @@ void PutText(VARHEADER* h, DWORD* used, DWORD* size, DWORD* offset, const std::s
 }
 
 LONG PutDeviceID(VARSTRING* id, DWORD index, LONG tooSmall) {
-  if (!Fits<VARSTRING>(reinterpret_cast<VARHEADER*>(id))) return tooSmall;
-  const DWORD total = id->dwTotalSize;
-  std::memset(id, 0, sizeof *id);
-  id->dwTotalSize = total;
+  if (!ClearFixed(id)) return tooSmall;
   id->dwNeededSize = sizeof *id + 4;
   id->dwUsedSize = sizeof *id;
   id->dwStringFormat = STRINGFORMAT_BINARY;
-  if (id->dwNeededSize <= total) {
+  if (id->dwNeededSize <= id->dwTotalSize) {
     std::memcpy(reinterpret_cast<char*>(id) + sizeof *id, &index, 4);
     id->dwStringSize = 4;
     id->dwStringOffset = sizeof *id;

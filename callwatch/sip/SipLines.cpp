@@ -107,10 +107,7 @@ EXPORT LONG lineGetNewCalls(HLINE line, DWORD, DWORD select, LINECALLLIST* list)
   SipLine* l = LineByHandle(line);
   if (!l) return LINEERR_INVALLINEHANDLE;
   if (select != LINECALLSELECT_LINE && select != LINECALLSELECT_ADDRESS) return LINEERR_INVALPARAM;
-  if (!list || list->dwTotalSize < sizeof(LINECALLLIST)) return LINEERR_STRUCTURETOOSMALL;
-  const DWORD total = list->dwTotalSize;
-  std::memset(list, 0, sizeof *list);
-  list->dwTotalSize = total;
+  if (!ClearFixed(list)) return LINEERR_STRUCTURETOOSMALL;
   list->dwNeededSize = list->dwUsedSize = sizeof *list;
   // Calls arrive only while the line is open: there are none to pick up.
   return 0;
