@@ -68,6 +68,8 @@ TEST(Readme, EveryCommandLineWorksAsShown) {
     const std::vector<std::string> args{"-c", "cd '" + dir.path() + "' && exec " + c.line};
     if (c.live) {
       RunningProcess p("/bin/sh", args);
+      const std::string program = c.line.substr(0, c.line.find(' '));
+      EXPECT_TRUE(p.readUntilBlocking(program, SIGINT, 60000)) << "it never got ready for Ctrl-C: " << p.soFar().err;
       p.readUntil([](const ProcessResult&) { return false; }, 1500);
       p.signal(SIGINT);
       const ProcessResult r = p.finish(60000);

@@ -8,6 +8,8 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <fstream>
 #include <sstream>
 
 std::vector<std::string> ProcessResult::outLines() const {
@@ -93,6 +95,32 @@ bool RunningProcess::readUntil(const std::function<bool(const ProcessResult&)>& 
 
 void RunningProcess::signal(int sig) {
   if (pid_ > 0) kill(pid_, sig);
+}
+
+namespace {
+// Whether the process now runs `program` (its name as the kernel keeps it, cut to 15 bytes) and
+// blocks sig (the main thread's mask is the one shown).
+bool runsAndBlocks(pid_t pid, const std::string& program, int sig) {
+  const std::string proc = "/proc/" + std::to_string(pid);
+  std::string comm;
+  std::getline(std::ifstream(proc + "/comm"), comm);
+  if (comm != program.substr(program.rfind('/') + 1).substr(0, 15)) return false;
+  std::ifstream status(proc + "/status");
+  const char* field = "SigBlk:";
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind(field, 0) == 0) return (std::stoull(line.substr(std::strlen(field)), nullptr, 16) >> (sig - 1)) & 1;
+  }
+  return false;
+}
+}  // namespace
+
+bool RunningProcess::readUntilBlocking(const std::string& program, int sig, int ms) {
+  if (pid_ <= 0) return false;
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!runsAndBlocks(pid_, program, sig)) {
+    if (std::chrono::steady_clock::now() >= limit || !pump(20)) return false;
+  }
+  return true;
 }
 
 ProcessResult RunningProcess::finish(int ms) {

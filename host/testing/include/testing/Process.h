@@ -28,6 +28,12 @@ public:
   // Reads what the program writes until `done` says so (true) or ms pass (false).
   bool readUntil(const std::function<bool(const ProcessResult&)>& done, int ms);
   void signal(int sig);
+  // Reads what comes until `program` (a path or name: the process, once a shell has exec'd it)
+  // blocks sig, or ms pass (false). A program that takes its signals from a signalfd, as
+  // loomwork does, is then ready for them; one sent before meets the default action, however
+  // slowly the machine starts the program. (A shell blocks signals for moments of its own, and
+  // catches SIGINT, so only the program's own mask counts.)
+  bool readUntilBlocking(const std::string& program, int sig, int ms);
   // Reads to the end and waits for the exit, killing the program after ms.
   ProcessResult finish(int ms);
   const ProcessResult& soFar() const { return r_; }
