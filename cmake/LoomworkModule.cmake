@@ -17,12 +17,14 @@ function(add_loomwork_module name)
   set_property(GLOBAL APPEND PROPERTY LOOMWORK_MODULE_TARGETS ${name})
 endfunction()
 
-# add_loomwork_test(NAME SOURCES... [LIBS libs...] [CLI])
+# add_loomwork_test(NAME SOURCES... [LIBS libs...] [CLI] [LONG])
 # A GoogleTest program run by ctest. With CLI it runs the real loomwork command: it is built after
 # loomwork and every module library, and knows LOOMWORK_BIN, LOOMWORK_MODULES_DIR and
 # LOOMWORK_SOURCE_DIR. Every test knows LOOMWORK_SOURCE_DIR (examples, golden files).
+# LONG marks tests of a minute or more: ctest starts them first (on a fresh machine it has no
+# timings of its own to go by) and gives them longer before it calls them hung.
 function(add_loomwork_test name)
-  cmake_parse_arguments(T "CLI" "" "LIBS" ${ARGN})
+  cmake_parse_arguments(T "CLI;LONG" "" "LIBS" ${ARGN})
   add_executable(${name} ${T_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE LOOMWORK_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
@@ -32,7 +34,11 @@ function(add_loomwork_test name)
     add_dependencies(${name} loomwork loomwork_modules)
   endif()
   loomwork_warnings(${name})
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120
+  set(timing TIMEOUT 120)
+  if(T_LONG)
+    set(timing TIMEOUT 600 COST 1000)
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${timing}
     ENVIRONMENT "LOOMWORK_MODULES=${LOOMWORK_MODULE_DIR}")
 endfunction()
 
