@@ -214,10 +214,24 @@ TEST(Serve, TheEventStreamCarriesValuesMonitorLinesAndRepaints) {
   std::string values;
   for (int i = 1; i <= 40; ++i) values += std::to_string(300 + i) + ",0," + std::to_string(i) + "\n";
   values += "600,1,\"done\\nthere\"\n";
-  Served s(kDiagram, values);
+  // The Player holds still until the stream is open (a page sees only the M lines that come
+  // while it watches, and a loaded machine may take long to connect); then it is given the burst,
+  // which it plays from that moment.
+  Served s(kDiagram, "100000,0,0\n");
   ASSERT_GT(s.port, 0);
-  const auto events =
-      s.events([](const std::vector<Event>& e) { return has(e, "monitor", "M monitor.1 \"done\\nthere\""); }, 10000);
+  const std::string burst = s.dir.write("burst.csv", values);
+  bool given = false;
+  const auto events = s.events(
+      [&](const std::vector<Event>& e) {
+        if (!given && !e.empty()) {
+          given = true;
+          const Json edit = {{"file", burst}, {"outputs", "isb"}};
+          auto r = s.post("/api/modules/player/properties", edit.dump());
+          EXPECT_TRUE(r && r->status == 200) << (r ? r->body : "no answer");
+        }
+        return has(e, "monitor", "M monitor.1 \"done\\nthere\"");
+      },
+      10000);
   std::vector<int> player0;
   int monitor0 = 0;
   bool repainted = false;
