@@ -252,10 +252,13 @@ public:
     for (auto& v : samples)
       if (v == 0) v = static_cast<int16_t>(static_cast<int>(rng_() % 5) - 2);
     const bool floored = addNoiseFloor(samples);
-    Heard h = judge(samples, floored);
-    if (floored || h.score <= 0 || !hasLoop_) return h;
-    std::vector<int16_t> cleaned = samples;
-    if (!subtractNoise(cleaned)) return h;
+    std::vector<int16_t> cleaned;
+    if (!floored && hasLoop_) {
+      cleaned = samples;
+      if (!subtractNoise(cleaned)) cleaned.clear();
+    }
+    Heard h = judge(samples, floored, cleaned);
+    if (floored || h.score <= 0 || !hasLoop_ || cleaned.empty()) return h;
     const auto raw = [&] { ps_process_raw(ps_, cleaned.data(), cleaned.size(), FALSE, TRUE); };
     Path grammar, loop;
     if (decodeWith(search_.c_str(), raw, grammar) && !grammar.words.empty() && decodeWith(kLoop, raw, loop)) {
@@ -266,13 +269,16 @@ public:
   }
 
   // The utterance decoded with the grammar, and again with a loop of every phone for its score.
-  // A sound without a voice's pitch scores 0, whatever the grammar made of it.
+  // A sound without a voice's pitch scores 0, whatever the grammar made of it. The pitch is also
+  // looked for in the cleaned audio when there is one: a steady hum's own periods mix with a
+  // voice's and hide it (a digit under mains hum had no voiced frame), and subtraction takes a
+  // hum out.
   //
   // The decoder trims the utterance's edges by its own voice detection, which can cut into a word
   // (a quiet "s" under noise, a high voice's onset). An utterance scored low is decoded a second
   // time with every frame kept, and the better of the two counts, the second less
   // kSecondOpinionCost: the better of two tries would otherwise let more other talk through.
-  Heard judge(const std::vector<int16_t>& samples, bool floored) {
+  Heard judge(const std::vector<int16_t>& samples, bool floored, const std::vector<int16_t>& cleaned) {
     Heard h;
     // Made for every utterance, also when unused: the front end's noise estimate then follows the
     // room as the decoder's does.
@@ -281,7 +287,7 @@ public:
     Path grammar, loop;
     if (!decodeWith(search_.c_str(), raw, grammar) || grammar.words.empty()) return h;
     h.words = grammar.words;
-    if (voicedFrames(samples) < kMinVoicedFrames) {
+    if (voicedFrames(samples) < kMinVoicedFrames && (cleaned.empty() || voicedFrames(cleaned) < kMinVoicedFrames)) {
       h.score = 0;
       return h;
     }

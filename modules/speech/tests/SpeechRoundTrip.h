@@ -139,29 +139,48 @@ inline std::vector<std::string> speakTexts(const std::string& folder, const std:
   return files;
 }
 
-// Steady noise over a whole recording, snrDb below the power of its speech (the stretches
-// between its speechStarts and speechEnds): broadband, falling with frequency, as a fan or a computer.
-inline void addSteadyNoise(Recording& rec, double snrDb, unsigned seed) {
-  const std::vector<size_t>& speechStarts = rec.speechStarts;
-  double speech = 0;
+// Noise mixed into a whole recording, snrDb below the power of its speech (the stretches between
+// its speechStarts and speechEnds).
+inline void mixNoise(Recording& rec, const std::vector<double>& noise, double snrDb) {
+  double speech = 0, power = 0;
   size_t count = 0;
-  for (size_t k = 0; k < speechStarts.size() && k < rec.speechEnds.size(); ++k)
-    for (size_t i = speechStarts[k]; i < rec.speechEnds[k]; ++i, ++count)
+  for (size_t k = 0; k < rec.speechStarts.size() && k < rec.speechEnds.size(); ++k)
+    for (size_t i = rec.speechStarts[k]; i < rec.speechEnds[k] && i < rec.samples.size(); ++i, ++count)
       speech += static_cast<double>(rec.samples[i]) * rec.samples[i];
+  for (double v : noise) power += v * v;
+  if (count == 0 || power == 0 || noise.size() < rec.samples.size()) return;
+  const double gain = std::sqrt((speech / static_cast<double>(count)) / (power / static_cast<double>(noise.size())) /
+                                std::pow(10, snrDb / 10));
+  for (size_t i = 0; i < rec.samples.size(); ++i)
+    rec.samples[i] = static_cast<int16_t>(std::clamp(rec.samples[i] + gain * noise[i], -32768.0, 32767.0));
+}
+
+// Steady noise over a whole recording, snrDb below its speech: broadband, falling with frequency,
+// as a fan or a computer.
+inline void addSteadyNoise(Recording& rec, double snrDb, unsigned seed) {
   std::mt19937 rng(seed);
   std::normal_distribution<double> white(0, 1);
   std::vector<double> noise(rec.samples.size());
-  double y = 0, power = 0;
+  double y = 0;
   for (auto& v : noise) {
     y = 0.7 * y + white(rng);
     v = y;
-    power += y * y;
   }
-  if (count == 0 || power == 0) return;
-  const double gain = std::sqrt((speech / static_cast<double>(count)) / (power / static_cast<double>(noise.size())) /
-                                std::pow(10, snrDb / 10));
-  for (size_t i = 0; i < noise.size(); ++i)
-    rec.samples[i] = static_cast<int16_t>(std::clamp(rec.samples[i] + gain * noise[i], -32768.0, 32767.0));
+  mixNoise(rec, noise, snrDb);
+}
+
+// Mains hum (50 Hz and its third harmonic) under a hiss, as a fridge or an old computer, snrDb
+// below the speech.
+inline void addHum(Recording& rec, double snrDb, unsigned seed) {
+  const double pi = 3.14159265358979;
+  std::mt19937 rng(seed);
+  std::normal_distribution<double> white(0, 1);
+  std::vector<double> noise(rec.samples.size());
+  for (size_t i = 0; i < noise.size(); ++i) {
+    const double t = static_cast<double>(i) / 16000;
+    noise[i] = 0.6 * std::sin(2 * pi * 50 * t) + 0.3 * std::sin(2 * pi * 150 * t) + 0.25 * white(rng);
+  }
+  mixNoise(rec, noise, snrDb);
 }
 
 // Sounds that are no speech, 16 kHz: a beep, a burst of noise, a rumble, a chirp and a door chime.
