@@ -202,9 +202,13 @@ TEST_F(SipTest, BaresipPlacesACallThatIsAnsweredRecordedAndForwarded) {
   const std::string keys = folder.file("keys");
   ASSERT_EQ(::mkfifo(keys.c_str(), 0600), 0);
   RunningProcess baresip("/bin/sh", {"-c", "exec baresip -f \"$0\" < \"$1\"", folder.file("baresip"), keys});
-  const int fd = ::open(keys.c_str(), O_WRONLY);  // once baresip's console is there
+  const int fd = ::open(keys.c_str(), O_WRONLY);  // once the shell has opened baresip's console
   ASSERT_GE(fd, 0);
   auto type = [&](const std::string& text) { return ::write(fd, text.data(), text.size()) == ssize_t(text.size()); };
+  // A command typed before baresip has loaded its account is lost; a loaded machine starts it
+  // slowly.
+  ASSERT_TRUE(baresip.readUntil([](const ProcessResult& r) { return Has(r.out + r.err, "baresip is ready."); }, 30000))
+      << baresip.soFar().out << baresip.soFar().err;
   ASSERT_TRUE(type("/dial sip:callwatch@127.0.0.1:" + std::to_string(port) + "\n"));
   ASSERT_TRUE(callwatch->readUntil([](const ProcessResult& r) { return Has(r.out, " Connect "); }, 10000))
       << callwatch->soFar().out << baresip.soFar().out;
