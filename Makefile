@@ -10,9 +10,10 @@ GENERATOR = $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 # Most tests wait on processes, sockets and timers more than they compute: twice as many at once
-# as there are cores keeps both busy.
+# as there are cores keeps both busy. The sanitizers' runs, several times slower, take one per core.
 TEST_JOBS ?= $(shell echo $$(( $(JOBS) * 2 )))
 CTEST := ctest --output-on-failure -j$(TEST_JOBS) --timeout 300
+CTEST_SANITIZED := ctest --output-on-failure -j$(JOBS) --timeout 300
 
 PREFIX ?= /usr/local
 
@@ -66,12 +67,12 @@ tests: test
 test-asan: deps
 	cmake -S . -B build-asan $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DLOOMWORK_SANITIZE=address
 	cmake --build build-asan -j$(JOBS)
-	cd build-asan && ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$(CURDIR)/cmake/lsan.supp UBSAN_OPTIONS=print_stacktrace=1 $(CTEST)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$(CURDIR)/cmake/lsan.supp UBSAN_OPTIONS=print_stacktrace=1 $(CTEST_SANITIZED)
 
 test-tsan: deps
 	cmake -S . -B build-tsan $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DLOOMWORK_SANITIZE=thread
 	cmake --build build-tsan -j$(JOBS)
-	cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" $(CTEST)
+	cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" $(CTEST_SANITIZED)
 
 soak: build
 	python3 tests/soak/soak.py build
