@@ -50,10 +50,22 @@ long long nowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
 }
 
+// Nobody waits for the output any more, and it has taken nothing for kStalledMs.
+bool stalled(const Output& o) { return o.mayGiveUp.load() && nowMs() - o.lastProgress.load() >= kStalledMs; }
+
 // With the lock held. Only an output that is stuck is given up on: a slow reader that goes on
 // reading gets every line.
-bool givenUp(const Output& o) {
-  return o.abandoned || (o.mayGiveUp.load() && o.writing && nowMs() - o.lastProgress.load() >= kStalledMs);
+bool givenUp(const Output& o) { return o.abandoned || (o.writing && stalled(o)); }
+
+size_t pendingLines(const Output& o) {
+  return static_cast<size_t>(std::count(o.pending.begin(), o.pending.end(), '\n'));
+}
+
+// With the lock held: the lines waiting for an output that will take no more are counted as
+// dropped.
+void dropPending(Output& o) {
+  o.dropped += pendingLines(o);
+  o.pending.clear();
 }
 
 // The most one write() hands an output that polls writable without blocking: all of it for a
@@ -79,7 +91,7 @@ Written writeAll(Output& o, const std::string& bytes) {
     const int ready = ::poll(&p, 1, static_cast<int>(kLookAgain.count()));
     if (ready < 0 && errno != EINTR) return Written::kFailed;
     if (ready <= 0) {
-      if (o.mayGiveUp.load() && nowMs() - o.lastProgress.load() >= kStalledMs) return Written::kGivenUp;
+      if (stalled(o)) return Written::kGivenUp;
       continue;
     }
     const size_t want = std::min(bytes.size() - done, writeLimit());
@@ -105,8 +117,7 @@ void writerLoop() {
   for (;;) {
     o.changed.wait(lock, [&] { return !o.pending.empty() || o.stopWriter; });
     if (o.abandoned) {  // lines for an output given up on are counted, until the stop
-      o.dropped += static_cast<size_t>(std::count(o.pending.begin(), o.pending.end(), '\n'));
-      o.pending.clear();
+      dropPending(o);
       o.room.notify_all();
       if (o.stopWriter) break;
       continue;
@@ -183,7 +194,7 @@ size_t hostUnwrittenLines() {
   Output& o = out();
   std::lock_guard<std::mutex> g(o.m);
   if (!o.writerOn) return 0;
-  return o.dropped + static_cast<size_t>(std::count(o.pending.begin(), o.pending.end(), '\n')) + o.inFlight.load();
+  return o.dropped + pendingLines(o) + o.inFlight.load();
 }
 
 void hostFlushBeforeExit() {
@@ -242,8 +253,5 @@ OutputFlusher::~OutputFlusher() {
   writer_.stop();
   std::lock_guard<std::mutex> g(o.m);
   o.writerOn = false;
-  if (!o.pending.empty()) {  // lines printed after the writer gave up
-    o.dropped += static_cast<size_t>(std::count(o.pending.begin(), o.pending.end(), '\n'));
-    o.pending.clear();
-  }
+  dropPending(o);  // lines printed after the writer gave up
 }
