@@ -213,6 +213,14 @@ inline std::vector<std::vector<int16_t>> nonSpeechSounds() {
   return out;
 }
 
+// Every sound of nonSpeechSounds, each followed by 0.7 s of near silence.
+inline void appendNonSpeechSounds(std::vector<int16_t>& to, std::mt19937& rng) {
+  for (const auto& sound : nonSpeechSounds()) {
+    to.insert(to.end(), sound.begin(), sound.end());
+    appendSilence(to, 11200, rng);
+  }
+}
+
 // The items a recognizer's broadcasts stand for, in order: the digit on output 0, or 100 + k when
 // output k went to 1.
 inline std::vector<int> codesOf(const std::vector<JTestHarness::Broadcast>& broadcasts) {

@@ -180,10 +180,7 @@ TEST_F(SpeechEngineTest, OtherTalkAndNoisesAreRejected) {
   roundtrip::Recording rec;
   ASSERT_TRUE(roundtrip::joinFiles({files[0], files[1], files[2]}, 700, rec, why)) << why;
   std::mt19937 rng(9);
-  for (const auto& sound : roundtrip::nonSpeechSounds()) {
-    rec.samples.insert(rec.samples.end(), sound.begin(), sound.end());
-    roundtrip::appendSilence(rec.samples, 11200, rng);
-  }
+  roundtrip::appendNonSpeechSounds(rec.samples, rng);
   ASSERT_TRUE(roundtrip::joinFiles({files[3]}, 700, rec, why)) << why;  // appended: "lights on" last
   ASSERT_TRUE(speech::writeWave(tmp.file("other.wav"), rec.samples, 16000, why)) << why;
   ::setenv("LOOMWORK_SPEECH_OUTPUT", tmp.path().c_str(), 1);
@@ -212,10 +209,7 @@ TEST_F(SpeechEngineTest, SoundsInSteadyNoiseAreRejected) {
   roundtrip::Recording rec;
   std::mt19937 rng(4);
   roundtrip::appendSilence(rec.samples, 11200, rng);
-  for (const auto& sound : roundtrip::nonSpeechSounds()) {
-    rec.samples.insert(rec.samples.end(), sound.begin(), sound.end());
-    roundtrip::appendSilence(rec.samples, 11200, rng);
-  }
+  roundtrip::appendNonSpeechSounds(rec.samples, rng);
   ASSERT_TRUE(roundtrip::joinFiles(files, 700, rec, why)) << why;
   roundtrip::addSteadyNoise(rec, 10, 6);
   ASSERT_TRUE(speech::writeWave(tmp.file("sounds.wav"), rec.samples, 16000, why)) << why;
@@ -235,10 +229,7 @@ TEST_F(SpeechEngineTest, CommandsUnderMainsHumAreHeardAndSoundsRejected) {
   roundtrip::Recording rec;
   ASSERT_TRUE(roundtrip::joinFiles(files, 700, rec, why)) << why;
   std::mt19937 rng(8);
-  for (const auto& sound : roundtrip::nonSpeechSounds()) {
-    rec.samples.insert(rec.samples.end(), sound.begin(), sound.end());
-    roundtrip::appendSilence(rec.samples, 11200, rng);
-  }
+  roundtrip::appendNonSpeechSounds(rec.samples, rng);
   roundtrip::addHum(rec, 10, 2);
   ASSERT_TRUE(speech::writeWave(tmp.file("hum.wav"), rec.samples, 16000, why)) << why;
   ::setenv("LOOMWORK_SPEECH_OUTPUT", tmp.path().c_str(), 1);
